@@ -1,0 +1,47 @@
+// Units of converted output, collected by the section walk and written by assembly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace paravox {
+
+struct TableCell {
+  std::string text;
+};
+
+// One table row. Declared cells that have no LIST_HEADER behind them are empty and always
+// come after the read ones, so they are counted in `trailing_empty_cells` instead of being
+// stored: a table's memory follows its records, not its declared size.
+struct TableRow {
+  std::vector<TableCell> cells;
+  std::uint32_t trailing_empty_cells = 0;
+
+  std::size_t cell_count() const noexcept { return cells.size() + trailing_empty_cells; }
+};
+
+// At least one row.
+struct Table {
+  std::vector<TableRow> rows;
+};
+
+struct Paragraph {
+  std::string text;
+};
+struct Equation {
+  std::string script;
+};
+struct Image {
+  std::string caption;  // possibly empty
+};
+
+using Block = std::variant<Paragraph, Table, Equation, Image>;
+
+// Raised only when text being built would pass kOutputLimit (a crafted table or field
+// expansion); caught by the conversion entry point and returned as a Parse error. Like
+// std::bad_alloc it unwinds from deep inside nested tables; ordinary bad input never throws.
+struct OutputLimitExceeded {};
+
+}  // namespace paravox

@@ -1,0 +1,41 @@
+// Opening a document: the compound-file container and its FileHeader stream.
+#pragma once
+
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "hwp/error.h"
+
+namespace paravox {
+
+// An open document file and the compound-file container read from it. Owns the file
+// descriptor and the reader's handles; destroying it closes the file. Move-only.
+class Container {
+ public:
+  class Impl;
+
+  Container(Container&&) noexcept;
+  Container& operator=(Container&&) noexcept;
+  ~Container();
+
+  // Reads the whole stream at the absolute `path` ("/FileHeader", "/BodyText/Section0").
+  // A missing stream is a CompoundFile error "No such stream: \"<path>\""; a stream whose
+  // sectors cannot be read is an Io error.
+  Result<std::vector<std::uint8_t>> read_stream(std::string_view path);
+
+  explicit Container(std::unique_ptr<Impl> impl) noexcept;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// Opens the file at `path` (UTF-8, read-only, close-on-exec) and its container.
+// Errors: Io (NUL in the path, open failure) or CompoundFile (not a usable container).
+Result<Container> open_container(std::string_view path);
+
+// Reads and checks "/FileHeader"; returns `compressed` (bit 0 of the property word).
+// Errors: CompoundFile, Io, InvalidSignature, PasswordProtected, Parse("FileHeader too short").
+Result<bool> read_file_header(Container& container);
+
+}  // namespace paravox

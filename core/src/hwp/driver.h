@@ -1,0 +1,34 @@
+// The conversion of a whole document.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "hwp/block.h"
+#include "hwp/container.h"
+#include "hwp/error.h"
+#include "reader.h"
+
+namespace paravox {
+
+// Walks one section's records and appends its blocks to `blocks`.
+void walk_section(Records records, std::vector<Block>& blocks);
+
+// Converts sections 0, 1, 2, ... until the first that cannot be read or inflated (that
+// failure is discarded) and returns the Markdown. The only error is the output ceiling:
+// Parse "Markdown output exceeds 268435456 bytes".
+Result<std::string> convert_body(Container& container, bool compressed);
+
+// The whole of hwp_to_markdown below Python: open, check the header, convert.
+Result<std::string> hwp_to_markdown(std::string_view path);
+
+struct RecordSummary {
+  std::uint16_t tag_id;
+  std::uint16_t level;
+  std::uint64_t size;
+};
+// The whole of hwp_debug_records below Python: section 0's records, or its error.
+Result<std::vector<RecordSummary>> hwp_debug_records(std::string_view path);
+
+}  // namespace paravox

@@ -1,0 +1,78 @@
+// The one error value of the document pipeline, and Result<T>.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <variant>
+
+namespace paravox {
+
+// Largest Markdown text and largest inflated section ever built (256 MiB). Far above any
+// real document; a crafted table, field or compressed run hits it instead of exhausting memory.
+inline constexpr std::size_t kOutputLimit = 268435456;
+
+enum class ErrorKind : std::uint8_t { Io, InvalidSignature, PasswordProtected, CompoundFile, Parse };
+
+// A failure to obtain the document or one of its streams. Carries its payload as a value;
+// the message text is formed only when it reaches the Python boundary.
+class [[nodiscard]] ConvertError {
+ public:
+  // An operating-system error number; its text is the system's description + " (os error N)".
+  static ConvertError io_os(int os_error) { return ConvertError(ErrorKind::Io, os_error, {}); }
+  // An I/O error described by a message alone.
+  static ConvertError io_text(std::string text) {
+    return ConvertError(ErrorKind::Io, 0, std::move(text));
+  }
+  static ConvertError invalid_signature() { return ConvertError(ErrorKind::InvalidSignature, 0, {}); }
+  static ConvertError password_protected() {
+    return ConvertError(ErrorKind::PasswordProtected, 0, {});
+  }
+  static ConvertError compound_file(std::string text) {
+    return ConvertError(ErrorKind::CompoundFile, 0, std::move(text));
+  }
+  static ConvertError parse(std::string text) {
+    return ConvertError(ErrorKind::Parse, 0, std::move(text));
+  }
+
+  ErrorKind kind() const noexcept { return kind_; }
+  int os_error() const noexcept { return os_error_; }
+  const std::string& text() const noexcept { return text_; }
+
+  // The message raised to Python, e.g. "IO error: No such file or directory (os error 2)".
+  std::string message() const;
+
+ private:
+  ConvertError(ErrorKind kind, int os_error, std::string text)
+      : kind_(kind), os_error_(os_error), text_(std::move(text)) {}
+
+  ErrorKind kind_;
+  int os_error_;  // Io only; 0 when the error is described by `text_`
+  std::string text_;
+};
+
+// A value or a ConvertError.
+template <class T>
+class [[nodiscard]] Result {
+ public:
+  Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+  Result(ConvertError error) : state_(std::in_place_index<1>, std::move(error)) {}
+
+  bool ok() const noexcept { return state_.index() == 0; }
+  explicit operator bool() const noexcept { return ok(); }
+
+  T& value() & { return std::get<0>(state_); }
+  const T& value() const& { return std::get<0>(state_); }
+  T&& value() && { return std::get<0>(std::move(state_)); }
+  T* operator->() { return &value(); }
+  T& operator*() & { return value(); }
+
+  const ConvertError& error() const& { return std::get<1>(state_); }
+  ConvertError&& error() && { return std::get<1>(std::move(state_)); }
+
+ private:
+  std::variant<T, ConvertError> state_;
+};
+
+}  // namespace paravox

@@ -1,0 +1,58 @@
+// Click-here fields: header reading, rendering, and finishing paragraphs.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "byte_cursor.h"
+#include "hwp/block.h"
+
+namespace paravox {
+
+// What a '%clk' control header says about its field.
+struct ClickHereHeader {
+  std::string direction;  // guide text behind "Direction:wstring:<N>:"
+  bool modified = false;  // bit 15 of the property word
+};
+
+// Reads a '%clk' CTRL_HEADER payload. Nothing when the payload has 10 bytes or fewer, its
+// byte 8 is not 9, or its command does not fit; an ill-formed guide text gives an empty
+// `direction` with `modified` still read.
+std::optional<ClickHereHeader> read_click_here_header(Bytes payload);
+
+// One attached field control: name (from CTRL_DATA), guide text and modified flag.
+struct FieldInfo {
+  std::string name;
+  std::string direction;
+  bool modified = false;
+};
+
+// A decoded paragraph waiting for its field controls. `field_infos` never grows past
+// `field_texts` (callers attach only while it is shorter).
+struct PendingParagraph {
+  std::string text;
+  std::vector<std::string> field_texts;
+  std::vector<FieldInfo> field_infos;
+};
+
+// The paragraph's text with marker N replaced, for N ascending, by render_field of
+// field_infos[N] (or by field_texts[N] alone when there is no such info).
+// Throws OutputLimitExceeded when the result would pass kOutputLimit.
+std::string substitute_field_markers(const PendingParagraph& paragraph);
+
+// "{{name}}", "{{name: direction}}", "{{name --> shown}}" or "{{name: direction --> shown}}";
+// the shown text is left out when empty or redundant (modified clear and direction empty
+// or equal to it).
+std::string render_field(const FieldInfo& field, std::string_view shown);
+
+// Body paragraphs: empties `slot`; appends a Paragraph block with the substituted text
+// (untrimmed) unless it is blank.
+void finish_paragraph(std::optional<PendingParagraph>& slot, std::vector<Block>& blocks);
+
+// Table cells: empties `slot`; appends the trimmed substituted text to `cell_text`, after
+// one space when the cell already holds text. A blank paragraph adds nothing.
+void finish_cell_paragraph(std::optional<PendingParagraph>& slot, std::string& cell_text);
+
+}  // namespace paravox

@@ -1,0 +1,44 @@
+// Controls met during the walk: skipping, equations, drawing objects and field names.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "hwp/block.h"
+#include "reader.h"
+
+namespace paravox {
+
+// Control ids (CTRL_HEADER bytes 0..3, little-endian).
+inline constexpr std::uint32_t kTableId = 0x74626C20;     // 'tbl '
+inline constexpr std::uint32_t kDrawingId = 0x67736F20;   // 'gso '
+inline constexpr std::uint32_t kEquationId = 0x65716564;  // 'eqed'
+
+// Control id of a CTRL_HEADER record; 0 when its payload is shorter than 4 bytes.
+std::uint32_t control_id(const Record& record) noexcept;
+
+// Records after `start` whose level is greater than `level`: the control's subtree.
+std::size_t skip_control(Records records, std::size_t start, std::uint16_t level) noexcept;
+
+struct EquationResult {
+  std::optional<std::string> script;
+  std::size_t consumed = 0;
+};
+// Reads the first EQEDIT directly below the control (level + 1); consumes the subtree.
+EquationResult convert_equation(Records records, std::size_t start, std::uint16_t level);
+
+struct DrawingResult {
+  std::optional<Block> block;  // Paragraph or Image
+  std::size_t consumed = 0;
+};
+// Caption phase, then contents phase after the first SHAPE_COMPONENT at level + 1.
+DrawingResult convert_drawing_object(Records records, std::size_t start, std::uint16_t level);
+
+// Reads a field name from the CTRL_DATA record at `cursor` when it has level
+// `expected_level`, advancing `cursor` past it; otherwise returns "" and leaves it.
+std::string read_field_name(Records records, std::size_t& cursor, std::uint16_t expected_level);
+
+}  // namespace paravox

@@ -1,0 +1,50 @@
+// Paragraph text: PARA_TEXT decoding, white space and strict UTF-16.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "byte_cursor.h"
+
+namespace paravox {
+
+// Private-use character that brackets a click-here field's index in decoded text.
+inline constexpr char32_t FIELD_MARK = 0xE000;
+// Control id of a click-here field, '%clk'.
+inline constexpr std::uint32_t kClickHereId = 0x25636C6B;
+
+// A decoded paragraph: `text` with a marker (U+E000, index in decimal, U+E000) in place of
+// each closed click-here field, and the fields' contents in the order they were closed.
+struct ParaText {
+  std::string text;
+  std::vector<std::string> field_texts;
+};
+
+// Decodes a PARA_TEXT payload (UTF-16LE with 1- and 8-unit control characters). Never
+// fails: a final odd byte is ignored, a truncated 8-unit control ends decoding, unpaired
+// surrogates are dropped, and a field left open keeps its text in place unmarked.
+ParaText decode_para_text(Bytes payload);
+
+// Same scanning rule, characters only: every control, field starts included, is skipped.
+std::string decode_para_text_plain(Bytes payload);
+
+// True for exactly the 25 code points with the Unicode White_Space property.
+bool is_white_space(char32_t c) noexcept;
+
+// `text` without leading and trailing white space (a view into `text`).
+std::string_view trim_text(std::string_view text) noexcept;
+
+// Appends marker `index` (U+E000, decimal digits, U+E000) to `out`.
+void append_field_marker(std::string& out, std::size_t index);
+
+// Decodes `unit_bytes` (little-endian UTF-16 code units; a final odd byte is ignored)
+// into UTF-8. Fails, with no partial result, on any unpaired surrogate.
+std::optional<std::string> decode_utf16_strict(Bytes unit_bytes);
+
+// Appends code point `c` to `out` as UTF-8.
+void append_utf8(std::string& out, char32_t c);
+
+}  // namespace paravox

@@ -1,0 +1,42 @@
+// Splits a body section's bytes into tagged records.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "byte_cursor.h"
+
+namespace paravox {
+
+// One record of a section stream. `data` views the section bytes, which must outlive
+// the record list; records are never modified after splitting.
+struct Record {
+  std::uint16_t tag_id = 0;  // 0..1023
+  std::uint16_t level = 0;   // 0..1023, nesting depth in the document tree
+  Bytes data;
+
+  std::uint64_t size() const noexcept { return data.size(); }
+};
+
+// A section's records, addressed by index.
+using Records = std::span<const Record>;
+
+// Record tags compared by the conversion (published HWP 5.0 numbers).
+namespace tag {
+inline constexpr std::uint16_t kParaHeader = 66;
+inline constexpr std::uint16_t kParaText = 67;
+inline constexpr std::uint16_t kCtrlHeader = 71;
+inline constexpr std::uint16_t kListHeader = 72;
+inline constexpr std::uint16_t kShapeComponent = 76;
+inline constexpr std::uint16_t kTable = 77;
+inline constexpr std::uint16_t kShapeComponentPicture = 85;
+inline constexpr std::uint16_t kCtrlData = 87;
+inline constexpr std::uint16_t kEqEdit = 88;
+}  // namespace tag
+
+// Splits `section` into records in stream order. Never fails: a header or payload cut
+// short by the end of the bytes ends the list, and that last record is dropped.
+std::vector<Record> parse_records(Bytes section);
+
+}  // namespace paravox
