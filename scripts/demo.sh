@@ -3,4 +3,4 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >&2
-python3 -c 'import _paravox, sys; sys.stdout.write(_paravox.hwp_to_markdown("examples/sample.hwp") + "\n")'
+python3 -m paravox examples/sample.hwp

@@ -23,6 +23,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
-python3 -m pip install -q --disable-pip-version-check --root-user-action=ignore \
-  "scikit-build-core>=0.10" cmake ninja pytest mypy
-python3 -m pip install -q --disable-pip-version-check --root-user-action=ignore .
+pip_install() {
+  python3 -m pip install -q --disable-pip-version-check --root-user-action=ignore "$@"
+}
+pip_install "scikit-build-core>=0.10" cmake ninja
+pip_install ".[test]"

@@ -1,0 +1,174 @@
+"""Converting many documents in worker processes, results in input order."""
+
+from __future__ import annotations
+
+import itertools
+import os
+import time
+from collections import deque
+from concurrent.futures import CancelledError, Future, ProcessPoolExecutor
+from concurrent.futures.process import BrokenProcessPool
+from multiprocessing.context import BaseContext
+from typing import Callable, Generator, Iterable, Iterator, List, Optional, Tuple, TypeVar, Union
+
+from ._convert import StrOrBytesPath, convert
+
+_Item = TypeVar("_Item")
+_Result = TypeVar("_Result")
+_P = TypeVar("_P", bound=StrOrBytesPath)
+
+# Chunks kept in flight per worker: enough to keep every worker busy while the oldest chunk,
+# whose results are due next, is still running; few enough that memory does not grow with the
+# number of inputs.
+_CHUNKS_PER_WORKER = 4
+# Sending a chunk to a worker and its results back costs about a millisecond, more than
+# converting a typical small document. Chunks are sized to take about this long, so that cost
+# stays small, while a run of slow documents goes out one at a time and keeps workers balanced.
+_CHUNK_SECONDS = 0.02
+_MAX_CHUNK = 64
+
+
+def default_jobs() -> int:
+    """The number of processor cores this process may run on."""
+    if hasattr(os, "sched_getaffinity"):
+        return max(1, len(os.sched_getaffinity(0)))
+    return os.cpu_count() or 1
+
+
+def _outcome(function: Callable[[_Item], _Result], item: _Item) -> Union[_Result, Exception]:
+    """Runs `function(item)` and returns its result or the exception it raised."""
+    try:
+        return function(item)
+    except Exception as error:  # returned, not raised: one bad input must not end a batch
+        return error
+
+
+def _run_chunk(
+    function: Callable[[_Item], _Result], chunk: List[_Item]
+) -> Tuple[List[Union[_Result, Exception]], float]:
+    """Runs `function` over a chunk in a worker; returns the outcomes and the seconds taken."""
+    start = time.perf_counter()
+    outcomes = [_outcome(function, item) for item in chunk]
+    return outcomes, time.perf_counter() - start
+
+
+_Chunk = Tuple[List[_Item], "Future[Tuple[List[Union[_Result, Exception]], float]]"]
+
+
+def _worker_died() -> BrokenProcessPool:
+    return BrokenProcessPool(
+        "the worker process died while handling this input (crashed or was killed)"
+    )
+
+
+def _submit(
+    pool: ProcessPoolExecutor, function: Callable[[_Item], _Result], chunk: List[_Item]
+) -> Future[Tuple[List[Union[_Result, Exception]], float]]:
+    """Submits one chunk; on a pool that broke meanwhile, returns a future failed with that."""
+    try:
+        return pool.submit(_run_chunk, function, chunk)
+    except BrokenProcessPool as error:
+        failed: Future[Tuple[List[Union[_Result, Exception]], float]] = Future()
+        failed.set_exception(error)
+        return failed
+
+
+def _settled(
+    future: Future[Tuple[List[Union[_Result, Exception]], float]], size: int
+) -> Optional[Tuple[List[Union[_Result, Exception]], float]]:
+    """The outcomes of a chunk and its seconds, or None when its worker died or it never ran."""
+    try:
+        return future.result()
+    except (BrokenProcessPool, CancelledError):
+        return None
+    except Exception as error:  # e.g. results that could not be sent back
+        return [error] * size, 0.0
+
+
+def ordered_map(
+    function: Callable[[_Item], _Result],
+    items: Iterable[_Item],
+    jobs: int,
+    mp_context: Optional[BaseContext] = None,
+) -> Generator[Tuple[_Item, Union[_Result, Exception]], None, None]:
+    """Yields `(item, function(item) or the exception it raised)` for each item, in input order.
+
+    With `jobs` 1 everything runs in this process. Otherwise `function` (picklable, like the
+    items and results) runs in a pool of `jobs` worker processes; items are read from `items`
+    only as workers free up. When a worker process dies, the inputs it may have been handling
+    are run again one at a time in a fresh pool, so that the one that kills its worker gets a
+    `BrokenProcessPool` as its outcome and every other input is still handled.
+    """
+    if jobs == 1:
+        for item in items:
+            yield item, _outcome(function, item)
+        return
+
+    pending_items = iter(items)
+    in_flight: deque[_Chunk[_Item, _Result]] = deque()
+    chunk_size = 1  # grows once the time per item is known
+    items_done, seconds_spent = 0, 0.0
+    pool = ProcessPoolExecutor(max_workers=jobs, mp_context=mp_context)
+    try:
+        while True:
+            while len(in_flight) < jobs * _CHUNKS_PER_WORKER:
+                chunk = list(itertools.islice(pending_items, chunk_size))
+                if not chunk:
+                    break
+                in_flight.append((chunk, _submit(pool, function, chunk)))
+            if not in_flight:
+                return
+
+            chunk, future = in_flight.popleft()
+            settled = _settled(future, len(chunk))
+            if settled is not None:
+                outcomes, seconds = settled
+                items_done += len(chunk)
+                seconds_spent += seconds
+                per_item = max(seconds_spent / items_done, 1e-6)
+                chunk_size = max(1, min(_MAX_CHUNK, int(_CHUNK_SECONDS / per_item)))
+                yield from zip(chunk, outcomes)
+                continue
+
+            # The pool is broken: every chunk that had not finished is suspect.
+            suspects = [(chunk, future)] + list(in_flight)
+            in_flight.clear()
+            pool.shutdown(wait=True, cancel_futures=True)
+            pool = ProcessPoolExecutor(max_workers=jobs, mp_context=mp_context)
+            for suspect_chunk, suspect_future in suspects:
+                settled = _settled(suspect_future, len(suspect_chunk))
+                if settled is not None:
+                    yield from zip(suspect_chunk, settled[0])
+                    continue
+                for item in suspect_chunk:
+                    single = _settled(_submit(pool, function, [item]), 1)
+                    if single is None:
+                        single = [_worker_died()], 0.0
+                        pool.shutdown(wait=True)
+                        pool = ProcessPoolExecutor(max_workers=jobs, mp_context=mp_context)
+                    yield item, single[0][0]
+    finally:
+        pool.shutdown(wait=True, cancel_futures=True)
+
+
+def convert_many(
+    paths: Iterable[_P], jobs: Optional[int] = None
+) -> Iterator[Tuple[_P, Union[str, Exception]]]:
+    """Converts many documents in parallel, yielding `(path, markdown or exception)` in input order.
+
+    `jobs` is the number of worker processes (default: the number of processor cores); with
+    `jobs=1` the documents are converted one after another in this process. A document that
+    cannot be converted yields the exception instead of its Markdown (usually a `RuntimeError`,
+    see `convert`); nothing is raised for it, and the other documents go on. Paths are read
+    lazily, so a long iterable of paths is fine.
+
+    Worker processes are started with the interpreter's default method; under "spawn" or
+    "forkserver" a script that calls this needs the usual `if __name__ == "__main__":` guard.
+    """
+    if jobs is None:
+        jobs = default_jobs()
+    if isinstance(jobs, bool) or not isinstance(jobs, int):
+        raise TypeError(f"jobs must be an int or None, not {type(jobs).__name__}")
+    if jobs < 1:
+        raise ValueError(f"jobs must be at least 1, got {jobs}")
+    return ordered_map(convert, paths, jobs)

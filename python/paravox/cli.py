@@ -1,0 +1,464 @@
+"""The `paravox` command line: one document to standard output, or many into a folder."""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import errno
+import json
+import multiprocessing
+import os
+import sys
+import tempfile
+import time
+from dataclasses import dataclass
+from multiprocessing.context import BaseContext
+from typing import IO, Iterator, List, Optional, Sequence, Set, Tuple, Union
+
+from tqdm import tqdm
+
+from . import __version__
+from ._batch import default_jobs, ordered_map
+from ._convert import convert
+
+EXIT_OK = 0
+EXIT_FAILED = 1
+EXIT_USAGE = 2
+EXIT_INTERRUPTED = 130
+
+_EPILOG = """\
+examples:
+  paravox report.hwp                     print one document as Markdown
+  paravox report.hwp > report.md         ... and keep it in a file
+  paravox docs/ -o md/                   convert every .hwp under docs/ into md/,
+                                         keeping sub-folders: docs/a/b.hwp -> md/a/b.md
+  paravox docs/ extra.hwp -o md/ --jobs 4 --report md/report.json
+
+Folders are searched recursively for files ending in .hwp (any letter case). A file
+named on the command line is converted whatever its name. Existing .md files are
+replaced; input files are never overwritten. A document that cannot be converted is
+reported on standard error as "path: message" and the batch goes on; nothing is
+written for it.
+
+exit status:
+  0  every document was converted
+  1  some documents failed, or no .hwp file was found
+  2  bad usage: an unknown option, several files without -o, an -o that is not
+     a folder or cannot be created, a --report file that cannot be written
+"""
+
+
+@dataclass(frozen=True)
+class _Task:
+    """One document to convert into one output file (sent to a worker process)."""
+
+    source: str
+    output: str
+    mode: int  # permission bits of a newly written output
+
+
+@dataclass(frozen=True)
+class _Outcome:
+    """What happened to one document (sent back from a worker process)."""
+
+    ok: bool
+    message: Optional[str]
+    input_bytes: Optional[int]
+    output_bytes: Optional[int]
+    seconds: float
+
+
+@dataclass(frozen=True)
+class _Entry:
+    """One input in command-line order: a task to run, or a failure known before converting."""
+
+    source: str
+    task: Optional[_Task] = None
+    failure: Optional[str] = None
+
+
+def _positive_int(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"must be at least 1: {value}")
+    return value
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="paravox",
+        description="Convert HWP 5.0 documents (Hangul word processor) into Markdown.",
+        epilog=_EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    parser.add_argument(
+        "inputs",
+        nargs="+",
+        metavar="FILE_OR_DIR",
+        help="an .hwp document, or a folder searched recursively for them",
+    )
+    parser.add_argument(
+        "-o",
+        "--output-dir",
+        metavar="OUTDIR",
+        help="write OUTDIR/<name>.md for every document (created when missing); "
+        "without it, the one FILE is printed to standard output",
+    )
+    parser.add_argument(
+        "-j",
+        "--jobs",
+        type=_positive_int,
+        metavar="N",
+        help="worker processes for -o (default: the number of cores, %(default)s here)",
+        default=default_jobs(),
+    )
+    parser.add_argument(
+        "--progress",
+        action=argparse.BooleanOptionalAction,
+        default=None,
+        help="show a progress bar on standard error (default: when it is a terminal)",
+    )
+    parser.add_argument(
+        "--report",
+        metavar="FILE.json",
+        help="with -o, write a JSON report of every input: status, message, output, sizes, time",
+    )
+    parser.add_argument("--version", action="version", version=f"paravox {__version__}")
+    return parser
+
+
+def _message(error: BaseException) -> str:
+    """The text after "path: " in a failure line."""
+    if isinstance(error, RuntimeError) and len(error.args) == 1 and isinstance(error.args[0], str):
+        return error.args[0]  # the converter's own message, e.g. "Invalid HWP signature"
+    if isinstance(error, OSError) and error.strerror:
+        return error.strerror
+    return f"{type(error).__name__}: {error}"
+
+
+def _markdown_bytes(markdown: str) -> bytes:
+    """A document's Markdown as written: UTF-8, ending with a line feed unless empty."""
+    data = markdown.encode("utf-8")
+    return data + b"\n" if data else data
+
+
+def _write_atomically(path: str, data: bytes, mode: int) -> None:
+    """Writes `data` to `path` through a temporary file in the same folder, so that `path` is
+    either left as it was or replaced by the complete data, never by a part of it."""
+    folder = os.path.dirname(path) or "."
+    os.makedirs(folder, exist_ok=True)
+    # A short hidden name: the output's own name may already be as long as names can be.
+    fd, temporary = tempfile.mkstemp(prefix=".paravox-", suffix=".part", dir=folder)
+    try:
+        with os.fdopen(fd, "wb") as file:
+            file.write(data)
+        os.chmod(temporary, mode)
+        os.replace(temporary, path)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
+
+
+def _run_task(task: _Task) -> _Outcome:
+    """Converts one document into its output file (runs in a worker process)."""
+    start = time.perf_counter()
+    try:
+        input_bytes: Optional[int] = os.stat(task.source).st_size
+    except OSError:
+        input_bytes = None
+    try:
+        data = _markdown_bytes(convert(task.source))
+    except Exception as error:
+        return _Outcome(False, _message(error), input_bytes, None, time.perf_counter() - start)
+    try:
+        _write_atomically(task.output, data, task.mode)
+    except OSError as error:
+        message = f"cannot write {task.output}: {_message(error)}"
+        return _Outcome(False, message, input_bytes, None, time.perf_counter() - start)
+    return _Outcome(True, None, input_bytes, len(data), time.perf_counter() - start)
+
+
+def _markdown_name(name: str) -> str:
+    """x.hwp / x.HWP -> x.md; any other name gets .md added (notes.txt -> notes.txt.md)."""
+    if name.lower().endswith(".hwp"):
+        name = name[: -len(".hwp")]
+    return name + ".md"
+
+
+def _find_documents(folder: str, failures: List[_Entry]) -> Iterator[str]:
+    """The .hwp files under `folder`; unreadable folders are added to `failures`."""
+
+    def unreadable(error: OSError) -> None:
+        failures.append(_Entry(source=error.filename or folder, failure=_message(error)))
+
+    for parent, _, files in os.walk(folder, onerror=unreadable):
+        for name in files:
+            if name.lower().endswith(".hwp"):
+                yield os.path.join(parent, name)
+
+
+def _file_identity(path: str) -> Optional[Tuple[int, int]]:
+    try:
+        status = os.stat(path)
+    except OSError:
+        return None
+    return status.st_dev, status.st_ino
+
+
+def _plan(inputs: Sequence[str], output_dir: str, mode: int) -> List[_Entry]:
+    """Every input document with its output path, in command-line order.
+
+    An output that is one of the inputs or that a previous document already claims becomes a
+    failure; the same input reached twice for the same output is converted once.
+    """
+    found: List[Union[_Entry, Tuple[str, str]]] = []  # failures, and (source, output) pairs
+    for argument in inputs:
+        if os.path.isdir(argument):
+            folder_failures: List[_Entry] = []
+            relatives = [
+                os.path.relpath(source, argument)
+                for source in _find_documents(argument, folder_failures)
+            ]
+            found.extend(folder_failures)
+            # Sorted path by path, as `find | sort` would list them.
+            for relative in sorted(relatives, key=lambda path: path.split(os.sep)):
+                source = os.path.join(argument, relative)
+                found.append((source, os.path.join(output_dir, _markdown_name(relative))))
+        elif os.path.lexists(argument):
+            output = os.path.join(output_dir, _markdown_name(os.path.basename(argument)))
+            found.append((argument, output))
+        else:
+            found.append(_Entry(source=argument, failure=os.strerror(errno.ENOENT)))
+
+    pairs = [item for item in found if isinstance(item, tuple)]
+    # An output can only destroy an input if it already exists as that very file (under its own
+    # name, or through a symbolic or hard link), so file identities are what is compared.
+    input_identities = {identity for source, _ in pairs if (identity := _file_identity(source))}
+    claimed: dict[str, str] = {}  # normalised output -> source that writes it
+    seen: Set[Tuple[object, str]] = set()
+    entries: List[_Entry] = []
+    for item in found:
+        if isinstance(item, _Entry):
+            entries.append(item)
+            continue
+        source, output = item
+        output_key = os.path.normpath(os.path.abspath(output))
+        source_key = _file_identity(source) or os.path.normpath(os.path.abspath(source))
+        if (source_key, output_key) in seen:
+            continue
+        seen.add((source_key, output_key))
+        if _file_identity(output) in input_identities:
+            failure = f"output {output} is an input file; not overwritten"
+            entries.append(_Entry(source, failure=failure))
+        elif output_key in claimed:
+            failure = f"output {output} is already written from {claimed[output_key]}"
+            entries.append(_Entry(source, failure=failure))
+        else:
+            claimed[output_key] = source
+            entries.append(_Entry(source, task=_Task(source, output, mode)))
+    return entries
+
+
+def _new_file_mode() -> int:
+    umask = os.umask(0)
+    os.umask(umask)
+    return 0o666 & ~umask
+
+
+def _process_context() -> BaseContext:
+    # A fresh server process forks the workers, so they never inherit the progress bar's thread.
+    if "forkserver" in multiprocessing.get_all_start_methods():
+        return multiprocessing.get_context("forkserver")
+    return multiprocessing.get_context("spawn")
+
+
+class _Report:
+    """The JSON report, written entry by entry into a temporary file and put in place at the end."""
+
+    def __init__(self, path: str) -> None:
+        self._path = path
+        folder = os.path.dirname(path) or "."
+        os.makedirs(folder, exist_ok=True)
+        fd, self._temporary = tempfile.mkstemp(prefix=".paravox-", suffix=".part", dir=folder)
+        # Undecodable file names keep their lone surrogates as JSON escapes.
+        self._file: IO[str] = os.fdopen(fd, "w", encoding="utf-8", errors="backslashreplace")
+        self._file.write('{"files": [')
+        self._count = 0
+
+    def add(self, entry: dict[str, object]) -> None:
+        separator = ",\n  " if self._count else "\n  "
+        self._file.write(separator + json.dumps(entry, ensure_ascii=False))
+        self._count += 1
+
+    def finish(self, summary: dict[str, object]) -> None:
+        self._file.write('\n],\n"summary": ' + json.dumps(summary, ensure_ascii=False) + "}\n")
+        self._file.close()
+        os.chmod(self._temporary, _new_file_mode())
+        os.replace(self._temporary, self._path)
+
+    def discard(self) -> None:
+        self._file.close()
+        with contextlib.suppress(OSError):
+            os.unlink(self._temporary)
+
+
+def _error(text: str) -> None:
+    print(f"paravox: {text}", file=sys.stderr)
+
+
+def _convert_to_stdout(source: str) -> int:
+    try:
+        data = _markdown_bytes(convert(source))
+    except Exception as error:
+        print(f"{source}: {_message(error)}", file=sys.stderr)
+        return EXIT_FAILED
+    try:
+        sys.stdout.flush()
+        sys.stdout.buffer.write(data)  # UTF-8 whatever the locale says
+        sys.stdout.buffer.flush()
+    except BrokenPipeError:
+        # The reader went away (e.g. `| head`); keep Python from complaining again at exit.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        return EXIT_FAILED
+    return EXIT_OK
+
+
+def _outcomes(entries: Sequence[_Entry], jobs: int) -> Iterator[Tuple[_Entry, _Outcome]]:
+    """Runs the tasks of `entries` and yields every entry with its outcome, in order."""
+    tasks = [entry.task for entry in entries if entry.task is not None]
+    jobs = min(jobs, len(tasks)) or 1
+    results = ordered_map(_run_task, tasks, jobs, _process_context() if jobs > 1 else None)
+    with contextlib.closing(results):  # stops the worker processes on an early exit
+        for entry in entries:
+            if entry.task is None:
+                yield entry, _Outcome(False, entry.failure, None, None, 0.0)
+                continue
+            _, result = next(results)
+            if isinstance(result, Exception):  # the worker itself died
+                yield entry, _Outcome(False, _message(result), None, None, 0.0)
+            else:
+                yield entry, result
+
+
+def _format_bytes(count: int) -> str:
+    size = float(count)
+    for unit in ("B", "KB", "MB", "GB"):
+        if size < 1024 or unit == "GB":
+            return f"{size:.0f} {unit}" if unit == "B" else f"{size:.1f} {unit}"
+        size /= 1024
+    raise AssertionError("unreachable")
+
+
+def _convert_to_folder(
+    inputs: Sequence[str], output_dir: str, jobs: int, progress: bool, report_path: Optional[str]
+) -> int:
+    start = time.perf_counter()
+    report: Optional[_Report] = None
+    if report_path is not None:
+        try:
+            report = _Report(report_path)
+        except OSError as error:
+            _error(f"cannot write report {report_path}: {_message(error)}")
+            return EXIT_USAGE
+    try:
+        os.makedirs(output_dir, exist_ok=True)
+    except OSError as error:
+        if report is not None:
+            report.discard()
+        _error(f"cannot create -o {output_dir}: {_message(error)}")
+        return EXIT_USAGE
+
+    converted = failed = written = 0
+    try:
+        entries = _plan(inputs, output_dir, _new_file_mode())
+        with tqdm(
+            total=len(entries),
+            unit="file",
+            file=sys.stderr,
+            disable=not progress,
+            dynamic_ncols=True,
+        ) as bar:
+            bar.set_postfix_str("0 failed", refresh=False)
+            for entry, outcome in _outcomes(entries, jobs):
+                if outcome.ok:
+                    converted += 1
+                    written += outcome.output_bytes or 0
+                else:
+                    failed += 1
+                    tqdm.write(f"{entry.source}: {outcome.message}", file=sys.stderr)
+                    bar.set_postfix_str(f"{failed} failed", refresh=False)
+                bar.update(1)
+                if report is not None:
+                    report.add(
+                        {
+                            "path": entry.source,
+                            "status": "ok" if outcome.ok else "error",
+                            "message": outcome.message,
+                            "output": entry.task.output if outcome.ok and entry.task else None,
+                            "input_bytes": outcome.input_bytes,
+                            "output_bytes": outcome.output_bytes,
+                            "seconds": round(outcome.seconds, 6),
+                        }
+                    )
+    except BaseException:
+        if report is not None:
+            report.discard()
+        raise
+
+    seconds = time.perf_counter() - start
+    exit_status = EXIT_FAILED if failed or not entries else EXIT_OK
+    if report is not None:
+        try:
+            report.finish(
+                {
+                    "paravox": __version__,
+                    "output_dir": output_dir,
+                    "converted": converted,
+                    "failed": failed,
+                    "seconds": round(seconds, 3),
+                }
+            )
+        except OSError as error:
+            report.discard()
+            _error(f"cannot write report {report_path}: {_message(error)}")
+            exit_status = EXIT_FAILED
+    if not entries:
+        _error("no .hwp files found in " + ", ".join(inputs))
+    else:
+        rate = len(entries) / seconds if seconds > 0 else 0.0
+        _error(
+            f"{converted} converted, {failed} failed, {len(entries)} files in {seconds:.1f} s "
+            f"({rate:.0f} files/s), {_format_bytes(written)} of Markdown written to {output_dir}"
+        )
+    return exit_status
+
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """Runs the command line with `argv` (default: sys.argv[1:]) and returns the exit status."""
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    inputs: List[str] = args.inputs
+    try:
+        if args.output_dir is None:
+            if len(inputs) > 1:
+                parser.error("give -o OUTDIR to convert more than one file")
+            if os.path.isdir(inputs[0]):
+                parser.error(
+                    f"{inputs[0]} is a folder; give -o OUTDIR to convert the documents in it"
+                )
+            if args.report is not None:
+                parser.error("--report needs -o OUTDIR")
+            return _convert_to_stdout(inputs[0])
+
+        if os.path.exists(args.output_dir) and not os.path.isdir(args.output_dir):
+            parser.error(f"-o {args.output_dir}: not a folder")
+        progress = sys.stderr.isatty() if args.progress is None else args.progress
+        return _convert_to_folder(inputs, args.output_dir, args.jobs, progress, args.report)
+    except KeyboardInterrupt:
+        _error("interrupted")
+        return EXIT_INTERRUPTED

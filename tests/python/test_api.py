@@ -1,0 +1,234 @@
+"""The `paravox` package: convert, records and convert_many over real documents."""
+
+from __future__ import annotations
+
+import os
+import shutil
+from concurrent.futures.process import BrokenProcessPool
+from pathlib import Path
+from typing import Iterator
+
+import pytest
+
+import paravox
+from paravox import _batch
+
+# (folder, name) of corpus documents used below; expected outputs live in expected/<folder>/.
+GOOD_DOCUMENTS = [
+    ("features", "표.hwp"),
+    ("features", "table.hwp"),
+    ("features", "수식.hwp"),
+    ("realworld", "000000000000140327.hwp"),
+]
+EMPTY_NAME = "empty.hwp"
+TEXT_NAME = "notes.HWP"
+TEXT_CONTENT = b"This is a plain text file, not a compound file.\n" * 20  # 980 bytes
+
+
+def expected_markdown(corpus_dir: Path, folder: str, name: str) -> str:
+    return (corpus_dir / "expected" / folder / (name[: -len(".hwp")] + ".md")).read_text("utf-8")
+
+
+def expected_records(corpus_dir: Path, folder: str, name: str) -> list[tuple[int, int, int]]:
+    lines = (corpus_dir / "expected" / folder / (name[: -len(".hwp")] + ".records")).read_text()
+    rows = [tuple(int(number) for number in line.split()) for line in lines.splitlines()]
+    return [(tag, level, size) for tag, level, size in rows]
+
+
+class PathLikeOnly:
+    """An os.PathLike that is neither str nor Path, as user code may define."""
+
+    def __init__(self, path: str) -> None:
+        self.path = path
+
+    def __fspath__(self) -> str:
+        return self.path
+
+
+@pytest.fixture
+def documents(tmp_path: Path, corpus_dir: Path) -> dict[str, Path]:
+    """Inputs by kind: real documents and files named like documents that are not."""
+    empty = tmp_path / EMPTY_NAME
+    empty.write_bytes(b"")
+    text = tmp_path / TEXT_NAME
+    text.write_bytes(TEXT_CONTENT)
+    return {
+        "empty": empty,
+        "text": text,
+        "missing": tmp_path / "nonexistent.hwp",
+        "password": corpus_dir / "features" / "password-12345.hwp",
+        "table": corpus_dir / "features" / "table.hwp",
+        "표": corpus_dir / "features" / "표.hwp",
+        "equation": corpus_dir / "features" / "수식.hwp",
+        "realworld": corpus_dir / "realworld" / "000000000000140327.hwp",
+    }
+
+
+FAILURES = [
+    ("missing", "IO error: No such file or directory (os error 2)"),
+    ("empty", "Compound file error: Invalid CFB file (0 bytes is too small)"),
+    ("text", "Compound file error: Invalid CFB file (wrong magic number)"),
+    ("password", "Password-protected HWP files are not supported"),
+]
+
+
+PATH_FORMS = [
+    pytest.param(str, id="str"),
+    pytest.param(Path, id="Path"),
+    pytest.param(os.fsencode, id="bytes"),
+    pytest.param(PathLikeOnly, id="PathLike"),
+]
+
+
+class TestConvert:
+    @pytest.mark.parametrize("folder,name", GOOD_DOCUMENTS)
+    @pytest.mark.parametrize("form", PATH_FORMS)
+    def test_matches_expected_output(self, corpus_dir, folder, name, form):
+        path = form(str(corpus_dir / folder / name))
+        assert paravox.convert(path) == expected_markdown(corpus_dir, folder, name)
+
+    @pytest.mark.parametrize("kind,message", FAILURES)
+    def test_failures_raise_runtime_error_with_message(self, documents, kind, message):
+        with pytest.raises(RuntimeError) as caught:
+            paravox.convert(documents[kind])
+        assert caught.value.args == (message,)
+
+    @pytest.mark.parametrize("value", [None, 3, 2.5, ["a.hwp"]], ids=repr)
+    def test_non_path_arguments_raise_type_error(self, value):
+        with pytest.raises(TypeError):
+            paravox.convert(value)
+
+    def test_non_utf8_file_name(self, corpus_dir, tmp_path):
+        # "표.hwp" in EUC-KR, as unpacked from an archive made on an older Korean system.
+        name = "표.hwp".encode("euc-kr")
+        target = os.path.join(os.fsencode(tmp_path), name)
+        shutil.copyfile(corpus_dir / "features" / "표.hwp", target)
+        expected = expected_markdown(corpus_dir, "features", "표.hwp")
+        assert paravox.convert(target) == expected
+        assert paravox.convert(os.fsdecode(target)) == expected
+        assert paravox.records(Path(os.fsdecode(target))) == expected_records(
+            corpus_dir, "features", "표.hwp"
+        )
+
+    def test_missing_non_utf8_file_name(self, tmp_path):
+        target = os.path.join(os.fsencode(tmp_path), b"\xc7\xa5.hwp")
+        with pytest.raises(RuntimeError) as caught:
+            paravox.convert(target)
+        assert caught.value.args == ("IO error: No such file or directory (os error 2)",)
+
+
+class TestRecords:
+    @pytest.mark.parametrize("folder,name", GOOD_DOCUMENTS)
+    @pytest.mark.parametrize("form", PATH_FORMS)
+    def test_matches_expected_records(self, corpus_dir, folder, name, form):
+        path = form(str(corpus_dir / folder / name))
+        assert paravox.records(path) == expected_records(corpus_dir, folder, name)
+
+    @pytest.mark.parametrize("kind,message", FAILURES)
+    def test_failures_raise_runtime_error_with_message(self, documents, kind, message):
+        with pytest.raises(RuntimeError) as caught:
+            paravox.records(str(documents[kind]))
+        assert caught.value.args == (message,)
+
+
+def mixed_inputs(corpus_dir: Path, documents: dict[str, Path]) -> list[tuple[object, object]]:
+    """(path as passed, expected Markdown or expected RuntimeError message), good and bad mixed,
+    as str and as Path, some repeated."""
+    failures = dict(FAILURES)
+
+    def expected(kind: str) -> str:
+        if kind in failures:
+            return failures[kind]
+        path = documents[kind]
+        return expected_markdown(corpus_dir, path.parent.name, path.name)
+
+    kinds = ["표", "empty", "table", "realworld", "text", "equation"]
+    kinds += ["missing", "table", "password", "realworld", "표", "empty", "equation", "table"]
+    kinds += ["realworld"] * 6 + ["text"]
+    return [
+        (str(documents[kind]) if index % 2 else documents[kind], expected(kind))
+        for index, kind in enumerate(kinds)
+    ]
+
+
+class TestConvertMany:
+    @pytest.mark.parametrize("jobs", [1, 2, None])
+    def test_yields_every_input_in_order_with_exceptions_as_values(
+        self, corpus_dir, documents, jobs
+    ):
+        rows = mixed_inputs(corpus_dir, documents)
+        paths = [path for path, _ in rows]
+        results = list(paravox.convert_many(iter(paths), jobs=jobs))
+
+        assert [path for path, _ in results] == paths
+        for (path, outcome), (_, expected) in zip(results, rows):
+            if isinstance(outcome, Exception):
+                assert isinstance(outcome, RuntimeError), path
+                assert outcome.args == (expected,), path
+            else:
+                assert outcome == expected, path
+
+    def test_same_results_in_process_and_in_workers(self, corpus_dir, documents):
+        paths = [path for path, _ in mixed_inputs(corpus_dir, documents)]
+
+        def comparable(jobs: int) -> list[object]:
+            return [
+                (type(r).__name__, r.args) if isinstance(r, Exception) else r
+                for _, r in paravox.convert_many(paths, jobs=jobs)
+            ]
+
+        assert comparable(1) == comparable(2)
+
+    @pytest.mark.parametrize("jobs", [1, 2])
+    def test_no_paths(self, jobs):
+        assert list(paravox.convert_many([], jobs=jobs)) == []
+
+    @pytest.mark.parametrize(
+        "jobs,error",
+        [(0, ValueError), (-2, ValueError), ("2", TypeError), (1.0, TypeError), (True, TypeError)],
+    )
+    def test_bad_jobs_raise_at_the_call(self, jobs, error):
+        with pytest.raises(error):
+            paravox.convert_many(["a.hwp"], jobs=jobs)
+
+    def test_paths_are_read_as_workers_free_up(self, corpus_dir):
+        consumed = 0
+        total = 2000
+
+        def paths() -> Iterator[Path]:
+            nonlocal consumed
+            for _ in range(total):
+                consumed += 1
+                yield corpus_dir / "features" / "table.hwp"
+
+        results = paravox.convert_many(paths(), jobs=2)
+        _, first = next(results)
+        assert first == expected_markdown(corpus_dir, "features", "table.hwp")
+        results.close()
+        assert consumed < 100, f"{consumed} of {total} paths were taken before the first result"
+
+
+def exit_on_poison(item: str) -> str:
+    """Kills its worker process for the item "poison"; echoes any other item."""
+    if item == "poison":
+        os._exit(3)
+    if item == "raise":
+        raise ValueError("bad item")
+    return item.upper()
+
+
+class TestOrderedMapWorkerDeath:
+    def test_a_dead_worker_fails_only_its_own_input(self):
+        # Early inputs go out one per task; by the second poison, tasks carry many inputs.
+        items = ["a", "b", "poison", "c", "raise", "d"]
+        items += [f"x{i}" for i in range(500)] + ["poison"] + [f"y{i}" for i in range(100)]
+        results = list(_batch.ordered_map(exit_on_poison, items, jobs=2))
+
+        assert [item for item, _ in results] == items
+        for item, outcome in results:
+            if item == "poison":
+                assert isinstance(outcome, BrokenProcessPool)
+            elif item == "raise":
+                assert isinstance(outcome, ValueError) and outcome.args == ("bad item",)
+            else:
+                assert outcome == item.upper()
