@@ -19,9 +19,11 @@ class Container {
   Container& operator=(Container&&) noexcept;
   ~Container();
 
-  // Reads the whole stream at the absolute `path` ("/FileHeader", "/BodyText/Section0").
-  // A missing stream is a CompoundFile error "No such stream: \"<path>\""; a stream whose
-  // sectors cannot be read is an Io error.
+  // Reads the whole stream at the absolute `path` ("/FileHeader", "/BodyText/Section0");
+  // names match regardless of letter case, as in the compound-file format. A missing stream
+  // (or a storage at `path`) is a CompoundFile error "No such stream: \"<path>\""; a stream
+  // whose sectors cannot be read, or that declares more bytes than the file holds, is an Io
+  // error.
   Result<std::vector<std::uint8_t>> read_stream(std::string_view path);
 
   explicit Container(std::unique_ptr<Impl> impl) noexcept;
