@@ -39,8 +39,18 @@ struct PendingParagraph {
 
 // The paragraph's text with marker N replaced, for N ascending, by render_field of
 // field_infos[N] (or by field_texts[N] alone when there is no such info).
-// Throws OutputLimitExceeded when the result would pass kOutputLimit.
+// Throws OutputLimitExceeded when the result would pass kOutputLimit, and when text crafted to
+// need one copying pass per field index would make those passes copy more than kOutputLimit
+// bytes in all.
 std::string substitute_field_markers(const PendingParagraph& paragraph);
+
+// Whether substitute_field_markers does its work in one left-to-right pass rather than one
+// pass per field index. It does for every decoded paragraph whose fields all have their
+// FieldInfo, unless U+E000 occurs in the document's own characters, field names or guide texts,
+// or the text between two adjacent fields is only digits spelling an index lower than the
+// first one's (the mark closing one marker, those digits and the mark opening the next then
+// make a marker of their own, which the passes replace first).
+bool substitutes_in_one_pass(const PendingParagraph& paragraph);
 
 // "{{name}}", "{{name: direction}}", "{{name --> shown}}" or "{{name: direction --> shown}}";
 // the shown text is left out when empty or redundant (modified clear and direction empty

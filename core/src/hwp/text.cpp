@@ -1,0 +1,291 @@
+#include "hwp/text.h"
+
+#include <charconv>
+
+namespace paravox {
+namespace {
+
+constexpr std::uint16_t kFieldStart = 3;
+constexpr std::uint16_t kFieldEnd = 4;
+
+// An 8-unit control: the code and seven units of data.
+constexpr std::size_t kWideControlBytes = 16;
+
+// U+E000 in UTF-8.
+constexpr char kFieldMarkUtf8[] = "\xEE\x80\x80";
+constexpr std::size_t kFieldMarkSize = 3;
+
+// The format's extended (1-3, 11, 12, 14-18, 21-23) and inline (4-9, 19, 20) controls carry
+// seven units of data after the code; the other codes below 32 stand alone.
+constexpr bool is_wide_control(std::uint16_t code) noexcept {
+  return (code >= 1 && code <= 9) || code == 11 || code == 12 || (code >= 14 && code <= 23);
+}
+
+constexpr bool is_high_surrogate(std::uint32_t u) noexcept {
+  return u >= 0xD800 && u <= 0xDBFF;
+}
+constexpr bool is_low_surrogate(std::uint32_t u) noexcept {
+  return u >= 0xDC00 && u <= 0xDFFF;
+}
+
+// The put_* helpers write at dst[w], inside a buffer the caller has sized for them, and
+// return the new end. They take a plain pointer because char stores may alias a
+// std::string's own pointer, which would make the compiler reload it at every store.
+
+// Writes code point `c` (at most U+FFFF) as UTF-8.
+inline std::size_t put_bmp(char* dst, std::size_t w, std::uint32_t c) noexcept {
+  if (c < 0x80) {
+    dst[w] = static_cast<char>(c);
+    return w + 1;
+  }
+  if (c < 0x800) {
+    dst[w] = static_cast<char>(0xC0 | (c >> 6));
+    dst[w + 1] = static_cast<char>(0x80 | (c & 0x3F));
+    return w + 2;
+  }
+  dst[w] = static_cast<char>(0xE0 | (c >> 12));
+  dst[w + 1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  dst[w + 2] = static_cast<char>(0x80 | (c & 0x3F));
+  return w + 3;
+}
+
+inline std::size_t put_supplementary(char* dst, std::size_t w, std::uint32_t c) noexcept {
+  dst[w] = static_cast<char>(0xF0 | (c >> 18));
+  dst[w + 1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+  dst[w + 2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  dst[w + 3] = static_cast<char>(0x80 | (c & 0x3F));
+  return w + 4;
+}
+
+inline std::size_t put_marker(char* dst, std::size_t w, std::size_t index) noexcept {
+  for (std::size_t i = 0; i < kFieldMarkSize; ++i) dst[w++] = kFieldMarkUtf8[i];
+  char digits[24];
+  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, index);
+  (void)ec;  // 24 bytes hold any std::size_t
+  for (const char* d = digits; d != end; ++d) dst[w++] = *d;
+  for (std::size_t i = 0; i < kFieldMarkSize; ++i) dst[w++] = kFieldMarkUtf8[i];
+  return w;
+}
+
+// Largest output for an n-byte payload. A unit yields at most 3 bytes and a surrogate pair 4
+// (less than its two units' 6). A marker (at most 6 + 20 bytes) replaces a field's characters
+// and is paid for by the field start's 8 silent units plus the end's code unit (27 bytes of
+// budget), so 3 bytes per unit bound every state. The slack only guards the arithmetic above.
+constexpr std::size_t max_decoded_size(std::size_t n) noexcept {
+  return 3 * (n / 2) + 32;
+}
+
+// The shared scanning rule. With `field_texts` set (the full decoder), '%clk' fields are
+// lifted out: their characters are written in place, and on the field end moved to
+// `field_texts` and replaced by the marker. A field still open at the end thus already has
+// its characters in place in the text, unmarked.
+template <bool kLiftFields>
+std::string decode_units(Bytes payload, std::vector<std::string>* field_texts) {
+  const std::size_t n = payload.size();
+  std::string out;
+  if (n < 2) return out;
+  out.resize(max_decoded_size(n));
+  char* const dst = out.data();
+
+  std::size_t w = 0;
+  std::size_t p = 0;
+  [[maybe_unused]] bool field_open = false;
+  [[maybe_unused]] std::size_t field_begin = 0;
+
+  while (n - p >= 2) {
+    const std::uint16_t u = ByteCursor::load_u16(payload, p);
+    if (u < 0x20) {
+      if (!is_wide_control(u)) {
+        p += 2;
+        continue;
+      }
+      if constexpr (kLiftFields) {
+        if (u == kFieldStart) {
+          // A start whose control id cannot be read opens nothing.
+          if (n - p < kWideControlBytes) break;
+          if (!field_open && ByteCursor::load_u32(payload, p + 2) == kClickHereId) {
+            field_open = true;
+            field_begin = w;
+          }
+        } else if (u == kFieldEnd && field_open) {
+          // Closed even when the end's own 16 bytes are cut short.
+          field_texts->emplace_back(out, field_begin, w - field_begin);
+          w = put_marker(dst, field_begin, field_texts->size() - 1);
+          field_open = false;
+        }
+      }
+      if (n - p < kWideControlBytes) break;
+      p += kWideControlBytes;
+      continue;
+    }
+    if (is_high_surrogate(u)) {
+      if (n - p >= 4) {
+        const std::uint16_t v = ByteCursor::load_u16(payload, p + 2);
+        if (is_low_surrogate(v)) {
+          w = put_supplementary(dst, w, 0x10000 + ((u - 0xD800u) << 10) + (v - 0xDC00u));
+          p += 4;
+          continue;
+        }
+      }
+      p += 2;
+      continue;
+    }
+    if (!is_low_surrogate(u)) w = put_bmp(dst, w, u);
+    p += 2;
+  }
+  out.resize(w);
+  return out;
+}
+
+}  // namespace
+
+ParaText decode_para_text(Bytes payload) {
+  ParaText result;
+  result.text = decode_units<true>(payload, &result.field_texts);
+  return result;
+}
+
+std::string decode_para_text_plain(Bytes payload) {
+  return decode_units<false>(payload, nullptr);
+}
+
+bool is_white_space(char32_t c) noexcept {
+  switch (c) {
+    case 0x0009:
+    case 0x000A:
+    case 0x000B:
+    case 0x000C:
+    case 0x000D:
+    case 0x0020:
+    case 0x0085:
+    case 0x00A0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000:
+      return true;
+    default:
+      return c >= 0x2000 && c <= 0x200A;
+  }
+}
+
+namespace {
+
+constexpr bool is_continuation(unsigned char b) noexcept {
+  return (b & 0xC0) == 0x80;
+}
+
+// Every white-space character takes 1 to 3 bytes in UTF-8, so a 4-byte sequence, and any
+// malformed byte, simply counts as a character that is not white space.
+// Length of the white-space character starting at text[at], or 0.
+std::size_t white_space_at(std::string_view text, std::size_t at) noexcept {
+  const std::size_t left = text.size() - at;
+  const auto b0 = static_cast<unsigned char>(text[at]);
+  if (b0 < 0x80) return is_white_space(b0) ? 1 : 0;
+  if ((b0 & 0xE0) == 0xC0) {
+    if (left < 2) return 0;
+    const auto b1 = static_cast<unsigned char>(text[at + 1]);
+    if (!is_continuation(b1)) return 0;
+    return is_white_space(((b0 & 0x1Fu) << 6) | (b1 & 0x3Fu)) ? 2 : 0;
+  }
+  if ((b0 & 0xF0) == 0xE0) {
+    if (left < 3) return 0;
+    const auto b1 = static_cast<unsigned char>(text[at + 1]);
+    const auto b2 = static_cast<unsigned char>(text[at + 2]);
+    if (!is_continuation(b1) || !is_continuation(b2)) return 0;
+    return is_white_space(((b0 & 0x0Fu) << 12) | ((b1 & 0x3Fu) << 6) | (b2 & 0x3Fu)) ? 3 : 0;
+  }
+  return 0;
+}
+
+// Length of the white-space character that ends at text[end - 1] and starts at or after
+// `front`, or 0.
+std::size_t white_space_before(std::string_view text, std::size_t front, std::size_t end) noexcept {
+  const std::size_t span = end - front;
+  if (!is_continuation(static_cast<unsigned char>(text[end - 1]))) {
+    return white_space_at(text.substr(0, end), end - 1) == 1 ? 1 : 0;
+  }
+  for (std::size_t len = 2; len <= 3 && len <= span; ++len) {
+    const auto lead = static_cast<unsigned char>(text[end - len]);
+    if (is_continuation(lead)) continue;
+    return white_space_at(text.substr(0, end), end - len) == len ? len : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string_view trim_text(std::string_view text) noexcept {
+  std::size_t front = 0;
+  while (front < text.size()) {
+    const std::size_t len = white_space_at(text, front);
+    if (len == 0) break;
+    front += len;
+  }
+  if (front == text.size()) return {};
+  std::size_t back = text.size();
+  while (back > front) {
+    const std::size_t len = white_space_before(text, front, back);
+    if (len == 0) break;
+    back -= len;
+  }
+  return text.substr(front, back - front);
+}
+
+void append_field_marker(std::string& out, std::size_t index) {
+  char digits[24];
+  const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, index);
+  (void)ec;  // 24 bytes hold any std::size_t
+  out.append(kFieldMarkUtf8, kFieldMarkSize);
+  out.append(digits, end);
+  out.append(kFieldMarkUtf8, kFieldMarkSize);
+}
+
+void append_utf8(std::string& out, char32_t c) {
+  char bytes[4];
+  std::size_t len;
+  if (c < 0x80) {
+    bytes[0] = static_cast<char>(c);
+    len = 1;
+  } else if (c < 0x800) {
+    bytes[0] = static_cast<char>(0xC0 | (c >> 6));
+    bytes[1] = static_cast<char>(0x80 | (c & 0x3F));
+    len = 2;
+  } else if (c < 0x10000) {
+    bytes[0] = static_cast<char>(0xE0 | (c >> 12));
+    bytes[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | (c & 0x3F));
+    len = 3;
+  } else {
+    bytes[0] = static_cast<char>(0xF0 | (c >> 18));
+    bytes[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    bytes[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    bytes[3] = static_cast<char>(0x80 | (c & 0x3F));
+    len = 4;
+  }
+  out.append(bytes, len);
+}
+
+std::optional<std::string> decode_utf16_strict(Bytes unit_bytes) {
+  const std::size_t units = unit_bytes.size() / 2;
+  std::string out;
+  out.reserve(units * 3);
+  for (std::size_t i = 0; i < units; ++i) {
+    const std::uint16_t u = ByteCursor::load_u16(unit_bytes, 2 * i);
+    if (is_low_surrogate(u)) return std::nullopt;
+    if (!is_high_surrogate(u)) {
+      append_utf8(out, u);
+      continue;
+    }
+    if (i + 1 == units) return std::nullopt;
+    const std::uint16_t v = ByteCursor::load_u16(unit_bytes, 2 * (i + 1));
+    if (!is_low_surrogate(v)) return std::nullopt;
+    append_utf8(out, 0x10000 + ((u - 0xD800u) << 10) + (v - 0xDC00u));
+    ++i;
+  }
+  return out;
+}
+
+}  // namespace paravox
