@@ -22,9 +22,14 @@ struct TableRow {
   std::size_t cell_count() const noexcept { return cells.size() + trailing_empty_cells; }
 };
 
-// At least one row.
+// At least one row. Declared rows whose cell count lies beyond the TABLE payload have no
+// cells and always come last, so they are counted in `trailing_empty_rows` instead of
+// being stored: a 20-byte TABLE record can declare 65,535 rows.
 struct Table {
   std::vector<TableRow> rows;
+  std::uint32_t trailing_empty_rows = 0;
+
+  std::size_t row_count() const noexcept { return rows.size() + trailing_empty_rows; }
 };
 
 struct Paragraph {

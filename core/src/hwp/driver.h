@@ -1,6 +1,7 @@
 // The conversion of a whole document.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,7 +13,13 @@
 
 namespace paravox {
 
-// Walks one section's records and appends its blocks to `blocks`.
+// Walks one section's records and appends its blocks to `blocks`. `output_size` is the
+// running number of Markdown bytes of the document so far, to which each new block's
+// assembled_size is added; throws OutputLimitExceeded as soon as it would pass kOutputLimit
+// (also from field expansion), so a crafted section never collects more than that.
+void walk_section(Records records, std::vector<Block>& blocks, std::uint64_t& output_size);
+
+// The same, counting toward the ceiling only the blocks of this section.
 void walk_section(Records records, std::vector<Block>& blocks);
 
 // Converts sections 0, 1, 2, ... until the first that cannot be read or inflated (that

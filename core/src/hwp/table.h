@@ -21,14 +21,16 @@ struct TableResult {
 };
 
 // Converts the table control whose CTRL_HEADER (level `level`) precedes `start`.
-TableResult convert_table(Records records, std::size_t start, std::uint16_t level,
-                          unsigned depth);
+TableResult convert_table(Records records, std::size_t start, std::uint16_t level, unsigned depth);
 
 // Appends the non-empty cell texts of `nested` to `cell_text`, separated by single spaces.
 void flatten_table_text(const Table& nested, std::string& cell_text);
 
 // "|" becomes "\|", then every line feed becomes a space.
 std::string escape_cell_text(std::string_view text);
+
+// Number of bytes render_table appends for `table`, computed without writing them.
+std::uint64_t rendered_table_size(const Table& table) noexcept;
 
 // Appends `table` as a pipe table (header row, "---" separator, rows, empty line).
 // Throws OutputLimitExceeded before `out` would pass kOutputLimit.

@@ -1,0 +1,132 @@
+#include "hwp/objects.h"
+
+#include <algorithm>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "hwp/text.h"
+
+namespace paravox {
+namespace {
+
+// EQEDIT: 4 bytes not read, u16 script length in code units, then the script.
+constexpr std::size_t kEquationLengthOffset = 4;
+constexpr std::size_t kEquationScriptOffset = 6;
+// CTRL_DATA: 10 bytes not read, u16 name length in code units, then the name.
+constexpr std::size_t kFieldNameLengthOffset = 10;
+constexpr std::size_t kFieldNameOffset = 12;
+// A picture record counts only when it holds its binary-data id, a u16 at offset 71.
+constexpr std::size_t kPictureRecordMinSize = 73;
+
+// Index of the first record at or after `from` whose level is at most `level`.
+std::size_t subtree_end(Records records, std::size_t from, std::uint16_t level) noexcept {
+  std::size_t e = from;
+  while (e < records.size() && records[e].level > level) ++e;
+  return e;
+}
+
+// The script of an EQEDIT payload, or nothing when it is absent, cut short or undecodable.
+std::optional<std::string> read_equation_script(Bytes payload) {
+  const auto units = u16_at(payload, kEquationLengthOffset);
+  if (!units || *units == 0) return std::nullopt;
+  const std::size_t script_bytes = std::size_t{*units} * 2;
+  if (payload.size() - kEquationScriptOffset < script_bytes) return std::nullopt;
+  return decode_utf16_strict(payload.subspan(kEquationScriptOffset, script_bytes));
+}
+
+// Decoded, trimmed text of a PARA_TEXT record inside a drawing object, appended unless empty.
+void collect_object_text(const Record& record, std::vector<std::string>& texts) {
+  const std::string decoded = decode_para_text_plain(record.data);
+  const std::string_view trimmed = trim_text(decoded);
+  if (!trimmed.empty()) texts.emplace_back(trimmed);
+}
+
+std::string join(const std::vector<std::string>& texts, char separator) {
+  std::size_t length = texts.empty() ? 0 : texts.size() - 1;
+  for (const std::string& text : texts) length += text.size();
+  std::string out;
+  out.reserve(length);
+  for (const std::string& text : texts) {
+    if (!out.empty()) out += separator;
+    out += text;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::uint32_t control_id(const Record& record) noexcept {
+  return u32_at(record.data, 0).value_or(0);
+}
+
+std::size_t skip_control(Records records, std::size_t start, std::uint16_t level) noexcept {
+  return subtree_end(records, start, level) - start;
+}
+
+EquationResult convert_equation(Records records, std::size_t start, std::uint16_t level) {
+  const std::size_t n = records.size();
+  for (std::size_t j = start; j < n; ++j) {
+    const Record& record = records[j];
+    if (record.level <= level) return {std::nullopt, j - start};
+    if (record.level == level + 1 && record.tag_id == tag::kEqEdit) {
+      std::optional<std::string> script = read_equation_script(record.data);
+      return {std::move(script), subtree_end(records, j + 1, level) - start};
+    }
+  }
+  return {std::nullopt, start < n ? n - start : 0};
+}
+
+DrawingResult convert_drawing_object(Records records, std::size_t start, std::uint16_t level) {
+  const std::size_t n = records.size();
+  if (start >= n) return {};
+
+  std::vector<std::string> caption;
+  std::size_t j = start;
+  for (; j < n && records[j].level > level; ++j) {
+    const Record& record = records[j];
+    if (record.level == level + 1 && record.tag_id == tag::kShapeComponent) break;
+    if (record.tag_id == tag::kParaText) collect_object_text(record, caption);
+  }
+  if (j >= n || records[j].level <= level) return {std::nullopt, j - start};
+
+  std::vector<std::string> contents;
+  bool picture = false;
+  std::size_t k = j + 1;
+  for (; k < n && records[k].level > level; ++k) {
+    const Record& record = records[k];
+    if (record.tag_id == tag::kParaText) {
+      collect_object_text(record, contents);
+    } else if (record.tag_id == tag::kShapeComponentPicture) {
+      // The last picture record decides, so a short one clears an earlier mark.
+      picture = record.data.size() >= kPictureRecordMinSize;
+    }
+  }
+
+  DrawingResult result;
+  result.consumed = k - start;
+  if (picture) {
+    result.block = Image{join(caption, ' ')};
+  } else if (!contents.empty()) {
+    result.block = Paragraph{join(contents, '\n')};
+  } else if (!caption.empty()) {
+    result.block = Paragraph{join(caption, ' ')};
+  }
+  return result;
+}
+
+std::string read_field_name(Records records, std::size_t& cursor, std::uint16_t expected_level) {
+  if (cursor >= records.size()) return {};
+  const Record& record = records[cursor];
+  if (record.tag_id != tag::kCtrlData || record.level != expected_level) return {};
+  ++cursor;
+  // A payload too short for the length word still consumes the record, with an empty name.
+  const auto units = u16_at(record.data, kFieldNameLengthOffset);
+  if (!units) return {};
+  // A length asking for more than the payload holds is cut at its end, on a whole unit.
+  std::size_t name_bytes = std::min(std::size_t{*units} * 2, record.data.size() - kFieldNameOffset);
+  name_bytes &= ~std::size_t{1};
+  return decode_utf16_strict(record.data.subspan(kFieldNameOffset, name_bytes)).value_or("");
+}
+
+}  // namespace paravox

@@ -1,0 +1,243 @@
+#include "hwp/table.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "hwp/error.h"
+#include "hwp/fields.h"
+#include "hwp/text.h"
+
+namespace paravox {
+namespace {
+
+// TABLE payload: u32 properties, u16 row count, u16 column count, 10 bytes of spacing and
+// margins, then one u16 cell count per row.
+constexpr std::size_t kTableMinSize = 18;
+constexpr std::size_t kRowCountOffset = 4;
+constexpr std::size_t kCellCountsOffset = 18;
+
+// Bytes of cell text produced by one top-level table, across all nesting depths. Every
+// counted byte reaches the rendered table, so passing the output ceiling here means the
+// Markdown would pass it too; checking as cells grow keeps a crafted table from holding
+// more than the ceiling in memory before the walk sees it.
+class CellTextBudget {
+ public:
+  void add(std::size_t bytes) {
+    if (bytes > kOutputLimit - used_) throw OutputLimitExceeded{};
+    used_ += bytes;
+  }
+
+ private:
+  std::size_t used_ = 0;
+};
+
+bool is_cell_start(const Record& record, unsigned child_level) noexcept {
+  return record.tag_id == tag::kListHeader && record.level == child_level;
+}
+
+// Finishes the cell's pending paragraph and counts what it added to the cell text.
+void finish_cell(std::optional<PendingParagraph>& slot, std::string& text, CellTextBudget& budget) {
+  const std::size_t before = text.size();
+  finish_cell_paragraph(slot, text);
+  budget.add(text.size() - before);
+}
+
+TableResult convert_table_within(Records records, std::size_t start, std::uint16_t level,
+                                 unsigned depth, CellTextBudget& budget);
+
+// Reads one cell's records from `p` (just after its LIST_HEADER) up to the next cell or the
+// end of the control, leaving `p` there.
+TableCell read_cell(Records records, std::size_t& p, unsigned child_level, unsigned depth,
+                    CellTextBudget& budget) {
+  const std::size_t n = records.size();
+  TableCell cell;
+  std::optional<PendingParagraph> slot;
+  while (p < n) {
+    const Record& record = records[p];
+    if (record.level < child_level || is_cell_start(record, child_level)) break;
+    ++p;
+    if (record.tag_id == tag::kParaText) {
+      finish_cell(slot, cell.text, budget);
+      ParaText decoded = decode_para_text(record.data);
+      slot = PendingParagraph{std::move(decoded.text), std::move(decoded.field_texts), {}};
+      continue;
+    }
+    if (record.tag_id != tag::kCtrlHeader) continue;
+
+    const std::uint32_t id = control_id(record);
+    if (id == kClickHereId && slot && slot->field_infos.size() < slot->field_texts.size()) {
+      // Inside a cell a field control attaches whatever its level.
+      std::optional<ClickHereHeader> header = read_click_here_header(record.data);
+      FieldInfo field;
+      field.name = read_field_name(records, p, static_cast<std::uint16_t>(record.level + 1));
+      if (header) {
+        field.direction = std::move(header->direction);
+        field.modified = header->modified;
+      }
+      slot->field_infos.push_back(std::move(field));
+      continue;
+    }
+
+    finish_cell(slot, cell.text, budget);
+    if (id == kTableId && depth < kMaxTableDepth) {
+      TableResult nested = convert_table_within(records, p, record.level, depth + 1, budget);
+      // The nested cells' text was counted when they were read; folding only copies it.
+      if (nested.table) flatten_table_text(*nested.table, cell.text);
+      p += nested.consumed;
+    } else if (id == kEquationId) {
+      // An equation inside a cell reaches no output; only its records are consumed.
+      p += convert_equation(records, p, record.level).consumed;
+    } else {
+      p += skip_control(records, p, record.level);
+    }
+  }
+  finish_cell(slot, cell.text, budget);
+  return cell;
+}
+
+TableResult convert_table_within(Records records, std::size_t start, std::uint16_t level,
+                                 unsigned depth, CellTextBudget& budget) {
+  const std::size_t n = records.size();
+  const unsigned child_level = unsigned{level} + 1;
+
+  std::size_t t = start;
+  while (t < n && records[t].level >= child_level &&
+         !(records[t].tag_id == tag::kTable && records[t].level == child_level)) {
+    ++t;
+  }
+  if (t >= n || records[t].level < child_level) return {std::nullopt, t - start};
+
+  const Bytes payload = records[t].data;
+  if (payload.size() < kTableMinSize) return {std::nullopt, t - start + 1};
+  const std::uint16_t row_count = *u16_at(payload, kRowCountOffset);
+  // Rows whose cell count lies beyond the payload have no cells; they are only counted.
+  const std::size_t rows_in_payload =
+      std::min<std::size_t>(row_count, (payload.size() - kCellCountsOffset) / 2);
+
+  std::size_t p = t + 1;
+  Table table;
+  if (row_count > 0) {
+    table.rows.reserve(rows_in_payload);
+    table.trailing_empty_rows = static_cast<std::uint32_t>(row_count - rows_in_payload);
+    // Once a cell slot finds no LIST_HEADER the cursor stops moving, so every later slot of
+    // the table is empty as well; those slots are counted, never stored.
+    bool cells_exhausted = false;
+    for (std::size_t k = 0; k < rows_in_payload; ++k) {
+      const std::uint16_t declared = *u16_at(payload, kCellCountsOffset + 2 * k);
+      TableRow row;
+      std::uint16_t slot = 0;
+      for (; slot < declared && !cells_exhausted; ++slot) {
+        if (p >= n || !is_cell_start(records[p], child_level)) {
+          cells_exhausted = true;
+          break;
+        }
+        ++p;
+        row.cells.push_back(read_cell(records, p, child_level, depth, budget));
+      }
+      row.trailing_empty_cells = static_cast<std::uint32_t>(declared - slot);
+      table.rows.push_back(std::move(row));
+    }
+  }
+
+  // Cell records beyond the declared counts, and anything else below the control, are dropped.
+  while (p < n && records[p].level >= child_level) ++p;
+  if (row_count == 0) return {std::nullopt, p - start};
+  return {std::move(table), p - start};
+}
+
+std::size_t escaped_length(std::string_view text) noexcept {
+  return text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '|'));
+}
+
+void append_escaped(std::string& out, std::string_view text) {
+  for (const char c : text) {
+    if (c == '|') {
+      out += "\\|";
+    } else if (c == '\n') {
+      out += ' ';
+    } else {
+      out += c;
+    }
+  }
+}
+
+std::size_t column_count(const Table& table) noexcept {
+  std::size_t columns = 0;
+  for (const TableRow& row : table.rows) columns = std::max(columns, row.cell_count());
+  return columns;
+}
+
+// Length of one table line: "|", each of `columns` cells followed by "|", then "\n".
+std::uint64_t row_line_length(const TableRow& row, std::size_t columns) noexcept {
+  std::uint64_t length = 2 + std::uint64_t{columns};
+  for (const TableCell& cell : row.cells) length += escaped_length(cell.text);
+  return length;
+}
+
+void append_row_line(std::string& out, const TableRow& row, std::size_t columns) {
+  out += '|';
+  for (const TableCell& cell : row.cells) {
+    append_escaped(out, cell.text);
+    out += '|';
+  }
+  out.append(columns - row.cells.size(), '|');
+  out += '\n';
+}
+
+}  // namespace
+
+TableResult convert_table(Records records, std::size_t start, std::uint16_t level, unsigned depth) {
+  CellTextBudget budget;
+  return convert_table_within(records, start, level, depth, budget);
+}
+
+void flatten_table_text(const Table& nested, std::string& cell_text) {
+  for (const TableRow& row : nested.rows) {
+    for (const TableCell& cell : row.cells) {
+      if (cell.text.empty()) continue;
+      if (!cell_text.empty()) cell_text += ' ';
+      cell_text += cell.text;
+    }
+  }
+}
+
+std::string escape_cell_text(std::string_view text) {
+  std::string out;
+  out.reserve(escaped_length(text));
+  append_escaped(out, text);
+  return out;
+}
+
+std::uint64_t rendered_table_size(const Table& table) noexcept {
+  const std::size_t columns = column_count(table);
+  if (columns == 0) return 1;
+  // Header row, separator row "|" + columns x "---|" + "\n", data rows, closing "\n".
+  std::uint64_t size = 2 + 4 * std::uint64_t{columns} + 1;
+  for (const TableRow& row : table.rows) size += row_line_length(row, columns);
+  size += std::uint64_t{table.trailing_empty_rows} * (2 + std::uint64_t{columns});
+  return size;
+}
+
+void render_table(const Table& table, std::string& out) {
+  // The whole table is measured before anything is written, so a table declaring billions
+  // of empty cells fails at once and leaves `out` as it was.
+  const std::uint64_t size = rendered_table_size(table);
+  if (out.size() > kOutputLimit || size > kOutputLimit - out.size()) throw OutputLimitExceeded{};
+  const std::size_t columns = column_count(table);
+  if (columns == 0) {
+    out += '\n';
+    return;
+  }
+  append_row_line(out, table.rows.front(), columns);
+  out += '|';
+  for (std::size_t c = 0; c < columns; ++c) out += "---|";
+  out += '\n';
+  for (std::size_t r = 1; r < table.rows.size(); ++r) append_row_line(out, table.rows[r], columns);
+  const TableRow empty_row;
+  for (std::uint32_t r = 0; r < table.trailing_empty_rows; ++r) {
+    append_row_line(out, empty_row, columns);
+  }
+  out += '\n';
+}
+
+}  // namespace paravox
