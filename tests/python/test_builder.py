@@ -19,20 +19,37 @@ from hwpbuilder import cfb
 REPO_DIR = Path(__file__).resolve().parents[2]
 HAVE_OLECF = shutil.which("olecfinfo") is not None and shutil.which("olecfexport") is not None
 needs_olecf = pytest.mark.skipif(
-    not HAVE_OLECF, reason="olecfinfo/olecfexport (libolecf-utils) not installed")
+    not HAVE_OLECF, reason="olecfinfo/olecfexport (libolecf-utils) not installed"
+)
 
 
 # --- a deliberately independent compound-file reader, for layout checks -------------------------
+
 
 class CfbReader:
     """Reads a version 3 compound file from its header, DIFAT, FAT and directory."""
 
     def __init__(self, data: bytes):
         self.data = data
-        (self.magic, _clsid, self.minor, self.major, self.byte_order, self.sector_shift,
-         self.mini_shift, _res, self.dir_sector_count, self.fat_count, self.first_dir,
-         _txn, self.mini_cutoff, self.first_minifat, self.minifat_count, self.first_difat,
-         self.difat_count) = struct.unpack_from("<8s16sHHHHH6sIIIIIIIII", data, 0)
+        (
+            self.magic,
+            _clsid,
+            self.minor,
+            self.major,
+            self.byte_order,
+            self.sector_shift,
+            self.mini_shift,
+            _res,
+            self.dir_sector_count,
+            self.fat_count,
+            self.first_dir,
+            _txn,
+            self.mini_cutoff,
+            self.first_minifat,
+            self.minifat_count,
+            self.first_difat,
+            self.difat_count,
+        ) = struct.unpack_from("<8s16sHHHHH6sIIIIIIIII", data, 0)
         difat = list(struct.unpack_from("<109I", data, 76))
         sector = self.first_difat
         for _ in range(self.difat_count):
@@ -40,23 +57,33 @@ class CfbReader:
             difat.extend(words[:127])
             sector = words[127]
         self.fat: list[int] = []
-        for s in difat[:self.fat_count]:
+        for s in difat[: self.fat_count]:
             self.fat.extend(struct.unpack_from("<128I", data, self.offset(s)))
         directory = self.read_chain(self.fat, self.first_dir, 512)
         self.entries = []
         for i in range(len(directory) // 128):
-            e = directory[i * 128:(i + 1) * 128]
+            e = directory[i * 128 : (i + 1) * 128]
             name_len, kind, color, left, right, child = struct.unpack_from("<HBBIII", e, 64)
             start, size = struct.unpack_from("<IQ", e, 116)
-            name = e[:max(0, name_len - 2)].decode("utf-16-le")
-            self.entries.append(dict(name=name, kind=kind, color=color, left=left, right=right,
-                                     child=child, start=start, size=size))
+            name = e[: max(0, name_len - 2)].decode("utf-16-le")
+            self.entries.append(
+                dict(
+                    name=name,
+                    kind=kind,
+                    color=color,
+                    left=left,
+                    right=right,
+                    child=child,
+                    start=start,
+                    size=size,
+                )
+            )
         self.minifat: list[int] = []
         if self.minifat_count:
             for s in self.chain(self.fat, self.first_minifat):
                 self.minifat.extend(struct.unpack_from("<128I", data, self.offset(s)))
         root = self.entries[0]
-        self.mini_stream = self.read_chain(self.fat, root["start"], 512)[:root["size"]]
+        self.mini_stream = self.read_chain(self.fat, root["start"], 512)[: root["size"]]
 
     @staticmethod
     def offset(sector: int) -> int:
@@ -75,9 +102,10 @@ class CfbReader:
 
     def read_chain(self, table: list[int], start: int, unit: int) -> bytes:
         if unit == 512:
-            return b"".join(self.data[self.offset(s):self.offset(s) + 512]
-                            for s in self.chain(table, start))
-        return b"".join(self.mini_stream[s * 64:(s + 1) * 64] for s in self.chain(table, start))
+            return b"".join(
+                self.data[self.offset(s) : self.offset(s) + 512] for s in self.chain(table, start)
+            )
+        return b"".join(self.mini_stream[s * 64 : (s + 1) * 64] for s in self.chain(table, start))
 
     def children(self, index: int) -> list[int]:
         """In-order walk of a storage's sibling tree."""
@@ -96,8 +124,9 @@ class CfbReader:
     def find(self, path: str) -> dict:
         index = 0
         for part in path.split("/"):
-            matches = [i for i in self.children(index)
-                       if self.entries[i]["name"].upper() == part.upper()]
+            matches = [
+                i for i in self.children(index) if self.entries[i]["name"].upper() == part.upper()
+            ]
             if not matches:
                 raise KeyError(path)
             index = matches[0]
@@ -106,8 +135,8 @@ class CfbReader:
     def stream(self, path: str) -> bytes:
         e = self.find(path)
         if e["size"] < self.mini_cutoff:
-            return self.read_chain(self.minifat, e["start"], 64)[:e["size"]]
-        return self.read_chain(self.fat, e["start"], 512)[:e["size"]]
+            return self.read_chain(self.minifat, e["start"], 64)[: e["size"]]
+        return self.read_chain(self.fat, e["start"], 512)[: e["size"]]
 
     def black_height(self, i: int) -> int:
         """Black nodes on every path below i; raises when the red-black rules break."""
@@ -129,8 +158,9 @@ def olecf_export(tmp_path: Path, data: bytes) -> Path:
     info = subprocess.run(["olecfinfo", str(path)], capture_output=True, text=True)
     assert info.returncode == 0, info.stderr
     target = tmp_path / "out"
-    export = subprocess.run(["olecfexport", "-t", str(target), str(path)], capture_output=True,
-                            text=True)
+    export = subprocess.run(
+        ["olecfexport", "-t", str(target), str(path)], capture_output=True, text=True
+    )
     assert export.returncode == 0, export.stderr
     return tmp_path / "out.export"
 
@@ -149,14 +179,21 @@ def exported_streams(export_dir: Path) -> dict[str, bytes]:
 # streams, nesting, non-ASCII names, thousands of entries and more than 109 FAT sectors.
 STREAM_SETS = {
     "mini only": {"FileHeader": b"H" * 256, "DocInfo": b"d" * 10, "BodyText/Section0": b"s"},
-    "mixed": {"FileHeader": b"H" * 256, "DocInfo": bytes(range(256)) * 30,
-              "BodyText/Section0": b"x" * 4095, "BodyText/Section1": b"y" * 4096,
-              "BodyText/Section2": b"", "BinData/BIN0001.png": b"\x89PNG" * 2000},
+    "mixed": {
+        "FileHeader": b"H" * 256,
+        "DocInfo": bytes(range(256)) * 30,
+        "BodyText/Section0": b"x" * 4095,
+        "BodyText/Section1": b"y" * 4096,
+        "BodyText/Section2": b"",
+        "BinData/BIN0001.png": b"\x89PNG" * 2000,
+    },
     "korean names": {"그림/가나다": "한글 내용".encode("utf-16-le"), "PrvText": b"t" * 700},
     "many entries": hb.filler_streams(3000, size=40) | {"Big": b"b" * 20000},
     "deep": {"a/b/c/d/e/f/g": b"deep" * 2000, "a/b/x": b"1", "a/y": b"2" * 5000},
-    "over 109 FAT sectors": {"FileHeader": b"H" * 256,
-                             "BodyText/Section0": bytes(range(251)) * 40000},
+    "over 109 FAT sectors": {
+        "FileHeader": b"H" * 256,
+        "BodyText/Section0": bytes(range(251)) * 40000,
+    },
 }
 
 
@@ -184,30 +221,43 @@ class TestCfbAgainstLibolecf:
         # Our reader follows the same layout in a document written by the word processor.
         reader = CfbReader((corpus_dir / "features" / "table.hwp").read_bytes())
         assert reader.stream("FileHeader").startswith(hb.HWP_SIGNATURE)
-        records = split_records(zlib.decompressobj(-15).decompress(
-            reader.stream("BodyText/Section0")))
+        records = split_records(
+            zlib.decompressobj(-15).decompress(reader.stream("BodyText/Section0"))
+        )
         assert (77, 2) in [(t, lvl) for t, lvl, _ in records]
 
 
 class TestCfbLayout:
     def test_header_fields(self):
         r = CfbReader(hb.write_cfb({"A": b"a"}))
-        assert (r.magic, r.minor, r.major, r.byte_order, r.sector_shift, r.mini_shift,
-                r.mini_cutoff, r.dir_sector_count) == (cfb.MAGIC, 0x3E, 3, 0xFFFE, 9, 6, 4096, 0)
+        assert (
+            r.magic,
+            r.minor,
+            r.major,
+            r.byte_order,
+            r.sector_shift,
+            r.mini_shift,
+            r.mini_cutoff,
+            r.dir_sector_count,
+        ) == (cfb.MAGIC, 0x3E, 3, 0xFFFE, 9, 6, 4096, 0)
 
-    @pytest.mark.parametrize("size, in_mini", [(1, True), (4095, True), (4096, False),
-                                               (100_000, False)])
+    @pytest.mark.parametrize(
+        "size, in_mini", [(1, True), (4095, True), (4096, False), (100_000, False)]
+    )
     def test_mini_cutoff_decides_placement(self, size, in_mini):
         built = hb.build_cfb({"S": b"q" * size})
         assert built.entries["S"].in_mini is in_mini
         assert CfbReader(built.to_bytes()).stream("S") == b"q" * size
 
-    @pytest.mark.parametrize("a, b", [
-        ("B", "AA"),            # shorter first, whatever the letters
-        ("abc", "ABD"),         # then by upper-cased code units
-        ("Section9", "Section10"),
-        ("Z", "가"),            # U+AC00 sorts after ASCII
-    ])
+    @pytest.mark.parametrize(
+        "a, b",
+        [
+            ("B", "AA"),  # shorter first, whatever the letters
+            ("abc", "ABD"),  # then by upper-cased code units
+            ("Section9", "Section10"),
+            ("Z", "가"),  # U+AC00 sorts after ASCII
+        ],
+    )
     def test_name_order(self, a, b):
         assert hb.name_key(a) < hb.name_key(b)
 
@@ -231,8 +281,10 @@ class TestCfbLayout:
         order = r.children(0)
         assert [r.entries[i]["name"] for i in order] == sorted(streams, key=hb.name_key)
         assert r.entries[0]["child"] == order[0]
-        assert all(r.entries[a]["right"] == b and r.entries[a]["left"] == cfb.NOSTREAM
-                   for a, b in zip(order, order[1:]))
+        assert all(
+            r.entries[a]["right"] == b and r.entries[a]["left"] == cfb.NOSTREAM
+            for a, b in zip(order, order[1:])
+        )
 
     def test_entries_resolve_through_the_tree(self):
         streams = STREAM_SETS["mixed"]
@@ -243,7 +295,7 @@ class TestCfbLayout:
         clsid = bytes(range(16))
         built = hb.build_cfb({"A/B": b"x"}, storages_clsid={"A": clsid})
         offset = built.entries["A"].offset
-        assert built.data[offset + 80:offset + 96] == clsid
+        assert built.data[offset + 80 : offset + 96] == clsid
 
 
 class TestCfbDamage:
@@ -275,14 +327,15 @@ class TestCfbDamage:
 
 # --- records -------------------------------------------------------------------------------------
 
+
 def split_records(data: bytes) -> list[tuple[int, int, bytes]]:
     out, pos = [], 0
     while pos + 4 <= len(data):
-        word = int.from_bytes(data[pos:pos + 4], "little")
+        word = int.from_bytes(data[pos : pos + 4], "little")
         size, pos = word >> 20, pos + 4
         if size == 0xFFF:
-            size, pos = int.from_bytes(data[pos:pos + 4], "little"), pos + 4
-        out.append((word & 0x3FF, (word >> 10) & 0x3FF, data[pos:pos + size]))
+            size, pos = int.from_bytes(data[pos : pos + 4], "little"), pos + 4
+        out.append((word & 0x3FF, (word >> 10) & 0x3FF, data[pos : pos + size]))
         pos += size
     assert pos == len(data), "records do not end at the end of the data"
     return out
@@ -293,17 +346,20 @@ def shape(data: bytes) -> list[tuple[int, int]]:
 
 
 class TestRecordHeader:
-    @pytest.mark.parametrize("tag, level, size, header", [
-        (67, 1, 1, "43041000"),
-        (66, 0, 0, "42000000"),
-        (1023, 1023, 0, "ffff0f00"),
-        (71, 2, 4094, "4708e0ff"),
-        (71, 2, 4095, "4708f0ffff0f0000"),
-        (67, 1, 70000, "4304f0ff70110100"),
-    ])
+    @pytest.mark.parametrize(
+        "tag, level, size, header",
+        [
+            (67, 1, 1, "43041000"),
+            (66, 0, 0, "42000000"),
+            (1023, 1023, 0, "ffff0f00"),
+            (71, 2, 4094, "4708e0ff"),
+            (71, 2, 4095, "4708f0ffff0f0000"),
+            (67, 1, 70000, "4304f0ff70110100"),
+        ],
+    )
     def test_header_bytes(self, tag, level, size, header):
         rec = hb.record(tag, level, bytes(size))
-        assert rec[:len(header) // 2].hex() == header
+        assert rec[: len(header) // 2].hex() == header
         assert len(rec) == len(header) // 2 + size
 
     def test_forced_extended_header_for_a_small_size(self):
@@ -316,15 +372,18 @@ class TestRecordHeader:
 
 
 class TestPayloads:
-    @pytest.mark.parametrize("items, units", [
-        (("AB",), [0x41, 0x42]),
-        (("😀",), [0xD83D, 0xDE00]),
-        ((hb.ctrl(13),), [13]),
-        ((hb.tab(),), [9, 0, 0, 0, 0, 0, 0, 9]),
-        ((hb.field_start(hb.CLK),), [3, 0x6C6B, 0x2563, 0, 0, 0, 0, 3]),
-        ((hb.field_end(),), [4, 0, 0, 0, 0, 0, 0, 4]),
-        ((hb.unit(0xD800), "A"), [0xD800, 0x41]),
-    ])
+    @pytest.mark.parametrize(
+        "items, units",
+        [
+            (("AB",), [0x41, 0x42]),
+            (("😀",), [0xD83D, 0xDE00]),
+            ((hb.ctrl(13),), [13]),
+            ((hb.tab(),), [9, 0, 0, 0, 0, 0, 0, 9]),
+            ((hb.field_start(hb.CLK),), [3, 0x6C6B, 0x2563, 0, 0, 0, 0, 3]),
+            ((hb.field_end(),), [4, 0, 0, 0, 0, 0, 0, 4]),
+            ((hb.unit(0xD800), "A"), [0xD800, 0x41]),
+        ],
+    )
     def test_para_text_units(self, items, units):
         assert hb.para_text(*items) == struct.pack(f"<{len(units)}H", *units)
 
@@ -332,15 +391,15 @@ class TestPayloads:
         assert hb.para_text("A", hb.raw(b"\x42")) == b"A\x00B"
 
     def test_control_ids(self):
-        assert (hb.TBL, hb.GSO, hb.EQED, hb.CLK) == (0x74626C20, 0x67736F20, 0x65716564,
-                                                     0x25636C6B)
+        assert (hb.TBL, hb.GSO, hb.EQED, hb.CLK) == (0x74626C20, 0x67736F20, 0x65716564, 0x25636C6B)
 
-    @pytest.mark.parametrize("direction, modified", [("", False), ("이름을 입력하세요", True),
-                                                     ("Hello", False)])
+    @pytest.mark.parametrize(
+        "direction, modified", [("", False), ("이름을 입력하세요", True), ("Hello", False)]
+    )
     def test_click_here_header(self, direction, modified):
         payload = hb.click_here_header(direction, modified)
         cid, prop, byte8, length = struct.unpack_from("<IIBH", payload, 0)
-        command = payload[11:11 + 2 * length].decode("utf-16-le")
+        command = payload[11 : 11 + 2 * length].decode("utf-16-le")
         assert (cid, byte8, bool(prop & 0x8000)) == (hb.CLK, 9, modified)
         assert f"Direction:wstring:{len(direction)}:{direction}" in command
         assert len(payload) > 11 + 2 * length
@@ -398,26 +457,38 @@ class TestParts:
         part = hb.paragraph("x", hb.field_text("v"), controls=[hb.click_here("n", "d")])
         recs = split_records(part)
         assert [(t, lvl) for t, lvl, _ in recs] == para_shape(0) + [(CH, 1), (hb.CTRL_DATA, 2)]
-        assert recs[1][2] == hb.para_text("x", hb.field_start(hb.CLK), "v", hb.field_end(),
-                                          hb.ctrl(13))
+        assert recs[1][2] == hb.para_text(
+            "x", hb.field_start(hb.CLK), "v", hb.field_end(), hb.ctrl(13)
+        )
 
     def test_table_cells_and_nesting_levels(self):
         inner = hb.table([["1"]])
         part = hb.paragraph(controls=[hb.table([["a", ["x", inner]]])])
-        expected = (para_shape(0) + [(CH, 1), (hb.TABLE, 2)]
-                    + [(LH, 2)] + para_shape(2)
-                    + [(LH, 2)] + para_shape(2) + para_shape(2) + [(CH, 3), (hb.TABLE, 4)]
-                    + [(LH, 4)] + para_shape(4))
+        expected = (
+            para_shape(0)
+            + [(CH, 1), (hb.TABLE, 2)]
+            + [(LH, 2)]
+            + para_shape(2)
+            + [(LH, 2)]
+            + para_shape(2)
+            + para_shape(2)
+            + [(CH, 3), (hb.TABLE, 4)]
+            + [(LH, 4)]
+            + para_shape(4)
+        )
         assert shape(part) == expected
 
     def test_picture_with_caption(self):
-        assert shape(hb.picture("그림 1")) == ([(CH, 1), (LH, 2)] + para_shape(2)
-                                                + [(hb.SHAPE_COMPONENT, 2),
-                                                   (hb.SHAPE_COMPONENT_PICTURE, 3)])
+        assert shape(hb.picture("그림 1")) == (
+            [(CH, 1), (LH, 2)]
+            + para_shape(2)
+            + [(hb.SHAPE_COMPONENT, 2), (hb.SHAPE_COMPONENT_PICTURE, 3)]
+        )
 
     def test_text_box(self):
-        assert shape(hb.text_box(["a", "b"])) == ([(CH, 1), (hb.SHAPE_COMPONENT, 2), (LH, 3)]
-                                                  + para_shape(3) + para_shape(3) + [(80, 3)])
+        assert shape(hb.text_box(["a", "b"])) == (
+            [(CH, 1), (hb.SHAPE_COMPONENT, 2), (LH, 3)] + para_shape(3) + para_shape(3) + [(80, 3)]
+        )
 
     def test_equation(self):
         assert shape(hb.equation("x")) == [(CH, 1), (hb.EQEDIT, 2)]
@@ -439,16 +510,22 @@ class TestDocument:
             assert (hb.inflate_raw(stored) if compressed else stored) == sec
 
     def test_section_names_and_omit(self):
-        r = CfbReader(hb.hwp_document([b"", b"", b""], section_names=["Section0", "Section1",
-                                                                      "Section3"],
-                                      omit=["DocInfo"]))
+        r = CfbReader(
+            hb.hwp_document(
+                [b"", b"", b""],
+                section_names=["Section0", "Section1", "Section3"],
+                omit=["DocInfo"],
+            )
+        )
         names = {r.entries[i]["name"] for i in r.children(0)}
         body = {r.entries[i]["name"] for i in r.children(r.entries.index(r.find("BodyText")))}
         assert names == {"FileHeader", "BodyText"}
         assert body == {"Section0", "Section1", "Section3"}
 
-    @pytest.mark.parametrize("kwargs, props", [
-        ({}, 1), ({"compressed": False}, 0), ({"password": True}, 3), ({"props": 5}, 5)])
+    @pytest.mark.parametrize(
+        "kwargs, props",
+        [({}, 1), ({"compressed": False}, 0), ({"password": True}, 3), ({"props": 5}, 5)],
+    )
     def test_file_header_props(self, kwargs, props):
         header = hb.file_header(**kwargs)
         assert len(header) == 256 and struct.unpack_from("<II", header, 32) == (0x05000300, props)
@@ -467,6 +544,7 @@ class TestDocument:
 
     def test_hundred_megabyte_document_is_quick(self):
         import time
+
         start = time.monotonic()
         doc = hb.hwp_document([hb.bulk_section(100 * 2**20)], compressed=False)
         assert time.monotonic() - start < 30
@@ -477,6 +555,7 @@ class TestSample:
     def test_sample_is_regenerated_exactly(self, tmp_path):
         sample = REPO_DIR / "examples" / "sample.hwp"
         out = tmp_path / "sample.hwp"
-        subprocess.run([sys.executable, str(REPO_DIR / "examples" / "make_sample.py"), str(out)],
-                       check=True)
+        subprocess.run(
+            [sys.executable, str(REPO_DIR / "examples" / "make_sample.py"), str(out)], check=True
+        )
         assert out.read_bytes() == sample.read_bytes()

@@ -47,15 +47,13 @@ class TestModuleObject:
             "_xxsubinterpreters", reason="this Python offers no sub-interpreter module"
         )
         # Run in a child process so a refusal cannot disturb this interpreter.
-        script = textwrap.dedent(
-            """
+        script = textwrap.dedent("""
             import _paravox, _xxsubinterpreters as interpreters
             interp = interpreters.create()
             code = "try:\\n import _paravox\\nexcept ImportError as e:\\n assert 'sub-interpreters' in str(e)\\nelse:\\n raise SystemExit('imported')"
             interpreters.run_string(interp, code)
             print("refused")
-            """
-        )
+            """)
         del interpreters
         result = subprocess.run(
             [sys.executable, "-c", script], capture_output=True, text=True, timeout=60
@@ -117,8 +115,10 @@ class TestArgumentBinding:
     def test_keyword_and_position_behave_alike(self, name, tmp_path):
         missing = str(tmp_path / "missing.hwp")
         messages = []
-        for call in (lambda: getattr(_paravox, name)(missing),
-                     lambda: getattr(_paravox, name)(path=missing)):
+        for call in (
+            lambda: getattr(_paravox, name)(missing),
+            lambda: getattr(_paravox, name)(path=missing),
+        ):
             with pytest.raises(RuntimeError) as caught:
                 call()
             messages.append(caught.value.args)
