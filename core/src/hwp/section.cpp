@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <new>
 #include <span>
 
@@ -55,7 +56,9 @@ class RawInflater {
       const std::size_t room = std::min<std::size_t>(out.size() - written, UINT_MAX);
       stream_.next_out = out.data() + written;
       stream_.avail_out = static_cast<uInt>(room);
-      const int rc = inflate(&stream_, Z_NO_FLUSH);
+      // Z_FINISH decodes exactly as Z_NO_FLUSH does, but spares zlib its sliding window (an
+      // allocation and a copy of up to 32 KiB) when the stream ends within this call.
+      const int rc = inflate(&stream_, Z_FINISH);
       written += room - stream_.avail_out;
       switch (rc) {
         case Z_STREAM_END:
@@ -97,32 +100,51 @@ Result<std::size_t> measure_rest(RawInflater& inflater, std::size_t so_far) {
   }
 }
 
-// Inflates into `out` (not empty), growing it geometrically up to kGrowthLimit. Past that,
-// the rest is only measured, and a section that fits the limit is inflated once more into
-// a buffer of its exact size: memory never holds more than the limit.
-Result<std::vector<std::uint8_t>> inflate_growing(Bytes compressed, std::vector<std::uint8_t> out) {
+// Inflates into chunks of uninitialised memory, each as large as everything before it, up to
+// kGrowthLimit in all, then copies them once into a buffer of the exact size, freeing each
+// chunk as soon as it is copied: the output is never zero-filled, never copied while it
+// grows, and the section keeps no spare capacity. Past kGrowthLimit the rest is only
+// measured, and a section that fits the limit is inflated once more into a buffer of its
+// exact size: memory never holds more than the limit.
+Result<std::vector<std::uint8_t>> inflate_chunked(Bytes compressed, std::size_t first_size) {
+  struct Chunk {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t used = 0;
+  };
+  std::vector<Chunk> chunks;
   std::size_t total = 0;
   {
     RawInflater inflater(compressed);
-    std::size_t produced = 0;
-    for (;;) {
-      std::size_t written = 0;
-      const auto outcome = inflater.inflate_into(std::span(out).subspan(produced), written);
-      produced += written;
+    std::size_t next_size = first_size;
+    bool ended = false;
+    while (!ended && total < kGrowthLimit) {
+      const std::size_t size = std::min(next_size, kGrowthLimit - total);
+      // Left uninitialised: only the bytes zlib writes are ever read.
+      Chunk chunk{std::make_unique_for_overwrite<std::uint8_t[]>(size), 0};
+      const auto outcome = inflater.inflate_into(std::span(chunk.bytes.get(), size), chunk.used);
       if (outcome == RawInflater::Outcome::Corrupt) return corrupt();
-      if (outcome == RawInflater::Outcome::Ended) {
-        out.resize(produced);
-        return out;
-      }
-      if (out.size() >= kGrowthLimit) break;
-      out.resize(std::min(out.size() * 2, kGrowthLimit));
+      total += chunk.used;
+      chunks.push_back(std::move(chunk));
+      ended = outcome == RawInflater::Outcome::Ended;
+      next_size = total;
     }
-    out = std::vector<std::uint8_t>();
-    auto measured = measure_rest(inflater, produced);
-    if (!measured) return std::move(measured).error();
-    total = *measured;
+    if (!ended) {
+      chunks.clear();
+      auto measured = measure_rest(inflater, total);
+      if (!measured) return std::move(measured).error();
+      total = *measured;
+    }
+    if (ended) {
+      std::vector<std::uint8_t> out;
+      out.reserve(total);
+      for (Chunk& chunk : chunks) {
+        out.insert(out.end(), chunk.bytes.get(), chunk.bytes.get() + chunk.used);
+        chunk.bytes.reset();
+      }
+      return out;
+    }
   }
-  out.resize(total);
+  std::vector<std::uint8_t> out(total);
   RawInflater inflater(compressed);
   std::size_t written = 0;
   // Same decoder, same input: it stops where the measuring pass did.
@@ -143,7 +165,7 @@ Result<std::vector<std::uint8_t>> inflate_section(Bytes compressed) {
   // Real sections inflate to 2 to 8 times their compressed size: start with room for that.
   const std::size_t first_size =
       std::clamp(compressed.size() * kExpectedRatio, kFirstOutputSize, kGrowthLimit);
-  return inflate_growing(compressed, std::vector<std::uint8_t>(first_size));
+  return inflate_chunked(compressed, first_size);
 }
 
 Result<std::vector<std::uint8_t>> read_section_stream(Container& container, std::string_view path,
