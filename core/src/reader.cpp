@@ -2,8 +2,12 @@
 
 namespace paravox {
 
-std::vector<Record> parse_records(Bytes section) {
-  std::vector<Record> records;
+namespace {
+
+// Calls `emit(tag_id, level, payload)` for each complete record of `section` in order,
+// stopping at the first header or payload cut short.
+template <class Emit>
+void split_records(Bytes section, Emit&& emit) {
   ByteCursor cursor(section);
   while (cursor.remaining() >= 4) {
     const std::uint32_t header = *cursor.read_u32();
@@ -18,8 +22,22 @@ std::vector<Record> parse_records(Bytes section) {
     }
     const auto payload = cursor.take(size);
     if (!payload) break;
-    records.push_back(Record{tag_id, level, *payload});
+    emit(tag_id, level, *payload);
   }
+}
+
+}  // namespace
+
+std::vector<Record> parse_records(Bytes section) {
+  // The list is about as large as the section itself. Counting first, a hop over the
+  // headers, spares it the growth: no copies, and no capacity beyond the records.
+  std::size_t count = 0;
+  split_records(section, [&count](std::uint16_t, std::uint16_t, Bytes) { ++count; });
+  std::vector<Record> records;
+  records.reserve(count);
+  split_records(section, [&records](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
+    records.push_back(Record{tag_id, level, payload});
+  });
   return records;
 }
 
