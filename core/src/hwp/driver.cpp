@@ -46,9 +46,15 @@ std::size_t attach_field(Records records, std::size_t i, PendingParagraph& parag
   return cursor;
 }
 
-}  // namespace
+// Blocks a walk collects before handing them to assembly: a section of a million paragraphs
+// then holds a thousand blocks at a time rather than all of them beside its records.
+constexpr std::size_t kBlocksPerBatch = 1024;
 
-void walk_section(Records records, std::vector<Block>& blocks, std::uint64_t& output_size) {
+// The walk of walk_section. Between records, whenever `blocks` holds kBlocksPerBatch blocks or
+// more, calls `on_batch`, which may take them out of the vector.
+template <class OnBatch>
+void walk_records(Records records, std::vector<Block>& blocks, std::uint64_t& output_size,
+                  OnBatch&& on_batch) {
   const std::size_t n = records.size();
   std::optional<PendingParagraph> pending;
   const auto finish_pending = [&] {
@@ -63,6 +69,7 @@ void walk_section(Records records, std::vector<Block>& blocks, std::uint64_t& ou
 
   std::size_t i = 0;
   while (i < n) {
+    if (blocks.size() >= kBlocksPerBatch) on_batch();
     const Record& record = records[i];
     if (record.tag_id == tag::kCtrlHeader) {
       const std::uint32_t id = control_id(record);
@@ -102,6 +109,12 @@ void walk_section(Records records, std::vector<Block>& blocks, std::uint64_t& ou
   finish_pending();
 }
 
+}  // namespace
+
+void walk_section(Records records, std::vector<Block>& blocks, std::uint64_t& output_size) {
+  walk_records(records, blocks, output_size, [] {});
+}
+
 void walk_section(Records records, std::vector<Block>& blocks) {
   std::uint64_t output_size = 0;
   walk_section(records, blocks, output_size);
@@ -120,11 +133,14 @@ Result<std::string> convert_body(Container& container, bool compressed) {
       if (!section) break;
       // Records view the section bytes; both are released at the end of this iteration.
       const std::vector<Record> records = parse_records(section.value());
-      walk_section(records, blocks, output_size);
-      // Assembly only concatenates block templates, so writing each section's blocks as soon
-      // as they are complete gives the same text while holding one section's blocks at a time.
-      append_blocks(blocks, markdown);
-      blocks.clear();
+      // Assembly only concatenates block templates, so writing blocks as soon as a batch of
+      // them is complete gives the same text while holding one batch of blocks at a time.
+      const auto assemble_batch = [&] {
+        append_blocks(blocks, markdown);
+        blocks.clear();
+      };
+      walk_records(records, blocks, output_size, assemble_batch);
+      assemble_batch();
     }
     trim_trailing_white_space(markdown);
     return markdown;
