@@ -150,15 +150,17 @@ std::size_t escaped_length(std::string_view text) noexcept {
 }
 
 void append_escaped(std::string& out, std::string_view text) {
-  for (const char c : text) {
-    if (c == '|') {
-      out += "\\|";
-    } else if (c == '\n') {
-      out += ' ';
-    } else {
-      out += c;
-    }
+  // The runs between the two special characters are copied whole: one append per run rather
+  // than a capacity check per byte.
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '|' && c != '\n') continue;
+    out.append(text.substr(run, i - run));
+    out.append(c == '|' ? std::string_view("\\|") : std::string_view(" "));
+    run = i + 1;
   }
+  out.append(text.substr(run));
 }
 
 std::size_t column_count(const Table& table) noexcept {
