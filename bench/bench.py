@@ -1,0 +1,465 @@
+"""The paravox benchmark: throughput against the floor, scaling, micro-benchmarks and hostile
+inputs. Run it through `bash bench/run.sh`, which builds what it needs first.
+
+    python3 bench/bench.py --build build/bench [--corpus DIR] [--rounds N] [--quick]
+
+Prints a short table and writes bench/results.md. `child` is the mode in which it re-runs
+itself to measure one document in a fresh process.
+"""
+
+from __future__ import annotations
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import resource
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+BENCH_DIR = Path(__file__).resolve().parent
+REPO_DIR = BENCH_DIR.parent
+MIB = 1 << 20
+
+TARGET_DOCS_PER_SECOND = 25_000
+TARGET_FLOOR_RATIO = 1.25
+TARGET_SCALING_SPREAD = 0.20
+CEILING_MESSAGE = "Parse error: Markdown output exceeds 268435456 bytes"
+BOMB_MESSAGE = "Parse error: 압축 해제 실패: inflated section exceeds 268435456 bytes"
+
+
+# --- child mode: one document in a fresh process ---------------------------------------------------
+
+def status_kb(field: str) -> int:
+    """A memory figure of this process from /proc/self/status, in KiB."""
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith(field + ":"):
+                return int(line.split()[1])
+    return 0
+
+
+def peak_kb() -> int:
+    # VmHWM belongs to the address space made at exec; getrusage's ru_maxrss would also
+    # count the parent's resident set at the fork.
+    return status_kb("VmHWM")
+
+
+def child(function: str, path: str, repeats: int, full_result: bool = False) -> None:
+    """Calls `function` on `path` `repeats` times; prints one JSON object with the first and
+    best call times, the resident memory before the first call and the peak of the process."""
+    import _paravox
+
+    call = getattr(_paravox, function)
+    before = status_kb("VmRSS")
+    times, cpu_times, result, error = [], [], None, None
+    # The kernel accounts user and system time in clock ticks: only their totals over all the
+    # calls are meaningful.
+    usage_start = resource.getrusage(resource.RUSAGE_SELF)
+    first_peak = 0
+    for _ in range(repeats):
+        result = None  # the previous result must not count toward the next call's peak
+        start, cpu_start = time.perf_counter(), time.process_time()
+        try:
+            result = call(path)
+        except Exception as exc:  # noqa: BLE001 - reported, not handled
+            error = f"{type(exc).__name__}: {exc}"
+        times.append(time.perf_counter() - start)
+        cpu_times.append(time.process_time() - cpu_start)
+        if not first_peak:
+            # The first call in a fresh process: later calls meet an allocator already grown.
+            first_peak = peak_kb()
+        if error is not None:
+            break
+    usage_end = resource.getrusage(resource.RUSAGE_SELF)
+    summary = None
+    if isinstance(result, str):
+        summary = result[:40]
+    elif isinstance(result, list):
+        summary = f"{len(result)} records"
+    print(json.dumps({
+        "first_seconds": times[0],
+        "best_seconds": min(times),
+        "best_cpu_seconds": min(cpu_times),
+        "mean_user_seconds": (usage_end.ru_utime - usage_start.ru_utime) / len(times),
+        "mean_system_seconds": (usage_end.ru_stime - usage_start.ru_stime) / len(times),
+        "calls": len(times),
+        "rss_before_kb": before,
+        "peak_rss_kb": first_peak,
+        "peak_rss_all_calls_kb": peak_kb(),
+        "output_chars": len(result) if isinstance(result, str) else None,
+        "result": summary,
+        "full_result": result if full_result and isinstance(result, str) else None,
+        "error": error,
+    }))
+
+
+def run_child(build: Path, function: str, path: Path, repeats: int, timeout: float = 600,
+              full_result: bool = False) -> dict:
+    env = dict(os.environ, PYTHONPATH=str(build))
+    done = subprocess.run(
+        [sys.executable, str(Path(__file__).resolve()), "child", function, str(path), str(repeats)]
+        + (["full"] if full_result else []),
+        capture_output=True, text=True, timeout=timeout, env=env, check=False)
+    if done.returncode != 0:
+        return {"error": f"child exited with {done.returncode}: {done.stderr.strip()[-300:]}",
+                "first_seconds": None, "best_seconds": None, "best_cpu_seconds": None,
+                "mean_user_seconds": None, "mean_system_seconds": None, "peak_rss_kb": None,
+                "rss_before_kb": None, "output_chars": None, "result": None, "full_result": None}
+    return json.loads(done.stdout)
+
+
+# --- throughput and floor ------------------------------------------------------------------------
+
+def python_round(paths: list[str]) -> tuple[float, float]:
+    """Converts every document once; returns wall and CPU seconds."""
+    import _paravox
+
+    convert = _paravox.hwp_to_markdown
+    wall, cpu = time.perf_counter(), time.process_time()
+    for path in paths:
+        try:
+            convert(path)
+        except RuntimeError:
+            pass
+    return time.perf_counter() - wall, time.process_time() - cpu
+
+
+def floor_round(build: Path, mode: str, paths: list[str], rounds: int) -> dict:
+    program = build / "bench" / "paravox_floor"
+    done = subprocess.run([str(program), "--mode", mode, "--rounds", str(rounds), *paths],
+                          capture_output=True, text=True, check=True)
+    return json.loads(done.stdout)
+
+
+def throughput(build: Path, name: str, paths: list[str], rounds: int, repeats: int) -> dict:
+    """Best of `repeats` × `rounds` passes for the module from Python, the core conversion from
+    C++ and the floor, the three interleaved so that they see the same machine."""
+    python_round(paths)  # warm the page cache and the allocator
+    best = {"python": float("inf"), "python_cpu": float("inf"),
+            "cpp": float("inf"), "cpp_cpu": float("inf"),
+            "floor": float("inf"), "floor_cpu": float("inf")}
+    floor = convert = {}
+    for _ in range(repeats):
+        for _ in range(rounds):
+            wall, cpu = python_round(paths)
+            best["python"] = min(best["python"], wall)
+            best["python_cpu"] = min(best["python_cpu"], cpu)
+        convert = floor_round(build, "convert", paths, rounds)
+        best["cpp"] = min(best["cpp"], convert["best_seconds"])
+        best["cpp_cpu"] = min(best["cpp_cpu"], convert["best_cpu_seconds"])
+        floor = floor_round(build, "floor", paths, rounds)
+        best["floor"] = min(best["floor"], floor["best_seconds"])
+        best["floor_cpu"] = min(best["floor_cpu"], floor["best_cpu_seconds"])
+    file_bytes = sum(os.path.getsize(p) for p in paths)
+    return {"name": name, "documents": len(paths), "file_bytes": file_bytes,
+            "inflated_bytes": floor["inflated_bytes"], "failed": floor["failed_documents"],
+            "output_bytes": convert["output_bytes"], **best}
+
+
+# --- scaling and hostile inputs ------------------------------------------------------------------
+
+def scaling(build: Path, data: Path, sizes: dict[str, int]) -> list[dict]:
+    import synthetic
+
+    rows = []
+    for label, size in sizes.items():
+        path = data / f"scaling-{size}.hwp"
+        document, inflated = synthetic.scaling_document(size)
+        path.write_bytes(document)
+        del document
+        # Enough calls for a stable best time without making the large sizes slow.
+        repeats = max(3, min(200, (64 * MIB) // max(inflated, 1)))
+        measured = run_child(build, "hwp_to_markdown", path, repeats)
+        rows.append({"label": label, "inflated_bytes": inflated,
+                     "file_bytes": path.stat().st_size, **measured})
+    return rows
+
+
+def hostile(build: Path, data: Path) -> list[dict]:
+    import synthetic
+
+    # (input, call, document, expected outcome): ("returns", text), ("raises", message), or
+    # ("bounded", None) where only time and memory matter.
+    cases = [
+        ("zero bomb as section 1 (300 MB of zeros)", "hwp_to_markdown",
+         lambda: synthetic.bomb_document(1), ("returns", "section zero text")),
+        ("zero bomb as section 0 (300 MB of zeros)", "hwp_debug_records",
+         lambda: synthetic.bomb_document(0), ("raises", BOMB_MESSAGE)),
+        ("zero bomb as section 0 (300 MB of zeros)", "hwp_to_markdown",
+         lambda: synthetic.bomb_document(0), ("returns", "")),
+        ("20-byte TABLE declaring 65,535 × 65,535 cells", "hwp_to_markdown",
+         synthetic.huge_table_document, ("raises", CEILING_MESSAGE)),
+        ("200,000 fake field markers, guide text of 2,000 characters", "hwp_to_markdown",
+         lambda: synthetic.fake_marker_document(200_000, 2_000), ("raises", CEILING_MESSAGE)),
+        ("20,000 fields, fake markers sharing their marks", "hwp_to_markdown",
+         lambda: synthetic.chained_marker_document(20_000), ("bounded", None)),
+    ]
+    rows = []
+    for index, (label, function, make, expected) in enumerate(cases):
+        path = data / f"hostile-{index}.hwp"
+        path.write_bytes(make())
+        measured = run_child(build, function, path, 1, full_result=True)
+        kind, value = expected
+        if kind == "returns":
+            met = measured["error"] is None and measured["full_result"] == value
+            wanted = f"returns {value!r}"
+        elif kind == "raises":
+            met = measured["error"] == f"RuntimeError: {value}"
+            wanted = f"RuntimeError: {value}"
+        else:
+            met = measured["first_seconds"] is not None
+            wanted = "returns or raises, in bounded time and memory"
+        rows.append({"label": label, "function": function, "expected": wanted, "met": met,
+                     "file_bytes": path.stat().st_size, **measured})
+    return rows
+
+
+# --- micro-benchmarks ----------------------------------------------------------------------------
+
+def micro(build: Path, corpus_dirs: list[Path], min_time: float) -> list[dict]:
+    program = build / "bench" / "paravox_micro"
+    done = subprocess.run(
+        [str(program), f"--benchmark_min_time={min_time}", "--benchmark_format=json",
+         *map(str, corpus_dirs)], capture_output=True, text=True, check=True)
+    report = json.loads(done.stdout)
+    return [{"name": b["name"], "mb_per_s": b.get("bytes_per_second", 0) / 1e6 or None,
+             "items_per_s": b.get("items_per_second"), "cpu_ns": b["cpu_time"]}
+            for b in report["benchmarks"]]
+
+
+# --- report --------------------------------------------------------------------------------------
+
+def machine() -> dict:
+    model = "unknown"
+    with open("/proc/cpuinfo") as info:
+        for line in info:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as info:
+        memory_kb = int(info.readline().split()[1])
+    compiler = subprocess.run(["c++", "--version"], capture_output=True, text=True).stdout
+    commit = subprocess.run(["git", "-C", str(REPO_DIR), "rev-parse", "--short", "HEAD"],
+                            capture_output=True, text=True).stdout.strip()
+    dirty = subprocess.run(["git", "-C", str(REPO_DIR), "status", "--porcelain", "--", "core",
+                            "bindings"], capture_output=True, text=True).stdout.strip()
+    return {"cpu": model, "cores": os.cpu_count(), "memory_gib": memory_kb / (1 << 20),
+            "kernel": platform.release(), "python": platform.python_version(),
+            "compiler": compiler.splitlines()[0] if compiler else "unknown",
+            "commit": commit + (" with uncommitted changes to core/ or bindings/" if dirty else ""),
+            "load": os.getloadavg()}
+
+
+def mb(n: float) -> float:
+    return n / 1e6
+
+
+def fmt_seconds(s: float | None) -> str:
+    if s is None:
+        return "-"
+    return f"{s * 1e3:.1f} ms" if s < 10 else f"{s:.1f} s"
+
+
+def verdict(ok: bool) -> str:
+    return "met" if ok else "**not met**"
+
+
+def render(args, info: dict, loads: tuple, sets: list[dict], scale: list[dict],
+           hostile_rows: list[dict], micro_rows: list[dict]) -> str:
+    out = ["# Benchmark results", ""]
+    out += [f"- Date: {datetime.datetime.now().astimezone().strftime('%Y-%m-%d %H:%M %Z')}",
+            f"- Command: `{os.environ.get('PARAVOX_BENCH_COMMAND', ' '.join(['python3'] + sys.argv))}`",
+            f"- Machine: {info['cpu']}, {info['cores']} cores, {info['memory_gib']:.1f} GiB, "
+            f"Linux {info['kernel']}, Python {info['python']}, {info['compiler']}, Release build",
+            f"- Commit: {info['commit']}",
+            f"- Load average (1 min) at start and end: {loads[0]:.2f}, {loads[1]:.2f} "
+            "(the machine is shared; wall times are the best of "
+            f"{args.repeats} × {args.rounds} passes, CPU times are given beside them)",
+            ""]
+
+    out += ["## Throughput against the floor", "",
+            "Conversion: `_paravox.hwp_to_markdown` called from Python over every document, one "
+            "process, warm page cache. Core from C++: `paravox::hwp_to_markdown` over the same "
+            "files, no Python. Floor: open the container, read the FileHeader, read and inflate "
+            "every section, nothing else (the core's own functions, from C++). The three run "
+            "interleaved in the same run.", "",
+            "| | " + " | ".join(s["name"] for s in sets) + " | target |",
+            "|---|" + "---|" * len(sets) + "---|"]
+
+    def row(label, values, target=""):
+        out.append(f"| {label} | " + " | ".join(values) + f" | {target} |")
+
+    row("documents (refused by the container or header)",
+        [f"{s['documents']} ({s['failed']})" for s in sets])
+    row("file bytes / inflated bytes",
+        [f"{mb(s['file_bytes']):.2f} MB / {mb(s['inflated_bytes']):.2f} MB" for s in sets])
+    row("conversion, docs/s (wall)", [f"{s['documents'] / s['python']:,.0f}" for s in sets],
+        f"≥ {TARGET_DOCS_PER_SECOND:,} on realworld")
+    row("conversion, docs/s (CPU)", [f"{s['documents'] / s['python_cpu']:,.0f}" for s in sets])
+    row("conversion, MB/s of file / inflated bytes",
+        [f"{mb(s['file_bytes']) / s['python']:.1f} / {mb(s['inflated_bytes']) / s['python']:.1f}"
+         for s in sets])
+    row("core from C++, docs/s (wall)", [f"{s['documents'] / s['cpp']:,.0f}" for s in sets])
+    row("floor, docs/s (wall)", [f"{s['documents'] / s['floor']:,.0f}" for s in sets])
+    row("floor, MB/s of file / inflated bytes",
+        [f"{mb(s['file_bytes']) / s['floor']:.1f} / {mb(s['inflated_bytes']) / s['floor']:.1f}"
+         for s in sets])
+    row("**conversion / floor** (wall)", [f"{s['python'] / s['floor']:.2f}" for s in sets],
+        f"≤ {TARGET_FLOOR_RATIO}")
+    row("conversion / floor (CPU)", [f"{s['python_cpu'] / s['floor_cpu']:.2f}" for s in sets])
+    rw = next((s for s in sets if s["name"] == "realworld"), None)
+    if rw:
+        out += ["", f"realworld: {rw['documents'] / rw['python']:,.0f} docs/s "
+                f"({verdict(rw['documents'] / rw['python'] >= TARGET_DOCS_PER_SECOND)}), "
+                f"conversion / floor {rw['python'] / rw['floor']:.2f} "
+                f"({verdict(rw['python'] / rw['floor'] <= TARGET_FLOOR_RATIO)})."]
+
+    out += ["", "## Scaling", "",
+            "Documents from the fixture builder (`bench/synthetic.py`): one compressed section "
+            "repeating paragraphs with a click-here field, a table with a nested table, an "
+            "equation and a captioned picture. Each size runs in a fresh process; the time is the "
+            "best call, the peak is the process's high-water resident set, VmHWM (interpreter included; "
+            "the resident set before the first call is given beside it).", "",
+            "| inflated section | file | best call (wall / CPU) | per inflated MiB: best wall / best "
+            "CPU (mean user + mean system) | CPU per MiB vs 1 MB | peak RSS (before call) | "
+            "limit 2 × inflated + 30 MB |",
+            "|---|---|---|---|---|---|---|"]
+    base = next((r for r in scale if r["label"] == "1 MB" and r["best_seconds"]), None)
+    base_cpu = base["best_cpu_seconds"] / (base["inflated_bytes"] / MIB) if base else None
+    per_mb_wall, per_mb_cpu, per_mb_user = [], [], []
+    for r in scale:
+        if r["best_seconds"] is None:
+            out.append(f"| {r['label']} | | failed: {r['error']} | | | | |")
+            continue
+        mib = r["inflated_bytes"] / MIB
+        wall, cpu = r["best_seconds"] / mib, r["best_cpu_seconds"] / mib
+        user = r["mean_user_seconds"] / mib
+        system = r["mean_system_seconds"] / mib
+        if r["inflated_bytes"] >= MIB:
+            per_mb_wall.append(wall)
+            per_mb_cpu.append(cpu)
+            per_mb_user.append(user)
+        limit = (2 * r["inflated_bytes"] + 30_000_000) / MIB
+        peak = r["peak_rss_kb"] / 1024
+        relative = f"{cpu / base_cpu:.2f}" if base_cpu else "-"
+        out.append(f"| {r['label']} ({r['inflated_bytes']:,} B) | {r['file_bytes'] / 1024:,.0f} KiB"
+                   f" | {fmt_seconds(r['best_seconds'])} / {fmt_seconds(r['best_cpu_seconds'])}"
+                   f" | {wall * 1e3:.2f} / {cpu * 1e3:.2f} ms ({user * 1e3:.2f} + "
+                   f"{system * 1e3:.2f}) | {relative}"
+                   f" | {peak:.0f} MiB ({r['rss_before_kb'] / 1024:.0f} MiB)"
+                   f" | {limit:.0f} MiB {'met' if peak <= limit else '**not met**'} |")
+    if per_mb_cpu:
+        spread_wall = max(per_mb_wall) / min(per_mb_wall) - 1
+        spread_cpu = max(per_mb_cpu) / min(per_mb_cpu) - 1
+        spread_user = max(per_mb_user) / min(per_mb_user) - 1
+        out += ["", f"Time per inflated MiB from 1 MB to 100 MB varies by {spread_cpu * 100:.0f} % in "
+                f"CPU time ({verdict(spread_cpu <= TARGET_SCALING_SPREAD)}; target ≤ "
+                f"{TARGET_SCALING_SPREAD * 100:.0f} %), by {spread_wall * 100:.0f} % in wall time and by "
+                f"{spread_user * 100:.0f} % in mean user CPU time. The system time is the kernel "
+                "handing out fresh pages: every call of a large document maps its buffers anew. "
+                "Peak RSS is that of the first call in the fresh process; the limit applies to the "
+                "100 MB document."]
+
+    out += ["", "## Micro-benchmarks", "",
+            "Google Benchmark (`paravox_micro`) over every section of the corpus documents. MB/s "
+            "counts the stage's input, except `render_table` and `assemble_markdown`, which count "
+            "the Markdown they write.", "", "| stage | MB/s | per second |", "|---|---|---|"]
+    for m in micro_rows:
+        items = f"{m['items_per_s']:,.0f} documents" if m["items_per_s"] else ""
+        mbs = f"{m['mb_per_s']:,.0f}" if m["mb_per_s"] else ""
+        out.append(f"| {m['name']} | {mbs} | {items} |")
+
+    out += ["", "## Hostile inputs", "",
+            "Each document is converted once in a fresh child process; peak RSS includes the "
+            "interpreter (before the call given in brackets).", "",
+            "| input | call | expected | outcome | as expected | time | peak RSS (before) |",
+            "|---|---|---|---|---|---|---|"]
+    for r in hostile_rows:
+        outcome = r["error"] if r["error"] else f"returned {r['result']!r}"
+        out.append(f"| {r['label']} ({r['file_bytes']:,} B file) | `{r['function']}` | "
+                   f"{r['expected']} | {outcome} | {'yes' if r['met'] else '**no**'} | "
+                   f"{fmt_seconds(r['first_seconds'])} | "
+                   + (f"{r['peak_rss_kb'] / 1024:.0f} MiB ({r['rss_before_kb'] / 1024:.0f} MiB)"
+                      if r["peak_rss_kb"] else "-") + " |")
+    return "\n".join(out) + "\n"
+
+
+def print_summary(sets, scale, hostile_rows, micro_rows) -> None:
+    print()
+    print(f"{'set':<11}{'docs/s':>10}{'C++ docs/s':>12}{'floor/s':>10}{'conv/floor':>12}")
+    for s in sets:
+        print(f"{s['name']:<11}{s['documents'] / s['python']:>10,.0f}"
+              f"{s['documents'] / s['cpp']:>12,.0f}{s['documents'] / s['floor']:>10,.0f}"
+              f"{s['python'] / s['floor']:>12.2f}")
+    print(f"\n{'scaling':<11}{'ms/MiB':>10}{'CPU ms/MiB':>12}{'peak MiB':>10}")
+    for r in scale:
+        if r["best_seconds"]:
+            mib = r["inflated_bytes"] / MIB
+            print(f"{r['label']:<11}{r['best_seconds'] / mib * 1e3:>10.2f}"
+                  f"{r['best_cpu_seconds'] / mib * 1e3:>12.2f}{r['peak_rss_kb'] / 1024:>10.0f}")
+    print(f"\n{'micro':<34}{'MB/s':>10}")
+    for m in micro_rows:
+        print(f"{m['name']:<34}{(m['mb_per_s'] or 0):>10,.0f}")
+    print(f"\n{'hostile':<60}{'time':>10}{'peak MiB':>10}  as expected")
+    for r in hostile_rows:
+        print(f"{r['label'][:40] + ' ' + r['function']:<60}{fmt_seconds(r['first_seconds']):>10}"
+              f"{(r['peak_rss_kb'] or 0) / 1024:>10.0f}  {'yes' if r['met'] else 'NO'}")
+
+
+def main() -> None:
+    if len(sys.argv) > 1 and sys.argv[1] == "child":
+        child(sys.argv[2], sys.argv[3], int(sys.argv[4]), full_result=sys.argv[5:] == ["full"])
+        return
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", type=Path, default=REPO_DIR / "build" / "bench")
+    parser.add_argument("--corpus", type=Path, default=REPO_DIR.parent / "shared" / "corpus")
+    parser.add_argument("--rounds", type=int, default=10, help="passes per repeat")
+    parser.add_argument("--repeats", type=int, default=5, help="interleaved repeats")
+    parser.add_argument("--quick", action="store_true", help="skip the 100 MB size, short micro")
+    parser.add_argument("--out", type=Path, default=BENCH_DIR / "results.md")
+    args = parser.parse_args()
+
+    build = args.build.resolve()
+    sys.path.insert(0, str(build))
+    sys.path.insert(0, str(BENCH_DIR))
+    data = build / "bench-data"
+    data.mkdir(parents=True, exist_ok=True)
+    load_start = os.getloadavg()[0]
+    info = machine()
+
+    sets = []
+    for name in ("realworld", "features"):
+        folder = args.corpus / name
+        if not folder.is_dir():
+            print(f"skipping {name}: {folder} not found", file=sys.stderr)
+            continue
+        paths = sorted(str(p) for p in folder.glob("*.hwp"))
+        print(f"throughput: {name} ({len(paths)} documents)", file=sys.stderr)
+        sets.append(throughput(build, name, paths, args.rounds, args.repeats))
+
+    import synthetic
+
+    sizes = dict(synthetic.SCALING_SIZES)
+    if args.quick:
+        sizes.pop("100 MB")
+    print("scaling", file=sys.stderr)
+    scale = scaling(build, data, sizes)
+    print("hostile inputs", file=sys.stderr)
+    hostile_rows = hostile(build, data)
+    print("micro-benchmarks", file=sys.stderr)
+    corpus_dirs = [args.corpus / n for n in ("realworld", "features") if (args.corpus / n).is_dir()]
+    micro_rows = micro(build, corpus_dirs, 0.1 if args.quick else 0.5) if corpus_dirs else []
+
+    loads = (load_start, os.getloadavg()[0])
+    print_summary(sets, scale, hostile_rows, micro_rows)
+    args.out.write_text(render(args, info, loads, sets, scale, hostile_rows, micro_rows),
+                        encoding="utf-8")
+    print(f"\nwrote {args.out}")
+
+
+if __name__ == "__main__":
+    main()
