@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 debs=(
   build-essential pkg-config
   libolecf-dev libbfio-dev libolecf-utils   # compound-file reader (and its tools, used by tests)
-  zlib1g-dev libdeflate-dev                 # raw DEFLATE
+  zlib1g-dev                                # raw DEFLATE
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev                  # fuzzing and sanitizer builds
 )
