@@ -12,3 +12,6 @@ ctest --test-dir "$build" --output-on-failure -j2
 
 # Run from the tests folder so that the installed package, not the source tree, is imported.
 python3 -m pytest -q -p no:cacheprovider tests/python
+
+# The same tests (and the fuzzers' regression inputs) against an AddressSanitizer/UBSan build.
+bash scripts/sanitize.sh build/sanitize
