@@ -13,7 +13,13 @@ namespace paravox {
 // real document; a crafted table, field or compressed run hits it instead of exhausting memory.
 inline constexpr std::size_t kOutputLimit = 268435456;
 
-enum class ErrorKind : std::uint8_t { Io, InvalidSignature, PasswordProtected, CompoundFile, Parse };
+enum class ErrorKind : std::uint8_t {
+  Io,
+  InvalidSignature,
+  PasswordProtected,
+  CompoundFile,
+  Parse
+};
 
 // A failure to obtain the document or one of its streams. Carries its payload as a value;
 // the message text is formed only when it reaches the Python boundary.
@@ -25,7 +31,9 @@ class [[nodiscard]] ConvertError {
   static ConvertError io_text(std::string text) {
     return ConvertError(ErrorKind::Io, 0, std::move(text));
   }
-  static ConvertError invalid_signature() { return ConvertError(ErrorKind::InvalidSignature, 0, {}); }
+  static ConvertError invalid_signature() {
+    return ConvertError(ErrorKind::InvalidSignature, 0, {});
+  }
   static ConvertError password_protected() {
     return ConvertError(ErrorKind::PasswordProtected, 0, {});
   }
