@@ -27,13 +27,13 @@ namespace {
 
 // Everything the benchmarks read, loaded once.
 struct Corpus {
-  std::vector<std::string> paths;                     // documents that open
-  std::vector<std::vector<std::uint8_t>> compressed;  // stored section streams
-  std::vector<std::vector<std::uint8_t>> sections;    // inflated (or stored) sections
-  std::vector<std::vector<paravox::Record>> records;  // per section, viewing `sections`
-  std::vector<paravox::Bytes> para_texts;             // every PARA_TEXT payload
-  std::vector<paravox::Table> tables;                 // every table the walk produced
-  std::vector<paravox::Block> blocks;                 // every block, for assembly
+  std::vector<std::string> paths;               // documents that open
+  std::vector<paravox::ByteBuffer> compressed;  // stored section streams
+  std::vector<paravox::ByteBuffer> sections;    // inflated (or stored) sections
+  std::vector<paravox::RecordList> records;     // per section, viewing `sections`
+  std::vector<paravox::Bytes> para_texts;       // every PARA_TEXT payload
+  std::vector<paravox::Table> tables;           // every table the walk produced
+  std::vector<paravox::Block> blocks;           // every block, for assembly
   std::uint64_t section_bytes = 0;
   std::uint64_t compressed_bytes = 0;
   std::uint64_t inflated_compressed_bytes = 0;  // output of `compressed`
@@ -76,7 +76,7 @@ void load(const std::vector<std::string>& dirs) {
     std::sort(found.begin(), found.end());
     for (const std::string& path : found) load_document(path);
   }
-  // Vectors moved into `sections` keep their storage, so records may view it from here on.
+  // Buffers moved into `sections` keep their storage, so records may view it from here on.
   for (const auto& section : g_corpus.sections) {
     g_corpus.records.push_back(paravox::parse_records(section));
     for (const paravox::Record& record : g_corpus.records.back()) {

@@ -11,7 +11,7 @@ using paravox::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const paravox::Bytes section(data, size);
-  const std::vector<paravox::Record> records = paravox::parse_records(section);
+  const paravox::RecordList records = paravox::parse_records(section);
 
   // Records are laid end to end from the first byte: each payload follows its 4- or 8-byte
   // header inside the section, and the headers and payloads never add up past its end.

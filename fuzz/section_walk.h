@@ -18,7 +18,7 @@ namespace paravox::fuzz {
 // on: the walk's running size is what assembly writes before its final trim, and the text
 // is valid UTF-8. The output ceiling is an expected outcome, as in the driver.
 inline void walk_and_assemble(Bytes section) {
-  const std::vector<Record> records = parse_records(section);
+  const RecordList records = parse_records(section);
   std::vector<Block> blocks;
   std::uint64_t output_size = 0;
   try {

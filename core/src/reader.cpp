@@ -28,12 +28,12 @@ void split_records(Bytes section, Emit&& emit) {
 
 }  // namespace
 
-std::vector<Record> parse_records(Bytes section) {
+RecordList parse_records(Bytes section) {
   // The list is about as large as the section itself. Counting first, a hop over the
   // headers, spares it the growth: no copies, and no capacity beyond the records.
   std::size_t count = 0;
   split_records(section, [&count](std::uint16_t, std::uint16_t, Bytes) { ++count; });
-  std::vector<Record> records;
+  RecordList records;
   records.reserve(count);
   split_records(section, [&records](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
     records.push_back(Record{tag_id, level, payload});

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "byte_cursor.h"
+#include "large_memory.h"
 
 namespace paravox {
 
@@ -22,6 +23,9 @@ struct Record {
 // A section's records, addressed by index.
 using Records = std::span<const Record>;
 
+// The records split from one section; as large as the section itself, give or take.
+using RecordList = std::vector<Record, LargeBlockAllocator<Record>>;
+
 // Record tags compared by the conversion (published HWP 5.0 numbers).
 namespace tag {
 inline constexpr std::uint16_t kParaHeader = 66;
@@ -37,6 +41,6 @@ inline constexpr std::uint16_t kEqEdit = 88;
 
 // Splits `section` into records in stream order. Never fails: a header or payload cut
 // short by the end of the bytes ends the list, and that last record is dropped.
-std::vector<Record> parse_records(Bytes section);
+RecordList parse_records(Bytes section);
 
 }  // namespace paravox

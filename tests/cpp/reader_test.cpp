@@ -16,7 +16,7 @@ using records_test::put_u32;
 using records_test::SectionWriter;
 
 // "tag level size;" per record.
-std::string dump(const std::vector<Record>& records) {
+std::string dump(Records records) {
   std::string out;
   for (const Record& record : records) {
     out += std::to_string(record.tag_id) + " " + std::to_string(record.level) + " " +
@@ -114,7 +114,7 @@ TEST(ParseRecords, PayloadsViewTheBytesAfterTheirHeaders) {
                             .word(3)
                             .raw({7, 8, 9})
                             .get();
-  const std::vector<Record> records = parse_records(bytes);
+  const RecordList records = parse_records(bytes);
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[0].data.data(), bytes.data() + 4);
   EXPECT_EQ(Payload(records[0].data.begin(), records[0].data.end()), (Payload{1, 2}));
@@ -133,7 +133,7 @@ TEST(ParseRecords, EveryTruncatedPrefixKeepsOnlyWholeRecords) {
       .record(77, 3, Payload(1, 4))
       .record(88, 2, Payload(4095, 5));  // exactly 4095 needs the extension too
   const Payload& whole = writer.bytes();
-  const std::vector<Record> all = parse_records(whole);
+  const RecordList all = parse_records(whole);
   ASSERT_EQ(dump(all), "66 0 22;67 1 5;71 1 0;72 2 4200;77 3 1;88 2 4095;");
 
   std::vector<std::size_t> ends;
@@ -144,7 +144,7 @@ TEST(ParseRecords, EveryTruncatedPrefixKeepsOnlyWholeRecords) {
   ASSERT_EQ(ends.back(), whole.size());
 
   for (std::size_t length = 0; length <= whole.size(); ++length) {
-    const std::vector<Record> got = parse_records(Bytes(whole).first(length));
+    const RecordList got = parse_records(Bytes(whole).first(length));
     std::size_t complete = 0;
     while (complete < ends.size() && ends[complete] <= length) ++complete;
     ASSERT_EQ(got.size(), complete) << "prefix of " << length << " bytes";

@@ -192,7 +192,7 @@ class SectionWriter {
   }
 
   const Payload& bytes() const { return bytes_; }
-  std::vector<Record> records() const { return parse_records(bytes_); }
+  RecordList records() const { return parse_records(bytes_); }
 
  private:
   Payload bytes_;

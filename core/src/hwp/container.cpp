@@ -249,7 +249,7 @@ class Container::Impl {
     return std::nullopt;
   }
 
-  Result<std::vector<std::uint8_t>> read_stream(std::string_view path) {
+  Result<ByteBuffer> read_stream(std::string_view path) {
     auto item = find_stream(path);
     if (!item) return std::move(item).error();
     if (!*item) {
@@ -266,20 +266,20 @@ class Container::Impl {
                                    std::to_string(declared) + " bytes, more than the " +
                                    std::to_string(io_.size) + " bytes of the file");
     }
-    std::vector<std::uint8_t> data(declared);
-    std::size_t done = 0;
-    while (done < data.size()) {
+    ByteBuffer data;
+    data.reserve(declared);
+    while (!data.spare().empty()) {
       io_.last_os_error = 0;
-      const ssize_t n = libolecf_stream_read_buffer(item->get(), data.data() + done,
-                                                    data.size() - done, error.out());
+      const std::span<std::uint8_t> room = data.spare();
+      const ssize_t n =
+          libolecf_stream_read_buffer(item->get(), room.data(), room.size(), error.out());
       if (n < 0) {
         if (io_.last_os_error != 0) return ConvertError::io_os(io_.last_os_error);
         return ConvertError::io_text(error.message());
       }
       if (n == 0) break;
-      done += static_cast<std::size_t>(n);
+      data.commit(static_cast<std::size_t>(n));
     }
-    data.resize(done);
     return data;
   }
 
@@ -363,7 +363,7 @@ Container::Container(Container&&) noexcept = default;
 Container& Container::operator=(Container&&) noexcept = default;
 Container::~Container() = default;
 
-Result<std::vector<std::uint8_t>> Container::read_stream(std::string_view path) {
+Result<ByteBuffer> Container::read_stream(std::string_view path) {
   return impl_->read_stream(path);
 }
 

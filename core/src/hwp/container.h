@@ -3,9 +3,9 @@
 
 #include <memory>
 #include <string_view>
-#include <vector>
 
 #include "hwp/error.h"
+#include "large_memory.h"
 
 namespace paravox {
 
@@ -24,7 +24,7 @@ class Container {
   // (or a storage at `path`) is a CompoundFile error "No such stream: \"<path>\""; a stream
   // whose sectors cannot be read, or that declares more bytes than the file holds, is an Io
   // error.
-  Result<std::vector<std::uint8_t>> read_stream(std::string_view path);
+  Result<ByteBuffer> read_stream(std::string_view path);
 
   explicit Container(std::unique_ptr<Impl> impl) noexcept;
 

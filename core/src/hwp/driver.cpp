@@ -128,11 +128,11 @@ Result<std::string> convert_body(Container& container, bool compressed) {
     for (std::uint32_t k = 0;; ++k) {
       // The first section that cannot be read or inflated ends the document; its error is
       // not reported.
-      Result<std::vector<std::uint8_t>> section =
+      Result<ByteBuffer> section =
           read_section_stream(container, section_stream_path(k), compressed);
       if (!section) break;
       // Records view the section bytes; both are released at the end of this iteration.
-      const std::vector<Record> records = parse_records(section.value());
+      const RecordList records = parse_records(section.value());
       // Assembly only concatenates block templates, so writing blocks as soon as a batch of
       // them is complete gives the same text while holding one batch of blocks at a time.
       const auto assemble_batch = [&] {
@@ -163,10 +163,10 @@ Result<std::vector<RecordSummary>> hwp_debug_records(std::string_view path) {
   if (!container) return std::move(container).error();
   const Result<bool> compressed = read_file_header(container.value());
   if (!compressed) return compressed.error();
-  Result<std::vector<std::uint8_t>> section =
+  Result<ByteBuffer> section =
       read_section_stream(container.value(), section_stream_path(0), compressed.value());
   if (!section) return std::move(section).error();
-  const std::vector<Record> records = parse_records(section.value());
+  const RecordList records = parse_records(section.value());
   std::vector<RecordSummary> summaries;
   summaries.reserve(records.size());
   for (const Record& record : records) {

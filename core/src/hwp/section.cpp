@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <climits>
-#include <memory>
 #include <new>
 #include <span>
+#include <vector>
 
 namespace paravox {
 namespace {
@@ -100,58 +100,46 @@ Result<std::size_t> measure_rest(RawInflater& inflater, std::size_t so_far) {
   }
 }
 
-// Inflates into chunks of uninitialised memory, each as large as everything before it, up to
-// kGrowthLimit in all, then copies them once into a buffer of the exact size, freeing each
-// chunk as soon as it is copied: the output is never zero-filled, never copied while it
-// grows, and the section keeps no spare capacity. Past kGrowthLimit the rest is only
-// measured, and a section that fits the limit is inflated once more into a buffer of its
-// exact size: memory never holds more than the limit.
-Result<std::vector<std::uint8_t>> inflate_chunked(Bytes compressed, std::size_t first_size) {
-  struct Chunk {
-    std::unique_ptr<std::uint8_t[]> bytes;
-    std::size_t used = 0;
-  };
-  std::vector<Chunk> chunks;
+// Inflates into one buffer of uninitialised memory that doubles while it fills, up to
+// kGrowthLimit; large buffers grow by remapping their pages (large_memory.h), so the output
+// is never zero-filled and, in effect, never copied, and the section keeps no spare capacity.
+// Past kGrowthLimit the rest is only measured, and a section that fits the limit is inflated
+// once more into a buffer of its exact size: memory never holds more than the limit.
+Result<ByteBuffer> inflate_growing(Bytes compressed, std::size_t first_size) {
   std::size_t total = 0;
   {
+    ByteBuffer out;
     RawInflater inflater(compressed);
-    std::size_t next_size = first_size;
     bool ended = false;
-    while (!ended && total < kGrowthLimit) {
-      const std::size_t size = std::min(next_size, kGrowthLimit - total);
-      // Left uninitialised: only the bytes zlib writes are ever read.
-      Chunk chunk{std::make_unique_for_overwrite<std::uint8_t[]>(size), 0};
-      const auto outcome = inflater.inflate_into(std::span(chunk.bytes.get(), size), chunk.used);
+    while (!ended && out.size() < kGrowthLimit) {
+      if (out.spare().empty()) {
+        out.reserve(std::min(std::max(first_size, 2 * out.capacity()), kGrowthLimit));
+      }
+      std::size_t written = 0;
+      const auto outcome = inflater.inflate_into(out.spare(), written);
       if (outcome == RawInflater::Outcome::Corrupt) return corrupt();
-      total += chunk.used;
-      chunks.push_back(std::move(chunk));
+      out.commit(written);
       ended = outcome == RawInflater::Outcome::Ended;
-      next_size = total;
-    }
-    if (!ended) {
-      chunks.clear();
-      auto measured = measure_rest(inflater, total);
-      if (!measured) return std::move(measured).error();
-      total = *measured;
     }
     if (ended) {
-      std::vector<std::uint8_t> out;
-      out.reserve(total);
-      for (Chunk& chunk : chunks) {
-        out.insert(out.end(), chunk.bytes.get(), chunk.bytes.get() + chunk.used);
-        chunk.bytes.reset();
-      }
+      out.shrink_to_fit();
       return out;
     }
+    const std::size_t kept = out.size();
+    out.clear();
+    auto measured = measure_rest(inflater, kept);
+    if (!measured) return std::move(measured).error();
+    total = *measured;
   }
-  std::vector<std::uint8_t> out(total);
+  ByteBuffer out;
+  out.reserve(total);
   RawInflater inflater(compressed);
   std::size_t written = 0;
   // Same decoder, same input: it stops where the measuring pass did.
-  if (inflater.inflate_into(out, written) == RawInflater::Outcome::Corrupt) {
+  if (inflater.inflate_into(out.spare(), written) == RawInflater::Outcome::Corrupt) {
     return corrupt();
   }
-  out.resize(written);
+  out.commit(written);
   return out;
 }
 
@@ -161,15 +149,15 @@ std::string section_stream_path(std::uint32_t index) {
   return "/BodyText/Section" + std::to_string(index);
 }
 
-Result<std::vector<std::uint8_t>> inflate_section(Bytes compressed) {
+Result<ByteBuffer> inflate_section(Bytes compressed) {
   // Real sections inflate to 2 to 8 times their compressed size: start with room for that.
   const std::size_t first_size =
       std::clamp(compressed.size() * kExpectedRatio, kFirstOutputSize, kGrowthLimit);
-  return inflate_chunked(compressed, first_size);
+  return inflate_growing(compressed, first_size);
 }
 
-Result<std::vector<std::uint8_t>> read_section_stream(Container& container, std::string_view path,
-                                                      bool compressed) {
+Result<ByteBuffer> read_section_stream(Container& container, std::string_view path,
+                                       bool compressed) {
   auto stored = container.read_stream(path);
   if (!stored || !compressed) return stored;
   return inflate_section(*stored);

@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "byte_cursor.h"
 #include "hwp/container.h"
 #include "hwp/error.h"
+#include "large_memory.h"
 
 namespace paravox {
 
@@ -20,11 +20,11 @@ std::string section_stream_path(std::uint32_t index);
 // Errors (kind Parse): "압축 해제 실패: corrupt deflate stream" for invalid data, and
 // "압축 해제 실패: inflated section exceeds 268435456 bytes" when the output would pass
 // kOutputLimit.
-Result<std::vector<std::uint8_t>> inflate_section(Bytes compressed);
+Result<ByteBuffer> inflate_section(Bytes compressed);
 
 // Reads the section stream at `path`, inflated when `compressed`.
 // Errors: CompoundFile (no such stream), Io (unreadable), Parse (inflation failure).
-Result<std::vector<std::uint8_t>> read_section_stream(Container& container, std::string_view path,
-                                                      bool compressed);
+Result<ByteBuffer> read_section_stream(Container& container, std::string_view path,
+                                       bool compressed);
 
 }  // namespace paravox

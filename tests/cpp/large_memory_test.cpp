@@ -1,0 +1,103 @@
+#include "large_memory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace paravox {
+namespace {
+
+// Appends `count` bytes of a position-dependent pattern, written through spare().
+void append_pattern(ByteBuffer& buffer, std::size_t count) {
+  buffer.reserve(buffer.size() + count);
+  const std::size_t start = buffer.size();
+  std::span<std::uint8_t> room = buffer.spare();
+  for (std::size_t i = 0; i < count; ++i) room[i] = static_cast<std::uint8_t>((start + i) * 7);
+  buffer.commit(count);
+}
+
+// The first position whose byte breaks the pattern, or size() when none does.
+std::size_t first_mismatch(const ByteBuffer& buffer) {
+  const std::span<const std::uint8_t> bytes = buffer.bytes();
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] != static_cast<std::uint8_t>(i * 7)) return i;
+  }
+  return bytes.size();
+}
+
+// Every move between heap blocks and mapped ones, in both directions, keeps the bytes.
+TEST(ByteBuffer, KeepsItsBytesAcrossEveryKindOfResize) {
+  struct Step {
+    const char* name;
+    std::size_t append;  // bytes appended (0: shrink_to_fit instead)
+    std::size_t reserve_extra = 0;
+  };
+  const Step steps[] = {
+      {"small heap block", 1000},
+      {"heap block grown in place or moved", 60000},
+      {"heap block to a mapped one", kLargeBlock},
+      {"mapped block remapped larger", 3 * kLargeBlock + 12345},
+      {"mapped block with spare room shrunk", 0, 5 * kLargeBlock},
+  };
+  ByteBuffer buffer;
+  std::size_t expected_size = 0;
+  for (const Step& step : steps) {
+    if (step.append != 0) {
+      append_pattern(buffer, step.append);
+      expected_size += step.append;
+    } else {
+      buffer.reserve(buffer.size() + step.reserve_extra);
+      buffer.shrink_to_fit();
+    }
+    ASSERT_EQ(buffer.size(), expected_size) << step.name;
+    EXPECT_GE(buffer.capacity(), buffer.size()) << step.name;
+    EXPECT_EQ(first_mismatch(buffer), expected_size) << step.name;
+  }
+  EXPECT_EQ(buffer.capacity(), buffer.size());
+}
+
+TEST(ByteBuffer, ShrinksFromAMappedBlockToAHeapOne) {
+  ByteBuffer buffer;
+  buffer.reserve(4 * kLargeBlock);
+  append_pattern(buffer, 777);
+  buffer.shrink_to_fit();
+  EXPECT_EQ(buffer.capacity(), 777u);
+  EXPECT_EQ(first_mismatch(buffer), 777u);
+
+  ByteBuffer moved = std::move(buffer);
+  EXPECT_TRUE(buffer.empty());
+  EXPECT_EQ(buffer.data(), nullptr);
+  EXPECT_EQ(first_mismatch(moved), 777u);
+
+  moved.reserve(kLargeBlock);
+  moved.shrink_to_fit();  // nothing beyond the bytes is kept, whatever the kind of block
+  EXPECT_EQ(moved.capacity(), 777u);
+  moved.clear();
+  EXPECT_EQ(moved.capacity(), 0u);
+}
+
+TEST(ByteBuffer, AnEmptyBufferShrinksToNoStorage) {
+  ByteBuffer buffer;
+  buffer.reserve(kLargeBlock);
+  buffer.shrink_to_fit();
+  EXPECT_EQ(buffer.capacity(), 0u);
+  EXPECT_EQ(buffer.data(), nullptr);
+  EXPECT_TRUE(buffer.bytes().empty());
+}
+
+// A vector on the allocator keeps its elements as it grows from heap blocks to mapped ones.
+TEST(LargeBlockAllocator, VectorsGrowAcrossTheThreshold) {
+  std::vector<std::uint64_t, LargeBlockAllocator<std::uint64_t>> values;
+  const std::size_t count = 3 * kLargeBlock / sizeof(std::uint64_t);
+  for (std::size_t i = 0; i < count; ++i) values.push_back(i * 2654435761u);
+  std::size_t wrong = 0;
+  for (std::size_t i = 0; i < count; ++i) wrong += values[i] != i * 2654435761u;
+  EXPECT_EQ(wrong, 0u);
+  values.resize(10);
+  values.shrink_to_fit();
+  EXPECT_EQ(values.back(), std::uint64_t{9} * 2654435761u);
+}
+
+}  // namespace
+}  // namespace paravox
