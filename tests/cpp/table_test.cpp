@@ -270,6 +270,27 @@ TEST(ConvertTable, ControlsInsideCells) {
          w.record(tag::kCtrlData, 3, ctrl_data_name(u"who"));
        },
        "{Name: {{who: enter name --> Kim}}}"},
+      {"paragraph without fields after one with a field, in one cell",
+       [](SectionWriter& w) {
+         w.record(tag::kTable, 2, table_payload({2}));
+         w.list_header(2).paragraph(
+             2, ParaChars().field_start().text(u"v").field_end().paragraph_end());
+         w.record(tag::kCtrlHeader, 2, click_here_header(u"", true));
+         w.record(tag::kCtrlData, 3, ctrl_data_name(u"f"));
+         w.paragraph(2, u" plain ");
+         cell(w, {u"next"});
+       },
+       "{{{f --> v}} plain|next}"},
+      {"paragraph with a field after one without, in one cell",
+       [](SectionWriter& w) {
+         w.record(tag::kTable, 2, table_payload({1}));
+         w.list_header(2).paragraph(2, u"plain");
+         w.paragraph(2, ParaChars().field_start().text(u"v").field_end().paragraph_end());
+         w.record(tag::kCtrlHeader, 2, click_here_header(u"", true));
+         w.record(tag::kCtrlData, 3, ctrl_data_name(u"f"));
+         w.paragraph(2, u"last");
+       },
+       "{plain {{f --> v}} last}"},
       {"click-here field header deeper in the cell still attaches",
        [](SectionWriter& w) {
          w.record(tag::kTable, 2, table_payload({1}));

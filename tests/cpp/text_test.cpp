@@ -264,6 +264,24 @@ TEST(DecodeParaText, Cases) {
   }
 }
 
+// One result decoded into again and again, through every case in both orders, holds exactly
+// the latest paragraph: no text or field of an earlier one survives in its reused storage.
+TEST(DecodeParaText, IntoAReusedResult) {
+  std::vector<DecodeCase> cases = decode_cases();
+  ParaText reused;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const DecodeCase& c : cases) {
+      SCOPED_TRACE(c.name);
+      decode_para_text_into(c.payload, reused);
+      EXPECT_EQ(reused.text, marked(c.text));
+      std::vector<std::string> expected_fields;
+      for (const std::string& f : c.field_texts) expected_fields.push_back(marked(f));
+      EXPECT_EQ(reused.field_texts, expected_fields);
+    }
+    std::reverse(cases.begin(), cases.end());
+  }
+}
+
 TEST(DecodeParaText, ElevenFieldsGetMarkersZeroToTen) {
   std::u16string all;
   for (int i = 0; i < 11; ++i) {

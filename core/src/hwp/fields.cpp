@@ -378,10 +378,15 @@ void finish_cell_paragraph(std::optional<PendingParagraph>& slot, std::string& c
   if (!slot) return;
   PendingParagraph paragraph = std::move(*slot);
   slot.reset();
-  const std::string substituted =
-      paragraph.field_texts.empty() ? std::string() : substitute_field_markers(paragraph);
-  const std::string_view trimmed =
-      trim_text(paragraph.field_texts.empty() ? paragraph.text : substituted);
+  if (paragraph.field_texts.empty()) {
+    append_cell_text(cell_text, paragraph.text);
+  } else {
+    append_cell_text(cell_text, substitute_field_markers(paragraph));
+  }
+}
+
+void append_cell_text(std::string& cell_text, std::string_view text) {
+  const std::string_view trimmed = trim_text(text);
   if (trimmed.empty()) return;
   const std::size_t separator = cell_text.empty() ? 0 : 1;
   if (trimmed.size() + separator > kOutputLimit - std::min(cell_text.size(), kOutputLimit)) {

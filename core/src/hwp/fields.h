@@ -65,4 +65,9 @@ void finish_paragraph(std::optional<PendingParagraph>& slot, std::vector<Block>&
 // one space when the cell already holds text. A blank paragraph adds nothing.
 void finish_cell_paragraph(std::optional<PendingParagraph>& slot, std::string& cell_text);
 
+// What finish_cell_paragraph appends for a paragraph whose text needs no substitution: the
+// trimmed `text`, after one space when the cell already holds text; nothing when it is blank.
+// Throws OutputLimitExceeded when the cell would pass kOutputLimit.
+void append_cell_text(std::string& cell_text, std::string_view text);
+
 }  // namespace paravox

@@ -67,7 +67,8 @@ void append_blocks(std::span<const Block> blocks, std::string& out) {
         out += kImageClose;
       }
     } else {
-      render_table(std::get<Table>(block), out);
+      // Measured with the other blocks above.
+      render_measured_table(std::get<Table>(block), out);
     }
   }
 }

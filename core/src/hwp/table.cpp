@@ -15,6 +15,8 @@ namespace {
 constexpr std::size_t kTableMinSize = 18;
 constexpr std::size_t kRowCountOffset = 4;
 constexpr std::size_t kCellCountsOffset = 18;
+// More cells than this in one row are rare; a row declaring them grows as it is read.
+constexpr std::size_t kReservedCellsPerRow = 64;
 
 // Bytes of cell text produced by one top-level table, across all nesting depths. Every
 // counted byte reaches the rendered table, so passing the output ceiling here means the
@@ -31,26 +33,41 @@ class CellTextBudget {
   std::size_t used_ = 0;
 };
 
+// What the reading of one top-level table shares across its cells and nested tables.
+struct TableReading {
+  // Room for the decoding of a cell paragraph of a few hundred characters, so that the buffer
+  // does not grow step by step through a table's first paragraphs.
+  static constexpr std::size_t kInitialDecodeCapacity = 1024;
+
+  TableReading() { decoded.text.reserve(kInitialDecodeCapacity); }
+
+  CellTextBudget budget;
+  // Every cell paragraph is decoded here first, so that paragraphs without fields (nearly
+  // all) go straight into their cell without a buffer of their own.
+  ParaText decoded;
+};
+
 bool is_cell_start(const Record& record, unsigned child_level) noexcept {
   return record.tag_id == tag::kListHeader && record.level == child_level;
 }
 
 // Finishes the cell's pending paragraph and counts what it added to the cell text.
 void finish_cell(std::optional<PendingParagraph>& slot, std::string& text, CellTextBudget& budget) {
+  if (!slot) return;
   const std::size_t before = text.size();
   finish_cell_paragraph(slot, text);
   budget.add(text.size() - before);
 }
 
 TableResult convert_table_within(Records records, std::size_t start, std::uint16_t level,
-                                 unsigned depth, CellTextBudget& budget);
+                                 unsigned depth, TableReading& reading);
 
 // Reads one cell's records from `p` (just after its LIST_HEADER) up to the next cell or the
-// end of the control, leaving `p` there.
-TableCell read_cell(Records records, std::size_t& p, unsigned child_level, unsigned depth,
-                    CellTextBudget& budget) {
+// end of the control, leaving `p` there, into `cell` (empty on entry).
+void read_cell(Records records, std::size_t& p, unsigned child_level, unsigned depth,
+               TableReading& reading, TableCell& cell) {
   const std::size_t n = records.size();
-  TableCell cell;
+  CellTextBudget& budget = reading.budget;
   std::optional<PendingParagraph> slot;
   while (p < n) {
     const Record& record = records[p];
@@ -58,8 +75,17 @@ TableCell read_cell(Records records, std::size_t& p, unsigned child_level, unsig
     ++p;
     if (record.tag_id == tag::kParaText) {
       finish_cell(slot, cell.text, budget);
-      ParaText decoded = decode_para_text(record.data);
-      slot = PendingParagraph{std::move(decoded.text), std::move(decoded.field_texts), {}};
+      ParaText& decoded = reading.decoded;
+      decode_para_text_into(record.data, decoded);
+      if (decoded.field_texts.empty()) {
+        // No field control attaches to a paragraph without fields, so nothing can change
+        // it before it would be finished: it is finished now.
+        const std::size_t before = cell.text.size();
+        append_cell_text(cell.text, decoded.text);
+        budget.add(cell.text.size() - before);
+      } else {
+        slot = PendingParagraph{decoded.text, std::move(decoded.field_texts), {}};
+      }
       continue;
     }
     if (record.tag_id != tag::kCtrlHeader) continue;
@@ -80,7 +106,7 @@ TableCell read_cell(Records records, std::size_t& p, unsigned child_level, unsig
 
     finish_cell(slot, cell.text, budget);
     if (id == kTableId && depth < kMaxTableDepth) {
-      TableResult nested = convert_table_within(records, p, record.level, depth + 1, budget);
+      TableResult nested = convert_table_within(records, p, record.level, depth + 1, reading);
       // The nested cells' text was counted when they were read; folding only copies it.
       if (nested.table) flatten_table_text(*nested.table, cell.text);
       p += nested.consumed;
@@ -92,11 +118,10 @@ TableCell read_cell(Records records, std::size_t& p, unsigned child_level, unsig
     }
   }
   finish_cell(slot, cell.text, budget);
-  return cell;
 }
 
 TableResult convert_table_within(Records records, std::size_t start, std::uint16_t level,
-                                 unsigned depth, CellTextBudget& budget) {
+                                 unsigned depth, TableReading& reading) {
   const std::size_t n = records.size();
   const unsigned child_level = unsigned{level} + 1;
 
@@ -124,7 +149,14 @@ TableResult convert_table_within(Records records, std::size_t start, std::uint16
     bool cells_exhausted = false;
     for (std::size_t k = 0; k < rows_in_payload; ++k) {
       const std::uint16_t declared = *u16_at(payload, kCellCountsOffset + 2 * k);
-      TableRow row;
+      TableRow& row = table.rows.emplace_back();
+      if (!cells_exhausted) {
+        // Room for the declared cells up front, as far as the records left could hold them
+        // (each takes at least its LIST_HEADER) and up to a size that costs little even when
+        // a crafted table repeats it: only the row where the cells run out can keep spare
+        // room, and it gives it back below.
+        row.cells.reserve(std::min({std::size_t{declared}, n - p, kReservedCellsPerRow}));
+      }
       std::uint16_t slot = 0;
       for (; slot < declared && !cells_exhausted; ++slot) {
         if (p >= n || !is_cell_start(records[p], child_level)) {
@@ -132,10 +164,10 @@ TableResult convert_table_within(Records records, std::size_t start, std::uint16
           break;
         }
         ++p;
-        row.cells.push_back(read_cell(records, p, child_level, depth, budget));
+        read_cell(records, p, child_level, depth, reading, row.cells.emplace_back());
       }
+      if (cells_exhausted) row.cells.shrink_to_fit();
       row.trailing_empty_cells = static_cast<std::uint32_t>(declared - slot);
-      table.rows.push_back(std::move(row));
     }
   }
 
@@ -145,22 +177,33 @@ TableResult convert_table_within(Records records, std::size_t start, std::uint16
   return {std::move(table), p - start};
 }
 
+// Cell text seldom holds '|' or a line feed, so both are looked for with find (memchr), which
+// skips many bytes per step, rather than byte by byte.
 std::size_t escaped_length(std::string_view text) noexcept {
-  return text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '|'));
+  std::size_t length = text.size();
+  for (std::size_t at = text.find('|'); at != std::string_view::npos; at = text.find('|', at + 1)) {
+    ++length;
+  }
+  return length;
 }
 
 void append_escaped(std::string& out, std::string_view text) {
-  // The runs between the two special characters are copied whole: one append per run rather
-  // than a capacity check per byte.
   std::size_t run = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c != '|' && c != '\n') continue;
-    out.append(text.substr(run, i - run));
-    out.append(c == '|' ? std::string_view("\\|") : std::string_view(" "));
-    run = i + 1;
+  std::size_t pipe = text.find('|');
+  std::size_t line_feed = text.find('\n');
+  while (pipe != line_feed) {  // equal only when neither is left (npos)
+    const std::size_t at = std::min(pipe, line_feed);
+    out.append(text.data() + run, at - run);
+    if (at == pipe) {
+      out.append("\\|", 2);
+      pipe = text.find('|', at + 1);
+    } else {
+      out.push_back(' ');
+      line_feed = text.find('\n', at + 1);
+    }
+    run = at + 1;
   }
-  out.append(text.substr(run));
+  out.append(text.data() + run, text.size() - run);
 }
 
 std::size_t column_count(const Table& table) noexcept {
@@ -179,18 +222,19 @@ std::uint64_t row_line_length(const TableRow& row, std::size_t columns) noexcept
 void append_row_line(std::string& out, const TableRow& row, std::size_t columns) {
   out += '|';
   for (const TableCell& cell : row.cells) {
-    append_escaped(out, cell.text);
+    // Most cells of layout tables are empty.
+    if (!cell.text.empty()) append_escaped(out, cell.text);
     out += '|';
   }
-  out.append(columns - row.cells.size(), '|');
+  if (columns > row.cells.size()) out.append(columns - row.cells.size(), '|');
   out += '\n';
 }
 
 }  // namespace
 
 TableResult convert_table(Records records, std::size_t start, std::uint16_t level, unsigned depth) {
-  CellTextBudget budget;
-  return convert_table_within(records, start, level, depth, budget);
+  TableReading reading;
+  return convert_table_within(records, start, level, depth, reading);
 }
 
 void flatten_table_text(const Table& nested, std::string& cell_text) {
@@ -225,6 +269,10 @@ void render_table(const Table& table, std::string& out) {
   // of empty cells fails at once and leaves `out` as it was.
   const std::uint64_t size = rendered_table_size(table);
   if (out.size() > kOutputLimit || size > kOutputLimit - out.size()) throw OutputLimitExceeded{};
+  render_measured_table(table, out);
+}
+
+void render_measured_table(const Table& table, std::string& out) {
   const std::size_t columns = column_count(table);
   if (columns == 0) {
     out += '\n';

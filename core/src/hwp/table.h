@@ -36,4 +36,8 @@ std::uint64_t rendered_table_size(const Table& table) noexcept;
 // Throws OutputLimitExceeded before `out` would pass kOutputLimit.
 void render_table(const Table& table, std::string& out);
 
+// render_table for a caller that has already counted rendered_table_size(table) into a total
+// it checked against kOutputLimit: the same bytes, without measuring the table again.
+void render_measured_table(const Table& table, std::string& out);
+
 }  // namespace paravox

@@ -27,26 +27,27 @@ constexpr bool is_high_surrogate(std::uint32_t u) noexcept {
 constexpr bool is_low_surrogate(std::uint32_t u) noexcept {
   return u >= 0xDC00 && u <= 0xDFFF;
 }
+constexpr bool is_surrogate(std::uint32_t u) noexcept {
+  return u >= 0xD800 && u <= 0xDFFF;
+}
 
 // The put_* helpers write at dst[w], inside a buffer the caller has sized for them, and
 // return the new end. They take a plain pointer because char stores may alias a
 // std::string's own pointer, which would make the compiler reload it at every store.
 
-// Writes code point `c` (at most U+FFFF) as UTF-8.
-inline std::size_t put_bmp(char* dst, std::size_t w, std::uint32_t c) noexcept {
-  if (c < 0x80) {
-    dst[w] = static_cast<char>(c);
-    return w + 1;
-  }
-  if (c < 0x800) {
-    dst[w] = static_cast<char>(0xC0 | (c >> 6));
-    dst[w + 1] = static_cast<char>(0x80 | (c & 0x3F));
-    return w + 2;
-  }
+// Writes code point `c` (U+0800 to U+FFFF) as UTF-8.
+inline std::size_t put_three(char* dst, std::size_t w, std::uint32_t c) noexcept {
   dst[w] = static_cast<char>(0xE0 | (c >> 12));
   dst[w + 1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
   dst[w + 2] = static_cast<char>(0x80 | (c & 0x3F));
   return w + 3;
+}
+
+// Writes code point `c` (U+0080 to U+07FF) as UTF-8.
+inline std::size_t put_two(char* dst, std::size_t w, std::uint32_t c) noexcept {
+  dst[w] = static_cast<char>(0xC0 | (c >> 6));
+  dst[w + 1] = static_cast<char>(0x80 | (c & 0x3F));
+  return w + 2;
 }
 
 inline std::size_t put_supplementary(char* dst, std::size_t w, std::uint32_t c) noexcept {
@@ -75,15 +76,20 @@ constexpr std::size_t max_decoded_size(std::size_t n) noexcept {
   return 3 * (n / 2) + 32;
 }
 
-// The shared scanning rule. With `field_texts` set (the full decoder), '%clk' fields are
-// lifted out: their characters are written in place, and on the field end moved to
-// `field_texts` and replaced by the marker. A field still open at the end thus already has
-// its characters in place in the text, unmarked.
+// The shared scanning rule, writing into `out` (its contents replaced, its storage reused).
+// With `field_texts` set (the full decoder), '%clk' fields are lifted out: their characters
+// are written in place, and on the field end moved to `field_texts` and replaced by the
+// marker. A field still open at the end thus already has its characters in place in the
+// text, unmarked.
+//
+// The branches test the commonest units first: Hangul and the other characters from U+0800
+// to U+D7FF (three bytes each), then printable ASCII, then surrogates and the rest of the
+// BMP, and the controls below U+0020 last.
 template <bool kLiftFields>
-std::string decode_units(Bytes payload, std::vector<std::string>* field_texts) {
+void decode_units(Bytes payload, std::string& out, std::vector<std::string>* field_texts) {
   const std::size_t n = payload.size();
-  std::string out;
-  if (n < 2) return out;
+  out.clear();
+  if (n < 2) return;
   out.resize(max_decoded_size(n));
   char* const dst = out.data();
 
@@ -92,34 +98,25 @@ std::string decode_units(Bytes payload, std::vector<std::string>* field_texts) {
   [[maybe_unused]] bool field_open = false;
   [[maybe_unused]] std::size_t field_begin = 0;
 
-  while (n - p >= 2) {
+  // `p` stays even, so it is below `units_end` exactly when a whole unit is left.
+  const std::size_t units_end = n - n % 2;
+  while (p < units_end) {
     const std::uint16_t u = ByteCursor::load_u16(payload, p);
-    if (u < 0x20) {
-      if (!is_wide_control(u)) {
-        p += 2;
-        continue;
-      }
-      if constexpr (kLiftFields) {
-        if (u == kFieldStart) {
-          // A start whose control id cannot be read opens nothing.
-          if (n - p < kWideControlBytes) break;
-          if (!field_open && ByteCursor::load_u32(payload, p + 2) == kClickHereId) {
-            field_open = true;
-            field_begin = w;
-          }
-        } else if (u == kFieldEnd && field_open) {
-          // Closed even when the end's own 16 bytes are cut short.
-          field_texts->emplace_back(out, field_begin, w - field_begin);
-          w = put_marker(dst, field_begin, field_texts->size() - 1);
-          field_open = false;
-        }
-      }
-      if (n - p < kWideControlBytes) break;
-      p += kWideControlBytes;
+    // U+0800 to U+D7FF (Hangul and the CJK ideographs among them) in one comparison.
+    if (static_cast<std::uint16_t>(u - 0x800) < 0xD800 - 0x800) {
+      w = put_three(dst, w, u);
+      p += 2;
       continue;
     }
-    if (is_high_surrogate(u)) {
-      if (n - p >= 4) {
+    // Printable ASCII, U+0020 to U+007F, likewise.
+    if (static_cast<std::uint16_t>(u - 0x20) < 0x80 - 0x20) {
+      dst[w++] = static_cast<char>(u);
+      p += 2;
+      continue;
+    }
+    if (is_surrogate(u)) {
+      // A high surrogate followed by a low one is a pair; any other surrogate is dropped.
+      if (is_high_surrogate(u) && n - p >= 4) {
         const std::uint16_t v = ByteCursor::load_u16(payload, p + 2);
         if (is_low_surrogate(v)) {
           w = put_supplementary(dst, w, 0x10000 + ((u - 0xD800u) << 10) + (v - 0xDC00u));
@@ -130,23 +127,58 @@ std::string decode_units(Bytes payload, std::vector<std::string>* field_texts) {
       p += 2;
       continue;
     }
-    if (!is_low_surrogate(u)) w = put_bmp(dst, w, u);
-    p += 2;
+    if (u >= 0x800) {  // U+E000 to U+FFFF
+      w = put_three(dst, w, u);
+      p += 2;
+      continue;
+    }
+    if (u >= 0x80) {
+      w = put_two(dst, w, u);
+      p += 2;
+      continue;
+    }
+    if (!is_wide_control(u)) {
+      p += 2;
+      continue;
+    }
+    if constexpr (kLiftFields) {
+      if (u == kFieldStart) {
+        // A start whose control id cannot be read opens nothing.
+        if (n - p < kWideControlBytes) break;
+        if (!field_open && ByteCursor::load_u32(payload, p + 2) == kClickHereId) {
+          field_open = true;
+          field_begin = w;
+        }
+      } else if (u == kFieldEnd && field_open) {
+        // Closed even when the end's own 16 bytes are cut short.
+        field_texts->emplace_back(out, field_begin, w - field_begin);
+        w = put_marker(dst, field_begin, field_texts->size() - 1);
+        field_open = false;
+      }
+    }
+    if (n - p < kWideControlBytes) break;
+    p += kWideControlBytes;
   }
   out.resize(w);
-  return out;
 }
 
 }  // namespace
 
 ParaText decode_para_text(Bytes payload) {
   ParaText result;
-  result.text = decode_units<true>(payload, &result.field_texts);
+  decode_units<true>(payload, result.text, &result.field_texts);
   return result;
 }
 
+void decode_para_text_into(Bytes payload, ParaText& out) {
+  out.field_texts.clear();
+  decode_units<true>(payload, out.text, &out.field_texts);
+}
+
 std::string decode_para_text_plain(Bytes payload) {
-  return decode_units<false>(payload, nullptr);
+  std::string out;
+  decode_units<false>(payload, out, nullptr);
+  return out;
 }
 
 bool is_white_space(char32_t c) noexcept {
@@ -180,16 +212,18 @@ constexpr bool is_continuation(unsigned char b) noexcept {
 // Every white-space character takes 1 to 3 bytes in UTF-8, so a 4-byte sequence, and any
 // malformed byte, simply counts as a character that is not white space.
 // Length of the white-space character starting at text[at], or 0.
-std::size_t white_space_at(std::string_view text, std::size_t at) noexcept {
+inline std::size_t white_space_at(std::string_view text, std::size_t at) noexcept {
   const std::size_t left = text.size() - at;
   const auto b0 = static_cast<unsigned char>(text[at]);
-  if (b0 < 0x80) return is_white_space(b0) ? 1 : 0;
+  if (b0 < 0x80) return b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D) ? 1 : 0;  // the ASCII ones
   if ((b0 & 0xE0) == 0xC0) {
     if (left < 2) return 0;
     const auto b1 = static_cast<unsigned char>(text[at + 1]);
     if (!is_continuation(b1)) return 0;
     return is_white_space(((b0 & 0x1Fu) << 6) | (b1 & 0x3Fu)) ? 2 : 0;
   }
+  // Leads from 0xE4 start U+4000 and above (Hangul among them), where no white space lies.
+  if (b0 >= 0xE4) return 0;
   if ((b0 & 0xF0) == 0xE0) {
     if (left < 3) return 0;
     const auto b1 = static_cast<unsigned char>(text[at + 1]);

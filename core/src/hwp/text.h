@@ -28,6 +28,10 @@ struct ParaText {
 // surrogates are dropped, and a field left open keeps its text in place unmarked.
 ParaText decode_para_text(Bytes payload);
 
+// decode_para_text into `out`, replacing its contents but keeping the storage of its text and
+// field list, so that a caller decoding many paragraphs allocates only as they grow.
+void decode_para_text_into(Bytes payload, ParaText& out);
+
 // Same scanning rule, characters only: every control, field starts included, is skipped.
 std::string decode_para_text_plain(Bytes payload);
 
