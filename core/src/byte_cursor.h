@@ -1,8 +1,10 @@
 // Bounds-checked little-endian reads over untrusted bytes.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 
@@ -48,15 +50,27 @@ class ByteCursor {
     return true;
   }
 
-  // Unchecked-by-contract loads for callers that already tested the length; still
-  // assembled from bytes so alignment and endianness never matter.
+  // Unchecked-by-contract loads for callers that already tested the length. Copied out
+  // whole, so alignment never matters; on a little-endian host that is one load.
   static std::uint16_t load_u16(Bytes b, std::size_t at) noexcept {
-    return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
+    if constexpr (std::endian::native == std::endian::little) {
+      std::uint16_t v;
+      std::memcpy(&v, b.subspan(at, sizeof v).data(), sizeof v);
+      return v;
+    } else {
+      return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
+    }
   }
   static std::uint32_t load_u32(Bytes b, std::size_t at) noexcept {
-    return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
-           (static_cast<std::uint32_t>(b[at + 2]) << 16) |
-           (static_cast<std::uint32_t>(b[at + 3]) << 24);
+    if constexpr (std::endian::native == std::endian::little) {
+      std::uint32_t v;
+      std::memcpy(&v, b.subspan(at, sizeof v).data(), sizeof v);
+      return v;
+    } else {
+      return static_cast<std::uint32_t>(b[at]) | (static_cast<std::uint32_t>(b[at + 1]) << 8) |
+             (static_cast<std::uint32_t>(b[at + 2]) << 16) |
+             (static_cast<std::uint32_t>(b[at + 3]) << 24);
+    }
   }
 
  private:

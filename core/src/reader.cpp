@@ -4,6 +4,10 @@ namespace paravox {
 
 namespace {
 
+// Sections up to this size are split in one pass into a list with room for the most records
+// they could hold (6 times the section's size at most).
+constexpr std::size_t kSmallSection = 64 * 1024;
+
 // Calls `emit(tag_id, level, payload)` for each complete record of `section` in order,
 // stopping at the first header or payload cut short.
 template <class Emit>
@@ -29,12 +33,18 @@ void split_records(Bytes section, Emit&& emit) {
 }  // namespace
 
 RecordList parse_records(Bytes section) {
-  // The list is about as large as the section itself. Counting first, a hop over the
-  // headers, spares it the growth: no copies, and no capacity beyond the records.
-  std::size_t count = 0;
-  split_records(section, [&count](std::uint16_t, std::uint16_t, Bytes) { ++count; });
   RecordList records;
-  records.reserve(count);
+  if (section.size() <= kSmallSection) {
+    // Room for as many records as the bytes can hold, at 4 bytes each: one pass, and a list
+    // that lives only while its section is walked.
+    records.reserve(section.size() / 4);
+  } else {
+    // Counting first, a hop over the headers, spares a large list its growth: no copies,
+    // and no capacity beyond the records.
+    std::size_t count = 0;
+    split_records(section, [&count](std::uint16_t, std::uint16_t, Bytes) { ++count; });
+    records.reserve(count);
+  }
   split_records(section, [&records](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
     records.push_back(Record{tag_id, level, payload});
   });
