@@ -81,8 +81,8 @@ void load(const std::vector<std::string>& dirs) {
     g_corpus.records.push_back(paravox::parse_records(section));
     for (const paravox::Record& record : g_corpus.records.back()) {
       if (record.tag_id == paravox::tag::kParaText) {
-        g_corpus.para_texts.push_back(record.data);
-        g_corpus.para_text_bytes += record.data.size();
+        g_corpus.para_texts.push_back(record.data());
+        g_corpus.para_text_bytes += record.data().size();
       }
     }
     std::vector<paravox::Block> blocks;

@@ -10,15 +10,30 @@
 
 namespace paravox {
 
-// One record of a section stream. `data` views the section bytes, which must outlive
-// the record list; records are never modified after splitting.
-struct Record {
+// One record of a section stream. Its payload views the section bytes, which must outlive
+// the record list; records are never modified after splitting. Sixteen bytes: a 100 MB
+// section splits into millions of them.
+class Record {
+ public:
   std::uint16_t tag_id = 0;  // 0..1023
   std::uint16_t level = 0;   // 0..1023, nesting depth in the document tree
-  Bytes data;
 
-  std::uint64_t size() const noexcept { return data.size(); }
+  Record() noexcept = default;
+  // `payload` is at most 0xFFFFFFFF bytes, the largest size a record header can declare.
+  Record(std::uint16_t tag, std::uint16_t depth, Bytes payload) noexcept
+      : tag_id(tag),
+        level(depth),
+        size_(static_cast<std::uint32_t>(payload.size())),
+        payload_(payload.data()) {}
+
+  Bytes data() const noexcept { return {payload_, size_}; }
+  std::uint64_t size() const noexcept { return size_; }
+
+ private:
+  std::uint32_t size_ = 0;
+  const std::uint8_t* payload_ = nullptr;
 };
+static_assert(sizeof(Record) == 16);
 
 // A section's records, addressed by index.
 using Records = std::span<const Record>;

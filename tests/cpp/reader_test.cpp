@@ -116,11 +116,11 @@ TEST(ParseRecords, PayloadsViewTheBytesAfterTheirHeaders) {
                             .get();
   const RecordList records = parse_records(bytes);
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].data.data(), bytes.data() + 4);
-  EXPECT_EQ(Payload(records[0].data.begin(), records[0].data.end()), (Payload{1, 2}));
+  EXPECT_EQ(records[0].data().data(), bytes.data() + 4);
+  EXPECT_EQ(Payload(records[0].data().begin(), records[0].data().end()), (Payload{1, 2}));
   // An extended header's payload starts 8 bytes after the record.
-  EXPECT_EQ(records[1].data.data(), bytes.data() + 14);
-  EXPECT_EQ(Payload(records[1].data.begin(), records[1].data.end()), (Payload{7, 8, 9}));
+  EXPECT_EQ(records[1].data().data(), bytes.data() + 14);
+  EXPECT_EQ(Payload(records[1].data().begin(), records[1].data().end()), (Payload{7, 8, 9}));
 }
 
 // Every prefix of a valid stream gives exactly the records that end within the prefix.
@@ -138,8 +138,8 @@ TEST(ParseRecords, EveryTruncatedPrefixKeepsOnlyWholeRecords) {
 
   std::vector<std::size_t> ends;
   for (const Record& record : all) {
-    ends.push_back(static_cast<std::size_t>(record.data.data() - whole.data()) +
-                   record.data.size());
+    ends.push_back(static_cast<std::size_t>(record.data().data() - whole.data()) +
+                   record.data().size());
   }
   ASSERT_EQ(ends.back(), whole.size());
 
@@ -151,8 +151,8 @@ TEST(ParseRecords, EveryTruncatedPrefixKeepsOnlyWholeRecords) {
     for (std::size_t i = 0; i < complete; ++i) {
       ASSERT_EQ(got[i].tag_id, all[i].tag_id);
       ASSERT_EQ(got[i].level, all[i].level);
-      ASSERT_EQ(got[i].data.data(), all[i].data.data());
-      ASSERT_EQ(got[i].data.size(), all[i].data.size());
+      ASSERT_EQ(got[i].data().data(), all[i].data().data());
+      ASSERT_EQ(got[i].data().size(), all[i].data().size());
     }
   }
 }

@@ -34,7 +34,7 @@ void account_new_blocks(const std::vector<Block>& blocks, std::size_t first_new,
 // Attaches the '%clk' control header at `i` to the pending paragraph; returns the index
 // where the walk continues (after the field's CTRL_DATA record when one was read).
 std::size_t attach_field(Records records, std::size_t i, PendingParagraph& paragraph) {
-  std::optional<ClickHereHeader> header = read_click_here_header(records[i].data);
+  std::optional<ClickHereHeader> header = read_click_here_header(records[i].data());
   std::size_t cursor = i + 1;
   FieldInfo field;
   field.name = read_field_name(records, cursor, kBodyParagraphLevel + 1);
@@ -99,7 +99,7 @@ void walk_records(Records records, std::vector<Block>& blocks, std::uint64_t& ou
       i = start + consumed;
     } else if (record.tag_id == tag::kParaText && record.level == kBodyParagraphLevel) {
       finish_pending();
-      ParaText decoded = decode_para_text(record.data);
+      ParaText decoded = decode_para_text(record.data());
       pending = PendingParagraph{std::move(decoded.text), std::move(decoded.field_texts), {}};
       ++i;
     } else {

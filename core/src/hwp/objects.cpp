@@ -37,7 +37,7 @@ std::optional<std::string> read_equation_script(Bytes payload) {
 
 // Decoded, trimmed text of a PARA_TEXT record inside a drawing object, appended unless empty.
 void collect_object_text(const Record& record, std::vector<std::string>& texts) {
-  const std::string decoded = decode_para_text_plain(record.data);
+  const std::string decoded = decode_para_text_plain(record.data());
   const std::string_view trimmed = trim_text(decoded);
   if (!trimmed.empty()) texts.emplace_back(trimmed);
 }
@@ -57,7 +57,7 @@ std::string join(const std::vector<std::string>& texts, char separator) {
 }  // namespace
 
 std::uint32_t control_id(const Record& record) noexcept {
-  return u32_at(record.data, 0).value_or(0);
+  return u32_at(record.data(), 0).value_or(0);
 }
 
 std::size_t skip_control(Records records, std::size_t start, std::uint16_t level) noexcept {
@@ -70,7 +70,7 @@ EquationResult convert_equation(Records records, std::size_t start, std::uint16_
     const Record& record = records[j];
     if (record.level <= level) return {std::nullopt, j - start};
     if (record.level == level + 1 && record.tag_id == tag::kEqEdit) {
-      std::optional<std::string> script = read_equation_script(record.data);
+      std::optional<std::string> script = read_equation_script(record.data());
       return {std::move(script), subtree_end(records, j + 1, level) - start};
     }
   }
@@ -99,7 +99,7 @@ DrawingResult convert_drawing_object(Records records, std::size_t start, std::ui
       collect_object_text(record, contents);
     } else if (record.tag_id == tag::kShapeComponentPicture) {
       // The last picture record decides, so a short one clears an earlier mark.
-      picture = record.data.size() >= kPictureRecordMinSize;
+      picture = record.data().size() >= kPictureRecordMinSize;
     }
   }
 
@@ -121,12 +121,13 @@ std::string read_field_name(Records records, std::size_t& cursor, std::uint16_t 
   if (record.tag_id != tag::kCtrlData || record.level != expected_level) return {};
   ++cursor;
   // A payload too short for the length word still consumes the record, with an empty name.
-  const auto units = u16_at(record.data, kFieldNameLengthOffset);
+  const auto units = u16_at(record.data(), kFieldNameLengthOffset);
   if (!units) return {};
   // A length asking for more than the payload holds is cut at its end, on a whole unit.
-  std::size_t name_bytes = std::min(std::size_t{*units} * 2, record.data.size() - kFieldNameOffset);
+  std::size_t name_bytes =
+      std::min(std::size_t{*units} * 2, record.data().size() - kFieldNameOffset);
   name_bytes &= ~std::size_t{1};
-  return decode_utf16_strict(record.data.subspan(kFieldNameOffset, name_bytes)).value_or("");
+  return decode_utf16_strict(record.data().subspan(kFieldNameOffset, name_bytes)).value_or("");
 }
 
 }  // namespace paravox

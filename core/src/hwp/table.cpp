@@ -76,7 +76,7 @@ void read_cell(Records records, std::size_t& p, unsigned child_level, unsigned d
     if (record.tag_id == tag::kParaText) {
       finish_cell(slot, cell.text, budget);
       ParaText& decoded = reading.decoded;
-      decode_para_text_into(record.data, decoded);
+      decode_para_text_into(record.data(), decoded);
       if (decoded.field_texts.empty()) {
         // No field control attaches to a paragraph without fields, so nothing can change
         // it before it would be finished: it is finished now.
@@ -93,7 +93,7 @@ void read_cell(Records records, std::size_t& p, unsigned child_level, unsigned d
     const std::uint32_t id = control_id(record);
     if (id == kClickHereId && slot && slot->field_infos.size() < slot->field_texts.size()) {
       // Inside a cell a field control attaches whatever its level.
-      std::optional<ClickHereHeader> header = read_click_here_header(record.data);
+      std::optional<ClickHereHeader> header = read_click_here_header(record.data());
       FieldInfo field;
       field.name = read_field_name(records, p, static_cast<std::uint16_t>(record.level + 1));
       if (header) {
@@ -132,7 +132,7 @@ TableResult convert_table_within(Records records, std::size_t start, std::uint16
   }
   if (t >= n || records[t].level < child_level) return {std::nullopt, t - start};
 
-  const Bytes payload = records[t].data;
+  const Bytes payload = records[t].data();
   if (payload.size() < kTableMinSize) return {std::nullopt, t - start + 1};
   const std::uint16_t row_count = *u16_at(payload, kRowCountOffset);
   // Rows whose cell count lies beyond the payload have no cells; they are only counted.
