@@ -162,21 +162,37 @@ def throughput(build: Path, name: str, paths: list[str], rounds: int, repeats: i
 
 # --- scaling and hostile inputs ------------------------------------------------------------------
 
-def scaling(build: Path, data: Path, sizes: dict[str, int]) -> list[dict]:
+def scaling(build: Path, data: Path, sizes: dict[str, int], rounds: int) -> list[dict]:
+    """Each size in a fresh process, `rounds` times, the sizes interleaved so that a noisy
+    moment of the machine does not fall on one size only; the best round of each size counts
+    (its peak memory is the largest of all rounds)."""
     import synthetic
 
-    rows = []
+    documents = {}
     for label, size in sizes.items():
         path = data / f"scaling-{size}.hwp"
         document, inflated = synthetic.scaling_document(size)
         path.write_bytes(document)
         del document
-        # Enough calls for a stable best time without making the large sizes slow.
-        repeats = max(3, min(200, (64 * MIB) // max(inflated, 1)))
-        measured = run_child(build, "hwp_to_markdown", path, repeats)
-        rows.append({"label": label, "inflated_bytes": inflated,
-                     "file_bytes": path.stat().st_size, **measured})
-    return rows
+        documents[label] = (path, inflated)
+    best: dict[str, dict] = {}
+    for _ in range(rounds):
+        for label, (path, inflated) in documents.items():
+            # Enough calls for a stable best time without making the large sizes slow.
+            repeats = max(3, min(200, (64 * MIB) // max(inflated, 1)))
+            measured = run_child(build, "hwp_to_markdown", path, repeats)
+            row = {"label": label, "inflated_bytes": inflated,
+                   "file_bytes": path.stat().st_size, **measured}
+            kept = best.get(label)
+            if kept is None or kept["best_cpu_seconds"] is None or (
+                    row["best_cpu_seconds"] is not None
+                    and row["best_cpu_seconds"] < kept["best_cpu_seconds"]):
+                if kept is not None and kept["peak_rss_kb"] is not None:
+                    row["peak_rss_kb"] = max(row["peak_rss_kb"] or 0, kept["peak_rss_kb"])
+                best[label] = row
+            elif row["peak_rss_kb"] is not None:
+                kept["peak_rss_kb"] = max(kept["peak_rss_kb"] or 0, row["peak_rss_kb"])
+    return [best[label] for label in sizes]
 
 
 def hostile(build: Path, data: Path) -> list[dict]:
@@ -321,8 +337,8 @@ def render(args, info: dict, loads: tuple, sets: list[dict], scale: list[dict],
     out += ["", "## Scaling", "",
             "Documents from the fixture builder (`bench/synthetic.py`): one compressed section "
             "repeating paragraphs with a click-here field, a table with a nested table, an "
-            "equation and a captioned picture. Each size runs in a fresh process; the time is the "
-            "best call, the peak is the process's high-water resident set, VmHWM (interpreter included; "
+            "equation and a captioned picture. Each size runs in a fresh process, in interleaved "
+            "rounds; the time is the best call of the best round, the peak is the process's high-water resident set, VmHWM (interpreter included; "
             "the resident set before the first call is given beside it).", "",
             "| inflated section | file | best call (wall / CPU) | per inflated MiB: best wall / best "
             "CPU (mean user + mean system) | CPU per MiB vs 1 MB | peak RSS (before call) | "
@@ -419,6 +435,8 @@ def main() -> None:
     parser.add_argument("--corpus", type=Path, default=REPO_DIR.parent / "shared" / "corpus")
     parser.add_argument("--rounds", type=int, default=10, help="passes per repeat")
     parser.add_argument("--repeats", type=int, default=5, help="interleaved repeats")
+    parser.add_argument("--scaling-rounds", type=int, default=3,
+                        help="fresh processes per scaling size")
     parser.add_argument("--quick", action="store_true", help="skip the 100 MB size, short micro")
     parser.add_argument("--out", type=Path, default=BENCH_DIR / "results.md")
     args = parser.parse_args()
@@ -447,7 +465,7 @@ def main() -> None:
     if args.quick:
         sizes.pop("100 MB")
     print("scaling", file=sys.stderr)
-    scale = scaling(build, data, sizes)
+    scale = scaling(build, data, sizes, 1 if args.quick else args.scaling_rounds)
     print("hostile inputs", file=sys.stderr)
     hostile_rows = hostile(build, data)
     print("micro-benchmarks", file=sys.stderr)
