@@ -15,8 +15,10 @@ import json
 import os
 import platform
 import resource
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -160,6 +162,56 @@ def throughput(build: Path, name: str, paths: list[str], rounds: int, repeats: i
             "output_bytes": convert["output_bytes"], **best}
 
 
+INSTRUCTION_DOCUMENTS = 100
+PYTHON_LOOP = """
+import sys
+import _paravox
+paths = open(sys.argv[2], encoding="utf-8").read().splitlines()
+for _ in range(int(sys.argv[1])):
+    for path in paths:
+        try:
+            _paravox.hwp_to_markdown(path)
+        except RuntimeError:
+            pass
+"""
+
+
+def callgrind_instructions(command: list[str], env: dict | None = None) -> int:
+    with tempfile.TemporaryDirectory() as scratch:
+        done = subprocess.run(["valgrind", "--tool=callgrind",
+                               f"--callgrind-out-file={scratch}/callgrind.out", *command],
+                              capture_output=True, text=True, env=env, check=True)
+    for line in done.stderr.splitlines():
+        if "Collected :" in line:
+            return int(line.split(":")[-1])
+    raise RuntimeError(f"no instruction count from {command[0]}")
+
+
+def instructions(build: Path, name: str, paths: list[str]) -> dict | None:
+    """Instructions per document under callgrind, which unlike time does not move with the
+    machine's load: each figure is the difference between four passes over the documents and
+    two, so process start-up and imports cancel out."""
+    if shutil.which("valgrind") is None:
+        return None
+    paths = paths[:INSTRUCTION_DOCUMENTS]
+    floor_program = str(build / "bench" / "paravox_floor")
+    env = dict(os.environ, PYTHONPATH=str(build))
+    counts = {}
+    with tempfile.NamedTemporaryFile("w", suffix=".txt", encoding="utf-8") as listing:
+        listing.write("\n".join(paths))
+        listing.flush()
+        for passes in (2, 4):
+            # paravox_floor makes one untimed pass before its timed rounds.
+            for mode in ("floor", "convert"):
+                counts[mode, passes] = callgrind_instructions(
+                    [floor_program, "--mode", mode, "--rounds", str(passes - 1), *paths])
+            counts["python", passes] = callgrind_instructions(
+                [sys.executable, "-c", PYTHON_LOOP, str(passes), listing.name], env)
+    per_document = {kind: (counts[kind, 4] - counts[kind, 2]) / (2 * len(paths))
+                    for kind in ("floor", "convert", "python")}
+    return {"name": name, "documents": len(paths), **per_document}
+
+
 # --- scaling and hostile inputs ------------------------------------------------------------------
 
 def scaling(build: Path, data: Path, sizes: dict[str, int], rounds: int) -> list[dict]:
@@ -284,8 +336,8 @@ def verdict(ok: bool) -> str:
     return "met" if ok else "**not met**"
 
 
-def render(args, info: dict, loads: tuple, sets: list[dict], scale: list[dict],
-           hostile_rows: list[dict], micro_rows: list[dict]) -> str:
+def render(args, info: dict, loads: tuple, sets: list[dict], instruction_sets: list,
+           scale: list[dict], hostile_rows: list[dict], micro_rows: list[dict]) -> str:
     out = ["# Benchmark results", ""]
     out += [f"- Date: {datetime.datetime.now().astimezone().strftime('%Y-%m-%d %H:%M %Z')}",
             f"- Command: `{os.environ.get('PARAVOX_BENCH_COMMAND', ' '.join(['python3'] + sys.argv))}`",
@@ -327,6 +379,21 @@ def render(args, info: dict, loads: tuple, sets: list[dict], scale: list[dict],
     row("**conversion / floor** (wall)", [f"{s['python'] / s['floor']:.2f}" for s in sets],
         f"≤ {TARGET_FLOOR_RATIO}")
     row("conversion / floor (CPU)", [f"{s['python_cpu'] / s['floor_cpu']:.2f}" for s in sets])
+    counted = [c for c in instruction_sets if c]
+    if counted:
+        out += ["", "Instructions per document under callgrind (`valgrind --tool=callgrind`; four "
+                "passes minus two, so start-up cancels out), over the first "
+                f"{INSTRUCTION_DOCUMENTS} documents of each set: unlike the times above, these do "
+                "not move with the load of the machine.", "",
+                "| | " + " | ".join(c["name"] for c in counted) + " |",
+                "|---|" + "---|" * len(counted)]
+        for label, key in (("conversion from Python", "python"), ("core from C++", "convert"),
+                           ("floor", "floor")):
+            out.append(f"| {label} | " + " | ".join(f"{c[key]:,.0f}" for c in counted) + " |")
+        out.append("| **conversion / floor** (instructions) | "
+                   + " | ".join(f"{c['python'] / c['floor']:.3f}" for c in counted) + " |")
+        out.append("| core from C++ / floor (instructions) | "
+                   + " | ".join(f"{c['convert'] / c['floor']:.3f}" for c in counted) + " |")
     rw = next((s for s in sets if s["name"] == "realworld"), None)
     if rw:
         out += ["", f"realworld: {rw['documents'] / rw['python']:,.0f} docs/s "
@@ -404,13 +471,17 @@ def render(args, info: dict, loads: tuple, sets: list[dict], scale: list[dict],
     return "\n".join(out) + "\n"
 
 
-def print_summary(sets, scale, hostile_rows, micro_rows) -> None:
+def print_summary(sets, instruction_sets, scale, hostile_rows, micro_rows) -> None:
     print()
-    print(f"{'set':<11}{'docs/s':>10}{'C++ docs/s':>12}{'floor/s':>10}{'conv/floor':>12}")
+    print(f"{'set':<11}{'docs/s':>10}{'C++ docs/s':>12}{'floor/s':>10}{'conv/floor':>12}"
+          f"{'instr. conv/floor':>19}")
+    counted = {c["name"]: c for c in instruction_sets if c}
     for s in sets:
+        c = counted.get(s["name"])
         print(f"{s['name']:<11}{s['documents'] / s['python']:>10,.0f}"
               f"{s['documents'] / s['cpp']:>12,.0f}{s['documents'] / s['floor']:>10,.0f}"
-              f"{s['python'] / s['floor']:>12.2f}")
+              f"{s['python'] / s['floor']:>12.2f}"
+              + (f"{c['python'] / c['floor']:>19.3f}" if c else ""))
     print(f"\n{'scaling':<11}{'ms/MiB':>10}{'CPU ms/MiB':>12}{'peak MiB':>10}")
     for r in scale:
         if r["best_seconds"]:
@@ -449,7 +520,7 @@ def main() -> None:
     load_start = os.getloadavg()[0]
     info = machine()
 
-    sets = []
+    sets, instruction_sets = [], []
     for name in ("realworld", "features"):
         folder = args.corpus / name
         if not folder.is_dir():
@@ -458,6 +529,9 @@ def main() -> None:
         paths = sorted(str(p) for p in folder.glob("*.hwp"))
         print(f"throughput: {name} ({len(paths)} documents)", file=sys.stderr)
         sets.append(throughput(build, name, paths, args.rounds, args.repeats))
+        if not args.quick:
+            print(f"instructions: {name}", file=sys.stderr)
+            instruction_sets.append(instructions(build, name, paths))
 
     import synthetic
 
@@ -473,8 +547,9 @@ def main() -> None:
     micro_rows = micro(build, corpus_dirs, 0.1 if args.quick else 0.5) if corpus_dirs else []
 
     loads = (load_start, os.getloadavg()[0])
-    print_summary(sets, scale, hostile_rows, micro_rows)
-    args.out.write_text(render(args, info, loads, sets, scale, hostile_rows, micro_rows),
+    print_summary(sets, instruction_sets, scale, hostile_rows, micro_rows)
+    args.out.write_text(render(args, info, loads, sets, instruction_sets, scale, hostile_rows,
+                               micro_rows),
                         encoding="utf-8")
     print(f"\nwrote {args.out}")
 
