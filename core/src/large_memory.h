@@ -30,24 +30,6 @@ void release_block(void* block, std::size_t size) noexcept;
 // `block` allocates. Throws std::bad_alloc, leaving `block` as it was.
 void* resize_block(void* block, std::size_t old_size, std::size_t new_size);
 
-// A std::allocator for vectors that may grow large (see above).
-template <class T>
-struct LargeBlockAllocator {
-  using value_type = T;
-
-  LargeBlockAllocator() noexcept = default;
-  template <class U>
-  LargeBlockAllocator(const LargeBlockAllocator<U>&) noexcept {}
-
-  T* allocate(std::size_t n) {
-    if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
-    return static_cast<T*>(allocate_block(n * sizeof(T)));
-  }
-  void deallocate(T* p, std::size_t n) noexcept { release_block(p, n * sizeof(T)); }
-
-  friend bool operator==(LargeBlockAllocator, LargeBlockAllocator) noexcept { return true; }
-};
-
 // An owned, contiguous run of bytes that grows without zero-filling: the bytes beyond
 // size() up to capacity() are uninitialised until written through spare() and committed
 // with commit().

@@ -1,5 +1,7 @@
 #include "reader.h"
 
+#include <memory>
+
 namespace paravox {
 
 namespace {
@@ -33,22 +35,29 @@ void split_records(Bytes section, Emit&& emit) {
 }  // namespace
 
 RecordList parse_records(Bytes section) {
-  RecordList records;
+  std::size_t capacity = 0;
   if (section.size() <= kSmallSection) {
     // Room for as many records as the bytes can hold, at 4 bytes each: one pass, and a list
     // that lives only while its section is walked.
-    records.reserve(section.size() / 4);
+    capacity = section.size() / 4;
   } else {
-    // Counting first, a hop over the headers, spares a large list its growth: no copies,
-    // and no capacity beyond the records.
-    std::size_t count = 0;
-    split_records(section, [&count](std::uint16_t, std::uint16_t, Bytes) { ++count; });
-    records.reserve(count);
+    // Counting first, a hop over the headers, spares a large list any spare capacity.
+    split_records(section, [&capacity](std::uint16_t, std::uint16_t, Bytes) { ++capacity; });
   }
-  split_records(section, [&records](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
-    records.push_back(Record{tag_id, level, payload});
+  RecordList list;
+  if (capacity == 0) return list;
+  // Records are trivially copyable: the storage is filled by plain stores, kept in
+  // locals so that the loop does not write the count back at every record.
+  Record* const records = static_cast<Record*>(allocate_block(capacity * sizeof(Record)));
+  list.records_ = records;
+  list.capacity_ = capacity;
+  std::size_t count = 0;
+  split_records(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
+    // Never false (a record takes at least 4 bytes); it keeps the stores inside the block.
+    if (count < capacity) std::construct_at(records + count++, tag_id, level, payload);
   });
-  return records;
+  list.size_ = count;
+  return list;
 }
 
 }  // namespace paravox

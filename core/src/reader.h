@@ -3,7 +3,8 @@
 
 #include <cstdint>
 #include <span>
-#include <vector>
+#include <type_traits>
+#include <utility>
 
 #include "byte_cursor.h"
 #include "large_memory.h"
@@ -34,12 +35,49 @@ class Record {
   const std::uint8_t* payload_ = nullptr;
 };
 static_assert(sizeof(Record) == 16);
+// A RecordList fills its storage with plain stores and never runs destructors.
+static_assert(std::is_trivially_copyable_v<Record> && std::is_trivially_destructible_v<Record>);
 
 // A section's records, addressed by index.
 using Records = std::span<const Record>;
 
-// The records split from one section; as large as the section itself, give or take.
-using RecordList = std::vector<Record, LargeBlockAllocator<Record>>;
+// The records split from one section, which may be as large as the section itself; its
+// storage comes from large_memory.h. Move-only.
+class RecordList {
+ public:
+  RecordList() noexcept = default;
+  RecordList(RecordList&& other) noexcept
+      : records_(std::exchange(other.records_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  RecordList& operator=(RecordList&& other) noexcept {
+    RecordList(std::move(other)).swap(*this);
+    return *this;
+  }
+  RecordList(const RecordList&) = delete;
+  RecordList& operator=(const RecordList&) = delete;
+  ~RecordList() { release_block(records_, capacity_ * sizeof(Record)); }
+
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  const Record& operator[](std::size_t i) const noexcept { return records_[i]; }
+  const Record* begin() const noexcept { return records_; }
+  const Record* end() const noexcept { return records_ + size_; }
+  operator Records() const noexcept { return {records_, size_}; }
+
+  void swap(RecordList& other) noexcept {
+    std::swap(records_, other.records_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+  }
+
+ private:
+  friend RecordList parse_records(Bytes section);
+
+  Record* records_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
 
 // Record tags compared by the conversion (published HWP 5.0 numbers).
 namespace tag {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <vector>
 
 namespace paravox {
 namespace {
@@ -84,19 +83,6 @@ TEST(ByteBuffer, AnEmptyBufferShrinksToNoStorage) {
   EXPECT_EQ(buffer.capacity(), 0u);
   EXPECT_EQ(buffer.data(), nullptr);
   EXPECT_TRUE(buffer.bytes().empty());
-}
-
-// A vector on the allocator keeps its elements as it grows from heap blocks to mapped ones.
-TEST(LargeBlockAllocator, VectorsGrowAcrossTheThreshold) {
-  std::vector<std::uint64_t, LargeBlockAllocator<std::uint64_t>> values;
-  const std::size_t count = 3 * kLargeBlock / sizeof(std::uint64_t);
-  for (std::size_t i = 0; i < count; ++i) values.push_back(i * 2654435761u);
-  std::size_t wrong = 0;
-  for (std::size_t i = 0; i < count; ++i) wrong += values[i] != i * 2654435761u;
-  EXPECT_EQ(wrong, 0u);
-  values.resize(10);
-  values.shrink_to_fit();
-  EXPECT_EQ(values.back(), std::uint64_t{9} * 2654435761u);
 }
 
 }  // namespace

@@ -157,5 +157,33 @@ TEST(ParseRecords, EveryTruncatedPrefixKeepsOnlyWholeRecords) {
   }
 }
 
+// Sections of header-only records: small ones are split in one pass into room for the most
+// records they could hold, larger ones are counted first; a list past 2 MiB lives in a mapped
+// block. Each size must give every record, in order, and nothing after a cut-short header.
+TEST(ParseRecords, ListsOfEverySizeHoldEveryRecord) {
+  for (const std::size_t count :
+       {std::size_t{16383}, std::size_t{16384}, std::size_t{16385}, std::size_t{200000}}) {
+    ByteWriter writer;
+    for (std::size_t i = 0; i < count; ++i) {
+      writer.word(header_word(static_cast<std::uint16_t>(i % 1024),
+                              static_cast<std::uint16_t>((i / 1024) % 1024), 0));
+    }
+    writer.raw({0xAB, 0xCD});  // a header cut short
+    const Payload bytes = writer.get();
+    RecordList records = parse_records(bytes);
+    ASSERT_EQ(records.size(), count);
+    std::size_t wrong = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      wrong += records[i].tag_id != i % 1024 || records[i].level != (i / 1024) % 1024 ||
+               records[i].data().data() != bytes.data() + 4 * (i + 1) || records[i].size() != 0;
+    }
+    EXPECT_EQ(wrong, 0u) << count;
+    const RecordList moved = std::move(records);
+    EXPECT_EQ(moved.size(), count);
+    EXPECT_TRUE(records.empty());
+  }
+  EXPECT_TRUE(parse_records(Payload{1, 2, 3}).empty());
+}
+
 }  // namespace
 }  // namespace paravox
