@@ -1,13 +1,14 @@
 #include "reader.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace paravox {
 
 namespace {
 
-// Sections up to this size are split in one pass into a list with room for the most records
-// they could hold (6 times the section's size at most).
+// Sections up to this size get a list with room for the most records they could hold, four
+// times the section's size at most.
 constexpr std::size_t kSmallSection = 64 * 1024;
 
 // Calls `emit(tag_id, level, payload)` for each complete record of `section` in order,
@@ -35,26 +36,33 @@ void split_records(Bytes section, Emit&& emit) {
 }  // namespace
 
 RecordList parse_records(Bytes section) {
-  std::size_t capacity = 0;
-  if (section.size() <= kSmallSection) {
-    // Room for as many records as the bytes can hold, at 4 bytes each: one pass, and a list
-    // that lives only while its section is walked.
-    capacity = section.size() / 4;
-  } else {
-    // Counting first, a hop over the headers, spares a large list any spare capacity.
-    split_records(section, [&capacity](std::uint16_t, std::uint16_t, Bytes) { ++capacity; });
-  }
+  // A record takes at least its 4-byte header.
+  const std::size_t most = section.size() / 4;
+  if (most == 0) return RecordList();
+  // A small section gets room for the most records it could hold. A larger one starts with
+  // room for one record per 32 bytes (real documents average about 35) and doubles when that
+  // runs out; its list is mapped, so the untouched room costs address space only, and grows
+  // by remapping pages rather than copying records. The list lives only while its section
+  // is walked, so it keeps that room rather than give it back.
+  std::size_t capacity = section.size() <= kSmallSection ? most : section.size() / 32;
   RecordList list;
-  if (capacity == 0) return list;
-  // Records are trivially copyable: the storage is filled by plain stores, kept in
-  // locals so that the loop does not write the count back at every record.
-  Record* const records = static_cast<Record*>(allocate_block(capacity * sizeof(Record)));
-  list.records_ = records;
+  list.records_ = static_cast<Record*>(allocate_block(capacity * sizeof(Record)));
   list.capacity_ = capacity;
+  // Records are trivially copyable: the storage is filled by plain stores, the count kept
+  // in a local so that the loop does not write it back at every record.
+  Record* records = list.records_;
   std::size_t count = 0;
   split_records(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
-    // Never false (a record takes at least 4 bytes); it keeps the stores inside the block.
-    if (count < capacity) std::construct_at(records + count++, tag_id, level, payload);
+    if (count == capacity) [[unlikely]] {
+      // Below `most` here: `most` records would leave no room for another header.
+      const std::size_t grown = std::min(2 * capacity, most);
+      if (grown <= capacity) return;
+      records = static_cast<Record*>(
+          resize_block(records, capacity * sizeof(Record), grown * sizeof(Record)));
+      list.records_ = records;
+      list.capacity_ = capacity = grown;
+    }
+    std::construct_at(records + count++, tag_id, level, payload);
   });
   list.size_ = count;
   return list;

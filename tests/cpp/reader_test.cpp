@@ -157,9 +157,10 @@ TEST(ParseRecords, EveryTruncatedPrefixKeepsOnlyWholeRecords) {
   }
 }
 
-// Sections of header-only records: small ones are split in one pass into room for the most
-// records they could hold, larger ones are counted first; a list past 2 MiB lives in a mapped
-// block. Each size must give every record, in order, and nothing after a cut-short header.
+// Sections of header-only records, the densest there are: small ones get room for the most
+// records they could hold, larger ones start with room for a quarter of that and grow, from
+// the heap into a mapped block past 2 MiB. Each size must give every record, in order, and
+// nothing after a cut-short header.
 TEST(ParseRecords, ListsOfEverySizeHoldEveryRecord) {
   for (const std::size_t count :
        {std::size_t{16383}, std::size_t{16384}, std::size_t{16385}, std::size_t{200000}}) {
