@@ -195,7 +195,8 @@ def instructions(build: Path, name: str, paths: list[str]) -> dict | None:
         return None
     paths = paths[:INSTRUCTION_DOCUMENTS]
     floor_program = str(build / "bench" / "paravox_floor")
-    env = dict(os.environ, PYTHONPATH=str(build))
+    # A fixed hash seed: with a random one, the interpreter's own work varies from run to run.
+    env = dict(os.environ, PYTHONPATH=str(build), PYTHONHASHSEED="0")
     counts = {}
     with tempfile.NamedTemporaryFile("w", suffix=".txt", encoding="utf-8") as listing:
         listing.write("\n".join(paths))

@@ -52,18 +52,25 @@ RecordList parse_records(Bytes section) {
   // in a local so that the loop does not write it back at every record.
   Record* records = list.records_;
   std::size_t count = 0;
-  split_records(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
-    if (count == capacity) [[unlikely]] {
-      // Below `most` here: `most` records would leave no room for another header.
-      const std::size_t grown = std::min(2 * capacity, most);
-      if (grown <= capacity) return;
-      records = static_cast<Record*>(
-          resize_block(records, capacity * sizeof(Record), grown * sizeof(Record)));
-      list.records_ = records;
-      list.capacity_ = capacity = grown;
-    }
-    std::construct_at(records + count++, tag_id, level, payload);
-  });
+  if (capacity == most) {
+    // Room for every record there can be: a loop without growth.
+    split_records(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
+      if (count < capacity) std::construct_at(records + count++, tag_id, level, payload);
+    });
+  } else {
+    split_records(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
+      if (count == capacity) [[unlikely]] {
+        // Below `most` here: `most` records would leave no room for another header.
+        const std::size_t grown = std::min(2 * capacity, most);
+        if (grown <= capacity) return;
+        records = static_cast<Record*>(
+            resize_block(records, capacity * sizeof(Record), grown * sizeof(Record)));
+        list.records_ = records;
+        list.capacity_ = capacity = grown;
+      }
+      std::construct_at(records + count++, tag_id, level, payload);
+    });
+  }
   list.size_ = count;
   return list;
 }
