@@ -11,7 +11,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <new>
 #include <span>
 #include <utility>
 
@@ -70,7 +69,7 @@ class ByteBuffer {
   void shrink_to_fit() {
     if (capacity_ == size_) return;
     if (size_ == 0) {
-      ByteBuffer().swap(*this);
+      clear();
       return;
     }
     data_ = static_cast<std::uint8_t*>(resize_block(data_, capacity_, size_));

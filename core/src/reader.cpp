@@ -41,8 +41,8 @@ RecordList parse_records(Bytes section) {
   if (most == 0) return RecordList();
   // A small section gets room for the most records it could hold. A larger one starts with
   // room for one record per 32 bytes (real documents average about 35) and doubles when that
-  // runs out; its list is mapped, so the untouched room costs address space only, and grows
-  // by remapping pages rather than copying records. The list lives only while its section
+  // runs out; past 2 MiB the list is mapped, so untouched room costs address space only and
+  // growth remaps pages rather than copying records. The list lives only while its section
   // is walked, so it keeps that room rather than give it back.
   std::size_t capacity = section.size() <= kSmallSection ? most : section.size() / 32;
   RecordList list;
