@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -81,6 +82,22 @@ class [[nodiscard]] Result {
 
  private:
   std::variant<T, ConvertError> state_;
+};
+
+// Success, or the ConvertError that ended an operation.
+class [[nodiscard]] Status {
+ public:
+  Status() = default;
+  Status(ConvertError error) : error_(std::move(error)) {}
+
+  bool ok() const noexcept { return !error_.has_value(); }
+  explicit operator bool() const noexcept { return ok(); }
+
+  const ConvertError& error() const& { return *error_; }
+  ConvertError&& error() && { return std::move(*error_); }
+
+ private:
+  std::optional<ConvertError> error_;
 };
 
 }  // namespace paravox
