@@ -1,5 +1,5 @@
 // Click-here fields: the header, rendering, marker substitution and paragraph finishing.
-#include "hwp/fields.h"
+#include "document/fields.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "hwp/error.h"
+#include "document/error.h"
+#include "document/text.h"
+#include "hwp/field_controls.h"
 #include "hwp/text.h"
 #include "text_writer.h"
 

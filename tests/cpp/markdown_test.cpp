@@ -1,11 +1,11 @@
-#include "hwp/markdown.h"
+#include "document/markdown.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "hwp/error.h"
+#include "document/error.h"
 
 namespace paravox {
 namespace {

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "hwp/error.h"
+#include "document/error.h"
+#include "document/fields.h"
 #include "record_writer.h"
 
 namespace paravox {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "document/text.h"
 #include "text_writer.h"
 
 namespace paravox {

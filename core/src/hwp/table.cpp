@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "hwp/error.h"
-#include "hwp/fields.h"
+#include "document/error.h"
+#include "document/fields.h"
+#include "hwp/field_controls.h"
 #include "hwp/text.h"
 
 namespace paravox {
@@ -235,16 +236,6 @@ void append_row_line(std::string& out, const TableRow& row, std::size_t columns)
 TableResult convert_table(Records records, std::size_t start, std::uint16_t level, unsigned depth) {
   TableReading reading;
   return convert_table_within(records, start, level, depth, reading);
-}
-
-void flatten_table_text(const Table& nested, std::string& cell_text) {
-  for (const TableRow& row : nested.rows) {
-    for (const TableCell& cell : row.cells) {
-      if (cell.text.empty()) continue;
-      if (!cell_text.empty()) cell_text += ' ';
-      cell_text += cell.text;
-    }
-  }
 }
 
 std::string escape_cell_text(std::string_view text) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "hwp/block.h"
+#include "document/block.h"
 #include "hwp/objects.h"
 
 namespace paravox {
@@ -22,9 +22,6 @@ struct TableResult {
 
 // Converts the table control whose CTRL_HEADER (level `level`) precedes `start`.
 TableResult convert_table(Records records, std::size_t start, std::uint16_t level, unsigned depth);
-
-// Appends the non-empty cell texts of `nested` to `cell_text`, separated by single spaces.
-void flatten_table_text(const Table& nested, std::string& cell_text);
 
 // "|" becomes "\|", then every line feed becomes a space.
 std::string escape_cell_text(std::string_view text);

@@ -1,11 +1,12 @@
-#include "hwp/markdown.h"
+#include "document/markdown.h"
 
 #include <string_view>
 #include <type_traits>
+#include <utility>
 
-#include "hwp/error.h"
+#include "document/error.h"
+#include "document/text.h"
 #include "hwp/table.h"
-#include "hwp/text.h"
 
 namespace paravox {
 namespace {
@@ -36,6 +37,14 @@ std::uint64_t assembled_size(const Block& block) noexcept {
         }
       },
       block);
+}
+
+void count_output(const Block& block, std::uint64_t& output_size) {
+  const std::uint64_t size = assembled_size(block);
+  if (output_size > kOutputLimit || size > kOutputLimit - output_size) {
+    throw OutputLimitExceeded{};
+  }
+  output_size += size;
 }
 
 void append_blocks(std::span<const Block> blocks, std::string& out) {
@@ -88,6 +97,45 @@ std::string assemble_markdown(std::span<const Block> blocks) {
   append_blocks(blocks, out);
   trim_trailing_white_space(out);
   return out;
+}
+
+ConvertError output_limit_error() {
+  return ConvertError::parse("Markdown output exceeds " + std::to_string(kOutputLimit) + " bytes");
+}
+
+void MarkdownWriter::reserve_more(std::size_t bytes) {
+  markdown_.reserve(markdown_.size() + bytes);
+}
+
+void MarkdownWriter::add(Block block) {
+  count_output(block, output_size_);
+  blocks_.push_back(std::move(block));
+  write_batch_when_full();
+}
+
+void MarkdownWriter::add_finished_paragraph(std::optional<PendingParagraph>& slot) {
+  const std::size_t first_new = blocks_.size();
+  finish_paragraph(slot, blocks_);
+  // A blank paragraph adds no block.
+  if (blocks_.size() == first_new) return;
+  count_output(blocks_.back(), output_size_);
+  write_batch_when_full();
+}
+
+void MarkdownWriter::write_batch_when_full() {
+  if (blocks_.size() < kBlocksPerBatch) return;
+  append_blocks(blocks_, markdown_);
+  blocks_.clear();
+}
+
+std::string MarkdownWriter::finish() {
+  append_blocks(blocks_, markdown_);
+  blocks_.clear();
+  output_size_ = 0;
+  trim_trailing_white_space(markdown_);
+  std::string markdown = std::move(markdown_);
+  markdown_.clear();
+  return markdown;
 }
 
 }  // namespace paravox
