@@ -19,7 +19,6 @@
 #include "hwp/container.h"
 #include "hwp/driver.h"
 #include "hwp/section.h"
-#include "hwp/table.h"
 #include "hwp/text.h"
 #include "reader.h"
 

@@ -1,4 +1,4 @@
-// Click-here fields: rendering, marker substitution and paragraph finishing.
+// Click-here fields: rendering, marker substitution, paragraph finishing and cell text.
 #include "document/fields.h"
 
 #include <gtest/gtest.h>
@@ -366,6 +366,25 @@ TEST(FinishCellParagraph, Cases) {
     finish_cell_paragraph(slot, cell);
     EXPECT_FALSE(slot.has_value());
     EXPECT_EQ(cell, row.cell_after);
+  }
+}
+
+TEST(FlattenTableText, AppendsNonEmptyCellsWithSingleSpaces) {
+  struct Case {
+    std::string cell_text;
+    Table nested;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"x", Table{{TableRow{{{"a"}, {""}}}, TableRow{{{"c"}, {"d"}}}}}, "x a c d"},
+      {"", Table{{TableRow{{{""}, {"a"}}}, TableRow{{{"b"}}, 3}}}, "a b"},
+      {"x", Table{{TableRow{{{""}}}}, 5}, "x"},
+      {"", Table{{TableRow{{}, 4}}}, ""},
+  };
+  for (const Case& c : cases) {
+    std::string text = c.cell_text;
+    flatten_table_text(c.nested, text);
+    EXPECT_EQ(text, c.expected);
   }
 }
 

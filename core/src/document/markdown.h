@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "document/block.h"
@@ -13,6 +14,20 @@
 #include "document/fields.h"
 
 namespace paravox {
+
+// Pipe tables. A cell's "|" becomes "\|", then every line feed becomes a space.
+std::string escape_cell_text(std::string_view text);
+
+// Number of bytes render_table appends for `table`, computed without writing them.
+std::uint64_t rendered_table_size(const Table& table) noexcept;
+
+// Appends `table` as a pipe table (header row, "---" separator, rows, empty line).
+// Throws OutputLimitExceeded before `out` would pass kOutputLimit.
+void render_table(const Table& table, std::string& out);
+
+// render_table for a caller that has already counted rendered_table_size(table) into a total
+// it checked against kOutputLimit: the same bytes, without measuring the table again.
+void render_measured_table(const Table& table, std::string& out);
 
 // Number of bytes assemble_markdown writes for `block` before the final trim.
 std::uint64_t assembled_size(const Block& block) noexcept;
