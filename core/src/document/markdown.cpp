@@ -200,7 +200,8 @@ ConvertError output_limit_error() {
 }
 
 void MarkdownWriter::reserve_more(std::size_t bytes) {
-  markdown_.reserve(markdown_.size() + bytes);
+  // output_size_ also counts the blocks not yet written.
+  markdown_.reserve(static_cast<std::size_t>(output_size_) + bytes);
 }
 
 void MarkdownWriter::add(Block block) {
@@ -219,14 +220,16 @@ void MarkdownWriter::add_finished_paragraph(std::optional<PendingParagraph>& slo
 }
 
 void MarkdownWriter::write_batch_when_full() {
-  if (blocks_.size() < kBlocksPerBatch) return;
+  if (blocks_.size() >= kBlocksPerBatch) write_held_blocks();
+}
+
+void MarkdownWriter::write_held_blocks() {
   append_blocks(blocks_, markdown_);
   blocks_.clear();
 }
 
 std::string MarkdownWriter::finish() {
-  append_blocks(blocks_, markdown_);
-  blocks_.clear();
+  write_held_blocks();
   output_size_ = 0;
   trim_trailing_white_space(markdown_);
   std::string markdown = std::move(markdown_);

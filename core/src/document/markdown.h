@@ -62,7 +62,7 @@ class MarkdownWriter {
  public:
   static constexpr std::size_t kBlocksPerBatch = 1024;
 
-  // Room for `bytes` more of Markdown, beyond what is written so far.
+  // Room for `bytes` more of Markdown, beyond that of the blocks added so far.
   void reserve_more(std::size_t bytes);
 
   // Adds `block`. Throws OutputLimitExceeded when the Markdown would pass kOutputLimit.
@@ -73,6 +73,11 @@ class MarkdownWriter {
   void add_paragraph(std::optional<PendingParagraph>& slot) {
     if (slot) add_finished_paragraph(slot);
   }
+
+  // Writes the blocks held so far and releases them. A reader calls it when it is done with
+  // a part (a section) whose buffers it is about to release: the blocks' memory then goes
+  // back before those buffers, which leaves the heap in the order the next part reuses best.
+  void write_held_blocks();
 
   // The Markdown of every block added, trailing white space removed. The writer is empty
   // afterwards.
