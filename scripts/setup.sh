@@ -10,6 +10,7 @@ debs=(
   zlib1g-dev                                # raw DEFLATE
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev                  # fuzzing and sanitizer builds
+  clang-format                              # C++ formatting (.clang-format)
 )
 missing=()
 for deb in "${debs[@]}"; do
