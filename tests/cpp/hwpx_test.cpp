@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "hwp/error.h"
+#include "document/error.h"
 
 namespace paravox {
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string_view>
 
-#include "hwp/error.h"
+#include "document/error.h"
 #include "large_memory.h"
 
 namespace paravox {
