@@ -435,15 +435,20 @@ class SectionWalk final : public XmlHandler {
     paragraph().field_infos.push_back(std::move(field));
   }
 
+  // The paragraph as the binary walk finishes it: a field control beyond its markers is
+  // never attached (it finishes the paragraph instead).
+  static std::optional<PendingParagraph> take_pending(ParagraphState& p) {
+    if (p.field_infos.size() > p.field_texts.size()) p.field_infos.resize(p.field_texts.size());
+    return PendingParagraph{std::move(p.text), std::move(p.field_texts), std::move(p.field_infos)};
+  }
+
   void close_paragraph() {
     ParagraphState& p = paragraph();
     // A field left open keeps its text in place, unmarked.
     if (p.field_open) p.text += p.open_field;
     switch (p.scope) {
       case Scope::Body: {
-        if (p.field_infos.size() > p.field_texts.size()) p.field_infos.resize(p.field_texts.size());
-        std::optional<PendingParagraph> slot =
-            PendingParagraph{std::move(p.text), std::move(p.field_texts), std::move(p.field_infos)};
+        std::optional<PendingParagraph> slot = take_pending(p);
         writer_.add_paragraph(slot);
         for (Block& block : p.blocks) writer_.add(std::move(block));
         break;
@@ -454,11 +459,7 @@ class SectionWalk final : public XmlHandler {
         if (p.field_texts.empty()) {
           append_cell_text(cell.text, p.text);
         } else {
-          if (p.field_infos.size() > p.field_texts.size()) {
-            p.field_infos.resize(p.field_texts.size());
-          }
-          std::optional<PendingParagraph> slot = PendingParagraph{
-              std::move(p.text), std::move(p.field_texts), std::move(p.field_infos)};
+          std::optional<PendingParagraph> slot = take_pending(p);
           finish_cell_paragraph(slot, cell.text);
         }
         // Cell text of one top-level table, at every depth, all reaches the Markdown.
