@@ -19,18 +19,7 @@ class ByteCursor {
   explicit ByteCursor(Bytes bytes) noexcept : bytes_(bytes) {}
 
   std::size_t remaining() const noexcept { return bytes_.size() - pos_; }
-  std::size_t position() const noexcept { return pos_; }
 
-  std::optional<std::uint8_t> read_u8() noexcept {
-    if (remaining() < 1) return std::nullopt;
-    return bytes_[pos_++];
-  }
-  std::optional<std::uint16_t> read_u16() noexcept {
-    if (remaining() < 2) return std::nullopt;
-    std::uint16_t v = load_u16(bytes_, pos_);
-    pos_ += 2;
-    return v;
-  }
   std::optional<std::uint32_t> read_u32() noexcept {
     if (remaining() < 4) return std::nullopt;
     std::uint32_t v = load_u32(bytes_, pos_);

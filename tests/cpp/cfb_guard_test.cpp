@@ -111,8 +111,8 @@ class SparseCfb {
     const ReadAt read = [this](std::uint64_t offset, std::span<std::uint8_t> out) {
       return read_at(offset, out);
     };
-    const auto error = check_compound_file(size_, read);
-    return error ? error->message() : "ok";
+    const Status status = check_compound_file(size_, read);
+    return status ? "ok" : status.error().message();
   }
 
  private:
@@ -239,10 +239,10 @@ TEST(CheckCompoundFile, ReadFailuresPassThrough) {
   const ReadAt failing = [](std::uint64_t, std::span<std::uint8_t>) -> Result<std::size_t> {
     return ConvertError::io_os(5);
   };
-  const auto error = check_compound_file(4096, failing);
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->kind(), ErrorKind::Io);
-  EXPECT_EQ(error->os_error(), 5);
+  const Status status = check_compound_file(4096, failing);
+  ASSERT_FALSE(status.ok());
+  EXPECT_EQ(status.error().kind(), ErrorKind::Io);
+  EXPECT_EQ(status.error().os_error(), 5);
 }
 
 }  // namespace

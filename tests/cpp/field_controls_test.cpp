@@ -1,17 +1,21 @@
-// The '%clk' control header of a click-here field.
+// The controls of a click-here field: its '%clk' header and the CTRL_DATA that names it.
 #include "hwp/field_controls.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "record_writer.h"
 #include "text_writer.h"
 
 namespace paravox {
 namespace {
 
+using records_test::ctrl_data_name;
+using records_test::SectionWriter;
 using test::click_here_header;
 using test::Payload;
 
@@ -136,6 +140,54 @@ TEST(ReadClickHereHeader, EveryPrefix) {
       EXPECT_EQ(header->direction, "Hello");
       EXPECT_TRUE(header->modified);
     }
+  }
+}
+
+TEST(ReadFieldName, ReadsCtrlDataAtTheExpectedLevel) {
+  struct Case {
+    const char* name;
+    std::function<void(SectionWriter&)> fixture;  // records from index 0; the cursor starts at 0
+    std::uint16_t expected_level;
+    std::string field_name;
+    std::size_t cursor_after;
+  };
+  const std::vector<Case> cases = {
+      {"name", [](SectionWriter& w) { w.record(tag::kCtrlData, 2, ctrl_data_name(u"Name")); }, 2,
+       "Name", 1},
+      {"Korean name",
+       [](SectionWriter& w) { w.record(tag::kCtrlData, 3, ctrl_data_name(u"이름")); }, 3, "이름",
+       1},
+      {"empty name", [](SectionWriter& w) { w.record(tag::kCtrlData, 2, ctrl_data_name(u"")); }, 2,
+       "", 1},
+      {"11 bytes: empty but consumed",
+       [](SectionWriter& w) { w.record(tag::kCtrlData, 2, Payload(11, 0)); }, 2, "", 1},
+      {"count beyond the payload cuts at its end",
+       [](SectionWriter& w) { w.record(tag::kCtrlData, 2, ctrl_data_name(u"abc", 10)); }, 2, "abc",
+       1},
+      {"odd last byte dropped",
+       [](SectionWriter& w) {
+         Payload p = ctrl_data_name(u"ab", 5);
+         p.push_back('c');
+         w.record(tag::kCtrlData, 2, p);
+       },
+       2, "ab", 1},
+      {"count shorter than the payload",
+       [](SectionWriter& w) { w.record(tag::kCtrlData, 2, ctrl_data_name(u"abcdef", 2)); }, 2, "ab",
+       1},
+      {"unpaired surrogate: empty but consumed",
+       [](SectionWriter& w) { w.record(tag::kCtrlData, 2, ctrl_data_name(u"a\xDC00")); }, 2, "", 1},
+      {"other level: not read",
+       [](SectionWriter& w) { w.record(tag::kCtrlData, 3, ctrl_data_name(u"Name")); }, 2, "", 0},
+      {"other record: not read", [](SectionWriter& w) { w.paragraph(2, u"Name"); }, 2, "", 0},
+      {"end of records", [](SectionWriter&) {}, 2, "", 0},
+  };
+  for (const Case& c : cases) {
+    SectionWriter w;
+    c.fixture(w);
+    const auto records = w.records();
+    std::size_t cursor = 0;
+    EXPECT_EQ(read_field_name(records, cursor, c.expected_level), c.field_name) << c.name;
+    EXPECT_EQ(cursor, c.cursor_after) << c.name;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -180,6 +181,35 @@ TEST(AssembleMarkdown, RefusesOutputPastTheCeilingBeforeWriting) {
 
   const Table huge{{row_of({}, 65535)}, 65534};
   EXPECT_THROW(assemble_markdown(std::vector<Block>{Paragraph{"a"}, huge}), OutputLimitExceeded);
+}
+
+// The writer's text is that of its blocks assembled at once, across batch boundaries and with
+// blank paragraphs that add no block.
+TEST(MarkdownWriter, WritesWhatAssemblyWrites) {
+  std::vector<Block> blocks;
+  MarkdownWriter writer;
+  for (std::size_t k = 0; k < 2 * MarkdownWriter::kBlocksPerBatch + 7; ++k) {
+    Block block = k % 3 == 0 ? Block{kSmallTable} : Block{Paragraph{"p" + std::to_string(k)}};
+    blocks.push_back(block);
+    writer.add(std::move(block));
+    std::optional<PendingParagraph> blank = PendingParagraph{" \u3000", {}, {}};
+    writer.add_paragraph(blank);
+    EXPECT_FALSE(blank.has_value());
+  }
+  std::optional<PendingParagraph> last = PendingParagraph{"last \n", {}, {}};
+  writer.add_paragraph(last);
+  blocks.push_back(Paragraph{"last \n"});
+  EXPECT_EQ(writer.finish(), assemble_markdown(blocks));
+}
+
+TEST(MarkdownWriter, CountsEveryBlockTowardTheCeiling) {
+  // Renders to about 60 % of the ceiling while holding no text.
+  const Table large{{row_of({}, 65535)}, 2457};
+  ASSERT_LT(rendered_table_size(large), kOutputLimit);
+  ASSERT_GT(2 * rendered_table_size(large), kOutputLimit);
+  MarkdownWriter writer;
+  writer.add(large);
+  EXPECT_THROW(writer.add(large), OutputLimitExceeded);
 }
 
 }  // namespace

@@ -74,8 +74,8 @@ class DamagedCfb {
       }
       return Result<std::size_t>(n);
     };
-    const auto error = check_compound_file(size_, read);
-    return error ? error->message() : "ok";
+    const Status status = check_compound_file(size_, read);
+    return status ? "ok" : status.error().message();
   }
 
  private:

@@ -18,11 +18,14 @@ struct FieldInfo {
 };
 
 // A decoded paragraph waiting for its field controls. `field_infos` never grows past
-// `field_texts` (callers attach only while it is shorter).
+// `field_texts` (callers attach only while awaits_field_control()).
 struct PendingParagraph {
   std::string text;
   std::vector<std::string> field_texts;
   std::vector<FieldInfo> field_infos;
+
+  // Whether a field of the paragraph has no control attached yet.
+  bool awaits_field_control() const noexcept { return field_infos.size() < field_texts.size(); }
 };
 
 // The paragraph's text with marker N replaced, for N ascending, by render_field of

@@ -138,16 +138,15 @@ constexpr std::uint32_t kNoEntry = 0xFFFFFFFF;
 // left and right links from every entry, child links only when the root is entry 0, never a
 // child link to entry 0, and no siblings of the root. A link to an empty or missing entry
 // leads nowhere. A root without children makes no tree; the reader then frees every entry.
-std::optional<ConvertError> check_directory_tree(const std::vector<std::uint32_t>& chain,
-                                                 const SectorMap& sectors, unsigned shift,
-                                                 const ReadAt& read) {
+Status check_directory_tree(const std::vector<std::uint32_t>& chain, const SectorMap& sectors,
+                            unsigned shift, const ReadAt& read) {
   const std::size_t sector_size = std::size_t{1} << shift;
   std::vector<std::uint8_t> directory(chain.size() * sector_size);
   for (std::size_t i = 0; i < chain.size(); ++i) {
     auto got = read(sectors.offset_of(chain[i]),
                     std::span<std::uint8_t>(directory).subspan(i * sector_size, sector_size));
     if (!got) return std::move(got).error();
-    if (*got != sector_size) return std::nullopt;  // the reader refuses a directory cut short
+    if (*got != sector_size) return {};  // the reader refuses a directory cut short
   }
   const Bytes entries(directory);
   const std::size_t count = directory.size() / kDirectoryEntrySize;
@@ -161,8 +160,8 @@ std::optional<ConvertError> check_directory_tree(const std::vector<std::uint32_t
   while (root < count && entries[root * kDirectoryEntrySize + kEntryTypeOffset] != kRootEntry) {
     ++root;
   }
-  if (root == count) return std::nullopt;  // the reader refuses a directory without a root
-  if (field(root, kEntryChildOffset) == kNoEntry) return std::nullopt;
+  if (root == count) return {};  // the reader refuses a directory without a root
+  if (field(root, kEntryChildOffset) == kNoEntry) return {};
   if (real(field(root, kEntryLeftOffset)) || real(field(root, kEntryRightOffset))) {
     return invalid("the root directory entry has siblings");
   }
@@ -192,12 +191,12 @@ std::optional<ConvertError> check_directory_tree(const std::vector<std::uint32_t
       return invalid("directory entry " + std::to_string(index) + " is outside the directory tree");
     }
   }
-  return std::nullopt;
+  return {};
 }
 
 }  // namespace
 
-std::optional<ConvertError> check_compound_file(std::uint64_t file_size, const ReadAt& read) {
+Status check_compound_file(std::uint64_t file_size, const ReadAt& read) {
   if (file_size < kHeaderSize) {
     return invalid(std::to_string(file_size) + " bytes is too small");
   }

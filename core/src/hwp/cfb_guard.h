@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <span>
 
 #include "document/error.h"
@@ -23,8 +22,8 @@ using ReadAt =
 // too small)"); it starts with the compound-file signature ("Invalid CFB file (wrong magic
 // number)"); its sectors are 512 or 4096 bytes; and the directory's sector chain, followed
 // from the header through the DIFAT and the FAT, stays inside the file, never returns to a
-// sector and holds at most kMaxDirectoryEntries entries. Returns nothing when all hold,
-// otherwise a CompoundFile error (or the Io error of a failed read).
-std::optional<ConvertError> check_compound_file(std::uint64_t file_size, const ReadAt& read);
+// sector and holds at most kMaxDirectoryEntries entries. Fails with a CompoundFile error (or the
+// Io error of a failed read) when one does not hold.
+Status check_compound_file(std::uint64_t file_size, const ReadAt& read);
 
 }  // namespace paravox

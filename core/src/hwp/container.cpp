@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <limits>
 #include <new>
-#include <optional>
 #include <string>
 #include <utility>
 
@@ -209,21 +208,22 @@ class Container::Impl {
   }
 
   // Checks the container's layout before libolecf trusts it. Errors: CompoundFile.
-  std::optional<ConvertError> check() {
+  Status check() {
     const ReadAt read = [this](std::uint64_t offset, std::span<std::uint8_t> out) {
       return cache_.read(offset, out);
     };
-    auto damage = check_compound_file(io_.size, read);
-    if (damage && damage->kind() == ErrorKind::Io) {
+    Status status = check_compound_file(io_.size, read);
+    if (!status.ok() && status.error().kind() == ErrorKind::Io) {
       // A failed read while opening is the container's failure, told in the system's words.
-      return ConvertError::compound_file(damage->os_error() != 0 ? os_error_text(damage->os_error())
-                                                                 : damage->text());
+      const ConvertError& damage = status.error();
+      return ConvertError::compound_file(damage.os_error() != 0 ? os_error_text(damage.os_error())
+                                                                : damage.text());
     }
-    return damage;
+    return status;
   }
 
   // Opens libolecf over the descriptor. Errors: CompoundFile.
-  std::optional<ConvertError> open() {
+  Status open() {
     libbfio_error_t* bfio_error = nullptr;
     if (libbfio_handle_initialize(&handle_, reinterpret_cast<intptr_t*>(&io_), io_free, io_clone,
                                   io_open, io_close, io_read, io_write, io_seek, io_exists,
@@ -246,7 +246,7 @@ class Container::Impl {
       return ConvertError::compound_file(error.message());
     }
     file_open_ = true;
-    return std::nullopt;
+    return {};
   }
 
   Result<ByteBuffer> read_stream(std::string_view path) {
@@ -376,8 +376,8 @@ Result<Container> open_container(std::string_view path) {
   if (info->is_directory) return ConvertError::compound_file(os_error_text(EISDIR));
 
   auto impl = std::make_unique<Container::Impl>(std::move(*fd), info->size);
-  if (auto damage = impl->check()) return std::move(*damage);
-  if (auto failure = impl->open()) return std::move(*failure);
+  if (Status checked = impl->check(); !checked) return std::move(checked).error();
+  if (Status opened = impl->open(); !opened) return std::move(opened).error();
   return Container(std::move(impl));
 }
 

@@ -18,21 +18,6 @@ namespace {
 // Field attachment in the body requires the field's control header at level 1.
 constexpr std::uint16_t kBodyParagraphLevel = 1;
 
-// Attaches the '%clk' control header at `i` to the pending paragraph; returns the index
-// where the walk continues (after the field's CTRL_DATA record when one was read).
-std::size_t attach_field(Records records, std::size_t i, PendingParagraph& paragraph) {
-  std::optional<ClickHereHeader> header = read_click_here_header(records[i].data());
-  std::size_t cursor = i + 1;
-  FieldInfo field;
-  field.name = read_field_name(records, cursor, kBodyParagraphLevel + 1);
-  if (header) {
-    field.direction = std::move(header->direction);
-    field.modified = header->modified;
-  }
-  paragraph.field_infos.push_back(std::move(field));
-  return cursor;
-}
-
 // Inflated record bytes per byte of Markdown in typical documents (realworld: 8.2).
 constexpr std::size_t kRecordBytesPerMarkdownByte = 8;
 
@@ -71,8 +56,8 @@ void walk_records(Records records, BlockSink& out) {
     if (record.tag_id == tag::kCtrlHeader) {
       const std::uint32_t id = control_id(record);
       if (record.level == kBodyParagraphLevel && id == kClickHereId && pending &&
-          pending->field_infos.size() < pending->field_texts.size()) {
-        i = attach_field(records, i, *pending);
+          pending->awaits_field_control()) {
+        i = attach_click_here_field(records, i, *pending);
         continue;
       }
       out.add_paragraph(pending);

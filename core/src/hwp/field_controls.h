@@ -1,10 +1,15 @@
-// The controls of a click-here field in the binary format: its '%clk' header.
+// The controls of a click-here field in the binary format: its '%clk' header and the
+// CTRL_DATA record that names it.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
 #include "byte_cursor.h"
+#include "document/fields.h"
+#include "reader.h"
 
 namespace paravox {
 
@@ -25,5 +30,15 @@ std::optional<std::string> guide_text(Bytes command);
 // byte 8 is not 9, or its command does not fit; an ill-formed guide text gives an empty
 // `direction` with `modified` still read.
 std::optional<ClickHereHeader> read_click_here_header(Bytes payload);
+
+// Reads a field name from the CTRL_DATA record at `cursor` when it has level
+// `expected_level`, advancing `cursor` past it; otherwise returns "" and leaves it.
+std::string read_field_name(Records records, std::size_t& cursor, std::uint16_t expected_level);
+
+// Attaches the '%clk' control whose CTRL_HEADER is records[at] to the first field of
+// `paragraph` still without one (the caller checks awaits_field_control()): guide text and
+// modified flag from the header, name from the CTRL_DATA record right after it one level
+// deeper, when there is one. Returns the index of the first record not read.
+std::size_t attach_click_here_field(Records records, std::size_t at, PendingParagraph& paragraph);
 
 }  // namespace paravox

@@ -14,9 +14,6 @@ namespace {
 // EQEDIT: 4 bytes not read, u16 script length in code units, then the script.
 constexpr std::size_t kEquationLengthOffset = 4;
 constexpr std::size_t kEquationScriptOffset = 6;
-// CTRL_DATA: 10 bytes not read, u16 name length in code units, then the name.
-constexpr std::size_t kFieldNameLengthOffset = 10;
-constexpr std::size_t kFieldNameOffset = 12;
 // A picture record counts only when it holds its binary-data id, a u16 at offset 71.
 constexpr std::size_t kPictureRecordMinSize = 73;
 
@@ -114,21 +111,6 @@ DrawingResult convert_drawing_object(Records records, std::size_t start, std::ui
     result.block = Paragraph{join(caption, ' ')};
   }
   return result;
-}
-
-std::string read_field_name(Records records, std::size_t& cursor, std::uint16_t expected_level) {
-  if (cursor >= records.size()) return {};
-  const Record& record = records[cursor];
-  if (record.tag_id != tag::kCtrlData || record.level != expected_level) return {};
-  ++cursor;
-  // A payload too short for the length word still consumes the record, with an empty name.
-  const auto units = u16_at(record.data(), kFieldNameLengthOffset);
-  if (!units) return {};
-  // A length asking for more than the payload holds is cut at its end, on a whole unit.
-  std::size_t name_bytes =
-      std::min(std::size_t{*units} * 2, record.data().size() - kFieldNameOffset);
-  name_bytes &= ~std::size_t{1};
-  return decode_utf16_strict(record.data().subspan(kFieldNameOffset, name_bytes)).value_or("");
 }
 
 }  // namespace paravox

@@ -1,4 +1,4 @@
-// Controls met during the walk: skipping, equations, drawing objects and field names.
+// Controls met during the walk: skipping, equations and drawing objects.
 #pragma once
 
 #include <cstddef>
@@ -36,9 +36,5 @@ struct DrawingResult {
 };
 // Caption phase, then contents phase after the first SHAPE_COMPONENT at level + 1.
 DrawingResult convert_drawing_object(Records records, std::size_t start, std::uint16_t level);
-
-// Reads a field name from the CTRL_DATA record at `cursor` when it has level
-// `expected_level`, advancing `cursor` past it; otherwise returns "" and leaves it.
-std::string read_field_name(Records records, std::size_t& cursor, std::uint16_t expected_level);
 
 }  // namespace paravox

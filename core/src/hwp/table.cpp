@@ -92,16 +92,9 @@ void read_cell(Records records, std::size_t& p, unsigned child_level, unsigned d
     if (record.tag_id != tag::kCtrlHeader) continue;
 
     const std::uint32_t id = control_id(record);
-    if (id == kClickHereId && slot && slot->field_infos.size() < slot->field_texts.size()) {
+    if (id == kClickHereId && slot && slot->awaits_field_control()) {
       // Inside a cell a field control attaches whatever its level.
-      std::optional<ClickHereHeader> header = read_click_here_header(record.data());
-      FieldInfo field;
-      field.name = read_field_name(records, p, static_cast<std::uint16_t>(record.level + 1));
-      if (header) {
-        field.direction = std::move(header->direction);
-        field.modified = header->modified;
-      }
-      slot->field_infos.push_back(std::move(field));
+      p = attach_click_here_field(records, p - 1, *slot);
       continue;
     }
 

@@ -11,8 +11,6 @@
 
 namespace paravox {
 
-// Private-use character that brackets a click-here field's index in decoded text.
-inline constexpr char32_t FIELD_MARK = 0xE000;
 // Control id of a click-here field, '%clk'.
 inline constexpr std::uint32_t kClickHereId = 0x25636C6B;
 
