@@ -228,6 +228,17 @@ void MarkdownWriter::write_held_blocks() {
   blocks_.clear();
 }
 
+MarkdownWriter::Mark MarkdownWriter::mark() {
+  write_held_blocks();
+  return {markdown_.size(), output_size_};
+}
+
+void MarkdownWriter::roll_back(const Mark& mark) {
+  blocks_.clear();
+  markdown_.resize(mark.markdown_size);
+  output_size_ = mark.output_size;
+}
+
 std::string MarkdownWriter::finish() {
   write_held_blocks();
   output_size_ = 0;

@@ -79,6 +79,16 @@ class MarkdownWriter {
   // back before those buffers, which leaves the heap in the order the next part reuses best.
   void write_held_blocks();
 
+  // What has been added so far, for a reader that may take back the blocks of a part it
+  // finds damaged.
+  struct Mark {
+    std::size_t markdown_size = 0;
+    std::uint64_t output_size = 0;
+  };
+  Mark mark();
+  // Drops every block added after `mark`.
+  void roll_back(const Mark& mark);
+
   // The Markdown of every block added, trailing white space removed. The writer is empty
   // afterwards.
   std::string finish();
