@@ -46,11 +46,18 @@ FailureKind failure_kind(const ConvertError& error) {
   }
 }
 
+Conversion not_a_document(std::string_view appears_to_be) {
+  return failed(DocumentFormat::None, FailureKind::NotADocument,
+                "Not an HWP or HWPX document: " + std::string(appears_to_be));
+}
+
 // The outcome of a reader: its Markdown, or its error under the reader's format (None when
 // the error says the input was not that format after all).
 Conversion outcome(DocumentFormat format, Result<std::string> markdown) {
   if (markdown) return Conversion{format, std::move(markdown).value(), std::nullopt};
   const ConvertError& error = markdown.error();
+  // The HWPX reader says what a ZIP archive that is no HWPX package appears to be.
+  if (error.kind() == ErrorKind::NotHwpxPackage) return not_a_document(error.text());
   const FailureKind kind = failure_kind(error);
   return failed(kind == FailureKind::NotADocument ? DocumentFormat::None : format, kind,
                 error.message());
@@ -63,27 +70,8 @@ Result<std::string> convert_compound_file(Result<Container> container) {
   return convert_body(container.value(), compressed.value());
 }
 
-Conversion not_a_document(std::string_view appears_to_be) {
-  return failed(DocumentFormat::None, FailureKind::NotADocument,
-                "Not an HWP or HWPX document: " + std::string(appears_to_be));
-}
-
 Conversion convert_zip(Bytes archive) {
-  const ZipVerdict verdict = recognise_zip(archive);
-  switch (verdict.kind) {
-    case ZipKind::Hwpx:
-      return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive));
-    case ZipKind::OfficeOpenXml:
-      return not_a_document("an Office Open XML package (DOCX, XLSX or PPTX)");
-    case ZipKind::OpenDocument:
-      return not_a_document("an OpenDocument package");
-    case ZipKind::OtherPackage:
-      return not_a_document(verdict.mimetype.empty() ? std::string("a ZIP package of another type")
-                                                     : "a ZIP package of type " + verdict.mimetype);
-    case ZipKind::OtherZip:
-      break;
-  }
-  return not_a_document("a ZIP archive without the parts of an HWPX package");
+  return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive));
 }
 
 // Inputs that are neither a compound file nor a ZIP archive.

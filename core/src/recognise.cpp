@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace paravox {
@@ -11,11 +12,6 @@ namespace {
 constexpr std::array<std::uint8_t, 8> kCompoundFileSignature = {0xD0, 0xCF, 0x11, 0xE0,
                                                                 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr std::uint32_t kZipLocalHeader = 0x04034B50;
-constexpr std::uint32_t kZipCentralHeader = 0x02014B50;
-constexpr std::uint32_t kZipEndOfDirectory = 0x06054B50;
-
-constexpr std::string_view kHwpxMimetype = "application/hwp+zip";
-constexpr std::string_view kOpenDocumentMimetype = "application/vnd.oasis.opendocument.";
 
 std::string_view as_text(Bytes bytes) {
   return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
@@ -23,13 +19,6 @@ std::string_view as_text(Bytes bytes) {
 
 bool starts_with(Bytes bytes, std::string_view prefix) {
   return as_text(bytes).starts_with(prefix);
-}
-
-bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
-  return std::ranges::equal(a, b, [](char x, char y) {
-    auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    return fold(x) == fold(y);
-  });
 }
 
 // Control characters that text files hold; any other C0 control (or a NUL) marks binary data.
@@ -166,87 +155,6 @@ std::optional<std::string_view> xml_root_name(std::string_view text) {
   }
 }
 
-bool is_hwpx_part_name(std::string_view name) {
-  return equal_ignoring_ascii_case(name, "Contents/content.hpf") ||
-         equal_ignoring_ascii_case(name, "Contents\\content.hpf");
-}
-
-// The stored content of the archive's first entry when it is a "mimetype" entry kept
-// without compression, as ODF and HWPX packages write it.
-std::optional<std::string_view> stored_mimetype(Bytes archive) {
-  ByteCursor cursor(archive);
-  const auto signature = cursor.read_u32();
-  if (!signature || *signature != kZipLocalHeader) return std::nullopt;
-  const auto header = cursor.take(26);
-  if (!header) return std::nullopt;
-  const std::uint16_t method = ByteCursor::load_u16(*header, 4);
-  const std::uint32_t stored_size = ByteCursor::load_u32(*header, 14);
-  const std::uint16_t name_size = ByteCursor::load_u16(*header, 22);
-  const std::uint16_t extra_size = ByteCursor::load_u16(*header, 24);
-  const auto name = cursor.take(name_size);
-  if (!name || as_text(*name) != "mimetype" || method != 0 || !cursor.skip(extra_size)) {
-    return std::nullopt;
-  }
-  const auto content = cursor.take(std::min<std::size_t>(stored_size, 256));
-  if (!content) return std::nullopt;
-  return as_text(*content);
-}
-
-struct DirectoryNames {
-  bool hwpx_part = false;
-  bool content_types = false;
-  bool mimetype = false;
-};
-
-// What the central directory names, or nothing when it cannot be found or read whole.
-std::optional<DirectoryNames> directory_names(Bytes archive) {
-  constexpr std::size_t kEndSize = 22;
-  constexpr std::size_t kMaxComment = 0xFFFF;
-  if (archive.size() < kEndSize) return std::nullopt;
-  std::optional<std::size_t> end;
-  const std::size_t lowest =
-      archive.size() - kEndSize > kMaxComment ? archive.size() - kEndSize - kMaxComment : 0;
-  for (std::size_t at = archive.size() - kEndSize + 1; at-- > lowest;) {
-    if (*u32_at(archive, at) == kZipEndOfDirectory) {
-      end = at;
-      break;
-    }
-  }
-  if (!end) return std::nullopt;
-  const std::uint16_t entries = *u16_at(archive, *end + 10);
-  const std::uint32_t directory_size = *u32_at(archive, *end + 12);
-  const std::uint32_t directory_offset = *u32_at(archive, *end + 16);
-  if (directory_offset > *end || directory_size > *end - directory_offset) return std::nullopt;
-
-  DirectoryNames names;
-  ByteCursor cursor(archive.subspan(directory_offset, directory_size));
-  for (std::uint32_t k = 0; k < entries; ++k) {
-    const auto signature = cursor.read_u32();
-    if (!signature || *signature != kZipCentralHeader) return std::nullopt;
-    const auto header = cursor.take(42);
-    if (!header) return std::nullopt;
-    const std::uint16_t name_size = ByteCursor::load_u16(*header, 24);
-    const std::uint16_t extra_size = ByteCursor::load_u16(*header, 26);
-    const std::uint16_t comment_size = ByteCursor::load_u16(*header, 28);
-    const auto name = cursor.take(name_size);
-    if (!name || !cursor.skip(std::size_t{extra_size} + comment_size)) return std::nullopt;
-    const std::string_view text = as_text(*name);
-    names.hwpx_part = names.hwpx_part || is_hwpx_part_name(text);
-    names.content_types = names.content_types || text == "[Content_Types].xml";
-    names.mimetype = names.mimetype || text == "mimetype";
-  }
-  return names;
-}
-
-std::string printable(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    if (c < 0x20 || c > 0x7E) break;
-    out.push_back(c);
-  }
-  return out;
-}
-
 }  // namespace
 
 InputKind recognise(Bytes head, std::uint64_t size) {
@@ -273,19 +181,6 @@ InputKind recognise(Bytes head, std::uint64_t size) {
     if (is_utf8_text(head.subspan(bom), cut)) return InputKind::PlainText;
   }
   return InputKind::Unrecognised;
-}
-
-ZipVerdict recognise_zip(Bytes archive) {
-  const std::optional<std::string_view> mimetype = stored_mimetype(archive);
-  if (mimetype && mimetype->starts_with(kHwpxMimetype)) return {ZipKind::Hwpx, {}};
-  if (mimetype && mimetype->starts_with(kOpenDocumentMimetype)) return {ZipKind::OpenDocument, {}};
-  const std::optional<DirectoryNames> names = directory_names(archive);
-  if (!names || names->hwpx_part) return {ZipKind::Hwpx, {}};
-  if (mimetype) return {ZipKind::OtherPackage, printable(*mimetype)};
-  if (names->content_types) return {ZipKind::OfficeOpenXml, {}};
-  // A compressed mimetype entry, as some HWPX writers leave it: the HWPX reader decides.
-  if (names->mimetype) return {ZipKind::Hwpx, {}};
-  return {ZipKind::OtherZip, {}};
 }
 
 }  // namespace paravox
