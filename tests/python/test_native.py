@@ -116,6 +116,8 @@ HWP3 = b"HWP Document File V3.00 \x1a\x01\x02\x03\x04\x05" + bytes(200)
 HWPML_UTF16 = "\ufeff<!-- saved -->\n".encode("utf-16-le") + HWPML.encode("utf-16-le")
 XML = b'<?xml version="1.0"?>\n<html><body>x</body></html>'
 TEXT = "회의록\n첫째 안건: 예산\r\n\tok\n".encode() * 40
+# Judged by its first 64 KiB, which end inside a character.
+LONG_TEXT = b"ab" + "가".encode() * 30_000
 TEXT_UTF16 = "\ufeff한글 문서가 아닙니다.\n".encode("utf-16-be")
 DRM_WRAPPED = b"<MARKANY_DOCUMENTSAFER>\x04" + random_bytes(2000)
 NOT_HWP_CFB = write_cfb({"WordDocument": b"w" * 600, "1Table": b"t" * 100})
@@ -139,6 +141,7 @@ INPUTS = [
     not_a_document("xml", XML, "plain text"),
     not_a_document("text", TEXT, "plain text"),
     not_a_document("text-utf16", TEXT_UTF16, "plain text"),
+    not_a_document("text-long", LONG_TEXT, "plain text"),
     not_a_document("drm", DRM_WRAPPED, DRM),
     not_a_document("random", random_bytes(600), "data of an unrecognised type"),
     ("cfb-not-hwp", NOT_HWP_CFB, "NotADocumentError", NO_FILE_HEADER, None),
