@@ -45,9 +45,12 @@ FailureKind failure_kind(const ConvertError& error) {
                                                                : FailureKind::Damaged;
     case ErrorKind::Parse:
       return error.text().ends_with(kCeiling) ? FailureKind::TooLarge : FailureKind::Damaged;
-    default:
+    case ErrorKind::Package:
       return FailureKind::Damaged;
+    case ErrorKind::NotHwpxPackage:
+      return FailureKind::NotADocument;
   }
+  return FailureKind::Damaged;
 }
 
 Conversion not_a_document(std::string_view appears_to_be) {
