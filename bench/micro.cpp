@@ -14,12 +14,11 @@
 #include <variant>
 #include <vector>
 
-#include "hwp/block.h"
+#include "document/block.h"
+#include "document/markdown.h"
 #include "hwp/container.h"
 #include "hwp/driver.h"
-#include "hwp/markdown.h"
 #include "hwp/section.h"
-#include "hwp/table.h"
 #include "hwp/text.h"
 #include "reader.h"
 

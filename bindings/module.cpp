@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "document/error.h"
 #include "hwp/driver.h"
-#include "hwp/error.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "hwp/error.h"
+#include "document/error.h"
 #include "hwp/section.h"
 #include "section_walk.h"
 

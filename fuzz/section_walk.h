@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "document/block.h"
+#include "document/markdown.h"
 #include "fuzz_checks.h"
-#include "hwp/block.h"
 #include "hwp/driver.h"
-#include "hwp/markdown.h"
 #include "reader.h"
 
 namespace paravox::fuzz {

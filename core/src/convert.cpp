@@ -5,9 +5,9 @@
 #include <memory>
 #include <utility>
 
+#include "document/error.h"
 #include "hwp/container.h"
 #include "hwp/driver.h"
-#include "hwp/error.h"
 #include "hwp/file_io.h"
 #include "hwpx/hwpx.h"
 #include "recognise.h"

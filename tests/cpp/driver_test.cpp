@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hwp/error.h"
+#include "document/error.h"
 #include "record_writer.h"
 
 namespace paravox {

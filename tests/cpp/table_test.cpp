@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "hwp/error.h"
+#include "document/error.h"
 #include "record_writer.h"
 
 namespace paravox {
@@ -412,98 +412,6 @@ TEST(ConvertTable, DeclaredSizeDoesNotAllocateCells) {
   EXPECT_EQ(result.table->row_count(), 65535u);
   EXPECT_EQ(result.table->rows.front().cell_count(), 65535u);
   EXPECT_EQ(result.table->rows.front().cells.capacity(), 0u);
-}
-
-TEST(FlattenTableText, AppendsNonEmptyCellsWithSingleSpaces) {
-  struct Case {
-    std::string cell_text;
-    Table nested;
-    std::string expected;
-  };
-  const std::vector<Case> cases = {
-      {"x", Table{{TableRow{{{"a"}, {""}}}, TableRow{{{"c"}, {"d"}}}}}, "x a c d"},
-      {"", Table{{TableRow{{{""}, {"a"}}}, TableRow{{{"b"}}, 3}}}, "a b"},
-      {"x", Table{{TableRow{{{""}}}}, 5}, "x"},
-      {"", Table{{TableRow{{}, 4}}}, ""},
-  };
-  for (const Case& c : cases) {
-    std::string text = c.cell_text;
-    flatten_table_text(c.nested, text);
-    EXPECT_EQ(text, c.expected);
-  }
-}
-
-TEST(EscapeCellText, EscapesBarsAndFlattensLineFeeds) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"a|b", "a\\|b"},
-      {"x\ny", "x y"},
-      {"|\n|", "\\| \\|"},
-      {"ends in \\", "ends in \\"},
-      {"\\|", "\\\\|"},
-      {"tab\there\rcr *em* _u_", "tab\there\rcr *em* _u_"},
-      {"  spaced  ", "  spaced  "},
-      {"", ""},
-  };
-  for (const auto& [text, expected] : cases) EXPECT_EQ(escape_cell_text(text), expected) << text;
-}
-
-TableRow row_of(std::initializer_list<const char*> texts, std::uint32_t trailing_empty = 0) {
-  TableRow row;
-  for (const char* text : texts) row.cells.push_back({text});
-  row.trailing_empty_cells = trailing_empty;
-  return row;
-}
-
-TEST(RenderTable, WritesPipeTables) {
-  struct Case {
-    const char* name;
-    Table table;
-    std::string markdown;
-  };
-  const std::vector<Case> cases = {
-      {"example", Table{{row_of({"Name", "Qty"}), row_of({"a|b", "2"}), row_of({"c"})}},
-       "|Name|Qty|\n|---|---|\n|a\\|b|2|\n|c||\n\n"},
-      {"one row", Table{{row_of({"h1", "h2"})}}, "|h1|h2|\n|---|---|\n\n"},
-      {"one column", Table{{row_of({"x"}), row_of({"y"})}}, "|x|\n|---|\n|y|\n\n"},
-      {"all rows empty", Table{{row_of({}), row_of({})}, 3}, "\n"},
-      {"empty first row", Table{{row_of({}), row_of({"a", "b"})}}, "|||\n|---|---|\n|a|b|\n\n"},
-      {"empty later row", Table{{row_of({"a", "b"}), row_of({})}}, "|a|b|\n|---|---|\n|||\n\n"},
-      {"line feed and bar in cells", Table{{row_of({"l1\nl2", "|"})}},
-       "|l1 l2|\\||\n|---|---|\n\n"},
-      {"cell ending in a backslash", Table{{row_of({"a\\"})}}, "|a\\|\n|---|\n\n"},
-      {"trailing empty cells", Table{{row_of({"a"}, 2), row_of({}, 1)}},
-       "|a|||\n|---|---|---|\n||||\n\n"},
-      {"trailing empty rows", Table{{row_of({"a", "b"})}, 2}, "|a|b|\n|---|---|\n|||\n|||\n\n"},
-      {"empty cell texts", Table{{row_of({"", ""})}}, "|||\n|---|---|\n\n"},
-  };
-  for (const Case& c : cases) {
-    std::string out = "before\n\n";
-    render_table(c.table, out);
-    EXPECT_EQ(out, "before\n\n" + c.markdown) << c.name;
-    EXPECT_EQ(rendered_table_size(c.table), c.markdown.size()) << c.name;
-  }
-}
-
-TEST(RenderTable, RefusesToPassTheOutputCeiling) {
-  // The 20-byte table declaring 65,535 x 65,535 cells renders to about 4 GiB.
-  Table huge{{row_of({}, 65535)}, 65534};
-  EXPECT_GT(rendered_table_size(huge), kOutputLimit);
-  std::string out = "kept";
-  EXPECT_THROW(render_table(huge, out), OutputLimitExceeded);
-  EXPECT_EQ(out, "kept");
-}
-
-TEST(RenderTable, FillsTheOutputUpToTheCeilingExactly) {
-  const Table table{{row_of({"ab"})}};  // "|ab|\n|---|\n\n", 12 bytes
-  ASSERT_EQ(rendered_table_size(table), 12u);
-  std::string out;
-  out.reserve(kOutputLimit);
-  out.assign(kOutputLimit - 12, 'x');
-  render_table(table, out);
-  EXPECT_EQ(out.size(), kOutputLimit);
-  out.resize(kOutputLimit - 11);
-  EXPECT_THROW(render_table(table, out), OutputLimitExceeded);
-  EXPECT_EQ(out.size(), kOutputLimit - 11);
 }
 
 }  // namespace

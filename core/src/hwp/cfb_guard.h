@@ -8,7 +8,7 @@
 #include <optional>
 #include <span>
 
-#include "hwp/error.h"
+#include "document/error.h"
 
 namespace paravox {
 

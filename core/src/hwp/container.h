@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "byte_cursor.h"
-#include "hwp/error.h"
+#include "document/error.h"
 #include "hwp/file_io.h"
 #include "large_memory.h"
 

@@ -1,12 +1,12 @@
 #include "hwp/driver.h"
 
 #include <optional>
-#include <span>
 #include <string_view>
 #include <utility>
 
-#include "hwp/fields.h"
-#include "hwp/markdown.h"
+#include "document/fields.h"
+#include "document/markdown.h"
+#include "hwp/field_controls.h"
 #include "hwp/objects.h"
 #include "hwp/section.h"
 #include "hwp/table.h"
@@ -36,30 +36,37 @@ std::size_t attach_field(Records records, std::size_t i, PendingParagraph& parag
 // Inflated record bytes per byte of Markdown in typical documents (realworld: 8.2).
 constexpr std::size_t kRecordBytesPerMarkdownByte = 8;
 
-// Blocks a walk collects before handing them to assembly: a section of a million paragraphs
-// then holds a thousand blocks at a time rather than all of them beside its records.
-constexpr std::size_t kBlocksPerBatch = 1024;
+// Where walk_section puts its blocks: counted toward the ceiling like MarkdownWriter, but
+// kept for the caller instead of written.
+class BlockCollector {
+ public:
+  BlockCollector(std::vector<Block>& blocks, std::uint64_t& output_size)
+      : blocks_(blocks), output_size_(output_size) {}
 
-// The walk of walk_section. Between records, whenever `blocks` holds kBlocksPerBatch blocks or
-// more, calls `on_batch`, which may take them out of the vector.
-template <class OnBatch>
-void walk_records(Records records, std::vector<Block>& blocks, std::uint64_t& output_size,
-                  OnBatch&& on_batch) {
+  void add(Block block) {
+    count_output(block, output_size_);
+    blocks_.push_back(std::move(block));
+  }
+  void add_paragraph(std::optional<PendingParagraph>& slot) {
+    const std::size_t first_new = blocks_.size();
+    finish_paragraph(slot, blocks_);
+    if (blocks_.size() > first_new) count_output(blocks_.back(), output_size_);
+  }
+
+ private:
+  std::vector<Block>& blocks_;
+  std::uint64_t& output_size_;
+};
+
+// The walk over one section's records, handing each block to `out` (a MarkdownWriter or a
+// BlockCollector) as it is complete.
+template <class BlockSink>
+void walk_records(Records records, BlockSink& out) {
   const std::size_t n = records.size();
   std::optional<PendingParagraph> pending;
-  const auto finish_pending = [&] {
-    const std::size_t first_new = blocks.size();
-    finish_paragraph(pending, blocks);
-    account_blocks(std::span(blocks).subspan(first_new), output_size);
-  };
-  const auto append_block = [&](Block block) {
-    blocks.push_back(std::move(block));
-    account_blocks(std::span(blocks).last(1), output_size);
-  };
 
   std::size_t i = 0;
   while (i < n) {
-    if (blocks.size() >= kBlocksPerBatch) on_batch();
     const Record& record = records[i];
     if (record.tag_id == tag::kCtrlHeader) {
       const std::uint32_t id = control_id(record);
@@ -68,27 +75,27 @@ void walk_records(Records records, std::vector<Block>& blocks, std::uint64_t& ou
         i = attach_field(records, i, *pending);
         continue;
       }
-      finish_pending();
+      out.add_paragraph(pending);
       const std::size_t start = i + 1;
       std::size_t consumed = 0;
       if (id == kEquationId) {
         EquationResult equation = convert_equation(records, start, record.level);
-        if (equation.script) append_block(Equation{std::move(*equation.script)});
+        if (equation.script) out.add(Equation{std::move(*equation.script)});
         consumed = equation.consumed;
       } else if (id == kDrawingId) {
         DrawingResult drawing = convert_drawing_object(records, start, record.level);
-        if (drawing.block) append_block(std::move(*drawing.block));
+        if (drawing.block) out.add(std::move(*drawing.block));
         consumed = drawing.consumed;
       } else if (id == kTableId) {
         TableResult table = convert_table(records, start, record.level, 0);
-        if (table.table) append_block(std::move(*table.table));
+        if (table.table) out.add(std::move(*table.table));
         consumed = table.consumed;
       } else {
         consumed = skip_control(records, start, record.level);
       }
       i = start + consumed;
     } else if (record.tag_id == tag::kParaText && record.level == kBodyParagraphLevel) {
-      finish_pending();
+      out.add_paragraph(pending);
       ParaText decoded = decode_para_text(record.data());
       pending = PendingParagraph{std::move(decoded.text), std::move(decoded.field_texts), {}};
       ++i;
@@ -96,13 +103,14 @@ void walk_records(Records records, std::vector<Block>& blocks, std::uint64_t& ou
       ++i;
     }
   }
-  finish_pending();
+  out.add_paragraph(pending);
 }
 
 }  // namespace
 
 void walk_section(Records records, std::vector<Block>& blocks, std::uint64_t& output_size) {
-  walk_records(records, blocks, output_size, [] {});
+  BlockCollector collector(blocks, output_size);
+  walk_records(records, collector);
 }
 
 void walk_section(Records records, std::vector<Block>& blocks) {
@@ -112,9 +120,7 @@ void walk_section(Records records, std::vector<Block>& blocks) {
 
 Result<std::string> convert_body(Container& container, bool compressed) {
   try {
-    std::string markdown;
-    std::vector<Block> blocks;
-    std::uint64_t output_size = 0;
+    MarkdownWriter markdown;
     for (std::uint32_t k = 0;; ++k) {
       // The first section that cannot be read or inflated ends the document; its error is
       // not reported.
@@ -125,20 +131,12 @@ Result<std::string> convert_body(Container& container, bool compressed) {
       const RecordList records = parse_records(section.value());
       // Markdown runs at about an eighth of the records it comes from: room for that spares
       // a large document most of the text's regrowth copies (and their fresh pages).
-      markdown.reserve(markdown.size() + section->size() / kRecordBytesPerMarkdownByte);
-      // Assembly only concatenates block templates, so writing blocks as soon as a batch of
-      // them is complete gives the same text while holding one batch of blocks at a time.
-      const auto assemble_batch = [&] {
-        append_blocks(blocks, markdown);
-        blocks.clear();
-      };
-      walk_records(records, blocks, output_size, assemble_batch);
-      assemble_batch();
+      markdown.reserve_more(section->size() / kRecordBytesPerMarkdownByte);
+      walk_records(records, markdown);
     }
-    trim_trailing_white_space(markdown);
-    return markdown;
+    return markdown.finish();
   } catch (const OutputLimitExceeded&) {
-    return markdown_too_large();
+    return output_limit_error();
   }
 }
 

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "hwp/block.h"
+#include "document/block.h"
+#include "document/error.h"
 #include "hwp/container.h"
-#include "hwp/error.h"
 #include "reader.h"
 
 namespace paravox {

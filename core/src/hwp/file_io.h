@@ -8,7 +8,7 @@
 #include <span>
 #include <string_view>
 
-#include "hwp/error.h"
+#include "document/error.h"
 #include "large_memory.h"
 
 namespace paravox {

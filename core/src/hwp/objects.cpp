@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "document/text.h"
 #include "hwp/text.h"
 
 namespace paravox {

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "hwp/block.h"
+#include "document/block.h"
 #include "reader.h"
 
 namespace paravox {

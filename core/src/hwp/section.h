@@ -6,8 +6,8 @@
 #include <string_view>
 
 #include "byte_cursor.h"
+#include "document/error.h"
 #include "hwp/container.h"
-#include "hwp/error.h"
 #include "large_memory.h"
 
 namespace paravox {

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "hwp/error.h"
-#include "hwp/fields.h"
+#include "document/error.h"
+#include "document/fields.h"
+#include "hwp/field_controls.h"
 #include "hwp/text.h"
 
 namespace paravox {
@@ -177,117 +178,11 @@ TableResult convert_table_within(Records records, std::size_t start, std::uint16
   return {std::move(table), p - start};
 }
 
-// Cell text seldom holds '|' or a line feed, so both are looked for with find (memchr), which
-// skips many bytes per step, rather than byte by byte.
-std::size_t escaped_length(std::string_view text) noexcept {
-  std::size_t length = text.size();
-  for (std::size_t at = text.find('|'); at != std::string_view::npos; at = text.find('|', at + 1)) {
-    ++length;
-  }
-  return length;
-}
-
-void append_escaped(std::string& out, std::string_view text) {
-  std::size_t run = 0;
-  std::size_t pipe = text.find('|');
-  std::size_t line_feed = text.find('\n');
-  while (pipe != line_feed) {  // equal only when neither is left (npos)
-    const std::size_t at = std::min(pipe, line_feed);
-    out.append(text.data() + run, at - run);
-    if (at == pipe) {
-      out.append("\\|", 2);
-      pipe = text.find('|', at + 1);
-    } else {
-      out.push_back(' ');
-      line_feed = text.find('\n', at + 1);
-    }
-    run = at + 1;
-  }
-  out.append(text.data() + run, text.size() - run);
-}
-
-std::size_t column_count(const Table& table) noexcept {
-  std::size_t columns = 0;
-  for (const TableRow& row : table.rows) columns = std::max(columns, row.cell_count());
-  return columns;
-}
-
-// Length of one table line: "|", each of `columns` cells followed by "|", then "\n".
-std::uint64_t row_line_length(const TableRow& row, std::size_t columns) noexcept {
-  std::uint64_t length = 2 + std::uint64_t{columns};
-  for (const TableCell& cell : row.cells) length += escaped_length(cell.text);
-  return length;
-}
-
-void append_row_line(std::string& out, const TableRow& row, std::size_t columns) {
-  out += '|';
-  for (const TableCell& cell : row.cells) {
-    // Most cells of layout tables are empty.
-    if (!cell.text.empty()) append_escaped(out, cell.text);
-    out += '|';
-  }
-  if (columns > row.cells.size()) out.append(columns - row.cells.size(), '|');
-  out += '\n';
-}
-
 }  // namespace
 
 TableResult convert_table(Records records, std::size_t start, std::uint16_t level, unsigned depth) {
   TableReading reading;
   return convert_table_within(records, start, level, depth, reading);
-}
-
-void flatten_table_text(const Table& nested, std::string& cell_text) {
-  for (const TableRow& row : nested.rows) {
-    for (const TableCell& cell : row.cells) {
-      if (cell.text.empty()) continue;
-      if (!cell_text.empty()) cell_text += ' ';
-      cell_text += cell.text;
-    }
-  }
-}
-
-std::string escape_cell_text(std::string_view text) {
-  std::string out;
-  out.reserve(escaped_length(text));
-  append_escaped(out, text);
-  return out;
-}
-
-std::uint64_t rendered_table_size(const Table& table) noexcept {
-  const std::size_t columns = column_count(table);
-  if (columns == 0) return 1;
-  // Header row, separator row "|" + columns x "---|" + "\n", data rows, closing "\n".
-  std::uint64_t size = 2 + 4 * std::uint64_t{columns} + 1;
-  for (const TableRow& row : table.rows) size += row_line_length(row, columns);
-  size += std::uint64_t{table.trailing_empty_rows} * (2 + std::uint64_t{columns});
-  return size;
-}
-
-void render_table(const Table& table, std::string& out) {
-  // The whole table is measured before anything is written, so a table declaring billions
-  // of empty cells fails at once and leaves `out` as it was.
-  const std::uint64_t size = rendered_table_size(table);
-  if (out.size() > kOutputLimit || size > kOutputLimit - out.size()) throw OutputLimitExceeded{};
-  render_measured_table(table, out);
-}
-
-void render_measured_table(const Table& table, std::string& out) {
-  const std::size_t columns = column_count(table);
-  if (columns == 0) {
-    out += '\n';
-    return;
-  }
-  append_row_line(out, table.rows.front(), columns);
-  out += '|';
-  for (std::size_t c = 0; c < columns; ++c) out += "---|";
-  out += '\n';
-  for (std::size_t r = 1; r < table.rows.size(); ++r) append_row_line(out, table.rows[r], columns);
-  const TableRow empty_row;
-  for (std::uint32_t r = 0; r < table.trailing_empty_rows; ++r) {
-    append_row_line(out, empty_row, columns);
-  }
-  out += '\n';
 }
 
 }  // namespace paravox

@@ -1,13 +1,11 @@
-// Table controls: conversion into rows of cell texts and Markdown pipe tables.
+// Table controls: conversion into rows of cell texts.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
-#include <string_view>
 
-#include "hwp/block.h"
+#include "document/block.h"
 #include "hwp/objects.h"
 
 namespace paravox {
@@ -22,22 +20,5 @@ struct TableResult {
 
 // Converts the table control whose CTRL_HEADER (level `level`) precedes `start`.
 TableResult convert_table(Records records, std::size_t start, std::uint16_t level, unsigned depth);
-
-// Appends the non-empty cell texts of `nested` to `cell_text`, separated by single spaces.
-void flatten_table_text(const Table& nested, std::string& cell_text);
-
-// "|" becomes "\|", then every line feed becomes a space.
-std::string escape_cell_text(std::string_view text);
-
-// Number of bytes render_table appends for `table`, computed without writing them.
-std::uint64_t rendered_table_size(const Table& table) noexcept;
-
-// Appends `table` as a pipe table (header row, "---" separator, rows, empty line).
-// Throws OutputLimitExceeded before `out` would pass kOutputLimit.
-void render_table(const Table& table, std::string& out);
-
-// render_table for a caller that has already counted rendered_table_size(table) into a total
-// it checked against kOutputLimit: the same bytes, without measuring the table again.
-void render_measured_table(const Table& table, std::string& out);
 
 }  // namespace paravox

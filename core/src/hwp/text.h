@@ -1,4 +1,4 @@
-// Paragraph text: PARA_TEXT decoding, white space and strict UTF-16.
+// Paragraph text: PARA_TEXT decoding and strict UTF-16.
 #pragma once
 
 #include <cstdint>
@@ -35,20 +35,8 @@ void decode_para_text_into(Bytes payload, ParaText& out);
 // Same scanning rule, characters only: every control, field starts included, is skipped.
 std::string decode_para_text_plain(Bytes payload);
 
-// True for exactly the 25 code points with the Unicode White_Space property.
-bool is_white_space(char32_t c) noexcept;
-
-// `text` without leading and trailing white space (a view into `text`).
-std::string_view trim_text(std::string_view text) noexcept;
-
-// Appends marker `index` (U+E000, decimal digits, U+E000) to `out`.
-void append_field_marker(std::string& out, std::size_t index);
-
 // Decodes `unit_bytes` (little-endian UTF-16 code units; a final odd byte is ignored)
 // into UTF-8. Fails, with no partial result, on any unpaired surrogate.
 std::optional<std::string> decode_utf16_strict(Bytes unit_bytes);
-
-// Appends code point `c` to `out` as UTF-8.
-void append_utf8(std::string& out, char32_t c);
 
 }  // namespace paravox

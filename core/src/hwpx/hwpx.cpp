@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "hwp/block.h"
-#include "hwp/markdown.h"
+#include "document/block.h"
+#include "document/markdown.h"
 #include "hwpx/package.h"
 #include "hwpx/section_walk.h"
 #include "hwpx/xml_reader.h"
@@ -163,25 +163,21 @@ Result<std::string> hwpx_to_markdown(Bytes bytes) {
   if (!sections) return std::move(sections).error();
 
   try {
-    std::string markdown;
-    std::uint64_t output_size = 0;
+    MarkdownWriter writer;
     for (const std::string& name : sections.value()) {
       // The first section part that is missing, does not inflate or is not well-formed
       // ends the document, keeping the sections before it.
       Result<Part> part = package.read(name);
       if (!part) break;
-      const std::size_t kept = markdown.size();
-      const std::uint64_t kept_size = output_size;
-      if (!walk_section_part(part->bytes, name, markdown, output_size)) {
-        markdown.resize(kept);
-        output_size = kept_size;
+      const MarkdownWriter::Mark before = writer.mark();
+      if (!walk_section_part(part->bytes, name, writer)) {
+        writer.roll_back(before);
         break;
       }
     }
-    trim_trailing_white_space(markdown);
-    return markdown;
+    return writer.finish();
   } catch (const OutputLimitExceeded&) {
-    return markdown_too_large();
+    return output_limit_error();
   }
 }
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "byte_cursor.h"
-#include "hwp/error.h"
+#include "document/error.h"
 
 namespace paravox {
 

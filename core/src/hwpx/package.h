@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "byte_cursor.h"
-#include "hwp/error.h"
+#include "document/error.h"
 #include "large_memory.h"
 
 namespace paravox {

@@ -3,22 +3,19 @@
 #include <algorithm>
 #include <array>
 #include <optional>
-#include <span>
 #include <utility>
 #include <vector>
 
-#include "hwp/block.h"
-#include "hwp/fields.h"
-#include "hwp/markdown.h"
+#include "document/block.h"
+#include "document/fields.h"
+#include "document/markdown.h"
+#include "document/text.h"
+#include "hwp/field_controls.h"
 #include "hwp/table.h"
-#include "hwp/text.h"
 #include "hwpx/xml_reader.h"
 
 namespace paravox {
 namespace {
-
-// Blocks collected before they are written as Markdown, as in the binary walk.
-constexpr std::size_t kBlocksPerBatch = 1024;
 
 // The value a click-here field's "Prop" parameter has in every field the word processor
 // writes; the binary format keeps it as the header byte that must read 9.
@@ -164,8 +161,7 @@ struct DrawingState {
 
 class SectionWalk final : public XmlHandler {
  public:
-  SectionWalk(std::string& markdown, std::uint64_t& output_size)
-      : markdown_(markdown), output_size_(output_size) {}
+  explicit SectionWalk(MarkdownWriter& writer) : writer_(writer) {}
 
   void start_element(std::string_view name, const char** attributes) override {
     if (skipped_depth_ > 0) {
@@ -215,12 +211,6 @@ class SectionWalk final : public XmlHandler {
       default:
         break;
     }
-  }
-
-  // Writes the blocks still held.
-  void flush() {
-    append_blocks(blocks_, markdown_);
-    blocks_.clear();
   }
 
  private:
@@ -429,10 +419,7 @@ class SectionWalk final : public XmlHandler {
   }
 
   // A block of a control of the innermost (body) paragraph, written after its text.
-  void add_block(Block block) {
-    account_blocks(std::span(&block, 1), output_size_);
-    paragraph().blocks.push_back(std::move(block));
-  }
+  void add_block(Block block) { paragraph().blocks.push_back(std::move(block)); }
 
   void close_field() {
     FieldInfo field = std::move(field_);
@@ -457,14 +444,9 @@ class SectionWalk final : public XmlHandler {
         if (p.field_infos.size() > p.field_texts.size()) p.field_infos.resize(p.field_texts.size());
         std::optional<PendingParagraph> slot =
             PendingParagraph{std::move(p.text), std::move(p.field_texts), std::move(p.field_infos)};
-        const std::size_t first_new = blocks_.size();
-        finish_paragraph(slot, blocks_);
-        // The controls' blocks were counted when they were made.
-        account_blocks(std::span(blocks_).subspan(first_new), output_size_);
-        for (Block& block : p.blocks) blocks_.push_back(std::move(block));
-        --open_paragraphs_;
-        if (blocks_.size() >= kBlocksPerBatch) flush();
-        return;
+        writer_.add_paragraph(slot);
+        for (Block& block : p.blocks) writer_.add(std::move(block));
+        break;
       }
       case Scope::Cell: {
         TableCell& cell = tables_.back().table.rows.back().cells.back();
@@ -495,9 +477,7 @@ class SectionWalk final : public XmlHandler {
     --open_paragraphs_;
   }
 
-  std::string& markdown_;
-  std::uint64_t& output_size_;
-  std::vector<Block> blocks_;
+  MarkdownWriter& writer_;
 
   std::vector<Role> frames_;
   std::size_t skipped_depth_ = 0;
@@ -517,13 +497,9 @@ class SectionWalk final : public XmlHandler {
 
 }  // namespace
 
-Status walk_section_part(Bytes xml, std::string_view part_name, std::string& markdown,
-                         std::uint64_t& output_size) {
-  SectionWalk walk(markdown, output_size);
-  Status status = read_xml(xml, part_name, walk);
-  if (!status) return status;
-  walk.flush();
-  return {};
+Status walk_section_part(Bytes xml, std::string_view part_name, MarkdownWriter& writer) {
+  SectionWalk walk(writer);
+  return read_xml(xml, part_name, walk);
 }
 
 }  // namespace paravox

@@ -1,20 +1,18 @@
 // The walk over one HWPX section part: the same blocks as the binary section walk.
 #pragma once
 
-#include <cstdint>
-#include <string>
 #include <string_view>
 
 #include "byte_cursor.h"
-#include "hwp/error.h"
+#include "document/error.h"
+#include "document/markdown.h"
 
 namespace paravox {
 
-// Reads the section part `xml` and appends the Markdown of its blocks to `markdown` (without
-// the final trim), adding their assembled sizes to `output_size`, the running size of the
-// document. Fails with a Package error, leaving in `markdown` part of the section's text, when
-// the part is not well-formed XML, declares entities or nests too deeply. Throws
-// OutputLimitExceeded when the document's Markdown would pass kOutputLimit.
+// Reads the section part `xml` and adds its blocks to `writer`. Fails with a Package error,
+// having added part of the section's blocks, when the part is not well-formed XML, declares
+// entities or nests too deeply. Throws OutputLimitExceeded when the document's Markdown would
+// pass kOutputLimit.
 //
 // Correspondence with the binary format: each hp:p is a paragraph; the elements of a run other
 // than its text (hp:t) and inline marks, and the children of hp:ctrl other than hp:fieldEnd,
@@ -23,7 +21,6 @@ namespace paravox {
 // (hp:tbl), equations (hp:equation) and drawing objects (hp:pic, hp:rect, hp:container, ...)
 // give blocks after the paragraph's own text; every other control and its contents (section
 // and column definitions, headers, footers, notes, fields of other kinds, ...) gives nothing.
-Status walk_section_part(Bytes xml, std::string_view part_name, std::string& markdown,
-                         std::uint64_t& output_size);
+Status walk_section_part(Bytes xml, std::string_view part_name, MarkdownWriter& writer);
 
 }  // namespace paravox

@@ -2,21 +2,25 @@
 
 #include <expat.h>
 
-#include <climits>
+#include <algorithm>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 
 namespace paravox {
 namespace {
 
-enum class Refusal { None, Entity, TooDeep };
+constexpr std::size_t kPieceSize = std::size_t{1} << 20;
+
+enum class Refusal { None, Entity, TooDeep, Thrown };
 
 struct Reading {
   XML_Parser parser;
   XmlHandler& handler;
   std::size_t depth = 0;
   Refusal refusal = Refusal::None;
+  std::exception_ptr thrown;  // rethrown once expat has returned
 };
 
 void stop(Reading& reading, Refusal refusal) {
@@ -25,13 +29,26 @@ void stop(Reading& reading, Refusal refusal) {
   XML_StopParser(reading.parser, XML_FALSE);
 }
 
+// Runs a handler call; an exception (the output ceiling, memory) must not unwind through
+// expat's C frames, so it stops the parser and waits to be rethrown.
+template <class Call>
+void guarded(Reading& reading, Call&& call) noexcept {
+  try {
+    call();
+  } catch (...) {
+    reading.thrown = std::current_exception();
+    stop(reading, Refusal::Thrown);
+  }
+}
+
 void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attributes) {
   auto& reading = *static_cast<Reading*>(data);
+  if (reading.refusal != Refusal::None) return;
   if (++reading.depth > kMaxElementDepth) {
     stop(reading, Refusal::TooDeep);
     return;
   }
-  reading.handler.start_element(local_name(name), attributes);
+  guarded(reading, [&] { reading.handler.start_element(local_name(name), attributes); });
 }
 
 void XMLCALL on_end(void* data, const XML_Char*) {
@@ -39,13 +56,15 @@ void XMLCALL on_end(void* data, const XML_Char*) {
   // After a stop expat may still report the end of the element it was in.
   if (reading.refusal != Refusal::None) return;
   --reading.depth;
-  reading.handler.end_element();
+  guarded(reading, [&] { reading.handler.end_element(); });
 }
 
 void XMLCALL on_text(void* data, const XML_Char* text, int length) {
   auto& reading = *static_cast<Reading*>(data);
   if (reading.refusal != Refusal::None) return;
-  reading.handler.character_data({text, static_cast<std::size_t>(length)});
+  guarded(reading, [&] {
+    reading.handler.character_data({text, static_cast<std::size_t>(length)});
+  });
 }
 
 // Any entity declaration, internal or external, general or parameter, ends the reading:
@@ -77,7 +96,7 @@ std::string_view local_name(std::string_view name) noexcept {
 Status read_xml(Bytes xml, std::string_view part_name, XmlHandler& handler) {
   std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreate(nullptr));
   if (!parser) throw std::bad_alloc();
-  Reading reading{parser.get(), handler};
+  Reading reading{parser.get(), handler, 0, Refusal::None, nullptr};
   XML_SetUserData(parser.get(), &reading);
   XML_SetElementHandler(parser.get(), on_start, on_end);
   XML_SetCharacterDataHandler(parser.get(), on_text);
@@ -86,10 +105,11 @@ Status read_xml(Bytes xml, std::string_view part_name, XmlHandler& handler) {
   // default), so nothing outside the part is ever read.
   XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
 
+  // Expat copies what it is given into its own buffer: pieces keep that copy small.
   std::size_t offset = 0;
   XML_Status status = XML_STATUS_OK;
   do {
-    const std::size_t piece = std::min<std::size_t>(xml.size() - offset, INT_MAX / 2);
+    const std::size_t piece = std::min<std::size_t>(xml.size() - offset, kPieceSize);
     const bool last = offset + piece == xml.size();
     status = XML_Parse(parser.get(), reinterpret_cast<const char*>(xml.data() + offset),
                        static_cast<int>(piece), last);
@@ -97,6 +117,7 @@ Status read_xml(Bytes xml, std::string_view part_name, XmlHandler& handler) {
     if (status != XML_STATUS_OK || last) break;
   } while (true);
 
+  if (reading.thrown) std::rethrow_exception(reading.thrown);
   const std::string part(part_name);
   switch (reading.refusal) {
     case Refusal::Entity:
@@ -105,6 +126,7 @@ Status read_xml(Bytes xml, std::string_view part_name, XmlHandler& handler) {
       return ConvertError::package(part + " nests elements deeper than " +
                                    std::to_string(kMaxElementDepth));
     case Refusal::None:
+    case Refusal::Thrown:
       break;
   }
   if (status != XML_STATUS_OK) {

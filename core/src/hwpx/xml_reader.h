@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "byte_cursor.h"
-#include "hwp/error.h"
+#include "document/error.h"
 
 namespace paravox {
 

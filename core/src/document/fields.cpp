@@ -1,64 +1,13 @@
-#include "hwp/fields.h"
+#include "document/fields.h"
 
 #include <algorithm>
 #include <limits>
 #include <utility>
 
-#include "hwp/error.h"
-#include "hwp/text.h"
+#include "document/error.h"
+#include "document/text.h"
 
 namespace paravox {
-namespace {
-
-// ---------------------------------------------------------------------------------------------
-// Click-here header
-
-constexpr std::size_t kCommandOffset = 11;
-constexpr std::uint8_t kClickHereExtraProperty = 9;
-constexpr std::u16string_view kDirectionKey = u"Direction:wstring:";
-
-std::uint16_t unit_at(Bytes units, std::size_t index) noexcept {
-  return ByteCursor::load_u16(units, 2 * index);
-}
-
-// First unit index at which `key` occurs in `command`, or nothing.
-std::optional<std::size_t> find_units(Bytes command, std::u16string_view key) noexcept {
-  const std::size_t units = command.size() / 2;
-  if (units < key.size()) return std::nullopt;
-  for (std::size_t start = 0; start + key.size() <= units; ++start) {
-    std::size_t matched = 0;
-    while (matched < key.size() && unit_at(command, start + matched) == key[matched]) ++matched;
-    if (matched == key.size()) return start;
-  }
-  return std::nullopt;
-}
-
-}  // namespace
-
-std::optional<std::string> guide_text(Bytes command) {
-  const std::size_t units = command.size() / 2;
-  const std::optional<std::size_t> key_at = find_units(command, kDirectionKey);
-  if (!key_at) return std::nullopt;
-
-  const std::size_t digits_begin = *key_at + kDirectionKey.size();
-  std::size_t colon = digits_begin;
-  std::size_t length = 0;
-  while (colon < units) {
-    const std::uint16_t u = unit_at(command, colon);
-    if (u < u'0' || u > u'9') break;
-    // A length past the command's end takes the rest; capping it at `units` keeps any
-    // number of digits from overflowing.
-    length = std::min<std::size_t>(length * 10 + (u - u'0'), units);
-    ++colon;
-  }
-  if (colon == digits_begin || colon == units || unit_at(command, colon) != u':') {
-    return std::nullopt;
-  }
-  const std::size_t text_begin = colon + 1;
-  const std::size_t text_units = std::min(length, units - text_begin);
-  return decode_utf16_strict(command.subspan(2 * text_begin, 2 * text_units));
-}
-
 namespace {
 
 // ---------------------------------------------------------------------------------------------
@@ -70,8 +19,6 @@ namespace {
 // It equals a single left-to-right replacement (see plan_single_pass) unless a replacement
 // could give birth to a new marker or markers sharing marks could be taken in another order;
 // only then are the passes run one by one.
-
-constexpr std::string_view kMark = "\xEE\x80\x80";
 
 struct Segment {
   std::size_t begin = 0;
@@ -114,7 +61,7 @@ Segment classify(std::string_view text, std::size_t begin, std::size_t end, bool
 class SegmentWalk {
  public:
   SegmentWalk(std::string_view text, std::size_t limit) : text_(text), limit_(limit) {
-    const std::size_t mark = text_.find(kMark);
+    const std::size_t mark = text_.find(kFieldMark);
     current_ =
         classify(text_, 0, mark == std::string_view::npos ? text_.size() : mark, false, limit_);
     next_mark_ = mark;
@@ -124,8 +71,8 @@ class SegmentWalk {
   // False after the last segment.
   bool advance() {
     if (next_mark_ == std::string_view::npos) return false;
-    const std::size_t begin = next_mark_ + kMark.size();
-    const std::size_t mark = text_.find(kMark, begin);
+    const std::size_t begin = next_mark_ + kFieldMark.size();
+    const std::size_t mark = text_.find(kFieldMark, begin);
     const bool inner = mark != std::string_view::npos;
     current_ = classify(text_, begin, inner ? mark : text_.size(), inner, limit_);
     next_mark_ = mark;
@@ -174,7 +121,7 @@ class Replacements {
         text = rendered_[index];
       }
       entry =
-          Entry{text, text.find(kMark) != std::string_view::npos,
+          Entry{text, text.find(kFieldMark) != std::string_view::npos,
                 std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })};
     }
     return *entry;
@@ -226,7 +173,7 @@ std::optional<std::size_t> plan_single_pass(std::string_view text, Replacements&
             previous.value <= current.value || (is_marker(next) && next.value < current.value);
         if (!destroyed_first) return std::nullopt;
       }
-      if (!left_mark_taken) size = saturating_add(size, kMark.size());
+      if (!left_mark_taken) size = saturating_add(size, kFieldMark.size());
       size = saturating_add(size, current.end - current.begin);
       left_mark_taken = false;
     }
@@ -251,7 +198,7 @@ std::string substitute_single_pass(std::string_view text, Replacements& replacem
       out.append(replacements.get(s.value).text);
       left_mark_taken = true;
     } else {
-      if (!left_mark_taken) out.append(kMark);
+      if (!left_mark_taken) out.append(kFieldMark);
       out.append(text.substr(s.begin, s.end - s.begin));
       left_mark_taken = false;
     }
@@ -326,19 +273,6 @@ std::string substitute_pass_by_pass(std::string_view text, Replacements& replace
 
 }  // namespace
 
-std::optional<ClickHereHeader> read_click_here_header(Bytes payload) {
-  if (payload.size() <= 10 || payload[8] != kClickHereExtraProperty) return std::nullopt;
-  const std::size_t command_units = *u16_at(payload, 9);
-  ByteCursor cursor(payload.subspan(kCommandOffset));
-  const std::optional<Bytes> command = cursor.take(2 * command_units);
-  if (!command) return std::nullopt;
-
-  ClickHereHeader header;
-  header.modified = (payload[5] & 0x80) != 0;  // bit 15 of the property word at offset 4
-  header.direction = guide_text(*command).value_or(std::string());
-  return header;
-}
-
 std::string render_field(const FieldInfo& field, std::string_view shown) {
   const bool redundant = !field.modified && (field.direction.empty() || field.direction == shown);
   const bool show = !shown.empty() && !redundant;
@@ -396,6 +330,16 @@ void append_cell_text(std::string& cell_text, std::string_view text) {
   }
   if (separator) cell_text.push_back(' ');
   cell_text.append(trimmed);
+}
+
+void flatten_table_text(const Table& nested, std::string& cell_text) {
+  for (const TableRow& row : nested.rows) {
+    for (const TableCell& cell : row.cells) {
+      if (cell.text.empty()) continue;
+      if (!cell_text.empty()) cell_text += ' ';
+      cell_text += cell.text;
+    }
+  }
 }
 
 }  // namespace paravox

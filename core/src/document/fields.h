@@ -1,4 +1,4 @@
-// Click-here fields: header reading, rendering, and finishing paragraphs.
+// Click-here fields and the finishing of paragraphs and cell text into their blocks.
 #pragma once
 
 #include <optional>
@@ -6,29 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "byte_cursor.h"
-#include "hwp/block.h"
+#include "document/block.h"
 
 namespace paravox {
 
-// What a '%clk' control header says about its field.
-struct ClickHereHeader {
-  std::string direction;  // guide text behind "Direction:wstring:<N>:"
-  bool modified = false;  // bit 15 of the property word
-};
-
-// Reads a '%clk' CTRL_HEADER payload. Nothing when the payload has 10 bytes or fewer, its
-// byte 8 is not 9, or its command does not fit; an ill-formed guide text gives an empty
-// `direction` with `modified` still read.
-std::optional<ClickHereHeader> read_click_here_header(Bytes payload);
-
-// The guide text behind "Direction:wstring:<digits>:" in a click-here field's command
-// (`command`: UTF-16LE code units): the first occurrence of the key followed by a decimal
-// length and a colon, then that many units or the rest of the command. Nothing when the
-// command holds no such guide text or the text is not valid UTF-16.
-std::optional<std::string> guide_text(Bytes command);
-
-// One attached field control: name (from CTRL_DATA), guide text and modified flag.
+// One attached field control: name, guide text and modified flag.
 struct FieldInfo {
   std::string name;
   std::string direction;
@@ -75,5 +57,8 @@ void finish_cell_paragraph(std::optional<PendingParagraph>& slot, std::string& c
 // trimmed `text`, after one space when the cell already holds text; nothing when it is blank.
 // Throws OutputLimitExceeded when the cell would pass kOutputLimit.
 void append_cell_text(std::string& cell_text, std::string_view text);
+
+// Appends the non-empty cell texts of `nested` to `cell_text`, separated by single spaces.
+void flatten_table_text(const Table& nested, std::string& cell_text);
 
 }  // namespace paravox

@@ -1,4 +1,4 @@
-#include "hwp/error.h"
+#include "document/error.h"
 
 #include <cstring>
 

@@ -1,0 +1,26 @@
+// Text utilities both readers use: Unicode white space, trimming, UTF-8 and field markers.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace paravox {
+
+// U+E000 in UTF-8: the private-use character that brackets a click-here field's index in a
+// paragraph's text while the paragraph waits for its field controls.
+inline constexpr std::string_view kFieldMark = "\xEE\x80\x80";
+
+// True for exactly the 25 code points with the Unicode White_Space property.
+bool is_white_space(char32_t c) noexcept;
+
+// `text` without leading and trailing white space (a view into `text`).
+std::string_view trim_text(std::string_view text) noexcept;
+
+// Appends marker `index` (U+E000, decimal digits, U+E000) to `out`.
+void append_field_marker(std::string& out, std::size_t index);
+
+// Appends code point `c` to `out` as UTF-8.
+void append_utf8(std::string& out, char32_t c);
+
+}  // namespace paravox

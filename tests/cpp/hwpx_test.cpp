@@ -1,0 +1,369 @@
+#include "hwpx/hwpx.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "document/error.h"
+
+namespace paravox {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A ZIP archive of stored entries, enough for packages built from readable parts.
+class ZipWriter {
+ public:
+  ZipWriter& add(const std::string& name, const std::string& data) {
+    const std::uint32_t crc =
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+    const std::uint32_t offset = static_cast<std::uint32_t>(bytes_.size());
+    header(bytes_, 0x04034b50, {20, 0, 0, 0, 0}, crc, data, name, {});
+    bytes_ += name + data;
+    std::string& c = directory_;
+    header(c, 0x02014b50, {20, 20, 0, 0, 0, 0}, crc, data, name, {0, 0, 0, 0, 0});
+    put32(c, offset);
+    c += name;
+    ++count_;
+    return *this;
+  }
+
+  std::string finish() const {
+    std::string out = bytes_ + directory_;
+    put32(out, 0x06054b50);
+    for (std::uint16_t v : {0, 0}) put16(out, v);
+    put16(out, count_);
+    put16(out, count_);
+    put32(out, static_cast<std::uint32_t>(directory_.size()));
+    put32(out, static_cast<std::uint32_t>(bytes_.size()));
+    put16(out, 0);
+    return out;
+  }
+
+ private:
+  static void put16(std::string& out, std::uint32_t v) {
+    out += static_cast<char>(v & 0xFF);
+    out += static_cast<char>((v >> 8) & 0xFF);
+  }
+  static void put32(std::string& out, std::uint32_t v) {
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+  }
+  // Signature, leading 16-bit fields (versions, flags, method, time, date), CRC, sizes, name
+  // and extra lengths, trailing 16-bit fields.
+  static void header(std::string& out, std::uint32_t signature,
+                     std::initializer_list<std::uint16_t> leading, std::uint32_t crc,
+                     const std::string& data, const std::string& name,
+                     std::initializer_list<std::uint16_t> trailing) {
+    put32(out, signature);
+    for (std::uint16_t v : leading) put16(out, v);
+    put32(out, crc);
+    put32(out, static_cast<std::uint32_t>(data.size()));
+    put32(out, static_cast<std::uint32_t>(data.size()));
+    put16(out, static_cast<std::uint16_t>(name.size()));
+    put16(out, 0);
+    for (std::uint16_t v : trailing) put16(out, v);
+  }
+
+  std::string bytes_;
+  std::string directory_;
+  std::uint16_t count_ = 0;
+};
+
+Result<std::string> convert(const std::string& package) {
+  return hwpx_to_markdown(
+      Bytes(reinterpret_cast<const std::uint8_t*>(package.data()), package.size()));
+}
+
+// A package whose sections hold `bodies` (the children of each section element), with the
+// paragraph prefix `p` bound to its usual namespace.
+std::string package_of(const std::vector<std::string>& bodies) {
+  ZipWriter zip;
+  zip.add("mimetype", "application/hwp+zip");
+  std::string items, refs;
+  for (std::size_t k = 0; k < bodies.size(); ++k) {
+    const std::string id = "section" + std::to_string(k);
+    items += "<opf:item id=\"" + id + "\" href=\"Contents/" + id + ".xml\"/>";
+    refs += "<opf:itemref idref=\"" + id + "\"/>";
+  }
+  zip.add("Contents/content.hpf",
+          "<opf:package xmlns:opf=\"http://www.idpf.org/2007/opf/\"><opf:manifest>"
+          "<opf:item id=\"header\" href=\"Contents/header.xml\"/>" +
+              items + "</opf:manifest><opf:spine><opf:itemref idref=\"header\"/>" + refs +
+              "</opf:spine></opf:package>");
+  for (std::size_t k = 0; k < bodies.size(); ++k) {
+    zip.add("Contents/section" + std::to_string(k) + ".xml",
+            "<hs:sec xmlns:hs=\"http://www.hancom.co.kr/hwpml/2011/section\" "
+            "xmlns:p=\"http://www.hancom.co.kr/hwpml/2011/paragraph\">" +
+                bodies[k] + "</hs:sec>");
+  }
+  return zip.finish();
+}
+
+// Readable parts of a section.
+std::string para(const std::string& runs) {
+  return "<p:p><p:run>" + runs + "</p:run></p:p>";
+}
+std::string t(const std::string& text) {
+  return "<p:t>" + text + "</p:t>";
+}
+std::string ctrl(const std::string& inner) {
+  return "<p:ctrl>" + inner + "</p:ctrl>";
+}
+std::string click_here(const std::string& name, const std::string& guide, bool dirty,
+                       const std::string& prop = "9") {
+  const std::string command = "Clickhere:set:0:Direction:wstring:" + std::to_string(guide.size()) +
+                              ":" + guide + " HelpState:wstring:0:";
+  return ctrl("<p:fieldBegin type=\"CLICK_HERE\" name=\"" + name + "\" dirty=\"" +
+              (dirty ? "1" : "0") + "\"><p:parameters><p:integerParam name=\"Prop\">" + prop +
+              "</p:integerParam><p:stringParam name=\"Command\">" + command +
+              "</p:stringParam></p:parameters></p:fieldBegin>");
+}
+std::string field_end() {
+  return ctrl("<p:fieldEnd/>");
+}
+std::string cell(const std::string& paragraphs) {
+  return "<p:tc><p:subList>" + paragraphs + "</p:subList><p:cellAddr colAddr=\"0\"/></p:tc>";
+}
+std::string table(const std::vector<std::vector<std::string>>& rows) {
+  std::string out = "<p:tbl rowCnt=\"" + std::to_string(rows.size()) + "\">";
+  for (const auto& row : rows) {
+    out += "<p:tr>";
+    for (const std::string& c : row) out += cell(c);
+    out += "</p:tr>";
+  }
+  return out + "<p:caption><p:subList>" + para(t("table caption")) +
+         "</p:subList></p:caption></p:tbl>";
+}
+std::string caption(const std::string& text) {
+  return "<p:caption><p:subList>" + para(t(text)) + "</p:subList></p:caption>";
+}
+std::string draw_text(const std::string& paragraphs) {
+  return "<p:drawText><p:subList>" + paragraphs + "</p:subList></p:drawText>";
+}
+
+struct WalkCase {
+  const char* name;
+  std::vector<std::string> body;  // the section's paragraphs
+  std::string markdown;
+};
+
+class WalkTest : public testing::TestWithParam<WalkCase> {};
+
+TEST_P(WalkTest, ConvertsLikeTheBinaryTwin) {
+  const Result<std::string> markdown = convert(package_of({[] {
+    std::string body;
+    for (const std::string& paragraph : GetParam().body) body += paragraph;
+    return body;
+  }()}));
+  ASSERT_TRUE(markdown.ok()) << markdown.error().message();
+  EXPECT_EQ(markdown.value(), GetParam().markdown);
+}
+
+const WalkCase kWalkCases[] = {
+    {"runs_join_and_marks_show_nothing",
+     {para(t("a<p:tab width=\"1\"/>b<p:lineBreak/>c") + "</p:run><p:run>" + t("d&#9;e"))},
+     "abcde"},
+    {"field_with_guide_and_changed_value",
+     {para(t("x") + click_here("name", "guide", true) + t("value") + field_end() + t("y"))},
+     "x{{name: guide --> value}}y"},
+    {"unchanged_field_shows_guide_only",
+     {para(click_here("n", "guide", false) + t("guide") + field_end() + t(" ") +
+           click_here("m", "", false) + t("v") + field_end())},
+     "{{n: guide}} {{m}}"},
+    {"field_after_another_control_is_not_attached",
+     {para(ctrl("<p:bookmark name=\"b\"/>") + click_here("n", "g", true) + t("v") + field_end())},
+     "v"},
+    {"second_field_after_a_table_keeps_plain_text",
+     {para(click_here("a", "", true) + t("1") + field_end() + table({{para(t("c"))}}) +
+           click_here("b", "", true) + t("2") + field_end())},
+     "{{a --> 1}}2\n\n|c|\n|---|"},
+    {"unusual_prop_drops_guide_and_flag",
+     {para(click_here("n", "guide", true, "8") + t("v") + field_end())},
+     "{{n}}"},
+    {"nested_field_start_runs_into_the_open_field",
+     {para(click_here("n", "", true) + t("a") + click_here("m", "", true) + t("b") + field_end() +
+           t("c") + field_end())},
+     "{{n --> ab}}c"},
+    {"hyperlink_text_stays_in_place",
+     {para(t("see ") + ctrl("<p:fieldBegin type=\"HYPERLINK\" name=\"\"/>") + t("link") +
+           field_end())},
+     "see link"},
+    {"field_left_open_keeps_its_text", {para(t("a") + click_here("n", "", true) + t("b"))}, "ab"},
+    {"paragraph_text_precedes_its_table",
+     {para(t("before") + table({{para(t("1")), para(t("2"))}, {para(t("3"))}}) + t(" after")),
+      para(t("next"))},
+     "before after\n\n|1|2|\n|---|---|\n|3||\n\nnext"},
+    {"cell_paragraphs_fields_and_nested_tables",
+     {para(table(
+         {{para(t("x") + table({{para(t("a")), para("")}, {para(t("c")), para(t("d"))}}) + t("y")) +
+           para(click_here("f", "", true) + t("v") + field_end())}}))},
+     "|xy a c d {{f --> v}}|\n|---|"},
+    {"fifth_nested_table_is_dropped",
+     {para(table({{para(
+         t("1") +
+         table({{para(
+             t("2") +
+             table({{para(t("3") + table({{para(t("4") + table({{para(t("5"))}}))}}))}}))}}))}}))},
+     "|1 2 3 4|\n|---|"},
+    {"objects_and_equations_in_cells_give_nothing",
+     {para(table({{para(t("a") + "<p:equation><p:script>x</p:script></p:equation>" + "<p:pic>" +
+                        caption("cap") + "</p:pic>")}}))},
+     "|a|\n|---|"},
+    {"picture_with_caption",
+     {para("<p:pic><p:imgRect/>" + caption("Fig 1") + "</p:pic>"),
+      para("<p:pic><p:imgRect/></p:pic>")},
+     "[이미지: Fig 1]\n\n[이미지]"},
+    {"text_box_lines_win_over_its_caption",
+     {para("<p:rect>" + caption("cap") + draw_text(para(t(" x ")) + para(t(" ")) + para(t("y"))) +
+           "</p:rect>")},
+     "x\ny"},
+    {"shape_without_text_shows_its_caption",
+     {para("<p:ellipse><p:caption><p:subList>" + para(t("a")) + para(t("b")) +
+           "</p:subList></p:caption></p:ellipse>")},
+     "a b"},
+    {"picture_in_a_text_box_makes_a_picture",
+     {para("<p:rect>" + caption("c") + draw_text(para(t("t") + "<p:pic/>")) + "</p:rect>")},
+     "[이미지: c]"},
+    {"equation_script_as_written",
+     {para("<p:equation><p:shapeComment>eq</p:shapeComment><p:script> a over b </p:script>"
+           "</p:equation>"),
+      para("<p:equation><p:script></p:script></p:equation>")},
+     "$$\na over b\n$$"},
+    {"headers_footers_notes_are_left_out",
+     {para(ctrl("<p:header><p:subList>" + para(t("H")) + "</p:subList></p:header>") +
+           ctrl("<p:footNote><p:subList>" + para(t("N")) + "</p:subList></p:footNote>") +
+           t("body"))},
+     "body"},
+    {"blank_paragraphs_give_nothing", {para(t(" &#x3000; ")), para(""), para(t("z"))}, "z"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Hwpx, WalkTest, testing::ValuesIn(kWalkCases),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST(HwpxPackage, PrefixesAreTheWritersChoice) {
+  const std::string section =
+      "<sec><p><run><t>a</t><x:tbl xmlns:x=\"urn:other\"><x:tr><x:tc><p><run><t>b</t></run></p>"
+      "</x:tc></x:tr></x:tbl></run></p></sec>";
+  ZipWriter zip;
+  zip.add("mimetype", "application/hwp+zip")
+      .add("Contents\\content.hpf",
+           "<package><manifest><item id=\"s\" href=\"section0.xml\"/></manifest>"
+           "<spine><itemref idref=\"s\"/></spine></package>")
+      .add("Contents\\section0.xml", section);
+  const Result<std::string> markdown = convert(zip.finish());
+  ASSERT_TRUE(markdown.ok()) << markdown.error().message();
+  EXPECT_EQ(markdown.value(), "a\n\n|b|\n|---|");
+}
+
+struct BadPackage {
+  const char* name;
+  std::string bytes;
+  std::string message;
+};
+
+class BadPackageTest : public testing::TestWithParam<BadPackage> {};
+
+TEST_P(BadPackageTest, FailsWithItsMessage) {
+  const Result<std::string> markdown = convert(GetParam().bytes);
+  ASSERT_FALSE(markdown.ok());
+  EXPECT_EQ(markdown.error().message(), GetParam().message);
+}
+
+const BadPackage kBadPackages[] = {
+    {"not_zip", "PK\3\4 and nothing else",
+     "Package error: not a ZIP archive (no readable central directory)"},
+    {"docx",
+     ZipWriter().add("[Content_Types].xml", "<Types/>").add("word/document.xml", "<w/>").finish(),
+     "Not an HWPX package: an Office Open XML package (DOCX, XLSX or PPTX)"},
+    {"odf", ZipWriter().add("mimetype", "application/vnd.oasis.opendocument.text").finish(),
+     "Not an HWPX package: an OpenDocument package"},
+    {"no_content", ZipWriter().add("mimetype", "application/hwp+zip").finish(),
+     "Package error: Contents/content.hpf is missing"},
+    {"encrypted",
+     ZipWriter()
+         .add("mimetype", "application/hwp+zip")
+         .add("META-INF/manifest.xml",
+              "<m:manifest xmlns:m=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\">"
+              "<m:file-entry m:full-path=\"Contents/section0.xml\"><m:encryption-data/>"
+              "</m:file-entry></m:manifest>")
+         .finish(),
+     "Password-protected HWP files are not supported"},
+    {"entity_in_content",
+     ZipWriter()
+         .add("mimetype", "application/hwp+zip")
+         .add("Contents/content.hpf", "<!DOCTYPE p [<!ENTITY a \"b\">]><p>&a;</p>")
+         .finish(),
+     "Package error: Contents/content.hpf declares XML entities"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Hwpx, BadPackageTest, testing::ValuesIn(kBadPackages),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// The shared corpus of real documents
+
+fs::path corpus_dir() {
+  if (const char* dir = std::getenv("PARAVOX_CORPUS")) return fs::path(dir) / "hwpx";
+  return fs::path(PARAVOX_SOURCE_DIR).parent_path() / "shared" / "corpus" / "hwpx";
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<fs::path> files_in(const fs::path& dir, const std::string& extension) {
+  std::vector<fs::path> out;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().extension() == extension) out.push_back(entry.path());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+TEST(HwpxCorpus, TwinsConvertToTheirBinaryTwinsMarkdown) {
+  const fs::path twins = corpus_dir() / "twins";
+  if (!fs::is_directory(twins)) GTEST_SKIP() << "shared HWPX twins not found at " << twins;
+  const std::vector<fs::path> packages = files_in(twins, ".hwpx");
+  ASSERT_FALSE(packages.empty());
+  for (const fs::path& package : packages) {
+    const fs::path expected =
+        corpus_dir() / "expected" / package.filename().replace_extension(".md");
+    const Result<std::string> markdown = convert(read_file(package));
+    ASSERT_TRUE(markdown.ok()) << package << ": " << markdown.error().message();
+    EXPECT_EQ(markdown.value(), read_file(expected)) << package;
+  }
+}
+
+TEST(HwpxCorpus, EveryFileHasACleanOutcome) {
+  const fs::path files = corpus_dir() / "files";
+  if (!fs::is_directory(files)) GTEST_SKIP() << "shared HWPX files not found at " << files;
+  std::size_t converted = 0;
+  for (const fs::path& path : files_in(files, ".hwpx")) {
+    const std::string bytes = read_file(path);
+    const Result<std::string> markdown = convert(bytes);
+    if (markdown.ok()) {
+      ++converted;
+      continue;
+    }
+    // Binary documents carrying an .hwpx name, and a ZIP that is no HWPX package.
+    const bool compound_file = bytes.starts_with("\xD0\xCF\x11\xE0");
+    const ErrorKind kind = markdown.error().kind();
+    EXPECT_TRUE((compound_file && kind == ErrorKind::Package) || kind == ErrorKind::NotHwpxPackage)
+        << path << ": " << markdown.error().message();
+  }
+  EXPECT_GE(converted, 100u);
+}
+
+}  // namespace
+}  // namespace paravox
