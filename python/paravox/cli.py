@@ -512,11 +512,13 @@ def _convert_to_folder(
             _error(f"cannot write report {report_path}: {_message(error)}")
             exit_status = EXIT_FAILED
     if interrupted:
-        _error(
-            f"interrupted after {converted + failed} of {_plural(len(entries), 'file')} "
-            f"({converted} converted, {failed} failed)"
-            + (f"; the report lists them in {report.path}" if report is not None else "")
-        )
+        if entries:
+            done = f"after {converted + failed} of {_plural(len(entries), 'file')} "
+            done += f"({converted} converted, {failed} failed)"
+        else:
+            done = "while looking for documents"
+        listed = f"; the report lists them in {report.path}" if report and entries else ""
+        _error(f"interrupted {done}{listed}")
         return EXIT_INTERRUPTED
     if not entries:
         _error("no .hwp or .hwpx files found in " + ", ".join(inputs))
