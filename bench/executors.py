@@ -1,13 +1,14 @@
 """Worker threads against worker processes, for `convert_many` and for the command line.
 
     PYTHONPATH=build/dev:python python3 bench/executors.py [--corpus DIR] [--count 20000]
-                                                          [--jobs 2] [--rounds 3]
+                                      [--jobs 2] [--rounds 3] [--only convert_many|command-line]
 
 The shared documents (features, realworld, and the HWPX files and twins) are repeated, as
 symbolic links in numbered folders, until there are at least `--count` of them. Each round
 measures, one after the other: `paravox.convert_many(paths, jobs, executor=...)` consumed in
 this process, then `paravox FOLDER -o OUT --jobs N --executor ...` as a fresh command, for each
-executor; the best round of each is kept, so the two are compared under the same load. Prints a
+executor (in turn first and second); the best round of each is kept, so the two are compared
+under the same load. Prints a
 Markdown table of documents per second, wall seconds, and CPU seconds of every process involved
 (on a machine shared with other work, the CPU time is the steadier figure).
 """
@@ -103,6 +104,9 @@ def main() -> int:
     parser.add_argument("--count", type=int, default=20_000)
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument(
+        "--only", choices=("convert_many", "command-line"), help="measure one of the two alone"
+    )
     args = parser.parse_args()
     if not args.corpus.is_dir():
         sys.exit(f"shared documents not found at {args.corpus}")
@@ -123,14 +127,18 @@ def main() -> int:
             if key not in best or wall < best[key][0]:
                 best[key] = measured
 
-        for _ in range(args.rounds):
-            for executor in EXECUTORS:
+        for round_number in range(args.rounds):
+            # Every other round in the other order, so that a load that drifts favours neither.
+            for executor in EXECUTORS[:: 1 if round_number % 2 == 0 else -1]:
 
                 def many() -> None:
                     for _ in paravox.convert_many(paths, jobs=args.jobs, executor=executor):
                         pass
 
-                keep(("convert_many", executor), timed(many))
+                if args.only != "command-line":
+                    keep(("convert_many", executor), timed(many))
+                if args.only == "convert_many":
+                    continue
 
                 shutil.rmtree(output, ignore_errors=True)
                 command = [sys.executable, "-m", "paravox", str(inputs), "-o", str(output)]
