@@ -13,6 +13,8 @@
 
 #include "hwp/driver.h"
 #include "hwp/error.h"
+#include "large_memory.h"
+#include "reader.h"
 
 namespace {
 
@@ -128,29 +130,78 @@ PyObject* hwp_to_markdown(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   });
 }
 
+// Record triples repeat: a run of zero bytes splits into records that are all (0, 0, 0), and
+// real sections repeat a few hundred shapes. Equal triples share one tuple, found in a small
+// direct-mapped table, so that a list of millions of records costs about a pointer per
+// record; a triple that has left the table just gets a tuple of its own again.
+class RecordTuples {
+ public:
+  RecordTuples() : slots_(kSlots) {}
+  ~RecordTuples() {
+    for (Slot& slot : slots_) Py_XDECREF(slot.tuple);
+  }
+  RecordTuples(const RecordTuples&) = delete;
+  RecordTuples& operator=(const RecordTuples&) = delete;
+
+  // A new reference to a tuple (tag_id, level, size), or NULL with an exception set.
+  PyObject* get(std::uint16_t tag_id, std::uint16_t level, std::uint64_t size) {
+    // Tag and level are 10-bit values and a record's size fits in 32 bits.
+    const std::uint64_t key = size | std::uint64_t{tag_id} << 32 | std::uint64_t{level} << 42;
+    Slot& slot = slots_[(key * 0x9E3779B97F4A7C15u) >> (64 - kSlotBits)];
+    if (slot.tuple == nullptr || slot.key != key) {
+      PyObject* tuple =
+          Py_BuildValue("(HHK)", tag_id, level, static_cast<unsigned long long>(size));
+      if (tuple == nullptr) return nullptr;
+      Py_XSETREF(slot.tuple, tuple);
+      slot.key = key;
+    }
+    return Py_NewRef(slot.tuple);
+  }
+
+ private:
+  static constexpr unsigned kSlotBits = 12;
+  static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
+  struct Slot {
+    std::uint64_t key = 0;
+    PyObject* tuple = nullptr;
+  };
+  std::vector<Slot> slots_;
+};
+
 PyObject* hwp_debug_records(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     PyObject* path = bind_path("hwp_debug_records", args, nargs, kwnames);
     std::string_view utf8;
     if (path == nullptr || !path_utf8(path, utf8)) return nullptr;
 
-    paravox::Result<std::vector<paravox::RecordSummary>> records = paravox::hwp_debug_records(utf8);
-    if (!records) {
-      raise_convert_error(records.error());
+    paravox::Result<paravox::ByteBuffer> section = paravox::read_first_section(utf8);
+    if (!section) {
+      raise_convert_error(section.error());
       return nullptr;
     }
-    const auto& summaries = records.value();
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(summaries.size()));
+    // The list is built straight from the section bytes, counted first so that it is made at
+    // its final size: beside the section it holds a pointer per record and nothing else.
+    std::size_t count = 0;
+    paravox::for_each_record(section.value(),
+                             [&](std::uint16_t, std::uint16_t, paravox::Bytes) { ++count; });
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
     if (list == nullptr) return nullptr;
-    for (std::size_t i = 0; i < summaries.size(); ++i) {
-      const paravox::RecordSummary& r = summaries[i];
-      PyObject* item =
-          Py_BuildValue("(HHK)", r.tag_id, r.level, static_cast<unsigned long long>(r.size));
-      if (item == nullptr) {
-        Py_DECREF(list);
-        return nullptr;
-      }
-      PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), item);
+    RecordTuples tuples;
+    Py_ssize_t filled = 0;
+    bool failed = false;
+    paravox::for_each_record(
+        section.value(), [&](std::uint16_t tag_id, std::uint16_t level, paravox::Bytes payload) {
+          if (failed) return;
+          PyObject* item = tuples.get(tag_id, level, payload.size());
+          if (item == nullptr) {
+            failed = true;
+            return;
+          }
+          PyList_SET_ITEM(list, filled++, item);
+        });
+    if (failed) {
+      Py_DECREF(list);
+      return nullptr;
     }
     return list;
   });
