@@ -168,6 +168,9 @@ class RecordTuples {
   std::vector<Slot> slots_;
 };
 
+// How far the list filling reads on between giving back the section's pages behind it.
+constexpr std::size_t kDiscardStep = std::size_t{1} << 20;
+
 PyObject* hwp_debug_records(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     PyObject* path = bind_path("hwp_debug_records", args, nargs, kwnames);
@@ -187,18 +190,27 @@ PyObject* hwp_debug_records(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
     if (list == nullptr) return nullptr;
     RecordTuples tuples;
+    paravox::ByteBuffer& bytes = section.value();
     Py_ssize_t filled = 0;
+    std::size_t discarded = 0;
     bool failed = false;
-    paravox::for_each_record(
-        section.value(), [&](std::uint16_t tag_id, std::uint16_t level, paravox::Bytes payload) {
-          if (failed) return;
-          PyObject* item = tuples.get(tag_id, level, payload.size());
-          if (item == nullptr) {
-            failed = true;
-            return;
-          }
-          PyList_SET_ITEM(list, filled++, item);
-        });
+    paravox::for_each_record(bytes, [&](std::uint16_t tag_id, std::uint16_t level,
+                                        paravox::Bytes payload) {
+      if (failed) return;
+      PyObject* item = tuples.get(tag_id, level, payload.size());
+      if (item == nullptr) {
+        failed = true;
+        return;
+      }
+      PyList_SET_ITEM(list, filled++, item);
+      // The bytes read so far are not needed again: as the list grows by a pointer per
+      // record, the section shrinks by at least the record's four header bytes.
+      const auto read = static_cast<std::size_t>(payload.data() + payload.size() - bytes.data());
+      if (read - discarded >= kDiscardStep) {
+        bytes.discard_front(read);
+        discarded = read;
+      }
+    });
     if (failed) {
       Py_DECREF(list);
       return nullptr;
