@@ -650,9 +650,7 @@ class TestResources:
             + [packer.flush()]
         )
         path = tmp_path / "zeros.hwp"
-        path.write_bytes(
-            hb.hwp_document([], extra_streams={"BodyText/Section0": bomb})
-        )
+        path.write_bytes(hb.hwp_document([], extra_streams={"BodyText/Section0": bomb}))
         run = subprocess.run(
             [sys.executable, "-c", RECORDS_MEMORY_CHILD, str(path)],
             capture_output=True,
