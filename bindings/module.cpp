@@ -131,26 +131,29 @@ PyObject* hwp_to_markdown(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
 }
 
 // Record triples repeat: a run of zero bytes splits into records that are all (0, 0, 0), and
-// real sections repeat a few hundred shapes. Equal triples share one tuple, found in a small
-// direct-mapped table, so that a list of millions of records costs about a pointer per
-// record; a triple that has left the table just gets a tuple of its own again.
+// many records of a real section have the shape of one before them. Equal triples share one
+// tuple, found in a small direct-mapped table, so that a list of millions of such records
+// costs about a pointer per record; a triple that has left the table gets a tuple of its own
+// again. Tags and levels above 256 (which the interpreter does not keep ready-made) share int
+// objects too.
 class RecordTuples {
  public:
-  RecordTuples() : slots_(kSlots) {}
+  RecordTuples() : slots_(kSlots), numbers_(kTenBitValues) {}
   ~RecordTuples() {
     for (Slot& slot : slots_) Py_XDECREF(slot.tuple);
+    for (PyObject* number : numbers_) Py_XDECREF(number);
   }
   RecordTuples(const RecordTuples&) = delete;
   RecordTuples& operator=(const RecordTuples&) = delete;
 
-  // A new reference to a tuple (tag_id, level, size), or NULL with an exception set.
+  // A new reference to a tuple (tag_id, level, size), or NULL with an exception set. Tag and
+  // level are 10-bit values.
   PyObject* get(std::uint16_t tag_id, std::uint16_t level, std::uint64_t size) {
-    // Tag and level are 10-bit values and a record's size fits in 32 bits.
+    // A record's size fits in 32 bits.
     const std::uint64_t key = size | std::uint64_t{tag_id} << 32 | std::uint64_t{level} << 42;
     Slot& slot = slots_[(key * 0x9E3779B97F4A7C15u) >> (64 - kSlotBits)];
     if (slot.tuple == nullptr || slot.key != key) {
-      PyObject* tuple =
-          Py_BuildValue("(HHK)", tag_id, level, static_cast<unsigned long long>(size));
+      PyObject* tuple = make_tuple(tag_id, level, size);
       if (tuple == nullptr) return nullptr;
       Py_XSETREF(slot.tuple, tuple);
       slot.key = key;
@@ -161,11 +164,37 @@ class RecordTuples {
  private:
   static constexpr unsigned kSlotBits = 12;
   static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
+  static constexpr std::size_t kTenBitValues = 1024;
   struct Slot {
     std::uint64_t key = 0;
     PyObject* tuple = nullptr;
   };
+
+  // A new reference to the int `value` (below 1024), or NULL with an exception set.
+  PyObject* ten_bit_int(std::uint16_t value) {
+    PyObject*& number = numbers_[value];
+    if (number == nullptr) number = PyLong_FromLong(value);
+    return number == nullptr ? nullptr : Py_NewRef(number);
+  }
+
+  PyObject* make_tuple(std::uint16_t tag_id, std::uint16_t level, std::uint64_t size) {
+    PyObject* tuple = PyTuple_New(3);
+    if (tuple == nullptr) return nullptr;
+    PyObject* items[] = {ten_bit_int(tag_id), ten_bit_int(level),
+                         PyLong_FromUnsignedLongLong(size)};
+    for (Py_ssize_t i = 0; i < 3; ++i) {
+      if (items[i] == nullptr) {
+        for (PyObject* item : items) Py_XDECREF(item);
+        Py_DECREF(tuple);
+        return nullptr;
+      }
+    }
+    for (Py_ssize_t i = 0; i < 3; ++i) PyTuple_SET_ITEM(tuple, i, items[i]);
+    return tuple;
+  }
+
   std::vector<Slot> slots_;
+  std::vector<PyObject*> numbers_;
 };
 
 // How far the list filling reads on between giving back the section's pages behind it.
