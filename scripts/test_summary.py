@@ -20,9 +20,15 @@ def outcomes(report: Path) -> tuple[Counter[str], Counter[str]]:
     for case in ET.parse(report).iter("testcase"):
         if case.find("failure") is not None or case.find("error") is not None:
             counts["failed"] += 1
-        elif (skipped := case.find("skipped")) is not None:
+        elif (skipped := case.find("skipped")) is not None or case.get(
+            "status"
+        ) == "notrun":
             counts["skipped"] += 1
-            reason = skipped.get("message") or (skipped.text or "").strip() or "no reason given"
+            reason = "no reason given"
+            if skipped is not None:
+                reason = (
+                    skipped.get("message") or (skipped.text or "").strip() or reason
+                )
             reasons[reason.removeprefix("Skipped: ").strip()] += 1
         else:
             counts["passed"] += 1
@@ -41,13 +47,17 @@ def main(stages: list[str]) -> int:
             total["failed"] += 1
             continue
         counts, stage_reasons = outcomes(report)
-        print(f"{name:<{width}}  {counts['passed']:>5} passed {counts['failed']:>5} failed"
-              f" {counts['skipped']:>5} skipped")
+        print(
+            f"{name:<{width}}  {counts['passed']:>5} passed {counts['failed']:>5} failed"
+            f" {counts['skipped']:>5} skipped"
+        )
         total.update(counts)
         reasons.update(stage_reasons)
     for reason, count in reasons.most_common():
         print(f"skipped {count} × {reason}")
-    print(f"tests: {total['passed']} passed, {total['failed']} failed, {total['skipped']} skipped")
+    print(
+        f"tests: {total['passed']} passed, {total['failed']} failed, {total['skipped']} skipped"
+    )
     return 1 if total["failed"] else 0
 
 
