@@ -216,9 +216,9 @@ PyObject* hwp_debug_records(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     std::size_t count = 0;
     paravox::for_each_record(section.value(),
                              [&](std::uint16_t, std::uint16_t, paravox::Bytes) { ++count; });
+    RecordTuples tuples;
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(count));
     if (list == nullptr) return nullptr;
-    RecordTuples tuples;
     paravox::ByteBuffer& bytes = section.value();
     Py_ssize_t filled = 0;
     std::size_t discarded = 0;
