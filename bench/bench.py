@@ -266,6 +266,12 @@ def hostile(build: Path, data: Path) -> list[dict]:
          lambda: synthetic.fake_marker_document(200_000, 2_000), ("raises", CEILING_MESSAGE)),
         ("20,000 fields, fake markers sharing their marks", "hwp_to_markdown",
          lambda: synthetic.chained_marker_document(20_000), ("bounded", None)),
+        ("40 MB of zeros as section 0", "hwp_debug_records",
+         lambda: synthetic.bomb_document(0, 40_000_000), ("records", 40_000_000)),
+        ("256 MiB of zeros as section 0", "hwp_debug_records",
+         lambda: synthetic.bomb_document(0, 256 * MIB), ("records", 256 * MIB)),
+        ("40 MB section 0 of empty records, every (tag, level) in turn", "hwp_debug_records",
+         lambda: synthetic.distinct_records_document(40_000_000), ("records", 40_000_000)),
     ]
     rows = []
     for index, (label, function, make, expected) in enumerate(cases):
@@ -279,6 +285,14 @@ def hostile(build: Path, data: Path) -> list[dict]:
         elif kind == "raises":
             met = measured["error"] == f"RuntimeError: {value}"
             wanted = f"RuntimeError: {value}"
+        elif kind == "records":
+            # Empty records: one per four bytes of the section, and the peak growth within
+            # three sections and 50 MB.
+            limit_kb = (3 * value + 50_000_000) / 1024
+            met = (measured["result"] == f"{value // 4} records"
+                   and measured["peak_rss_kb"] - measured["rss_before_kb"] <= limit_kb)
+            wanted = (f"{value // 4:,} records; peak − before ≤ 3 × section + 50 MB "
+                      f"({limit_kb / 1024:,.0f} MiB)")
         else:
             met = measured["first_seconds"] is not None
             wanted = "returns or raises, in bounded time and memory"

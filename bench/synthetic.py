@@ -70,6 +70,17 @@ def bomb_document(bomb_section: int, inflated_size: int = 300 * MIB) -> bytes:
     return hwp_document(sections, extra_streams={f"BodyText/Section{bomb_section}": bomb})
 
 
+def distinct_records_document(inflated_size: int) -> bytes:
+    """Section 0 of empty records (4 bytes each) whose (tag, level) runs through all 1,048,576
+    pairs in turn and over again, to `inflated_size` bytes: no two neighbouring records alike,
+    so that no small table of recent ones can share their tuples."""
+    cycle = b"".join(r.record(tag, level) for level in range(1024) for tag in range(1024))
+    body = (cycle * (inflated_size // len(cycle) + 1))[: inflated_size // 4 * 4]
+    packer = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return hwp_document([], extra_streams={"BodyText/Section0": packer.compress(body)
+                                           + packer.flush()})
+
+
 def huge_table_document() -> bytes:
     """A paragraph, then a table control whose 20-byte TABLE record declares 65,535 rows of
     65,535 columns, the first row with 65,535 cells, and no cell records at all."""

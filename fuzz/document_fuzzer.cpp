@@ -79,13 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "the front door keeps the binary reader's Markdown");
   }
 
-  const auto records = paravox::hwp_debug_records(path);
-  if (records) {
-    for (const auto& record : records.value()) {
-      require(record.tag_id <= 1023 && record.level <= 1023, "tag and level are 10-bit values");
-    }
+  const auto section = paravox::read_first_section(path);
+  if (section) {
+    paravox::for_each_record(
+        section.value(), [](std::uint16_t tag_id, std::uint16_t level, paravox::Bytes) {
+          require(tag_id <= 1023 && level <= 1023, "tag and level are 10-bit values");
+        });
   } else {
-    require(!records.error().message().empty(), "an error has a message");
+    require(!section.error().message().empty(), "an error has a message");
   }
 
   require(lowest_free_descriptor() == free_before, "every descriptor opened is closed");

@@ -3,4 +3,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >&2
-python3 -m paravox examples/sample.hwp
+source scripts/venv.sh
+"$venv/bin/paravox" examples/sample.hwp

@@ -112,6 +112,16 @@ void release_block(void* block, std::size_t size) noexcept {
   }
 }
 
+void discard_front(void* block, std::size_t size, std::size_t n) noexcept {
+#if PARAVOX_MAP_LARGE_BLOCKS
+  if (block == nullptr || !is_large(size)) return;
+  const std::size_t whole_pages = std::min(n, size) / page_size() * page_size();
+  if (whole_pages != 0) madvise(block, whole_pages, MADV_DONTNEED);
+#else
+  (void)block, (void)size, (void)n;
+#endif
+}
+
 void* resize_block(void* block, std::size_t old_size, std::size_t new_size) {
   if (block == nullptr) return allocate_block(new_size);
   const bool was_large = is_large(old_size);

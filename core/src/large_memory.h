@@ -29,6 +29,11 @@ void release_block(void* block, std::size_t size) noexcept;
 // `block` allocates. Throws std::bad_alloc, leaving `block` as it was.
 void* resize_block(void* block, std::size_t old_size, std::size_t new_size);
 
+// Tells the system that the first `n` bytes of a block of `size` bytes will not be read
+// again: the whole pages among them of a mapped block are given back (and would read as zero);
+// a heap block keeps its bytes.
+void discard_front(void* block, std::size_t size, std::size_t n) noexcept;
+
 // An owned, contiguous run of bytes that grows without zero-filling: the bytes beyond
 // size() up to capacity() are uninitialised until written through spare() and committed
 // with commit().
@@ -75,6 +80,9 @@ class ByteBuffer {
     data_ = static_cast<std::uint8_t*>(resize_block(data_, capacity_, size_));
     capacity_ = size_;
   }
+  // Gives back the pages of the first `n` bytes where it can, for a reader that has read
+  // them for the last time; see discard_front above.
+  void discard_front(std::size_t n) noexcept { paravox::discard_front(data_, capacity_, n); }
   // Drops the bytes and the storage.
   void clear() noexcept { ByteBuffer().swap(*this); }
 

@@ -11,28 +11,6 @@ namespace {
 // times the section's size at most.
 constexpr std::size_t kSmallSection = 64 * 1024;
 
-// Calls `emit(tag_id, level, payload)` for each complete record of `section` in order,
-// stopping at the first header or payload cut short.
-template <class Emit>
-void split_records(Bytes section, Emit&& emit) {
-  ByteCursor cursor(section);
-  while (cursor.remaining() >= 4) {
-    const std::uint32_t header = *cursor.read_u32();
-    const auto tag_id = static_cast<std::uint16_t>(header & 0x3FF);
-    const auto level = static_cast<std::uint16_t>((header >> 10) & 0x3FF);
-    std::uint32_t size = header >> 20;
-    // A 12-bit size of 0xFFF announces a 32-bit size word after the header.
-    if (size == 0xFFF) {
-      const auto extended = cursor.read_u32();
-      if (!extended) break;
-      size = *extended;
-    }
-    const auto payload = cursor.take(size);
-    if (!payload) break;
-    emit(tag_id, level, *payload);
-  }
-}
-
 }  // namespace
 
 RecordList parse_records(Bytes section) {
@@ -54,11 +32,11 @@ RecordList parse_records(Bytes section) {
   std::size_t count = 0;
   if (capacity == most) {
     // Room for every record there can be: a loop without growth.
-    split_records(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
+    for_each_record(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
       if (count < capacity) std::construct_at(records + count++, tag_id, level, payload);
     });
   } else {
-    split_records(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
+    for_each_record(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
       if (count == capacity) [[unlikely]] {
         // Below `most` here: `most` records would leave no room for another header.
         const std::size_t grown = std::min(2 * capacity, most);

@@ -92,8 +92,30 @@ inline constexpr std::uint16_t kCtrlData = 87;
 inline constexpr std::uint16_t kEqEdit = 88;
 }  // namespace tag
 
-// Splits `section` into records in stream order. Never fails: a header or payload cut
-// short by the end of the bytes ends the list, and that last record is dropped.
+// Calls `emit(tag_id, level, payload)` for each record of `section` in stream order. Never
+// fails: a header or payload cut short by the end of the bytes ends the walk, and that last
+// record is not emitted.
+template <class Emit>
+void for_each_record(Bytes section, Emit&& emit) {
+  ByteCursor cursor(section);
+  while (cursor.remaining() >= 4) {
+    const std::uint32_t header = *cursor.read_u32();
+    const auto tag_id = static_cast<std::uint16_t>(header & 0x3FF);
+    const auto level = static_cast<std::uint16_t>((header >> 10) & 0x3FF);
+    std::uint32_t size = header >> 20;
+    // A 12-bit size of 0xFFF announces a 32-bit size word after the header.
+    if (size == 0xFFF) {
+      const auto extended = cursor.read_u32();
+      if (!extended) break;
+      size = *extended;
+    }
+    const auto payload = cursor.take(size);
+    if (!payload) break;
+    emit(tag_id, level, *payload);
+  }
+}
+
+// The records of `section`, as for_each_record walks them.
 RecordList parse_records(Bytes section);
 
 }  // namespace paravox

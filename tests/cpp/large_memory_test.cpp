@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace paravox {
@@ -54,6 +55,38 @@ TEST(ByteBuffer, KeepsItsBytesAcrossEveryKindOfResize) {
     EXPECT_EQ(first_mismatch(buffer), expected_size) << step.name;
   }
   EXPECT_EQ(buffer.capacity(), buffer.size());
+}
+
+// Only pages wholly before the cut may go: the bytes from the cut on are always kept.
+TEST(ByteBuffer, DiscardingTheFrontKeepsEveryByteFromTheCutOn) {
+  const std::size_t mapped = 3 * kLargeBlock + 12345;
+  const struct {
+    std::size_t size;
+    std::size_t cut;
+  } cases[] = {
+      {1000, 0},
+      {1000, 999},
+      {1000, 5000},
+      {mapped, 0},
+      {mapped, 1},
+      {mapped, 4095},
+      {mapped, 4096},
+      {mapped, 4097},
+      {mapped, kLargeBlock + 123},
+      {mapped, mapped - 1},
+      {mapped, mapped},
+      {mapped, mapped + 4096},
+  };
+  for (const auto& c : cases) {
+    ByteBuffer buffer;
+    append_pattern(buffer, c.size);
+    buffer.discard_front(c.cut);
+    const std::span<const std::uint8_t> bytes = buffer.bytes();
+    ASSERT_EQ(bytes.size(), c.size);
+    std::size_t kept = c.cut;
+    while (kept < bytes.size() && bytes[kept] == static_cast<std::uint8_t>(kept * 7)) ++kept;
+    EXPECT_EQ(kept, std::max(c.cut, c.size)) << "size " << c.size << ", cut " << c.cut;
+  }
 }
 
 TEST(ByteBuffer, ShrinksFromAMappedBlockToAHeapOne) {

@@ -348,6 +348,15 @@ class TestSectionStreams:
         path = write(hb.hwp_document([section], compressed=False))
         assert _paravox.hwp_debug_records(path) == records_of(section)
 
+    def test_records_of_every_tag_and_level(self, write):
+        # Triples recur with a period of 3,072 records, among others that differ from them in
+        # one field only: equal ones may share a tuple, no other may.
+        section = b"".join(
+            hb.record(k * 7919 % 1024, k * 31 % 1024, bytes(k % 3)) for k in range(20_000)
+        ) + hb.record(1023, 1023, bytes(5000))
+        path = write(hb.hwp_document([section], compressed=False))
+        assert _paravox.hwp_debug_records(path) == records_of(section)
+
     @pytest.mark.parametrize(
         "stream, expected",
         [

@@ -516,6 +516,26 @@ RESOURCE_CHILD = textwrap.dedent("""
 """)
 
 
+# Calls hwp_debug_records on argv[1] once; prints the resident memory before the call, the
+# peak of the process, and what came back.
+RECORDS_MEMORY_CHILD = textwrap.dedent("""
+    import json, sys
+    import _paravox
+
+    def status_kb(field):
+        with open("/proc/self/status") as status:
+            for line in status:
+                if line.startswith(field + ":"):
+                    return int(line.split()[1])
+
+    before = status_kb("VmRSS")
+    records = _paravox.hwp_debug_records(sys.argv[1])
+    peak = status_kb("VmHWM")
+    print(json.dumps({"before_kb": before, "peak_kb": peak, "count": len(records),
+                      "kinds": sorted(set(records))}))
+""")
+
+
 def builder_documents(folder: Path) -> list[Path]:
     import hwpbuilder as hb
 
@@ -617,6 +637,35 @@ class TestResources:
         assert (
             growth < 512 * 1024
         ), f"resident memory grew by {growth} bytes over 9,000 calls"
+
+    def test_records_of_a_zero_run_stay_within_three_sections_and_50_mb(self, tmp_path):
+        # 40 MB of zero bytes split into ten million empty records (0, 0, 0).
+        import hwpbuilder as hb
+
+        inflated = 40_000_000
+        packer = zlib.compressobj(9, zlib.DEFLATED, -15, 9, zlib.Z_RLE)
+        chunk = bytes(1_000_000)
+        bomb = b"".join(
+            [packer.compress(chunk) for _ in range(inflated // len(chunk))]
+            + [packer.flush()]
+        )
+        path = tmp_path / "zeros.hwp"
+        path.write_bytes(hb.hwp_document([], extra_streams={"BodyText/Section0": bomb}))
+        run = subprocess.run(
+            [sys.executable, "-c", RECORDS_MEMORY_CHILD, str(path)],
+            capture_output=True,
+            text=True,
+            timeout=600,
+        )
+        assert run.returncode == 0, run.stderr[-3000:]
+        report = json.loads(run.stdout)
+        assert (report["count"], report["kinds"]) == (inflated // 4, [[0, 0, 0]])
+        if UNDER_ASAN:
+            pytest.skip(
+                "resident memory is not measured under AddressSanitizer (quarantine)"
+            )
+        growth = (report["peak_kb"] - report["before_kb"]) * 1024
+        assert growth <= 3 * inflated + 50_000_000, f"peak grew by {growth:,} bytes"
 
     def test_failed_calls_close_their_descriptor(self, tmp_path):
         import _paravox

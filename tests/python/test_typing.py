@@ -81,7 +81,7 @@ def test_installed_package_is_typed(tmp_path, cache_dir):
     """An installed paravox, with its stub for _paravox, is found by mypy without help."""
     import paravox
 
-    if Path(paravox.__file__).resolve().is_relative_to(REPO_DIR):
+    if Path(paravox.__file__).resolve().is_relative_to(PACKAGE_SOURCES):
         pytest.skip("paravox is imported from the source tree, not installed")
     program = tmp_path / "program.py"
     program.write_text(EXAMPLE.read_text("utf-8"))

@@ -136,21 +136,12 @@ Result<std::string> hwp_to_markdown(std::string_view path) {
   return convert_body(container.value(), compressed.value());
 }
 
-Result<std::vector<RecordSummary>> hwp_debug_records(std::string_view path) {
+Result<ByteBuffer> read_first_section(std::string_view path) {
   Result<Container> container = open_container(path);
   if (!container) return std::move(container).error();
   const Result<bool> compressed = read_file_header(container.value());
   if (!compressed) return compressed.error();
-  Result<ByteBuffer> section =
-      read_section_stream(container.value(), section_stream_path(0), compressed.value());
-  if (!section) return std::move(section).error();
-  const RecordList records = parse_records(section.value());
-  std::vector<RecordSummary> summaries;
-  summaries.reserve(records.size());
-  for (const Record& record : records) {
-    summaries.push_back(RecordSummary{record.tag_id, record.level, record.size()});
-  }
-  return summaries;
+  return read_section_stream(container.value(), section_stream_path(0), compressed.value());
 }
 
 }  // namespace paravox

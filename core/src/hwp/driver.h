@@ -9,6 +9,7 @@
 #include "document/block.h"
 #include "document/error.h"
 #include "hwp/container.h"
+#include "large_memory.h"
 #include "reader.h"
 
 namespace paravox {
@@ -30,12 +31,9 @@ Result<std::string> convert_body(Container& container, bool compressed);
 // The whole of hwp_to_markdown below Python: open, check the header, convert.
 Result<std::string> hwp_to_markdown(std::string_view path);
 
-struct RecordSummary {
-  std::uint16_t tag_id;
-  std::uint16_t level;
-  std::uint64_t size;
-};
-// The whole of hwp_debug_records below Python: section 0's records, or its error.
-Result<std::vector<RecordSummary>> hwp_debug_records(std::string_view path);
+// Section 0 of the document at `path`, inflated: the bytes hwp_debug_records lists the
+// records of (with for_each_record), or the error of opening the file, its header or that
+// section.
+Result<ByteBuffer> read_first_section(std::string_view path);
 
 }  // namespace paravox
