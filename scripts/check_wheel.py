@@ -17,6 +17,7 @@ fresh environment the wheel was installed into, from a folder outside the reposi
 from __future__ import annotations
 
 import importlib.metadata
+import json
 import os
 import re
 import subprocess
@@ -26,7 +27,7 @@ from pathlib import Path
 from typing import Any, Callable
 
 # Extension modules the wheel must hold, by import name.
-MODULES = ["_paravox"]
+MODULES = ["_paravox", "paravox._native"]
 
 # Libraries the manylinux platforms guarantee; anything else must come with the wheel.
 SYSTEM_LIBRARIES = {
@@ -141,6 +142,14 @@ def outcome(convert: Callable[[Any], str], source: object) -> tuple[str, str]:
         return "error", str(error)
 
 
+def hwpx_twins(corpus: Path) -> list[tuple[Path, str]]:
+    """The HWPX twins and the Markdown their binary twins convert to."""
+    return [
+        (twin, (corpus / "hwpx/expected" / f"{twin.stem}.md").read_text(encoding="utf-8"))
+        for twin in sorted((corpus / "hwpx/twins").glob("*.hwpx"))
+    ]
+
+
 def check_conversion(corpus: Path) -> None:
     import paravox
 
@@ -150,22 +159,15 @@ def check_conversion(corpus: Path) -> None:
             outcome(paravox.convert, corpus / document) == want, f"convert {document} ({want[0]})"
         )
 
-    twins = sorted((corpus / "hwpx/twins").glob("*.hwpx"))
-    if "paravox._native" in MODULES:
-        check(len(twins) > 0, "the corpus has HWPX twins")
-        for twin in twins:
-            want = (
-                "md",
-                (corpus / "hwpx/expected" / f"{twin.stem}.md").read_text(encoding="utf-8"),
-            )
-            check(outcome(paravox.convert, twin) == want, f"convert hwpx/twins/{twin.name}")
-            data = twin.read_bytes()
-            check(
-                outcome(paravox.convert_bytes, data) == want,
-                f"convert_bytes hwpx/twins/{twin.name}",
-            )
-    else:
-        print("note  this wheel has no HWPX reader yet: HWPX documents not converted")
+    twins = hwpx_twins(corpus)
+    check(len(twins) > 0, "the corpus has HWPX twins")
+    for twin, markdown in twins:
+        want = ("md", markdown)
+        check(outcome(paravox.convert, twin) == want, f"convert hwpx/twins/{twin.name}")
+        check(
+            outcome(paravox.convert_bytes, twin.read_bytes()) == want,
+            f"convert_bytes hwpx/twins/{twin.name}",
+        )
 
 
 def check_command_line(corpus: Path, version: str) -> None:
@@ -192,46 +194,46 @@ def check_command_line(corpus: Path, version: str) -> None:
         completed.stdout == expected(corpus, stem)[1] + "\n",
         f"paravox {document} prints its Markdown",
     )
+    twin, markdown = hwpx_twins(corpus)[0]
+    completed = run("paravox", str(twin))
+    check(completed.stdout == markdown + "\n", f"paravox hwpx/{twin.name} prints its Markdown")
 
 
 # Run in a child process, so that the dynamic linker's log covers every library it loads.
 CLASH_PROGRAM = r"""
-import ctypes, sys, zlib
+import ctypes, json, sys, zlib
 ctypes.CDLL("libz.so.1", mode=ctypes.RTLD_GLOBAL)  # a second zlib, first in the global scope
+import xml.etree.ElementTree as ElementTree  # Python's own expat
 import numpy
 import paravox
 
-corpus, document, markdown_file = sys.argv[1:]
-want = open(markdown_file, encoding="utf-8").read()
 for _ in range(3):
-    markdown = paravox.convert(corpus + "/" + document)
-    assert markdown == want, "conversion differs with another zlib loaded"
-    data = markdown.encode("utf-8") * 50
-    packed = zlib.compress(data, 9)
-    assert zlib.decompress(packed) == data and len(packed) < len(data) // 10
-    inflater = zlib.decompressobj(-15)
-    raw = zlib.compressobj(6, zlib.DEFLATED, -15)
-    assert inflater.decompress(raw.compress(data) + raw.flush()) == data
-    array = numpy.frombuffer(data, dtype=numpy.uint8)
-    assert int(array.astype(numpy.int64).sum()) == sum(data)
+    for document, want in json.loads(sys.argv[1]):
+        markdown = paravox.convert(document)
+        assert markdown == want, f"{document} converts differently beside another zlib"
+        data = markdown.encode("utf-8") * 50
+        packed = zlib.compress(data, 9)
+        assert zlib.decompress(packed) == data and len(packed) < len(data) // 10
+        inflater = zlib.decompressobj(-15)
+        raw = zlib.compressobj(6, zlib.DEFLATED, -15)
+        assert inflater.decompress(raw.compress(data) + raw.flush()) == data
+        element = ElementTree.fromstring("<p><t>한글 &amp; text</t></p>")
+        assert element.find("t").text == "한글 & text"
+        array = numpy.frombuffer(data, dtype=numpy.uint8)
+        assert int(array.astype(numpy.int64).sum()) == sum(data)
 print("zlib", zlib.ZLIB_RUNTIME_VERSION, "numpy", numpy.__version__)
 """
 
 
 def check_clash(corpus: Path, modules: dict[str, Path]) -> None:
     document, stem = BINARY_DOCUMENTS[0]
+    twin, twin_markdown = hwpx_twins(corpus)[0]
+    documents = [(str(corpus / document), expected(corpus, stem)[1]), (str(twin), twin_markdown)]
     with tempfile.TemporaryDirectory() as log_folder:
         log = os.path.join(log_folder, "bindings")
         environment = dict(os.environ, LD_DEBUG="bindings", LD_DEBUG_OUTPUT=log)
         completed = subprocess.run(
-            [
-                sys.executable,
-                "-c",
-                CLASH_PROGRAM,
-                str(corpus),
-                document,
-                str(corpus / f"{stem}.md"),
-            ],
+            [sys.executable, "-c", CLASH_PROGRAM, json.dumps(documents)],
             capture_output=True,
             text=True,
             env=environment,
@@ -239,7 +241,7 @@ def check_clash(corpus: Path, modules: dict[str, Path]) -> None:
         print(completed.stdout.rstrip() + completed.stderr.rstrip())
         check(
             completed.returncode == 0,
-            "convert, zlib round trips and numpy beside a globally loaded system zlib",
+            "both formats convert, zlib, XML and numpy work beside a globally loaded system zlib",
         )
         lines = []
         for name in os.listdir(log_folder):
