@@ -60,6 +60,8 @@ BINARY_DOCUMENTS = [
     ("features/password-12345.hwp", "expected/features/password-12345"),
     ("bad/010000000000141827.hwp", "expected/bad/010000000000141827"),
 ]
+# Not a compound file: the package names what it appears to be instead.
+NOT_COMPOUND = "bad/010000000000141827.hwp"
 
 failures: list[str] = []
 
@@ -151,13 +153,21 @@ def hwpx_twins(corpus: Path) -> list[tuple[Path, str]]:
 
 
 def check_conversion(corpus: Path) -> None:
+    import _paravox
     import paravox
 
     for document, stem in BINARY_DOCUMENTS:
         want = expected(corpus, stem)
-        check(
-            outcome(paravox.convert, corpus / document) == want, f"convert {document} ({want[0]})"
-        )
+        path = corpus / document
+        got = outcome(_paravox.hwp_to_markdown, str(path))
+        check(got == want, f"_paravox.hwp_to_markdown {document} ({want[0]})")
+        if document != NOT_COMPOUND:
+            check(outcome(paravox.convert, path) == want, f"paravox.convert {document} ({want[0]})")
+    try:
+        paravox.convert(corpus / NOT_COMPOUND)
+        check(False, f"paravox.convert {NOT_COMPOUND} fails")
+    except paravox.NotADocumentError as error:
+        check(str(error).startswith("Not an HWP or HWPX document: "), f"{NOT_COMPOUND}: {error}")
 
     twins = hwpx_twins(corpus)
     check(len(twins) > 0, "the corpus has HWPX twins")
