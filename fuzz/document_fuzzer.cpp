@@ -1,5 +1,6 @@
-// The whole pipeline over arbitrary file bytes, through the entry points the module calls.
-// The bytes go to an in-memory file opened by its /proc path, as a user's path would be.
+// The whole pipeline over arbitrary file bytes, through the entry points the modules call.
+// The bytes go to an in-memory file opened by its /proc path, as a user's path would be, and
+// are also converted where they lie: both routes must come to the same outcome.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "convert.h"
 #include "fuzz_checks.h"
 #include "hwp/driver.h"
 
@@ -53,6 +55,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(paravox::fuzz::is_valid_utf8(markdown.value()), "Markdown is valid UTF-8");
   } else {
     require(!markdown.error().message().empty(), "an error has a message");
+  }
+
+  const paravox::Conversion by_path = paravox::convert_path(path);
+  const paravox::Conversion in_memory = paravox::convert_bytes(paravox::Bytes(data, size));
+  require(by_path.format == in_memory.format && by_path.markdown == in_memory.markdown &&
+              by_path.ok() == in_memory.ok(),
+          "a file and its bytes convert alike");
+  if (!in_memory.ok()) {
+    require(by_path.failure->kind == in_memory.failure->kind &&
+                by_path.failure->message == in_memory.failure->message,
+            "a file and its bytes fail alike");
+    require(!in_memory.failure->message.empty() &&
+                in_memory.failure->message.find('\n') == std::string::npos,
+            "a failure has a one-line message");
+  } else {
+    require(paravox::fuzz::is_valid_utf8(in_memory.markdown), "Markdown is valid UTF-8");
+  }
+  // What the binary reader converts is a compound file, converted by the front door alike.
+  if (markdown) {
+    require(in_memory.format == paravox::DocumentFormat::Hwp && in_memory.ok() &&
+                in_memory.markdown == markdown.value(),
+            "the front door keeps the binary reader's Markdown");
   }
 
   const auto records = paravox::hwp_debug_records(path);

@@ -15,6 +15,10 @@
 namespace paravox {
 namespace {
 
+// The most bytes read into memory from one file (1 GiB): far past any real document, and a
+// bound on what a device such as /dev/zero can make the conversion hold.
+constexpr std::uint64_t kMaxInput = std::uint64_t{1} << 30;
+
 Conversion failed(DocumentFormat format, FailureKind kind, std::string message) {
   return Conversion{format, {}, Failure{kind, std::move(message)}};
 }
@@ -126,29 +130,28 @@ Conversion convert_path(std::string_view path) {
   Result<FileInfo> info = file_info(fd->get());
   if (!info) return unreadable(info.error());
   if (info->is_directory) return unreadable(ConvertError::io_os(EISDIR));
-  // A pipe or a device has no length to read in place: take what it gives.
-  if (!info->is_regular) {
-    const Result<ByteBuffer> data = read_to_end(fd->get(), 0);
+  // A pipe or a device has no length to read in place, and a small file is cheaper read
+  // whole than through the block cache: convert what they hold from memory.
+  if (!info->is_regular || info->size <= kHeadSize) {
+    const Result<ByteBuffer> data =
+        read_to_end(fd->get(), info->is_regular ? info->size : 0, kMaxInput);
     if (!data) return unreadable(data.error());
     return convert_bytes(data.value());
   }
 
-  const std::size_t head_size =
-      static_cast<std::size_t>(std::min<std::uint64_t>(info->size, kHeadSize));
-  const auto head = std::make_unique_for_overwrite<std::uint8_t[]>(head_size);
-  const Result<std::size_t> got = read_at(fd->get(), 0, std::span(head.get(), head_size));
+  const auto head = std::make_unique_for_overwrite<std::uint8_t[]>(kHeadSize);
+  const Result<std::size_t> got = read_at(fd->get(), 0, std::span(head.get(), kHeadSize));
   if (!got) return unreadable(got.error());
-  const Bytes head_bytes(head.get(), got.value());
   // A file that shrank since fstat is judged by what it holds now.
-  const std::uint64_t size = got.value() < head_size ? got.value() : info->size;
+  const std::uint64_t size = got.value() < kHeadSize ? got.value() : info->size;
 
-  const InputKind kind = recognise(head_bytes, size);
+  const InputKind kind = recognise(Bytes(head.get(), got.value()), size);
   if (kind == InputKind::CompoundFile) {
     return outcome(DocumentFormat::Hwp,
                    convert_compound_file(open_container(std::move(fd).value())));
   }
   if (kind == InputKind::Zip) {
-    const Result<ByteBuffer> archive = read_to_end(fd->get(), info->size);
+    const Result<ByteBuffer> archive = read_to_end(fd->get(), info->size, kMaxInput);
     if (!archive) return unreadable(archive.error());
     return convert_zip(archive.value());
   }

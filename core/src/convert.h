@@ -42,9 +42,9 @@ struct Conversion {
 };
 
 // Converts the document at `path` (a file-system name, any bytes but NUL). The file is
-// opened once: a compound file is read in place through a block cache, any other input is
-// read into memory. A compound file gives the same markdown and messages as
-// hwp_to_markdown(path).
+// opened once: a compound file larger than kHeadSize is read in place through a block cache,
+// any other input (a ZIP package, a small file, a pipe) is read into memory. A compound
+// file gives the same Markdown and messages as hwp_to_markdown(path).
 Conversion convert_path(std::string_view path);
 
 // Converts the document held in `document`, read in place. The same bytes give the same

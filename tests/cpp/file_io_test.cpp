@@ -114,5 +114,30 @@ TEST(BlockCache, ReportsReadErrors) {
   EXPECT_EQ(got.error().os_error(), 21);  // EISDIR
 }
 
+// Whole files, with sizes that are right, too small or unknown (0, as for a pipe), and limits
+// that are reached exactly or passed by one byte.
+TEST(ReadToEnd, ReadsEverythingUpToTheLimit) {
+  const Data bytes = numbered_bytes(300'000);
+  const TempFile file(bytes);
+  struct Case {
+    std::uint64_t expected_size;
+    std::uint64_t limit;
+    bool ok;
+  };
+  for (const Case& c : {Case{300'000, 1 << 20, true}, Case{0, 1 << 20, true},
+                        Case{1000, 300'000, true}, Case{0, 299'999, false},
+                        Case{300'000, 299'999, false}}) {
+    auto fd = open_read_only(file.path());
+    ASSERT_TRUE(fd.ok());
+    const auto data = read_to_end(fd->get(), c.expected_size, c.limit);
+    ASSERT_EQ(data.ok(), c.ok) << c.expected_size << " " << c.limit;
+    if (c.ok) {
+      EXPECT_EQ(Data(data.value().bytes().begin(), data.value().bytes().end()), bytes);
+    } else {
+      EXPECT_EQ(data.error().message(), "IO error: more than 299999 bytes to read");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace paravox

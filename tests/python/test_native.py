@@ -19,8 +19,7 @@ import _paravox
 import pytest
 
 import paravox
-from hwpbuilder import file_header, hwp_document, paragraph, section, write_cfb
-from hwpbuilder import bulk_section, table
+from hwpbuilder import bulk_section, file_header, hwp_document, section, write_cfb
 from hwpbuilder import records as r
 from paravox import _native
 from paravox._convert import convert_with_format
@@ -84,68 +83,83 @@ def random_bytes(count: int) -> bytes:
     return random.Random(20261208).randbytes(count)
 
 
-NOT_A_ZIP_PACKAGE = NOT_A_DOCUMENT + "a ZIP archive without the application/hwp+zip mimetype"
+NO_FILE_HEADER = 'Compound file error: No such stream: "/FileHeader"'
+CFB_TOO_SMALL = "Compound file error: Invalid CFB file (100 bytes is too small)"
+ZIP_DAMAGED = "Package error: not a ZIP archive (no readable central directory)"
+HEADER_TOO_SHORT = "Parse error: FileHeader too short"
+PASSWORD_MESSAGE = "Password-protected HWP files are not supported"
+CEILING_MESSAGE = "Parse error: Markdown output exceeds 268435456 bytes"
+NOT_A_ZIP_PACKAGE = "a ZIP archive without the application/hwp+zip mimetype"
 HWPX_MIMETYPE_ONLY = zip_bytes([("mimetype", b"application/hwp+zip")])
 HWPML = '<?xml version="1.0" encoding="UTF-8" standalone="no" ?><HWPML Version="2.8"><HEAD/>'
-DRM = NOT_A_DOCUMENT + "a document encrypted by the MarkAny Document SAFER DRM client"
+DRM = "a document encrypted by the MarkAny Document SAFER DRM client"
 CEILING_TABLE = r.record(r.CTRL_HEADER, 1, r.ctrl_header(r.TBL)) + r.record(
     r.TABLE, 2, struct.pack("<IHH10sH", 0, 65535, 65535, bytes(10), 65535)
 )
 
+# Files past 64 KiB are read through the block cache rather than whole.
+PADDING = {"BinData/BIN0001.bmp": bytes(70_000)}
 BAD_BYTE_ORDER = bytearray(hwp_document([section("x")]))
 BAD_BYTE_ORDER[0x1C:0x1E] = b"\x34\x12"
 
+
+def not_a_document(name: str, data: bytes, what: str) -> tuple[str, bytes, str, str, None]:
+    return (name, data, "NotADocumentError", NOT_A_DOCUMENT + what, None)
+
+
+OOXML = "an Office Open XML package (DOCX, XLSX or PPTX)"
+DOCX = zip_bytes([("[Content_Types].xml", b"<Types/>"), ("word/document.xml", b"<w/>")])
+ODT = zip_bytes([("mimetype", b"application/vnd.oasis.opendocument.text"), ("content.xml", b"")])
+EPUB = zip_bytes([("mimetype", b"application/epub+zip"), ("META-INF/container.xml", b"")])
+HWPX_CUT = HWPX_MIMETYPE_ONLY[:-30]
+HWP3 = b"HWP Document File V3.00 \x1a\x01\x02\x03\x04\x05" + bytes(200)
+HWPML_UTF16 = "\ufeff<!-- saved -->\n".encode("utf-16-le") + HWPML.encode("utf-16-le")
+XML = b'<?xml version="1.0"?>\n<html><body>x</body></html>'
+TEXT = "회의록\n첫째 안건: 예산\r\n\tok\n".encode() * 40
+# Judged by its first 64 KiB, which end inside a character.
+LONG_TEXT = b"ab" + "가".encode() * 30_000
+TEXT_UTF16 = "\ufeff한글 문서가 아닙니다.\n".encode("utf-16-be")
+DRM_WRAPPED = b"<MARKANY_DOCUMENTSAFER>\x04" + random_bytes(2000)
+NOT_HWP_CFB = write_cfb({"WordDocument": b"w" * 600, "1Table": b"t" * 100})
+WRONG_SIGNATURE = hwp_document([section("x")], header=b"HWP Document Filf" + bytes(40))
+SHORT_HEADER = hwp_document([section("x")], header=b"HWP Document File" + bytes(10))
+SIZE_LIE = hwp_document([section("x")], declared_sizes={"FileHeader": 10**8}, extra_streams=PADDING)
+PASSWORD = hwp_document([section("x")], header=file_header(password=True), extra_streams=PADDING)
+CEILING = hwp_document([section("a", CEILING_TABLE)])
+
 # (id, the input's bytes, exception class, message (None: the one _paravox gives), format)
 INPUTS = [
-    ("empty", b"", "NotADocumentError", NOT_A_DOCUMENT + "the file is empty", None),
-    ("pdf", b"%PDF-1.7\n%\xe2\xe3\xcf\xd3\n1 0 obj\n", "NotADocumentError",
-     NOT_A_DOCUMENT + "a PDF document", None),
-    ("docx", zip_bytes([("[Content_Types].xml", b"<Types/>"), ("word/document.xml", b"<w/>")]),
-     "NotADocumentError", NOT_A_DOCUMENT + "an Office Open XML package (DOCX, XLSX or PPTX)", None),
-    ("odt", zip_bytes([("mimetype", b"application/vnd.oasis.opendocument.text"),
-                       ("content.xml", b"<office:document-content/>")]),
-     "NotADocumentError", NOT_A_DOCUMENT + "an OpenDocument package", None),
-    ("epub", zip_bytes([("mimetype", b"application/epub+zip"), ("META-INF/container.xml", b"")]),
-     "NotADocumentError", NOT_A_ZIP_PACKAGE, None),
-    ("zip", zip_bytes([("notes.txt", b"hello")]), "NotADocumentError", NOT_A_ZIP_PACKAGE, None),
-    ("zip-cut", HWPX_MIMETYPE_ONLY[: len(HWPX_MIMETYPE_ONLY) - 30], "DamagedDocumentError",
-     "Package error: not a ZIP archive (no readable central directory)", "hwpx"),
-    ("hwp3", b"HWP Document File V3.00 \x1a\x01\x02\x03\x04\x05" + bytes(200),
-     "NotADocumentError", NOT_A_DOCUMENT + "an HWP 3.x document", None),
-    ("hml", HWPML.encode(), "NotADocumentError", NOT_A_DOCUMENT + "an HWPML (.hml) XML document",
-     None),
-    ("hml-utf16", "\ufeff<!-- saved -->\n".encode("utf-16-le") + HWPML.encode("utf-16-le"),
-     "NotADocumentError", NOT_A_DOCUMENT + "an HWPML (.hml) XML document", None),
-    ("xml", b'<?xml version="1.0"?>\n<html><body>x</body></html>', "NotADocumentError",
-     NOT_A_DOCUMENT + "plain text", None),
-    ("text", "회의록\n첫째 안건: 예산\r\n\tok\n".encode() * 40, "NotADocumentError",
-     NOT_A_DOCUMENT + "plain text", None),
-    ("text-utf16", "\ufeff한글 문서가 아닙니다.\n".encode("utf-16-be"), "NotADocumentError",
-     NOT_A_DOCUMENT + "plain text", None),
-    ("drm", b"<MARKANY_DOCUMENTSAFER>\x04" + random_bytes(2000), "NotADocumentError", DRM, None),
-    ("random", random_bytes(600), "NotADocumentError",
-     NOT_A_DOCUMENT + "data of an unrecognised type", None),
-    ("cfb-not-hwp", write_cfb({"WordDocument": b"w" * 600, "1Table": b"t" * 100}),
-     "NotADocumentError", 'Compound file error: No such stream: "/FileHeader"', None),
-    ("cfb-wrong-signature", hwp_document([section("x")], header=b"HWP Document Filf" + bytes(40)),
-     "NotADocumentError", "Invalid HWP signature", None),
-    ("cfb-short", CFB_MAGIC + bytes(92), "DamagedDocumentError",
-     "Compound file error: Invalid CFB file (100 bytes is too small)", "hwp"),
+    not_a_document("empty", b"", "the file is empty"),
+    not_a_document("pdf", b"%PDF-1.7\n%\xe2\xe3\xcf\xd3\n1 0 obj\n", "a PDF document"),
+    not_a_document("docx", DOCX, OOXML),
+    not_a_document("odt", ODT, "an OpenDocument package"),
+    not_a_document("epub", EPUB, NOT_A_ZIP_PACKAGE),
+    not_a_document("zip", zip_bytes([("notes.txt", b"hello")]), NOT_A_ZIP_PACKAGE),
+    not_a_document("hwp3", HWP3, "an HWP 3.x document"),
+    not_a_document("hml", HWPML.encode(), "an HWPML (.hml) XML document"),
+    not_a_document("hml-utf16", HWPML_UTF16, "an HWPML (.hml) XML document"),
+    not_a_document("xml", XML, "plain text"),
+    not_a_document("text", TEXT, "plain text"),
+    not_a_document("text-utf16", TEXT_UTF16, "plain text"),
+    not_a_document("text-long", LONG_TEXT, "plain text"),
+    not_a_document("drm", DRM_WRAPPED, DRM),
+    not_a_document("random", random_bytes(600), "data of an unrecognised type"),
+    ("cfb-not-hwp", NOT_HWP_CFB, "NotADocumentError", NO_FILE_HEADER, None),
+    ("cfb-wrong-signature", WRONG_SIGNATURE, "NotADocumentError", "Invalid HWP signature", None),
+    ("cfb-short", CFB_MAGIC + bytes(92), "DamagedDocumentError", CFB_TOO_SMALL, "hwp"),
     ("cfb-byte-order", BAD_BYTE_ORDER, "DamagedDocumentError", None, "hwp"),
-    ("stream-size-lie", hwp_document([section("x")], declared_sizes={"FileHeader": 10**8}),
-     "DamagedDocumentError", None, "hwp"),
-    ("header-short", hwp_document([section("x")], header=b"HWP Document File" + bytes(10)),
-     "DamagedDocumentError", "Parse error: FileHeader too short", "hwp"),
-    ("password", hwp_document([section("x")], header=file_header(password=True)),
-     "PasswordProtectedError", "Password-protected HWP files are not supported", "hwp"),
-    ("ceiling", hwp_document([section("a", CEILING_TABLE)]), "DocumentTooLargeError",
-     "Parse error: Markdown output exceeds 268435456 bytes", "hwp"),
+    ("stream-size-lie", SIZE_LIE, "DamagedDocumentError", None, "hwp"),
+    ("header-short", SHORT_HEADER, "DamagedDocumentError", HEADER_TOO_SHORT, "hwp"),
+    ("zip-cut", HWPX_CUT, "DamagedDocumentError", ZIP_DAMAGED, "hwpx"),
+    ("password", PASSWORD, "PasswordProtectedError", PASSWORD_MESSAGE, "hwp"),
+    ("ceiling", CEILING, "DocumentTooLargeError", CEILING_MESSAGE, "hwp"),
 ]
 
 
 class TestWhatIsNotADocument:
-    @pytest.mark.parametrize("data,error,message,fmt", [row[1:] for row in INPUTS],
-                             ids=[row[0] for row in INPUTS])
+    @pytest.mark.parametrize(
+        "data,error,message,fmt", [row[1:] for row in INPUTS], ids=[row[0] for row in INPUTS]
+    )
     def test_class_message_and_format(self, tmp_path, data, error, message, fmt):
         path = tmp_path / "input.hwp"
         path.write_bytes(data)
@@ -161,7 +175,7 @@ class TestWhatIsNotADocument:
 
     @pytest.mark.parametrize("name", ["010000000000141827.hwp", "010000000000585068.hwp"])
     def test_shared_files_that_are_not_documents(self, corpus_dir, name):
-        message = DRM if name != "010000000000585068.hwp" else NOT_A_DOCUMENT + "plain text"
+        message = NOT_A_DOCUMENT + (DRM if name != "010000000000585068.hwp" else "plain text")
         with pytest.raises(paravox.NotADocumentError) as caught:
             paravox.convert(corpus_dir / "bad" / name)
         assert (caught.value.args, caught.value.format) == ((message,), None)
@@ -185,37 +199,43 @@ class TestWhatIsNotADocument:
         assert issubclass(paravox.ParavoxError, RuntimeError)
 
 
+PATH, BUFFER = "convert_path", "convert_buffer"
+# (function, positional arguments, keyword arguments, exception, message after "function() ")
+ARGUMENT_ERRORS = [
+    (PATH, (), {}, TypeError, "missing 1 required argument: 'path'"),
+    (PATH, ("a", "b"), {}, TypeError, "takes 1 positional argument but 2 were given"),
+    (PATH, (), {"file": "a"}, TypeError, "got an unexpected keyword argument 'file'"),
+    (PATH, ("a",), {"path": "b"}, TypeError, "got multiple values for argument 'path'"),
+    (PATH, (Path("a"),), {}, TypeError, "argument 'path' must be str or bytes, not 'PosixPath'"),
+    (
+        PATH,
+        (bytearray(b"a"),),
+        {},
+        TypeError,
+        "argument 'path' must be str or bytes, not 'bytearray'",
+    ),
+    (BUFFER, (), {}, TypeError, "missing 1 required argument: 'data'"),
+    (BUFFER, ("%PDF-",), {}, TypeError, "argument 'data' must be a bytes-like object, not 'str'"),
+    (BUFFER, (memoryview(b"%PDF-1.7")[::2],), {}, BufferError, None),
+]
+
+
 class TestArguments:
-    @pytest.mark.parametrize(
-        "call,error,message",
-        [
-            (lambda: _native.convert_path(), TypeError,
-             "convert_path() missing 1 required argument: 'path'"),
-            (lambda: _native.convert_path("a", "b"), TypeError,
-             "convert_path() takes 1 positional argument but 2 were given"),
-            (lambda: _native.convert_path(file="a"), TypeError,
-             "convert_path() got an unexpected keyword argument 'file'"),
-            (lambda: _native.convert_path("a", path="b"), TypeError,
-             "convert_path() got multiple values for argument 'path'"),
-            (lambda: _native.convert_path(Path("a.hwp")), TypeError,
-             "convert_path() argument 'path' must be str or bytes, not 'PosixPath'"),
-            (lambda: _native.convert_path(bytearray(b"a.hwp")), TypeError,
-             "convert_path() argument 'path' must be str or bytes, not 'bytearray'"),
-            (lambda: _native.convert_buffer(), TypeError,
-             "convert_buffer() missing 1 required argument: 'data'"),
-            (lambda: _native.convert_buffer("%PDF-"), TypeError,
-             "convert_buffer() argument 'data' must be a bytes-like object, not 'str'"),
-            (lambda: _native.convert_buffer(memoryview(b"%PDF-1.7")[::2]), BufferError, None),
-            (lambda: paravox.convert(3), TypeError, None),
-            (lambda: paravox.convert(io.StringIO("text")), TypeError,
-             "convert() needs a file opened in binary mode ('rb'), not text mode"),
-        ],
-    )
-    def test_refused(self, call, error, message):
+    @pytest.mark.parametrize("function,args,kwargs,error,message", ARGUMENT_ERRORS)
+    def test_refused(self, function, args, kwargs, error, message):
         with pytest.raises(error) as caught:
-            call()
+            getattr(_native, function)(*args, **kwargs)
         if message is not None:
-            assert str(caught.value) == message
+            assert str(caught.value) == f"{function}() {message}"
+
+    def test_convert_takes_paths_and_binary_files_only(self):
+        with pytest.raises(TypeError):
+            paravox.convert(3)
+        with pytest.raises(TypeError) as caught:
+            paravox.convert(io.StringIO("text"))
+        assert str(caught.value) == (
+            "convert() needs a file opened in binary mode ('rb'), not text mode"
+        )
 
     def test_every_buffer_kind_and_keyword(self, tmp_path):
         pdf = b"%PDF-1.7\n" + bytes(100)

@@ -42,15 +42,19 @@ Result<FileInfo> file_info(int fd) {
                   S_ISREG(info.st_mode)};
 }
 
-Result<ByteBuffer> read_to_end(int fd, std::uint64_t expected_size) {
+Result<ByteBuffer> read_to_end(int fd, std::uint64_t expected_size, std::uint64_t limit) {
   static constexpr std::size_t kMinimumRoom = 64 * 1024;
   ByteBuffer data;
   // One byte past the expected size, so that reaching the end needs no regrowth.
-  data.reserve(static_cast<std::size_t>(
-      std::min<std::uint64_t>(expected_size, std::numeric_limits<std::size_t>::max() - 1) + 1));
+  data.reserve(static_cast<std::size_t>(std::min(expected_size, limit) + 1));
   for (;;) {
-    if (data.spare().empty())
-      data.reserve(data.capacity() + std::max(data.capacity(), kMinimumRoom));
+    if (data.spare().empty()) {
+      if (data.size() > limit) {
+        return ConvertError::io_text("more than " + std::to_string(limit) + " bytes to read");
+      }
+      data.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(
+          data.capacity() + std::max(data.capacity(), kMinimumRoom), limit + 1)));
+    }
     const std::span<std::uint8_t> room = data.spare();
     const ssize_t n = ::read(fd, room.data(), room.size());
     if (n < 0) {

@@ -51,8 +51,9 @@ Result<FileInfo> file_info(int fd);
 
 // Reads from the descriptor's current position to the end of the file (a regular file, a
 // pipe or a device), starting with room for `expected_size` bytes.
-// Errors: Io carrying read's errno.
-Result<ByteBuffer> read_to_end(int fd, std::uint64_t expected_size);
+// Errors: Io carrying read's errno; Io "more than N bytes to read" once `limit` bytes were
+// read and more remain (a device such as /dev/zero never ends).
+Result<ByteBuffer> read_to_end(int fd, std::uint64_t expected_size, std::uint64_t limit);
 
 // Reads up to `out.size()` bytes at `offset` with pread, retrying on EINTR and after short
 // reads. Returns the count read, fewer than asked only at the end of the file.
