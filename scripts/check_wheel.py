@@ -46,19 +46,17 @@ SYSTEM_VERSIONS = re.compile(r"@(GLIBC|GLIBCXX|CXXABI|GCC)_[0-9.]+$")
 # What the libraries linked into the modules would be called if a module loaded them itself.
 OUR_LIBRARIES = re.compile(r"lib(olecf|bfio|z|minizip|expat|zip|xml2)\b")
 
-# Binary documents: (corpus path, expected file without suffix).
+# Binary documents, by corpus path; the expected output of X/NAME.hwp is expected/X/NAME.md (or
+# .error, the message).
 BINARY_DOCUMENTS = [
-    ("features/table.hwp", "expected/features/table"),
-    ("features/수식.hwp", "expected/features/수식"),
-    ("features/필드.hwp", "expected/features/필드"),
-    ("features/footnote-endnote.hwp", "expected/features/footnote-endnote"),
-    ("features/글상자-압축.hwp", "expected/features/글상자-압축"),
-    (
-        "features/구버전(5.0.2.2) Picture 컨트롤.hwp",
-        "expected/features/구버전(5.0.2.2) Picture 컨트롤",
-    ),
-    ("features/password-12345.hwp", "expected/features/password-12345"),
-    ("bad/010000000000141827.hwp", "expected/bad/010000000000141827"),
+    "features/table.hwp",
+    "features/수식.hwp",
+    "features/필드.hwp",
+    "features/footnote-endnote.hwp",
+    "features/글상자-압축.hwp",
+    "features/구버전(5.0.2.2) Picture 컨트롤.hwp",
+    "features/password-12345.hwp",
+    "bad/010000000000141827.hwp",
 ]
 # Not a compound file: the package names what it appears to be instead.
 NOT_COMPOUND = "bad/010000000000141827.hwp"
@@ -128,13 +126,14 @@ def check_libraries(modules: dict[str, Path]) -> None:
         )
 
 
-def expected(corpus: Path, stem: str) -> tuple[str, str]:
-    """("md", text) or ("error", message) for an expected file."""
+def expected(corpus: Path, document: str) -> tuple[str, str]:
+    """("md", Markdown) or ("error", message): what a binary document converts to."""
+    stem = corpus / "expected" / document.removesuffix(".hwp")
     for kind in ("md", "error"):
-        path = corpus / f"{stem}.{kind}"
+        path = stem.with_name(f"{stem.name}.{kind}")
         if path.exists():
             return kind, path.read_text(encoding="utf-8")
-    raise FileNotFoundError(f"no expected output for {stem}")
+    raise FileNotFoundError(f"no expected output for {document}")
 
 
 def outcome(convert: Callable[[Any], str], source: object) -> tuple[str, str]:
@@ -156,8 +155,8 @@ def check_conversion(corpus: Path) -> None:
     import _paravox
     import paravox
 
-    for document, stem in BINARY_DOCUMENTS:
-        want = expected(corpus, stem)
+    for document in BINARY_DOCUMENTS:
+        want = expected(corpus, document)
         path = corpus / document
         got = outcome(_paravox.hwp_to_markdown, str(path))
         check(got == want, f"_paravox.hwp_to_markdown {document} ({want[0]})")
@@ -184,24 +183,24 @@ def check_command_line(corpus: Path, version: str) -> None:
     completed = run("paravox", "--version")
     check(completed.stdout == f"paravox {version}\n", f"paravox --version says {version}")
 
-    documents = [(d, s) for d, s in BINARY_DOCUMENTS if expected(corpus, s)[0] == "md"][:4]
+    documents = [d for d in BINARY_DOCUMENTS if expected(corpus, d)[0] == "md"][:4]
     with tempfile.TemporaryDirectory() as out:
         completed = subprocess.run(
-            ["paravox", "-o", out, "-j", "2", *(str(corpus / d) for d, _ in documents)],
+            ["paravox", "-o", out, "-j", "2", *(str(corpus / d) for d in documents)],
             capture_output=True,
             text=True,
         )
         check(completed.returncode == 0, f"paravox -o OUT with {len(documents)} documents exits 0")
-        for document, stem in documents:
+        for document in documents:
             written = Path(out) / (Path(document).stem + ".md")
-            want = expected(corpus, stem)[1] + "\n"
+            want = expected(corpus, document)[1] + "\n"
             got = written.read_text(encoding="utf-8") if written.exists() else None
             check(got == want, f"paravox -o wrote {written.name}")
 
-    document, stem = documents[0]
+    document = documents[0]
     completed = run("paravox", str(corpus / document))
     check(
-        completed.stdout == expected(corpus, stem)[1] + "\n",
+        completed.stdout == expected(corpus, document)[1] + "\n",
         f"paravox {document} prints its Markdown",
     )
     twin, markdown = hwpx_twins(corpus)[0]
@@ -236,9 +235,12 @@ print("zlib", zlib.ZLIB_RUNTIME_VERSION, "numpy", numpy.__version__)
 
 
 def check_clash(corpus: Path, modules: dict[str, Path]) -> None:
-    document, stem = BINARY_DOCUMENTS[0]
+    document = BINARY_DOCUMENTS[0]
     twin, twin_markdown = hwpx_twins(corpus)[0]
-    documents = [(str(corpus / document), expected(corpus, stem)[1]), (str(twin), twin_markdown)]
+    documents = [
+        (str(corpus / document), expected(corpus, document)[1]),
+        (str(twin), twin_markdown),
+    ]
     with tempfile.TemporaryDirectory() as log_folder:
         log = os.path.join(log_folder, "bindings")
         environment = dict(os.environ, LD_DEBUG="bindings", LD_DEBUG_OUTPUT=log)
