@@ -23,17 +23,28 @@ wheel=$(realpath "${wheels[0]}")
 version=$(basename "$wheel" | cut -d- -f2)
 
 hidden_files() {
-  local arch
+  local arch file tool
   arch=$(gcc -dumpmachine 2>/dev/null || echo x86_64-linux-gnu)
   for file in /usr/lib/"$arch"/lib{olecf,bfio,minizip,expat,expatw}.so.*; do
-    [ -L "$file" ] || echo "$file"
+    if [ -f "$file" ] && [ ! -L "$file" ]; then echo "$file"; fi
   done
   for tool in gcc g++ cc c++ clang clang++ "$arch-gcc" "$arch-g++"; do
-    command -v "$tool" >/dev/null && realpath "$(command -v "$tool")"
+    if command -v "$tool" >/dev/null; then realpath "$(command -v "$tool")"; fi
   done | sort -u
 }
 
-if [ -z "${PARAVOX_WHEEL_NAMESPACE:-}" ] && [ "$(id -u)" -eq 0 ] && unshare -m true 2>/dev/null; then
+# Whether files can be covered in a private mount namespace here (root, and allowed to mount).
+can_cover() {
+  [ "$(id -u)" -eq 0 ] || return 1
+  local probe
+  probe=$(mktemp)
+  unshare -m sh -c 'mount --make-rprivate / && mount --bind /dev/null "$1"' probe "$probe" 2>/dev/null
+  local status=$?
+  rm -f "$probe"
+  return $status
+}
+
+if [ -z "${PARAVOX_WHEEL_NAMESPACE:-}" ] && can_cover; then
   covered=$(hidden_files | tr '\n' ' ')
   exec unshare -m bash -c '
     set -euo pipefail
@@ -52,6 +63,10 @@ if [ -n "${PARAVOX_WHEEL_NAMESPACE:-}" ]; then
   # The covering must hold, or the run below proves nothing.
   if "$python" -c 'import ctypes; ctypes.CDLL("libolecf.so.1")' 2>/dev/null; then
     echo "check-wheel: libolecf.so.1 can still be loaded in the namespace" >&2
+    exit 1
+  fi
+  if cc --version >/dev/null 2>&1; then
+    echo "check-wheel: the C compiler still runs in the namespace" >&2
     exit 1
   fi
 else
