@@ -6,6 +6,12 @@
 # Libraries that belong to the C runtime (pthread, m, dl, rt, c) stay as they are: they are part
 # of every system the wheel runs on. A library listed without an archive is an error, not a
 # silent fall back to the shared object.
+#
+# libolecf.a and libbfio.a each carry their own copy of the libyal helper libraries (libcerror,
+# libcdata, ...). The archives are scanned in that order: a helper object that libolecf's code
+# needs comes from libolecf.a and serves libbfio too (as libolecf.so's exported copies do at run
+# time); one that only libbfio's code needs comes from libbfio.a. Two copies of one object would
+# be a duplicate definition and fail the link, so it is one or the other.
 include_guard(GLOBAL)
 find_package(PkgConfig REQUIRED)
 
