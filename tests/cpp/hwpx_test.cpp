@@ -283,8 +283,18 @@ const BadPackage kBadPackages[] = {
     {"not_zip", "PK\3\4 and nothing else",
      "Package error: not a ZIP archive (no readable central directory)"},
     {"docx",
-     ZipWriter().add("[Content_Types].xml", "<Types/>").add("word/document.xml", "<w/>").finish(),
+     ZipWriter()
+         .add("[Content_Types].xml", "<Types/>")
+         .add("_rels/.rels", "<Relationships/>")
+         .add("word/document.xml", "<w/>")
+         .finish(),
      "Not an HWPX package: an Office Open XML package (DOCX, XLSX or PPTX)"},
+    {"hwpx_parts_without_mimetype",
+     ZipWriter()
+         .add("Contents/section0.xml", "<hs:sec/>")
+         .add("[Content_Types].xml", "<Types/>")
+         .finish(),
+     "Not an HWPX package: a ZIP archive without the application/hwp+zip mimetype"},
     {"odf", ZipWriter().add("mimetype", "application/vnd.oasis.opendocument.text").finish(),
      "Not an HWPX package: an OpenDocument package"},
     {"no_content", ZipWriter().add("mimetype", "application/hwp+zip").finish(),

@@ -108,7 +108,13 @@ def not_a_document(name: str, data: bytes, what: str) -> tuple[str, bytes, str, 
 
 
 OOXML = "an Office Open XML package (DOCX, XLSX or PPTX)"
-DOCX = zip_bytes([("[Content_Types].xml", b"<Types/>"), ("word/document.xml", b"<w/>")])
+DOCX = zip_bytes(
+    [
+        ("[Content_Types].xml", b"<Types/>"),
+        ("_rels/.rels", b"<Relationships/>"),
+        ("word/document.xml", b"<w/>"),
+    ]
+)
 ODT = zip_bytes([("mimetype", b"application/vnd.oasis.opendocument.text"), ("content.xml", b"")])
 EPUB = zip_bytes([("mimetype", b"application/epub+zip"), ("META-INF/container.xml", b"")])
 HWPX_CUT = HWPX_MIMETYPE_ONLY[:-30]

@@ -38,7 +38,9 @@ Status check_mimetype(const Package& package) {
   Result<Part> part = package.read(kMimetypeName);
   if (part) mimetype = as_text(part->bytes);
   if (mimetype == kHwpxMimetype) return {};
-  if (package.contains("[Content_Types].xml")) {
+  // An Office Open XML package has both its content-type list and its package relationships;
+  // some HWPX writers add the first alone.
+  if (package.contains("[Content_Types].xml") && package.contains("_rels/.rels")) {
     return ConvertError::not_hwpx_package(std::string(kNotHwpxOoxml));
   }
   if (mimetype.starts_with("application/vnd.oasis.opendocument.")) {
