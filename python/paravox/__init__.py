@@ -21,4 +21,13 @@ try:
 except _metadata.PackageNotFoundError:  # running from a source tree that was not installed
     __version__ = "0+unknown"
 
-__all__ = ["StrOrBytesPath", "__version__", "convert", "convert_many", "records"]
+from ._dataset import convert_to_dataset
+
+__all__ = [
+    "StrOrBytesPath",
+    "__version__",
+    "convert",
+    "convert_many",
+    "convert_to_dataset",
+    "records",
+]
