@@ -27,4 +27,4 @@ pip_install() {
   python3 -m pip install -q --disable-pip-version-check --root-user-action=ignore "$@"
 }
 pip_install "scikit-build-core>=0.10" cmake ninja
-pip_install ".[test]"
+pip_install ".[test,parquet,storage,dask]"
