@@ -1,4 +1,4 @@
-"""Converting many documents in worker processes, results in input order."""
+"""Converting many documents in worker threads or processes, results in input order."""
 
 from __future__ import annotations
 
@@ -6,10 +6,22 @@ import itertools
 import os
 import time
 from collections import deque
-from concurrent.futures import CancelledError, Future, ProcessPoolExecutor
+from concurrent.futures import CancelledError, Executor, Future, ProcessPoolExecutor
+from concurrent.futures import ThreadPoolExecutor
 from concurrent.futures.process import BrokenProcessPool
 from multiprocessing.context import BaseContext
-from typing import Callable, Generator, Iterable, Iterator, List, Optional, Tuple, TypeVar, Union
+from typing import (
+    Callable,
+    Generator,
+    Iterable,
+    Iterator,
+    List,
+    Literal,
+    Optional,
+    Tuple,
+    TypeVar,
+    Union,
+)
 
 from ._convert import StrOrBytesPath, convert
 
@@ -26,6 +38,12 @@ _CHUNKS_PER_WORKER = 4
 # stays small, while a run of slow documents goes out one at a time and keeps workers balanced.
 _CHUNK_SECONDS = 0.02
 _MAX_CHUNK = 64
+
+# Where the work runs: threads of this process (the conversion releases the interpreter lock,
+# so they convert in parallel), or worker processes.
+ExecutorKind = Literal["thread", "process"]
+EXECUTORS: Tuple[ExecutorKind, ...] = ("thread", "process")
+DEFAULT_EXECUTOR: ExecutorKind = "process"
 
 
 def default_jobs() -> int:
@@ -62,7 +80,7 @@ def _worker_died() -> BrokenProcessPool:
 
 
 def _submit(
-    pool: ProcessPoolExecutor, function: Callable[[_Item], _Result], chunk: List[_Item]
+    pool: Executor, function: Callable[[_Item], _Result], chunk: List[_Item]
 ) -> Future[Tuple[List[Union[_Result, Exception]], float]]:
     """Submits one chunk; on a pool that broke meanwhile, returns a future failed with that."""
     try:
@@ -90,25 +108,34 @@ def ordered_map(
     items: Iterable[_Item],
     jobs: int,
     mp_context: Optional[BaseContext] = None,
+    executor: ExecutorKind = "process",
 ) -> Generator[Tuple[_Item, Union[_Result, Exception]], None, None]:
     """Yields `(item, function(item) or the exception it raised)` for each item, in input order.
 
-    With `jobs` 1 everything runs in this process. Otherwise `function` (picklable, like the
-    items and results) runs in a pool of `jobs` worker processes; items are read from `items`
-    only as workers free up. When a worker process dies, the inputs it may have been handling
-    are run again one at a time in a fresh pool, so that the one that kills its worker gets a
-    `BrokenProcessPool` as its outcome and every other input is still handled.
+    With `jobs` 1 everything runs in this process and thread. Otherwise `function` runs in a
+    pool of `jobs` worker threads (`executor="thread"`) or worker processes (`"process"`; then
+    `function`, the items and the results must be picklable); items are read from `items` only
+    as workers free up, and only a bounded number of results is held. When a worker process
+    dies, the inputs it may have been handling are run again one at a time in a fresh pool, so
+    that the one that kills its worker gets a `BrokenProcessPool` as its outcome and every other
+    input is still handled. Threads cannot die that way; what escapes `function` in a thread
+    without being an `Exception` (`SystemExit`, say) is raised here, as with `jobs` 1.
     """
     if jobs == 1:
         for item in items:
             yield item, _outcome(function, item)
         return
 
+    def new_pool() -> Executor:
+        if executor == "thread":
+            return ThreadPoolExecutor(max_workers=jobs, thread_name_prefix="paravox")
+        return ProcessPoolExecutor(max_workers=jobs, mp_context=mp_context)
+
     pending_items = iter(items)
     in_flight: deque[_Chunk[_Item, _Result]] = deque()
     chunk_size = 1  # grows once the time per item is known
     items_done, seconds_spent = 0, 0.0
-    pool = ProcessPoolExecutor(max_workers=jobs, mp_context=mp_context)
+    pool = new_pool()
     try:
         while True:
             while len(in_flight) < jobs * _CHUNKS_PER_WORKER:
@@ -134,7 +161,7 @@ def ordered_map(
             suspects = [(chunk, future)] + list(in_flight)
             in_flight.clear()
             pool.shutdown(wait=True, cancel_futures=True)
-            pool = ProcessPoolExecutor(max_workers=jobs, mp_context=mp_context)
+            pool = new_pool()
             for suspect_chunk, suspect_future in suspects:
                 settled = _settled(suspect_future, len(suspect_chunk))
                 if settled is not None:
@@ -145,25 +172,36 @@ def ordered_map(
                     if single is None:
                         single = [_worker_died()], 0.0
                         pool.shutdown(wait=True)
-                        pool = ProcessPoolExecutor(max_workers=jobs, mp_context=mp_context)
+                        pool = new_pool()
                     yield item, single[0][0]
     finally:
         pool.shutdown(wait=True, cancel_futures=True)
 
 
+def check_executor(executor: object) -> ExecutorKind:
+    """`executor` if it names a kind of pool; raises ValueError otherwise."""
+    for kind in EXECUTORS:
+        if executor == kind:
+            return kind
+    raise ValueError(f"executor must be 'thread' or 'process', got {executor!r}")
+
+
 def convert_many(
-    paths: Iterable[_P], jobs: Optional[int] = None
+    paths: Iterable[_P], jobs: Optional[int] = None, executor: ExecutorKind = DEFAULT_EXECUTOR
 ) -> Iterator[Tuple[_P, Union[str, Exception]]]:
     """Converts many documents in parallel, yielding `(path, markdown or exception)` in input order.
 
-    `jobs` is the number of worker processes (default: the number of processor cores); with
-    `jobs=1` the documents are converted one after another in this process. A document that
-    cannot be converted yields the exception instead of its Markdown (usually a `RuntimeError`,
-    see `convert`); nothing is raised for it, and the other documents go on. Paths are read
-    lazily, so a long iterable of paths is fine.
+    `jobs` is the number of workers (default: the number of processor cores); with `jobs=1` the
+    documents are converted one after another in the calling thread. `executor` is "process"
+    (worker processes, the default) or "thread" (threads of this process: the conversion
+    releases the interpreter lock, so they convert in parallel). A document that cannot be
+    converted yields the exception instead of its Markdown (a `paravox.ParavoxError`, see
+    `convert`); nothing is raised for it, and the other documents go on. Paths are read lazily,
+    so a long iterable of paths is fine.
 
     Worker processes are started with the interpreter's default method; under "spawn" or
-    "forkserver" a script that calls this needs the usual `if __name__ == "__main__":` guard.
+    "forkserver" a script that calls this with `executor="process"` needs the usual
+    `if __name__ == "__main__":` guard.
     """
     if jobs is None:
         jobs = default_jobs()
@@ -171,4 +209,4 @@ def convert_many(
         raise TypeError(f"jobs must be an int or None, not {type(jobs).__name__}")
     if jobs < 1:
         raise ValueError(f"jobs must be at least 1, got {jobs}")
-    return ordered_map(convert, paths, jobs)
+    return ordered_map(convert, paths, jobs, executor=check_executor(executor))

@@ -12,7 +12,8 @@ import os
 import time
 from typing import IO, Any, Dict, Iterable, Iterator, List, NamedTuple, Optional, Tuple, Union
 
-from ._batch import default_jobs, ordered_map
+from . import _native
+from ._batch import DEFAULT_EXECUTOR, ExecutorKind, check_executor, default_jobs, ordered_map
 from ._convert import StrOrBytesPath, convert_with_format, to_str_path
 from ._storage import (
     Listed,
@@ -113,7 +114,7 @@ def convert_row(source: str, storage_options: Optional[Dict[str, Any]] = None) -
         if is_url(source):
             data = read_url(source, storage_options)
             input_bytes = len(data)
-            markdown, format = convert_with_format(memoryview(data))
+            markdown, format = _native.convert_buffer(data)
         else:
             try:
                 input_bytes = os.stat(source).st_size
@@ -152,18 +153,21 @@ def listed_name(listed: List[Listed], index: int) -> str:
 
 
 def rows(
-    listed: List[Listed], jobs: int, storage_options: Optional[Dict[str, Any]] = None
+    listed: List[Listed],
+    jobs: int,
+    storage_options: Optional[Dict[str, Any]] = None,
+    executor: ExecutorKind = DEFAULT_EXECUTOR,
 ) -> Iterator[Row]:
     """The rows of the listed inputs, in order; documents are converted by `jobs` workers."""
     sources = [name for name, failure in listed if failure is None]
     jobs = min(jobs, len(sources)) or 1
     context = None
-    if jobs > 1:
+    if jobs > 1 and executor == "process":
         from .cli import _process_context
 
         context = _process_context()
     function = functools.partial(convert_row, storage_options=storage_options)
-    converted = ordered_map(function, sources, jobs, context)
+    converted = ordered_map(function, sources, jobs, context, executor)
     try:
         for name, failure in listed:
             if failure is not None:
@@ -241,6 +245,7 @@ def convert_to_dataset(
     *,
     format: Optional[str] = None,
     jobs: Optional[int] = None,
+    executor: ExecutorKind = DEFAULT_EXECUTOR,
     storage_options: Optional[Dict[str, Any]] = None,
 ) -> DatasetCounts:
     """Converts documents into one dataset file `out`, one row per input document.
@@ -251,8 +256,10 @@ def convert_to_dataset(
     JSON Lines, by `format` ("parquet" or "jsonl") or else by its suffix. Its columns: path,
     format, status ("ok" or "error"), message, markdown, input_bytes, output_bytes, seconds.
     A document that cannot be converted is a row with status "error" and its message; nothing
-    is raised for it. `jobs` workers convert in parallel (default: the number of cores).
-    `storage_options` go to fsspec for the URLs of inputs and `out`.
+    is raised for it. `jobs` workers convert in parallel (default: the number of cores), in
+    worker processes or threads as `executor` says, as for `convert_many`; memory:// URLs are
+    seen by threads only, since each process has its own. `storage_options` go to fsspec for
+    the URLs of inputs and `out`.
     Returns how many documents were converted and how many failed.
     """
     names = input_names(inputs)
@@ -265,10 +272,11 @@ def convert_to_dataset(
     jobs = default_jobs() if jobs is None else jobs
     if jobs < 1:
         raise ValueError(f"jobs must be at least 1, got {jobs}")
+    executor = check_executor(executor)
     converted = failed = 0
     with open_output(target, storage_options) as file:
         writer = sink(chosen, file)
-        for row in rows(listed, jobs, storage_options):
+        for row in rows(listed, jobs, storage_options, executor):
             writer.add(row)
             if row["status"] == "ok":
                 converted += 1

@@ -13,9 +13,22 @@ from typing import Any, Iterator, Optional, Tuple
 from tqdm import tqdm
 
 from . import __version__
+from ._batch import ExecutorKind
 from ._dataset import FORMATS, Row, check_format_available, format_of, rows, sink
 from ._storage import MissingDependencyError, is_url, list_documents, open_output
-from .cli import EXIT_FAILED, EXIT_OK, EXIT_USAGE, _error, _format_bytes, _message, _Report
+from .cli import (
+    EXIT_FAILED,
+    EXIT_INTERRUPTED,
+    EXIT_OK,
+    EXIT_USAGE,
+    STDIN,
+    _error,
+    _format_bytes,
+    _message,
+    _plural,
+    _progress_shape,
+    _Report,
+)
 
 _LOCAL_CLUSTER = re.compile(r"^local(?::([1-9][0-9]*))?$")
 
@@ -51,9 +64,11 @@ def wanted(args: argparse.Namespace) -> bool:
     )
 
 
-def _local_rows(inputs: list[str], jobs: int) -> Tuple[int, Iterator[Row], Any]:
+def _local_rows(
+    inputs: list[str], jobs: int, executor: ExecutorKind
+) -> Tuple[int, Iterator[Row], Any]:
     listed = list_documents(inputs)
-    return len(listed), rows(listed, jobs), contextlib.nullcontext()
+    return len(listed), rows(listed, jobs, executor=executor), contextlib.nullcontext()
 
 
 def _dask_rows(
@@ -86,6 +101,20 @@ def _dask_rows(
     return total, converted, stack
 
 
+def _report_entry(row: Row, output: Optional[str]) -> dict[str, object]:
+    """The report's entry for a row: as in a run into a folder, `output` being the dataset."""
+    return {
+        "path": row["path"],
+        "format": row["format"],
+        "status": row["status"],
+        "message": row["message"],
+        "output": output,
+        "input_bytes": row["input_bytes"],
+        "output_bytes": row["output_bytes"],
+        "seconds": round(row["seconds"], 6),
+    }
+
+
 def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bool) -> int:
     inputs: list[str] = args.inputs
     out: Optional[str] = args.output_dir
@@ -94,6 +123,8 @@ def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bo
     chosen = format_of(out, args.format)
     if chosen is None:
         parser.error(f"-o {out}: with --cluster or --scheduler, -o names a .parquet or .jsonl file")
+    if STDIN in inputs:
+        parser.error("- (standard input) is converted to standard output only; leave out -o")
     if args.cluster is not None and not _LOCAL_CLUSTER.match(args.cluster):
         parser.error(f"--cluster {args.cluster}: give local or local:N")
     if not is_url(out) and os.path.isdir(out):
@@ -116,38 +147,45 @@ def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bo
             return EXIT_USAGE
 
     converted = failed = written = total = 0
+    interrupted = False
     try:
         if args.cluster is not None or args.scheduler is not None:
             total, results, engine = _dask_rows(inputs, args.cluster, args.scheduler, args.jobs)
         else:
-            total, results, engine = _local_rows(inputs, args.jobs)
+            total, results, engine = _local_rows(inputs, args.jobs, args.executor)
+        shape = _progress_shape() if progress else None
         with (
             engine,
             open_output(out) as file,
             tqdm(
-                total=total, unit="file", file=sys.stderr, disable=not progress, dynamic_ncols=True
+                total=total,
+                unit="file",
+                file=sys.stderr,
+                disable=not progress,
+                ncols=shape[0] if shape else None,
+                nrows=shape[1] if shape else None,
+                dynamic_ncols=shape is None,
             ) as bar,
         ):
             writer = sink(chosen, file)
             bar.set_postfix_str("0 failed", refresh=False)
-            for row in results:
-                writer.add(row)
-                ok = row["status"] == "ok"
-                if ok:
-                    converted += 1
-                    written += row["output_bytes"]
-                else:
-                    failed += 1
-                    tqdm.write(f"{row['path']}: {row['message']}", file=sys.stderr)
-                    bar.set_postfix_str(f"{failed} failed", refresh=False)
-                bar.update(1)
-                if report is not None:
-                    entry = {name: row[name] for name in ("path", "format", "status", "message")}
-                    entry["output"] = out if ok else None
-                    for name in ("input_bytes", "output_bytes"):
-                        entry[name] = row[name]
-                    entry["seconds"] = round(row["seconds"], 6)
-                    report.add(entry)
+            try:
+                for row in results:
+                    writer.add(row)
+                    ok = row["status"] == "ok"
+                    if ok:
+                        converted += 1
+                        written += row["output_bytes"]
+                    else:
+                        failed += 1
+                        tqdm.write(f"{row['path']}: {row['message']}", file=sys.stderr)
+                        bar.set_postfix_str(f"{failed} failed", refresh=False)
+                    bar.update(1)
+                    if report is not None:
+                        report.add(_report_entry(row, out if ok else None))
+            except KeyboardInterrupt:
+                # Keep what was done: the file holds the rows finished so far.
+                interrupted = True
             writer.close()
     except OSError as error:  # the output cannot be written
         if report is not None:
@@ -171,18 +209,25 @@ def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bo
                     "converted": converted,
                     "failed": failed,
                     "seconds": round(seconds, 3),
+                    "interrupted": interrupted,
                 }
             )
         except OSError as error:
             report.discard()
             _error(f"cannot write report {args.report}: {_message(error)}")
             exit_status = EXIT_FAILED
+    if interrupted:
+        done = f"after {converted + failed} of {_plural(total, 'file')} "
+        done += f"({converted} converted, {failed} failed); {out} holds them"
+        _error(f"interrupted {done}")
+        return EXIT_INTERRUPTED
     if not total:
         _error("no .hwp or .hwpx files found in " + ", ".join(inputs))
     else:
         rate = total / seconds if seconds > 0 else 0.0
         _error(
-            f"{converted} converted, {failed} failed, {total} files in {seconds:.1f} s "
-            f"({rate:.0f} files/s), {_format_bytes(written)} of Markdown written to {out}"
+            f"{converted} converted, {failed} failed, {_plural(total, 'file')} in "
+            f"{seconds:.1f} s ({rate:.0f} files/s), {_format_bytes(written)} of Markdown "
+            f"written to {out}"
         )
     return exit_status

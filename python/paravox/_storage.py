@@ -12,6 +12,8 @@ import re
 import tempfile
 from typing import IO, Any, Iterator, List, Optional, Tuple
 
+from ._errors import ParavoxError
+
 DOCUMENT_SUFFIXES = (".hwp", ".hwpx")
 
 # A scheme as RFC 3986 spells it, then "://"; a Windows drive ("C:\") has no "//" after it.
@@ -117,8 +119,8 @@ def list_documents(
 
 def failure_message(error: BaseException) -> str:
     """The text after "path: " in a failure line."""
-    if isinstance(error, RuntimeError) and len(error.args) == 1 and isinstance(error.args[0], str):
-        return error.args[0]  # the converter's own message, e.g. "Invalid HWP signature"
+    if isinstance(error, ParavoxError):
+        return str(error)  # the converter's own message, e.g. "Invalid HWP signature"
     if isinstance(error, OSError) and error.strerror:
         return error.strerror
     return f"{type(error).__name__}: {error}"

@@ -18,8 +18,9 @@ from typing import IO, Iterator, List, Optional, Sequence, Set, Tuple, Union
 from tqdm import tqdm
 
 from . import __version__
-from ._batch import default_jobs, ordered_map
-from ._convert import convert
+from ._batch import DEFAULT_EXECUTOR, EXECUTORS, ExecutorKind, default_jobs, ordered_map
+from ._convert import convert_bytes, convert_with_format
+from ._errors import ParavoxError
 
 EXIT_OK = 0
 EXIT_FAILED = 1
@@ -29,28 +30,36 @@ EXIT_INTERRUPTED = 130
 _EPILOG = """\
 examples:
   paravox report.hwp                     print one document as Markdown
-  paravox report.hwp > report.md         ... and keep it in a file
-  paravox docs/ -o md/                   convert every .hwp under docs/ into md/,
-                                         keeping sub-folders: docs/a/b.hwp -> md/a/b.md
+  paravox report.hwpx > report.md        ... and keep it in a file
+  paravox - < report.hwp                 read the document from standard input
+  paravox docs/ -o md/                   convert every .hwp and .hwpx under docs/ into
+                                         md/, keeping sub-folders: docs/a/b.hwp -> md/a/b.md
   paravox docs/ extra.hwp -o md/ --jobs 4 --report md/report.json
+  find docs -name '*.hwp' -print0 | xargs -0 paravox -o md/
 
-Folders are searched recursively for files ending in .hwp (any letter case). A file
-named on the command line is converted whatever its name. Existing .md files are
-replaced; input files are never overwritten. A document that cannot be converted is
-reported on standard error as "path: message" and the batch goes on; nothing is
-written for it.
+Folders are searched recursively for files ending in .hwp or .hwpx (any letter case).
+A file named on the command line is converted whatever its name; the format is told
+from the file's first bytes. Existing .md files are replaced; input files are never
+overwritten. A document that cannot be converted is reported on standard error as
+"path: message" and the batch goes on; nothing is written for it.
 
 exit status:
   0  every document was converted
-  1  some documents failed, or no .hwp file was found
-  2  bad usage: an unknown option, several files without -o, an -o that is not
-     a folder or cannot be created, a --report file that cannot be written
+  1  some documents failed, or no .hwp or .hwpx file was found
+  2  bad usage: an unknown option, several files without -o, - with -o, an -o that
+     is not a folder or cannot be created, a --report file that cannot be written
 """
+
+# The path that means standard input.
+STDIN = "-"
+# The progress bar's terminal size where the terminal does not say.
+_DEFAULT_COLUMNS = 80
+_DEFAULT_ROWS = 24
 
 
 @dataclass(frozen=True)
 class _Task:
-    """One document to convert into one output file (sent to a worker process)."""
+    """One document to convert into one output file (sent to a worker)."""
 
     source: str
     output: str
@@ -59,10 +68,11 @@ class _Task:
 
 @dataclass(frozen=True)
 class _Outcome:
-    """What happened to one document (sent back from a worker process)."""
+    """What happened to one document (sent back from a worker)."""
 
     ok: bool
     message: Optional[str]
+    format: Optional[str]  # "hwp" or "hwpx"; None when not read or recognised as neither
     input_bytes: Optional[int]
     output_bytes: Optional[int]
     seconds: float
@@ -90,7 +100,7 @@ def _positive_int(text: str) -> int:
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="paravox",
-        description="Convert HWP 5.0 documents (Hangul word processor) into Markdown.",
+        description="Convert HWP and HWPX documents (Hangul word processor) into Markdown.",
         epilog=_EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
@@ -98,7 +108,8 @@ def build_parser() -> argparse.ArgumentParser:
         "inputs",
         nargs="+",
         metavar="FILE_OR_DIR",
-        help="an .hwp document, or a folder searched recursively for them",
+        help="an .hwp or .hwpx document, - for standard input, "
+        "or a folder searched recursively for documents",
     )
     parser.add_argument(
         "-o",
@@ -112,8 +123,16 @@ def build_parser() -> argparse.ArgumentParser:
         "--jobs",
         type=_positive_int,
         metavar="N",
-        help="worker processes for -o (default: the number of cores, %(default)s here)",
+        help="documents converted at once with -o (default: the number of cores, "
+        "%(default)s here)",
         default=default_jobs(),
+    )
+    parser.add_argument(
+        "--executor",
+        choices=EXECUTORS,
+        default=DEFAULT_EXECUTOR,
+        help="with --jobs above 1, convert in worker threads of this process or in worker "
+        "processes (default: %(default)s)",
     )
     parser.add_argument(
         "--progress",
@@ -135,8 +154,8 @@ def build_parser() -> argparse.ArgumentParser:
 
 def _message(error: BaseException) -> str:
     """The text after "path: " in a failure line."""
-    if isinstance(error, RuntimeError) and len(error.args) == 1 and isinstance(error.args[0], str):
-        return error.args[0]  # the converter's own message, e.g. "Invalid HWP signature"
+    if isinstance(error, ParavoxError):
+        return str(error)  # the converter's own message, e.g. "Invalid HWP signature"
     if isinstance(error, OSError) and error.strerror:
         return error.strerror
     return f"{type(error).__name__}: {error}"
@@ -167,40 +186,55 @@ def _write_atomically(path: str, data: bytes, mode: int) -> None:
 
 
 def _run_task(task: _Task) -> _Outcome:
-    """Converts one document into its output file (runs in a worker process)."""
+    """Converts one document into its output file (runs in a worker)."""
     start = time.perf_counter()
     try:
         input_bytes: Optional[int] = os.stat(task.source).st_size
     except OSError:
         input_bytes = None
     try:
-        data = _markdown_bytes(convert(task.source))
+        markdown, document_format = convert_with_format(task.source)
+        data = _markdown_bytes(markdown)
     except Exception as error:
-        return _Outcome(False, _message(error), input_bytes, None, time.perf_counter() - start)
+        return _Outcome(
+            False,
+            _message(error),
+            getattr(error, "format", None),
+            input_bytes,
+            None,
+            time.perf_counter() - start,
+        )
     try:
         _write_atomically(task.output, data, task.mode)
     except OSError as error:
         message = f"cannot write {task.output}: {_message(error)}"
-        return _Outcome(False, message, input_bytes, None, time.perf_counter() - start)
-    return _Outcome(True, None, input_bytes, len(data), time.perf_counter() - start)
+        seconds = time.perf_counter() - start
+        return _Outcome(False, message, document_format, input_bytes, None, seconds)
+    seconds = time.perf_counter() - start
+    return _Outcome(True, None, document_format, input_bytes, len(data), seconds)
+
+
+# Names of documents in folders, in lower case; the longer one first, as it is stripped.
+_DOCUMENT_SUFFIXES = (".hwpx", ".hwp")
 
 
 def _markdown_name(name: str) -> str:
-    """x.hwp / x.HWP -> x.md; any other name gets .md added (notes.txt -> notes.txt.md)."""
-    if name.lower().endswith(".hwp"):
-        name = name[: -len(".hwp")]
+    """x.hwp / x.HWPX -> x.md; any other name gets .md added (notes.txt -> notes.txt.md)."""
+    for suffix in _DOCUMENT_SUFFIXES:
+        if name.lower().endswith(suffix):
+            return name[: -len(suffix)] + ".md"
     return name + ".md"
 
 
 def _find_documents(folder: str, failures: List[_Entry]) -> Iterator[str]:
-    """The .hwp files under `folder`; unreadable folders are added to `failures`."""
+    """The .hwp and .hwpx files under `folder`; unreadable folders are added to `failures`."""
 
     def unreadable(error: OSError) -> None:
         failures.append(_Entry(source=error.filename or folder, failure=_message(error)))
 
     for parent, _, files in os.walk(folder, onerror=unreadable):
         for name in files:
-            if name.lower().endswith(".hwp"):
+            if name.lower().endswith(_DOCUMENT_SUFFIXES):
                 yield os.path.join(parent, name)
 
 
@@ -235,7 +269,7 @@ def _plan(inputs: Sequence[str], output_dir: str, mode: int) -> List[_Entry]:
             output = os.path.join(output_dir, _markdown_name(os.path.basename(argument)))
             found.append((argument, output))
         else:
-            found.append(_Entry(source=argument, failure=os.strerror(errno.ENOENT)))
+            found.append(_Entry(source=argument, failure=_MISSING))
 
     pairs = [item for item in found if isinstance(item, tuple)]
     # An output can only destroy an input if it already exists as that very file (under its own
@@ -264,6 +298,10 @@ def _plan(inputs: Sequence[str], output_dir: str, mode: int) -> List[_Entry]:
             claimed[output_key] = source
             entries.append(_Entry(source, task=_Task(source, output, mode)))
     return entries
+
+
+# The failure line's message for a path argument that names nothing, in either mode.
+_MISSING = os.strerror(errno.ENOENT)
 
 
 def _new_file_mode() -> int:
@@ -297,6 +335,10 @@ class _Report:
         self._file.write(separator + json.dumps(entry, ensure_ascii=False))
         self._count += 1
 
+    @property
+    def path(self) -> str:
+        return self._path
+
     def finish(self, summary: dict[str, object]) -> None:
         self._file.write('\n],\n"summary": ' + json.dumps(summary, ensure_ascii=False) + "}\n")
         self._file.close()
@@ -315,7 +357,13 @@ def _error(text: str) -> None:
 
 def _convert_to_stdout(source: str) -> int:
     try:
-        data = _markdown_bytes(convert(source))
+        if source == STDIN:
+            markdown = convert_bytes(sys.stdin.buffer.read())
+        elif not os.path.lexists(source):
+            raise FileNotFoundError(errno.ENOENT, _MISSING, source)
+        else:
+            markdown = convert_with_format(source)[0]
+        data = _markdown_bytes(markdown)
     except Exception as error:
         print(f"{source}: {_message(error)}", file=sys.stderr)
         return EXIT_FAILED
@@ -331,19 +379,22 @@ def _convert_to_stdout(source: str) -> int:
     return EXIT_OK
 
 
-def _outcomes(entries: Sequence[_Entry], jobs: int) -> Iterator[Tuple[_Entry, _Outcome]]:
+def _outcomes(
+    entries: Sequence[_Entry], jobs: int, executor: ExecutorKind
+) -> Iterator[Tuple[_Entry, _Outcome]]:
     """Runs the tasks of `entries` and yields every entry with its outcome, in order."""
     tasks = [entry.task for entry in entries if entry.task is not None]
     jobs = min(jobs, len(tasks)) or 1
-    results = ordered_map(_run_task, tasks, jobs, _process_context() if jobs > 1 else None)
-    with contextlib.closing(results):  # stops the worker processes on an early exit
+    context = _process_context() if jobs > 1 and executor == "process" else None
+    results = ordered_map(_run_task, tasks, jobs, context, executor)
+    with contextlib.closing(results):  # stops the workers on an early exit
         for entry in entries:
             if entry.task is None:
-                yield entry, _Outcome(False, entry.failure, None, None, 0.0)
+                yield entry, _Outcome(False, entry.failure, None, None, None, 0.0)
                 continue
             _, result = next(results)
-            if isinstance(result, Exception):  # the worker itself died
-                yield entry, _Outcome(False, _message(result), None, None, 0.0)
+            if isinstance(result, Exception):  # the worker process itself died
+                yield entry, _Outcome(False, _message(result), None, None, None, 0.0)
             else:
                 yield entry, result
 
@@ -357,8 +408,30 @@ def _format_bytes(count: int) -> str:
     raise AssertionError("unreachable")
 
 
+def _progress_shape() -> Optional[Tuple[int, int]]:
+    """The progress bar's fixed (columns, rows), or None to follow the terminal as it changes."""
+    try:
+        size = os.get_terminal_size(sys.stderr.fileno())
+    except (AttributeError, OSError, ValueError):  # not a terminal, or no standard error
+        return None
+    if size.columns > 0 and size.lines > 0:
+        return None
+    # Some pseudo-terminals (serial consoles, some containers') report a size of 0, which would
+    # leave the bar no width and no line to be drawn on.
+    return (size.columns or _DEFAULT_COLUMNS, size.lines or _DEFAULT_ROWS)
+
+
+def _plural(count: int, noun: str) -> str:
+    return f"{count} {noun}" if count == 1 else f"{count} {noun}s"
+
+
 def _convert_to_folder(
-    inputs: Sequence[str], output_dir: str, jobs: int, progress: bool, report_path: Optional[str]
+    inputs: Sequence[str],
+    output_dir: str,
+    jobs: int,
+    executor: ExecutorKind,
+    progress: bool,
+    report_path: Optional[str],
 ) -> int:
     start = time.perf_counter()
     report: Optional[_Report] = None
@@ -368,26 +441,32 @@ def _convert_to_folder(
         except OSError as error:
             _error(f"cannot write report {report_path}: {_message(error)}")
             return EXIT_USAGE
-    try:
-        os.makedirs(output_dir, exist_ok=True)
-    except OSError as error:
-        if report is not None:
-            report.discard()
-        _error(f"cannot create -o {output_dir}: {_message(error)}")
-        return EXIT_USAGE
 
+    entries: List[_Entry] = []
     converted = failed = written = 0
+    interrupted = False
     try:
         entries = _plan(inputs, output_dir, _new_file_mode())
+        if any(entry.task is not None for entry in entries):
+            try:
+                os.makedirs(output_dir, exist_ok=True)
+            except OSError as error:
+                if report is not None:
+                    report.discard()
+                _error(f"cannot create -o {output_dir}: {_message(error)}")
+                return EXIT_USAGE
+        shape = _progress_shape() if progress else None
         with tqdm(
             total=len(entries),
             unit="file",
             file=sys.stderr,
             disable=not progress,
-            dynamic_ncols=True,
+            ncols=shape[0] if shape else None,
+            nrows=shape[1] if shape else None,
+            dynamic_ncols=shape is None,
         ) as bar:
             bar.set_postfix_str("0 failed", refresh=False)
-            for entry, outcome in _outcomes(entries, jobs):
+            for entry, outcome in _outcomes(entries, jobs, executor):
                 if outcome.ok:
                     converted += 1
                     written += outcome.output_bytes or 0
@@ -400,6 +479,7 @@ def _convert_to_folder(
                     report.add(
                         {
                             "path": entry.source,
+                            "format": outcome.format,
                             "status": "ok" if outcome.ok else "error",
                             "message": outcome.message,
                             "output": entry.task.output if outcome.ok and entry.task else None,
@@ -408,6 +488,9 @@ def _convert_to_folder(
                             "seconds": round(outcome.seconds, 6),
                         }
                     )
+    except KeyboardInterrupt:
+        # Keep what was done: the report lists the documents finished so far.
+        interrupted = True
     except BaseException:
         if report is not None:
             report.discard()
@@ -424,19 +507,30 @@ def _convert_to_folder(
                     "converted": converted,
                     "failed": failed,
                     "seconds": round(seconds, 3),
+                    "interrupted": interrupted,
                 }
             )
         except OSError as error:
             report.discard()
             _error(f"cannot write report {report_path}: {_message(error)}")
             exit_status = EXIT_FAILED
+    if interrupted:
+        if entries:
+            done = f"after {converted + failed} of {_plural(len(entries), 'file')} "
+            done += f"({converted} converted, {failed} failed)"
+        else:
+            done = "while looking for documents"
+        listed = f"; the report lists them in {report.path}" if report and entries else ""
+        _error(f"interrupted {done}{listed}")
+        return EXIT_INTERRUPTED
     if not entries:
-        _error("no .hwp files found in " + ", ".join(inputs))
+        _error("no .hwp or .hwpx files found in " + ", ".join(inputs))
     else:
         rate = len(entries) / seconds if seconds > 0 else 0.0
         _error(
-            f"{converted} converted, {failed} failed, {len(entries)} files in {seconds:.1f} s "
-            f"({rate:.0f} files/s), {_format_bytes(written)} of Markdown written to {output_dir}"
+            f"{converted} converted, {failed} failed, {_plural(len(entries), 'file')} in "
+            f"{seconds:.1f} s ({rate:.0f} files/s), {_format_bytes(written)} of Markdown "
+            f"written to {output_dir}"
         )
     return exit_status
 
@@ -455,7 +549,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         if args.output_dir is None:
             if len(inputs) > 1:
                 parser.error("give -o OUTDIR to convert more than one file")
-            if os.path.isdir(inputs[0]):
+            if inputs[0] != STDIN and os.path.isdir(inputs[0]):
                 parser.error(
                     f"{inputs[0]} is a folder; give -o OUTDIR to convert the documents in it"
                 )
@@ -463,10 +557,17 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                 parser.error("--report needs -o OUTDIR")
             return _convert_to_stdout(inputs[0])
 
+        if STDIN in inputs:
+            parser.error(
+                "- (standard input) is converted to standard output only; leave out -o "
+                "(name a file that is called - as ./-)"
+            )
         if os.path.exists(args.output_dir) and not os.path.isdir(args.output_dir):
             parser.error(f"-o {args.output_dir}: not a folder")
         progress = sys.stderr.isatty() if args.progress is None else args.progress
-        return _convert_to_folder(inputs, args.output_dir, args.jobs, progress, args.report)
+        return _convert_to_folder(
+            inputs, args.output_dir, args.jobs, args.executor, progress, args.report
+        )
     except KeyboardInterrupt:
         _error("interrupted")
         return EXIT_INTERRUPTED

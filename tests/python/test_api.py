@@ -64,7 +64,15 @@ def documents(tmp_path: Path, corpus_dir: Path) -> dict[str, Path]:
     }
 
 
+# The package names what a file that is not a document appears to be; `records` reads through
+# _paravox, whose messages are those of the compound-file reader.
 FAILURES = [
+    ("missing", "IO error: No such file or directory (os error 2)"),
+    ("empty", "Not an HWP or HWPX document: the file is empty"),
+    ("text", "Not an HWP or HWPX document: plain text"),
+    ("password", "Password-protected HWP files are not supported"),
+]
+RECORDS_FAILURES = [
     ("missing", "IO error: No such file or directory (os error 2)"),
     ("empty", "Compound file error: Invalid CFB file (0 bytes is too small)"),
     ("text", "Compound file error: Invalid CFB file (wrong magic number)"),
@@ -124,7 +132,7 @@ class TestRecords:
         path = form(str(corpus_dir / folder / name))
         assert paravox.records(path) == expected_records(corpus_dir, folder, name)
 
-    @pytest.mark.parametrize("kind,message", FAILURES)
+    @pytest.mark.parametrize("kind,message", RECORDS_FAILURES)
     def test_failures_raise_runtime_error_with_message(self, documents, kind, message):
         with pytest.raises(RuntimeError) as caught:
             paravox.records(str(documents[kind]))
@@ -151,14 +159,21 @@ def mixed_inputs(corpus_dir: Path, documents: dict[str, Path]) -> list[tuple[obj
     ]
 
 
+POOLS = [
+    pytest.param({"jobs": 1}, id="in-process"),
+    pytest.param({"jobs": 2, "executor": "thread"}, id="threads"),
+    pytest.param({"jobs": 2, "executor": "process"}, id="processes"),
+]
+
+
 class TestConvertMany:
-    @pytest.mark.parametrize("jobs", [1, 2, None])
+    @pytest.mark.parametrize("pool", POOLS + [pytest.param({}, id="default")])
     def test_yields_every_input_in_order_with_exceptions_as_values(
-        self, corpus_dir, documents, jobs
+        self, corpus_dir, documents, pool
     ):
         rows = mixed_inputs(corpus_dir, documents)
         paths = [path for path, _ in rows]
-        results = list(paravox.convert_many(iter(paths), jobs=jobs))
+        results = list(paravox.convert_many(iter(paths), **pool))
 
         assert [path for path, _ in results] == paths
         for (path, outcome), (_, expected) in zip(results, rows):
@@ -168,30 +183,44 @@ class TestConvertMany:
             else:
                 assert outcome == expected, path
 
-    def test_same_results_in_process_and_in_workers(self, corpus_dir, documents):
+    def test_same_results_in_process_threads_and_processes(self, corpus_dir, documents):
         paths = [path for path, _ in mixed_inputs(corpus_dir, documents)]
 
-        def comparable(jobs: int) -> list[object]:
+        def comparable(pool: dict[str, object]) -> list[object]:
             return [
-                (type(r).__name__, r.args) if isinstance(r, Exception) else r
-                for _, r in paravox.convert_many(paths, jobs=jobs)
+                (
+                    (type(r).__name__, r.args, getattr(r, "format", None))
+                    if isinstance(r, Exception)
+                    else r
+                )
+                for _, r in paravox.convert_many(paths, **pool)
             ]
 
-        assert comparable(1) == comparable(2)
+        in_process, threads, processes = (comparable(p.values[0]) for p in POOLS)
+        assert in_process == threads == processes
 
-    @pytest.mark.parametrize("jobs", [1, 2])
-    def test_no_paths(self, jobs):
-        assert list(paravox.convert_many([], jobs=jobs)) == []
+    @pytest.mark.parametrize("pool", POOLS)
+    def test_no_paths(self, pool):
+        assert list(paravox.convert_many([], **pool)) == []
 
     @pytest.mark.parametrize(
-        "jobs,error",
-        [(0, ValueError), (-2, ValueError), ("2", TypeError), (1.0, TypeError), (True, TypeError)],
+        "arguments,error",
+        [
+            ({"jobs": 0}, ValueError),
+            ({"jobs": -2}, ValueError),
+            ({"jobs": "2"}, TypeError),
+            ({"jobs": 1.0}, TypeError),
+            ({"jobs": True}, TypeError),
+            ({"executor": "processes"}, ValueError),
+            ({"executor": None}, ValueError),
+        ],
     )
-    def test_bad_jobs_raise_at_the_call(self, jobs, error):
+    def test_bad_arguments_raise_at_the_call(self, arguments, error):
         with pytest.raises(error):
-            paravox.convert_many(["a.hwp"], jobs=jobs)
+            paravox.convert_many(["a.hwp"], **arguments)
 
-    def test_paths_are_read_as_workers_free_up(self, corpus_dir):
+    @pytest.mark.parametrize("executor", ["thread", "process"])
+    def test_paths_are_read_as_workers_free_up(self, corpus_dir, executor):
         consumed = 0
         total = 2000
 
@@ -201,7 +230,7 @@ class TestConvertMany:
                 consumed += 1
                 yield corpus_dir / "features" / "table.hwp"
 
-        results = paravox.convert_many(paths(), jobs=2)
+        results = paravox.convert_many(paths(), jobs=2, executor=executor)
         _, first = next(results)
         assert first == expected_markdown(corpus_dir, "features", "table.hwp")
         results.close()

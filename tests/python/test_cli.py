@@ -2,31 +2,44 @@
 
 from __future__ import annotations
 
+import fcntl
+import itertools
 import json
 import os
+import pty
 import re
 import shutil
+import struct
 import subprocess
 import sys
+import termios
 from dataclasses import dataclass
 from pathlib import Path
 
 import pytest
 
+from paravox import cli
+
 TEXT_CONTENT = b"This is a plain text file, not a compound file.\n" * 20  # 980 bytes
 
 # Messages the converter gives for the broken inputs below.
-EMPTY_MESSAGE = "Compound file error: Invalid CFB file (0 bytes is too small)"
-TEXT_MESSAGE = "Compound file error: Invalid CFB file (wrong magic number)"
+EMPTY_MESSAGE = "Not an HWP or HWPX document: the file is empty"
+TEXT_MESSAGE = "Not an HWP or HWPX document: plain text"
 PASSWORD_MESSAGE = "Password-protected HWP files are not supported"
 
 
-def run(*args: str | os.PathLike[str], cwd: Path, env: dict[str, str] | None = None):
+def run(
+    *args: str | os.PathLike[str],
+    cwd: Path,
+    env: dict[str, str] | None = None,
+    stdin: bytes | None = None,
+):
     """Runs the command line; returns the completed process with stdout as bytes, stderr as text."""
     completed = subprocess.run(
         [sys.executable, "-m", "paravox", *map(str, args)],
         cwd=cwd,
         env={**os.environ, **(env or {})},
+        input=stdin,
         capture_output=True,
         timeout=300,
     )
@@ -91,13 +104,17 @@ def workspace(tmp_path: Path, corpus_dir: Path) -> Workspace:
 def output_name(relative_input: str) -> str:
     """in/sub/x.hwp -> sub/x.md (path below the folder `in`, extension replaced)."""
     below = relative_input[len("in/") :]
-    return re.sub(r"\.hwp$", "", below, flags=re.IGNORECASE) + ".md"
+    return re.sub(r"\.hwpx?$", "", below, flags=re.IGNORECASE) + ".md"
 
 
 class TestFolderConversion:
-    @pytest.mark.parametrize("jobs", ["1", "2"])
-    def test_converts_every_document_and_reports_failures(self, workspace, jobs):
-        completed = run("in", "-o", "out", "--jobs", jobs, "--no-progress", cwd=workspace.root)
+    @pytest.mark.parametrize(
+        "pool",
+        [["--jobs", "1"], ["--jobs", "2", "--executor", "thread"], ["--executor", "process"]],
+        ids=["in-process", "threads", "processes"],
+    )
+    def test_converts_every_document_and_reports_failures(self, workspace, pool):
+        completed = run("in", "-o", "out", *pool, "--no-progress", cwd=workspace.root)
         out = workspace.root / "out"
 
         assert completed.returncode == 1
@@ -142,6 +159,7 @@ class TestFolderConversion:
         completed = run("table.data", "-o", "out", cwd=workspace.root)
 
         assert completed.returncode == 0
+        assert completed.stderr.startswith("paravox: 1 converted, 0 failed, 1 file in ")
         assert (workspace.root / "out" / "table.data.md").read_bytes() == workspace.good[
             "in/sub/table.hwp"
         ]
@@ -156,6 +174,35 @@ class TestFolderConversion:
         assert (out / "표.md").read_bytes() == workspace.good["in/표.hwp"]
         assert run("in", "-o", "out", cwd=workspace.root).returncode == 1
         assert files_under(out) == {output_name(path) for path in workspace.good}
+
+    def test_folder_of_both_formats(self, workspace):
+        twins = workspace.corpus_dir / "hwpx" / "twins"
+        if not twins.is_dir():
+            pytest.skip(f"no HWPX twins in {twins}")
+        expected = workspace.corpus_dir / "hwpx" / "expected"
+        mixed = workspace.root / "mixed"
+        (mixed / "sub").mkdir(parents=True)
+        # x.hwp and x.hwpx side by side both want mixed/x.md: the first one found writes it.
+        shutil.copyfile(twins / "hwp2hwpx-table.hwp", mixed / "table.hwp")
+        shutil.copyfile(twins / "hwp2hwpx-table.hwpx", mixed / "table.hwpx")
+        shutil.copyfile(twins / "hwp2hwpx-equation.hwpx", mixed / "sub" / "equation.HWPX")
+        completed = run("mixed", "-o", "out", "--report", "r.json", cwd=workspace.root)
+        report = json.loads((workspace.root / "r.json").read_text("utf-8"))
+        out = workspace.root / "out"
+
+        assert completed.returncode == 1
+        assert stderr_lines(completed)[0] == (
+            "mixed/table.hwpx: output out/table.md is already written from mixed/table.hwp"
+        )
+        assert files_under(out) == {"table.md", "sub/equation.md"}
+        for written, twin in [("table.md", "table"), ("sub/equation.md", "equation")]:
+            markdown = (expected / f"hwp2hwpx-{twin}.md").read_bytes()
+            assert (out / written).read_bytes() == (markdown + b"\n" if markdown else b"")
+        assert [(e["path"], e["format"], e["status"]) for e in report["files"]] == [
+            ("mixed/sub/equation.HWPX", "hwpx", "ok"),
+            ("mixed/table.hwp", "hwp", "ok"),
+            ("mixed/table.hwpx", None, "error"),  # refused before it was read
+        ]
 
     def test_missing_argument_is_a_failure_and_the_rest_converts(self, workspace):
         completed = run(
@@ -186,8 +233,8 @@ class TestFolderConversion:
         completed = run("empty", "-o", "out", cwd=tmp_path)
 
         assert completed.returncode == 1
-        assert stderr_lines(completed) == ["paravox: no .hwp files found in empty"]
-        assert not (tmp_path / "out").exists() or files_under(tmp_path / "out") == set()
+        assert stderr_lines(completed) == ["paravox: no .hwp or .hwpx files found in empty"]
+        assert not (tmp_path / "out").exists()
 
     def test_unwritable_output_fails_that_document_only(self, workspace):
         out = workspace.root / "out"
@@ -287,7 +334,7 @@ class TestReport:
         assert list(entries) == sorted(list(workspace.good) + list(workspace.bad))
         for path, expected in workspace.good.items():
             entry = entries[path]
-            assert entry["status"] == "ok" and entry["message"] is None
+            assert (entry["format"], entry["status"], entry["message"]) == ("hwp", "ok", None)
             assert entry["output"] == "out/" + output_name(path)
             assert entry["input_bytes"] == (workspace.root / path).stat().st_size
             assert entry["output_bytes"] == len(expected)
@@ -295,10 +342,12 @@ class TestReport:
         for path, message in workspace.bad.items():
             entry = entries[path]
             assert (entry["status"], entry["message"], entry["output"]) == ("error", message, None)
+            # Only the password-protected document was recognised as a document at all.
+            assert entry["format"] == ("hwp" if "password" in path else None)
             assert entry["input_bytes"] == (workspace.root / path).stat().st_size
             assert entry["output_bytes"] is None
         summary = report["summary"]
-        assert (summary["converted"], summary["failed"]) == (4, 3)
+        assert (summary["converted"], summary["failed"], summary["interrupted"]) == (4, 3, False)
         assert summary["output_dir"] == "out"
         assert not any(p.name.endswith(".part") for p in (workspace.root / "report").iterdir())
 
@@ -309,6 +358,7 @@ class TestReport:
         assert report["files"] == [
             {
                 "path": "nowhere.hwp",
+                "format": None,
                 "status": "error",
                 "message": "No such file or directory",
                 "output": None,
@@ -317,6 +367,29 @@ class TestReport:
                 "seconds": 0.0,
             }
         ]
+
+    def test_kept_and_marked_when_interrupted(self, workspace, monkeypatch, capsys):
+        run_outcomes = cli._outcomes
+
+        def interrupted_after_four(*args, **kwargs):
+            yield from itertools.islice(run_outcomes(*args, **kwargs), 4)
+            raise KeyboardInterrupt
+
+        monkeypatch.setattr(cli, "_outcomes", interrupted_after_four)
+        monkeypatch.chdir(workspace.root)
+        status = cli.main(["in", "-o", "out", "--jobs", "1", "--report", "r.json"])
+        report = json.loads((workspace.root / "r.json").read_text("utf-8"))
+
+        assert status == 130
+        assert [entry["path"] for entry in report["files"]] == sorted(
+            list(workspace.good) + list(workspace.bad)
+        )[:4]
+        summary = report["summary"]
+        assert (summary["converted"], summary["failed"], summary["interrupted"]) == (1, 3, True)
+        assert capsys.readouterr().err.splitlines()[-1] == (
+            "paravox: interrupted after 4 of 7 files (1 converted, 3 failed); "
+            "the report lists them in r.json"
+        )
 
     def test_unwritable_report_is_bad_usage(self, workspace):
         (workspace.root / "taken").write_text("a file where a folder is needed")
@@ -350,7 +423,6 @@ class TestStandardOutput:
             ("in/broken/empty.hwp", EMPTY_MESSAGE),
             ("in/broken/notes.HWP", TEXT_MESSAGE),
             ("in/password-12345.hwp", PASSWORD_MESSAGE),
-            ("in/nowhere.hwp", "IO error: No such file or directory (os error 2)"),
         ],
     )
     def test_failure(self, workspace, path, message):
@@ -359,6 +431,32 @@ class TestStandardOutput:
         assert completed.returncode == 1
         assert completed.stdout == b""
         assert stderr_lines(completed) == [f"{path}: {message}"]
+
+    @pytest.mark.parametrize(
+        "content,status,stdout,stderr",
+        [
+            ("in/표.hwp", 0, "in/표.hwp", []),
+            ("in/broken/notes.HWP", 1, None, [f"-: {TEXT_MESSAGE}"]),
+            (None, 1, None, [f"-: {EMPTY_MESSAGE}"]),
+        ],
+        ids=["document", "not-a-document", "nothing"],
+    )
+    def test_standard_input(self, workspace, content, status, stdout, stderr):
+        data = (workspace.root / content).read_bytes() if content else b""
+        completed = run("-", cwd=workspace.root, stdin=data)
+
+        assert completed.returncode == status
+        assert completed.stdout == (workspace.good[stdout] if stdout else b"")
+        assert stderr_lines(completed) == stderr
+
+
+@pytest.mark.parametrize("output", [[], ["-o", "out"]], ids=["stdout", "folder"])
+def test_missing_input_gets_the_same_line_in_both_modes(workspace, output):
+    completed = run("in/nowhere.hwp", *output, cwd=workspace.root)
+
+    assert completed.returncode == 1
+    assert stderr_lines(completed)[0] == "in/nowhere.hwp: No such file or directory"
+    assert not (workspace.root / "out").exists()
 
 
 class TestUsage:
@@ -373,6 +471,8 @@ class TestUsage:
             (["in", "-o", "out", "--jobs", "0"], "argument -j/--jobs: must be at least 1: 0"),
             (["in", "-o", "out", "--jobs", "many"], "argument -j/--jobs: not a whole number"),
             (["in", "-o", "out", "--colour"], "unrecognized arguments: --colour"),
+            (["in", "-o", "out", "--executor", "gpu"], "argument --executor: invalid choice"),
+            (["-", "-o", "out"], "- (standard input) is converted to standard output only"),
         ],
     )
     def test_bad_usage_exits_2_and_writes_nothing(self, workspace, args, message):
@@ -413,7 +513,13 @@ class TestUsage:
         assert completed.returncode == 0
         assert "paravox docs/ -o md/" in text
         assert "exit status:" in text
-        for option in ("-o OUTDIR", "--jobs N", "--progress, --no-progress", "--report FILE.json"):
+        for option in (
+            "-o OUTDIR",
+            "--jobs N",
+            "--executor {thread,process}",
+            "--progress, --no-progress",
+            "--report FILE.json",
+        ):
             assert option in text
 
 
@@ -433,3 +539,33 @@ class TestProgress:
         screen_lines = re.split(r"[\r\n]", completed.stderr)
         for path, message in workspace.bad.items():
             assert f"{path}: {message}" in screen_lines
+
+    def test_drawn_at_a_default_width_when_the_terminal_reports_none(self, workspace):
+        # Some pseudo-terminals report 0 columns and 0 rows.
+        leader, follower = pty.openpty()
+        fcntl.ioctl(follower, termios.TIOCSWINSZ, struct.pack("HHHH", 0, 0, 0, 0))
+        with subprocess.Popen(
+            [sys.executable, "-m", "paravox", "in/sub", "-o", "out", "--progress"],
+            cwd=workspace.root,
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=follower,
+        ) as child:
+            os.close(follower)
+            screen = b""
+            while chunk := _read_terminal(leader):
+                screen += chunk
+        os.close(leader)
+        text = screen.decode("utf-8", "replace")
+
+        assert child.returncode == 0, text
+        bars = [line for line in re.split(r"[\r\n]", text) if "3/3 [" in line]
+        assert bars and all(len(line) == 80 for line in bars), text
+
+
+def _read_terminal(fd: int) -> bytes:
+    """What the terminal shows next; empty once the other side is closed."""
+    try:
+        return os.read(fd, 65536)
+    except OSError:  # EIO: every process holding the terminal is gone
+        return b""
