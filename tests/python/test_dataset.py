@@ -157,7 +157,7 @@ class TestStorageUrls:
         memory.pipe("/docs/readme.txt", b"not listed")
         try:
             counts = paravox.convert_to_dataset(
-                ["memory://docs/"], "memory://out/x" + suffix, jobs=1
+                ["memory://docs/"], "memory://out/x" + suffix, jobs=2, executor="thread"
             )
             (tmp_path / ("x" + suffix)).write_bytes(memory.cat("/out/x" + suffix))
         finally:
