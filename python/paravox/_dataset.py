@@ -7,6 +7,7 @@ number of documents.
 from __future__ import annotations
 
 import functools
+import importlib
 import json
 import os
 import time
@@ -55,13 +56,13 @@ class DatasetCounts(NamedTuple):
 
 def _pyarrow() -> Tuple[Any, Any]:
     try:
-        import pyarrow
-        import pyarrow.parquet
+        pyarrow = importlib.import_module("pyarrow")
+        parquet = importlib.import_module("pyarrow.parquet")
     except ImportError:
         raise MissingDependencyError(
             "Parquet output needs pyarrow: pip install 'paravox[parquet]'"
         ) from None
-    return pyarrow, pyarrow.parquet
+    return pyarrow, parquet
 
 
 def arrow_schema() -> Any:

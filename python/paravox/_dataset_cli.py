@@ -74,9 +74,9 @@ def _local_rows(
 def _dask_rows(
     inputs: list[str], cluster: Optional[str], scheduler: Optional[str], jobs: int
 ) -> Tuple[int, Iterator[Row], Any]:
-    from distributed import Client, LocalCluster
+    from .dask import distributed, iter_rows
 
-    from .dask import iter_rows
+    Client, LocalCluster = distributed.Client, distributed.LocalCluster
 
     stack = contextlib.ExitStack()
     try:

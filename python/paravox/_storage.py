@@ -1,12 +1,15 @@
 """Inputs and outputs named by storage URLs (s3://, memory://, file://, ...) beside local paths.
 
-URLs go through fsspec, imported only when a URL is met, so local paths work without it.
+URLs go through fsspec, imported only when a URL is met, so local paths work without it. Like
+every optional dependency, it is imported by name: the package type-checks whether or not it is
+installed.
 """
 
 from __future__ import annotations
 
 import contextlib
 import errno
+import importlib
 import os
 import re
 import tempfile
@@ -33,7 +36,7 @@ def is_url(name: str) -> bool:
 
 def _fsspec() -> Any:
     try:
-        import fsspec
+        fsspec = importlib.import_module("fsspec")
     except ImportError:
         raise MissingDependencyError(
             "storage URLs need fsspec: pip install 'paravox[storage]'"
@@ -43,7 +46,8 @@ def _fsspec() -> Any:
 
 def url_to_fs(url: str, storage_options: Optional[dict[str, Any]] = None) -> Tuple[Any, str]:
     """The fsspec file system of `url` and the path inside it."""
-    return _fsspec().core.url_to_fs(url, **(storage_options or {}))
+    fs, path = _fsspec().core.url_to_fs(url, **(storage_options or {}))
+    return fs, str(path)
 
 
 def is_document_name(name: str) -> bool:

@@ -15,18 +15,20 @@ exactly once.
 from __future__ import annotations
 
 import collections
+import importlib
 import math
-from typing import Any, Deque, Dict, Iterable, Iterator, List, Optional, Tuple, Union
+from typing import Any, Deque, Dict, Iterable, Iterator, List, Optional, Tuple, Type, Union
 
 from ._convert import StrOrBytesPath
 from ._dataset import COLUMNS, Row, arrow_schema, failed_row, input_names, listed_name, slice_rows
 from ._storage import Listed, MissingDependencyError, list_documents
 
+# Imported by name, so that the package type-checks whether or not they are installed.
 try:
-    import dask
-    import dask.dataframe as dd
-    import pandas as pd
-    from distributed import Client, Future, wait
+    dask = importlib.import_module("dask")
+    dd = importlib.import_module("dask.dataframe")
+    pd = importlib.import_module("pandas")
+    distributed = importlib.import_module("distributed")
 except ImportError:
     raise MissingDependencyError(
         "paravox.dask needs Dask and pandas: pip install 'paravox[dask]'"
@@ -42,9 +44,14 @@ PARTITION_SIZE = 256
 _PANDAS_TYPES = {"string": "string", "int64": "Int64", "double": "float64"}
 
 Inputs = Union[StrOrBytesPath, Iterable[StrOrBytesPath]]
+# Types of the libraries above, which are not checked here.
+DataFrame = Any  # dask.dataframe.DataFrame
+PandasFrame = Any  # pandas.DataFrame
+Client = Any  # distributed.Client
+Future = Any  # distributed.Future
 
 
-def _frame(rows: List[Row]) -> pd.DataFrame:
+def _frame(rows: List[Row]) -> PandasFrame:
     columns = {name: [row[name] for row in rows] for name, _ in COLUMNS}
     return pd.DataFrame(columns).astype({name: _PANDAS_TYPES[kind] for name, kind in COLUMNS})
 
@@ -55,7 +62,7 @@ def convert_frame(
     partition_size: int = PARTITION_SIZE,
     npartitions: Optional[int] = None,
     storage_options: Optional[Dict[str, Any]] = None,
-) -> dd.DataFrame:
+) -> DataFrame:
     """A Dask DataFrame of the inputs' documents, one row each, with the dataset's columns.
 
     `inputs` are documents, folders and storage URL prefixes, as for `paravox.convert_to_dataset`;
@@ -82,7 +89,7 @@ def convert_frame(
 
 def _frame_of_share(
     listed: List[Listed], index: int, partitions: int, options: Optional[Dict[str, Any]]
-) -> pd.DataFrame:
+) -> PandasFrame:
     """The rows of the `index`th of `partitions` equal shares of the listing."""
     count = len(listed)
     start, stop = count * index // partitions, count * (index + 1) // partitions
@@ -90,7 +97,7 @@ def _frame_of_share(
 
 
 def to_dataset(
-    frame_or_inputs: Union[dd.DataFrame, Inputs],
+    frame_or_inputs: Union[DataFrame, Inputs],
     out: str,
     *,
     storage_options: Optional[Dict[str, Any]] = None,
@@ -114,10 +121,9 @@ def to_dataset(
     )
 
 
-def _killed_worker_type() -> type:
-    from distributed.scheduler import KilledWorker
-
-    return KilledWorker
+def _killed_worker_type() -> Type[BaseException]:
+    killed: Type[BaseException] = importlib.import_module("distributed.scheduler").KilledWorker
+    return killed
 
 
 def iter_rows(
