@@ -64,8 +64,9 @@ def _list_local(argument: str) -> List[Listed]:
     def unreadable(error: OSError) -> None:
         failures.append((error.filename or argument, error.strerror or str(error)))
 
+    # os.walk gives the folders below `argument` as `argument` joined with their names.
     relatives = [
-        os.path.relpath(os.path.join(parent, name), argument)
+        os.path.join(parent[len(argument) :].lstrip(os.sep), name)
         for parent, _, files in os.walk(argument, onerror=unreadable)
         for name in files
         if is_document_name(name)
@@ -105,6 +106,7 @@ def list_documents(
     """
     listed: List[Listed] = []
     seen: set[str] = set()
+    here = os.getcwd()
     for argument in arguments:
         try:
             found = (
@@ -113,7 +115,8 @@ def list_documents(
         except Exception as error:  # a bucket that does not exist, refused credentials, ...
             found = [(argument, failure_message(error))]
         for name, failure in found:
-            key = name if failure is not None or is_url(name) else os.path.abspath(name)
+            key = name if failure is not None or is_url(name) else os.path.join(here, name)
+            key = os.path.normpath(key)
             if failure is None and key in seen:
                 continue
             seen.add(key)
