@@ -11,7 +11,19 @@ import importlib
 import json
 import os
 import time
-from typing import IO, Any, Dict, Iterable, Iterator, List, NamedTuple, Optional, Tuple, Union
+from typing import (
+    IO,
+    Any,
+    Callable,
+    Dict,
+    Iterable,
+    Iterator,
+    List,
+    NamedTuple,
+    Optional,
+    Tuple,
+    Union,
+)
 
 from . import _native
 from ._batch import DEFAULT_EXECUTOR, ExecutorKind, check_executor, default_jobs, ordered_map
@@ -23,7 +35,7 @@ from ._storage import (
     is_url,
     list_documents,
     open_output,
-    read_url,
+    read_urls,
 )
 
 FORMATS = ("parquet", "jsonl")
@@ -47,6 +59,8 @@ Row = Dict[str, Any]
 # first: large enough for readers to scan quickly, small enough to keep memory flat.
 _ROW_GROUP_ROWS = 1024
 _ROW_GROUP_BYTES = 32 << 20
+# Documents in storage read at once by one worker: enough to hide a store's latency per request.
+_URL_BATCH = 32
 
 
 class DatasetCounts(NamedTuple):
@@ -107,25 +121,20 @@ def failed_row(source: str, message: str, input_bytes: Optional[int] = None) -> 
     }
 
 
-def convert_row(source: str, storage_options: Optional[Dict[str, Any]] = None) -> Row:
-    """Converts one document (a local path or a storage URL) into its row; never raises."""
+def _row(
+    source: str,
+    convert: Callable[[], Tuple[str, str]],
+    input_bytes: Optional[int],
+    seconds: float,
+) -> Row:
+    """The row of `source` from `convert()`, its time added to `seconds`; never raises."""
     start = time.perf_counter()
-    input_bytes: Optional[int] = None
     try:
-        if is_url(source):
-            data = read_url(source, storage_options)
-            input_bytes = len(data)
-            markdown, format = _native.convert_buffer(data)
-        else:
-            try:
-                input_bytes = os.stat(source).st_size
-            except OSError:
-                pass  # the conversion says why it cannot read the file
-            markdown, format = convert_with_format(source)
+        markdown, format = convert()
     except Exception as error:  # a row, not an exception: one bad input must not end a run
         row = failed_row(source, failure_message(error), input_bytes)
         row["format"] = getattr(error, "format", None)
-        row["seconds"] = time.perf_counter() - start
+        row["seconds"] = seconds + time.perf_counter() - start
         return row
     return {
         "path": _printable(source),
@@ -135,17 +144,79 @@ def convert_row(source: str, storage_options: Optional[Dict[str, Any]] = None) -
         "markdown": markdown,
         "input_bytes": input_bytes,
         "output_bytes": len(markdown.encode("utf-8")),
-        "seconds": time.perf_counter() - start,
+        "seconds": seconds + time.perf_counter() - start,
     }
+
+
+def convert_row(source: str) -> Row:
+    """Converts the document at the local path `source` into its row; never raises."""
+    start = time.perf_counter()
+    try:
+        input_bytes: Optional[int] = os.stat(source).st_size
+    except OSError:
+        input_bytes = None  # the conversion says why it cannot read the file
+    return _row(
+        source, lambda: convert_with_format(source), input_bytes, time.perf_counter() - start
+    )
+
+
+def _from_memory(source: str, content: Union[bytes, Exception], seconds: float) -> Row:
+    if isinstance(content, Exception):
+        row = failed_row(source, failure_message(content))
+        row["seconds"] = seconds
+        return row
+    return _row(source, lambda: _native.convert_buffer(content), len(content), seconds)
+
+
+def convert_rows(sources: List[str], storage_options: Optional[Dict[str, Any]] = None) -> List[Row]:
+    """The rows of documents named by local paths or storage URLs; never raises.
+
+    URLs are read together, so that the store's latency is paid once for all of them; each
+    row's seconds hold its share of that reading.
+    """
+    urls = [source for source in sources if is_url(source)]
+    contents: Dict[str, Union[bytes, Exception]] = {}
+    read_share = 0.0
+    if urls:
+        start = time.perf_counter()
+        contents = read_urls(urls, storage_options)
+        read_share = (time.perf_counter() - start) / len(urls)
+    return [
+        (
+            _from_memory(source, contents[source], read_share)
+            if is_url(source)
+            else convert_row(source)
+        )
+        for source in sources
+    ]
+
+
+def _batches(sources: List[str]) -> Iterator[List[str]]:
+    """Runs of up to _URL_BATCH URLs, read at once; a local path goes on its own."""
+    batch: List[str] = []
+    for source in sources:
+        if batch and (len(batch) == _URL_BATCH or not is_url(source)):
+            yield batch
+            batch = []
+        batch.append(source)
+        if not is_url(source):
+            yield batch
+            batch = []
+    if batch:
+        yield batch
 
 
 def slice_rows(
     listed: List[Listed], start: int, stop: int, storage_options: Optional[Dict[str, Any]] = None
 ) -> List[Row]:
     """The rows of `listed[start:stop]`, converted here (a task on a Dask worker)."""
+    part = listed[start:stop]
+    converted = iter(
+        convert_rows([name for name, failure in part if failure is None], storage_options)
+    )
     return [
-        failed_row(name, failure) if failure is not None else convert_row(name, storage_options)
-        for name, failure in listed[start:stop]
+        failed_row(name, failure) if failure is not None else next(converted)
+        for name, failure in part
     ]
 
 
@@ -167,18 +238,22 @@ def rows(
         from .cli import _process_context
 
         context = _process_context()
-    function = functools.partial(convert_row, storage_options=storage_options)
-    converted = ordered_map(function, sources, jobs, context, executor)
+    function = functools.partial(convert_rows, storage_options=storage_options)
+    converted = ordered_map(function, _batches(sources), jobs, context, executor)
+    done: Iterator[Row] = iter(())
     try:
         for name, failure in listed:
             if failure is not None:
                 yield failed_row(name, failure)
                 continue
-            _, row = next(converted)
-            if isinstance(row, Exception):  # the worker itself died
-                yield failed_row(name, failure_message(row))
-            else:
-                yield row
+            row = next(done, None)
+            if row is None:
+                batch, outcome = next(converted)
+                if isinstance(outcome, Exception):  # the worker itself died
+                    outcome = [failed_row(source, failure_message(outcome)) for source in batch]
+                done = iter(outcome)
+                row = next(done)
+            yield row
     finally:
         converted.close()  # stops the workers on an early exit
 

@@ -13,7 +13,7 @@ import importlib
 import os
 import re
 import tempfile
-from typing import IO, Any, Iterator, List, Optional, Tuple
+from typing import IO, Any, Iterator, List, Optional, Tuple, Union
 
 from ._errors import ParavoxError
 
@@ -133,10 +133,34 @@ def failure_message(error: BaseException) -> str:
     return f"{type(error).__name__}: {error}"
 
 
-def read_url(url: str, storage_options: Optional[dict[str, Any]] = None) -> bytes:
-    fs, path = url_to_fs(url, storage_options)
-    data: bytes = fs.cat_file(path)
-    return data
+def read_urls(
+    urls: List[str], storage_options: Optional[dict[str, Any]] = None
+) -> dict[str, Union[bytes, Exception]]:
+    """The contents of every URL, or the exception reading it raised; requests run concurrently
+    where the file system can (s3fs, for one)."""
+    contents: dict[str, Union[bytes, Exception]] = {}
+    by_system: dict[int, Tuple[Any, List[Tuple[str, str]]]] = {}
+    for url in urls:
+        try:
+            fs, path = url_to_fs(url, storage_options)
+        except Exception as error:
+            contents[url] = error
+            continue
+        by_system.setdefault(id(fs), (fs, []))[1].append((url, path))
+    for fs, pairs in by_system.values():
+        try:
+            found = fs.cat([path for _, path in pairs], on_error="return")
+        except Exception as error:
+            found = {path: error for _, path in pairs}
+        for url, path in pairs:
+            content = found.get(path) if isinstance(found, dict) else None
+            if content is None:  # a name the file system spells differently in its answer
+                try:
+                    content = fs.cat_file(path)
+                except Exception as error:
+                    content = error
+            contents[url] = content
+    return contents
 
 
 @contextlib.contextmanager
