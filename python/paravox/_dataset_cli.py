@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import logging
 import os
 import re
 import sys
@@ -90,7 +91,11 @@ def _dask_rows(
                     n_workers=workers,
                     threads_per_worker=1,
                     processes=True,
-                    dashboard_address=None,
+                    # Any free port for the scheduler's web page: no clash with another cluster.
+                    dashboard_address=":0",
+                    # This command reports for the cluster it starts; Dask's own warnings
+                    # (e.g. about workers slow to stop) would only repeat or confuse that.
+                    silence_logs=logging.ERROR,
                 )
             )
             client = stack.enter_context(Client(local))
