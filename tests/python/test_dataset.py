@@ -260,3 +260,23 @@ def test_memory_stays_flat_over_20000_rows(corpus_dir: Path, tmp_path: Path) -> 
 
     small, large = peak_kib(500), peak_kib(20_000)
     assert large - small < 60 << 10, (small, large)
+
+
+@pytest.mark.parametrize(
+    "arguments, message",
+    [
+        (["a.hwp", "--format", "jsonl"], "--format, --cluster and --scheduler need -o FILE."),
+        (["a.hwp", "-o", "md", "--cluster", "local"], "-o md: with --cluster or --scheduler, -o"),
+        (["a.hwp", "-o", "a.jsonl", "--cluster", "remote:2"], "--cluster remote:2: give local or"),
+        (["-", "-o", "a.jsonl"], "- (standard input) is converted to standard output only"),
+    ],
+)
+def test_dataset_usage_errors(
+    arguments: List[str], message: str, tmp_path: Path, monkeypatch: pytest.MonkeyPatch, capsys: Any
+) -> None:
+    monkeypatch.chdir(tmp_path)
+    with pytest.raises(SystemExit) as exit:
+        main(arguments)
+    assert exit.value.code == 2
+    assert message in capsys.readouterr().err
+    assert os.listdir(tmp_path) == []
