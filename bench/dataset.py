@@ -8,12 +8,16 @@ bench/executors.py). Each round measures, one after the other on the same docume
 
 - `paravox.convert(path)` for every document, in this process;
 - `paravox.convert_bytes(data)` for every document, its bytes read into memory beforehand;
+- `paravox.convert_to_dataset(IN, "x.parquet", jobs=1)` in this process;
 - `paravox IN -o x.parquet --jobs 1`, `paravox IN -o md/ --jobs 1` and
   `paravox IN -o x.parquet --jobs 2`, each a fresh command;
 - the Dask route on a LocalCluster of `--workers` processes started beforehand:
   `paravox.dask.iter_rows` written into a Parquet file as `--scheduler` does, and
-  `paravox.dask.to_dataset`. Its overhead per document is the worker time not spent converting:
-  (wall seconds x workers - the documents' own conversion seconds) / documents.
+  `paravox.dask.to_dataset`. Its overhead per document is counted in CPU time, which the load
+  of other processes on the machine does not inflate: the CPU seconds of the workers, the
+  scheduler and the client (this process) over the run, less those of
+  `convert_to_dataset(..., jobs=1)` in process over the same documents (which converts and
+  writes the same Parquet file), divided by the number of documents.
 
 The best round of each is kept. Then the peak resident memory of `-o x.parquet --jobs 1` over
 1,000 and over `--count` documents, each in a fresh process. Prints a Markdown table.
@@ -24,6 +28,7 @@ from __future__ import annotations
 import argparse
 import os
 import platform
+import resource
 import shutil
 import subprocess
 import sys
@@ -47,6 +52,11 @@ _PEAK = textwrap.dedent("""
     """)
 
 
+def own_cpu_seconds() -> float:
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return usage.ru_utime + usage.ru_stime
+
+
 def peak_kib(arguments: List[str], environment: Dict[str, str]) -> int:
     completed = subprocess.run(
         [sys.executable, "-c", _PEAK, *arguments],
@@ -65,6 +75,13 @@ def main() -> int:
     parser.add_argument("--count", type=int, default=20_000)
     parser.add_argument("--rounds", type=int, default=3)
     parser.add_argument("--workers", type=int, default=2)
+    parser.add_argument(
+        "--skip",
+        nargs="*",
+        default=[],
+        choices=["commands", "to_dataset", "peak"],
+        help="leave out the command lines, to_dataset or the peak memory runs",
+    )
     args = parser.parse_args()
     if not args.corpus.is_dir():
         sys.exit(f"shared documents not found at {args.corpus}")
@@ -120,37 +137,47 @@ def main() -> int:
 
             keep("convert(path), in process", timed(in_process))
             keep("convert_bytes(data), in process", timed(from_memory))
+
+            def to_parquet() -> None:
+                paravox.convert_to_dataset(str(inputs), str(work / "x.parquet"), jobs=1)
+
+            keep("convert_to_dataset(.parquet, jobs=1), in process", timed(to_parquet))
             for name, arguments in (
-                ("-o x.parquet --jobs 1", ["-o", str(work / "x.parquet"), "--jobs", "1"]),
-                ("-o md/ --jobs 1", ["-o", str(work / "md"), "--jobs", "1"]),
-                ("-o x.parquet --jobs 2", ["-o", str(work / "x.parquet"), "--jobs", "2"]),
+                ()
+                if "commands" in args.skip
+                else (
+                    ("-o x.parquet --jobs 1", ["-o", str(work / "x.parquet"), "--jobs", "1"]),
+                    ("-o md/ --jobs 1", ["-o", str(work / "md"), "--jobs", "1"]),
+                    ("-o x.parquet --jobs 2", ["-o", str(work / "x.parquet"), "--jobs", "2"]),
+                )
             ):
                 shutil.rmtree(work / "md", ignore_errors=True)
                 keep(f"paravox IN {name}", timed(command(str(inputs), *arguments)))
 
-            converting = [0.0]
-
             def on_cluster() -> None:
-                converting[0] = 0.0
                 _, rows = paravox.dask.iter_rows(client, [str(inputs)])
                 with open(work / "dask.parquet", "wb") as file:
                     writer = sink("parquet", file)
                     for row in rows:
-                        converting[0] += row["seconds"]
                         writer.add(row)
                     writer.close()
 
-            wall_cpu = timed(on_cluster)
+            workers_before = sum(client.run(own_cpu_seconds).values())
+            self_before = own_cpu_seconds()
             name = f"Dask iter_rows -> .parquet, {args.workers} workers"
-            keep(name, wall_cpu)
-            overhead = (wall_cpu[0] * args.workers - converting[0]) / len(paths)
+            keep(name, timed(on_cluster))
+            spent = sum(client.run(own_cpu_seconds).values()) - workers_before
+            spent += own_cpu_seconds() - self_before
+            reference = best["convert_to_dataset(.parquet, jobs=1), in process"][1]
+            overhead = (spent - reference) / len(paths)
             overheads[name] = min(overhead, overheads.get(name, overhead))
 
             def frame() -> None:
                 shutil.rmtree(work / "dataset", ignore_errors=True)
                 paravox.dask.to_dataset([str(inputs)], str(work / "dataset"))
 
-            keep(f"Dask to_dataset, {args.workers} workers", timed(frame))
+            if "to_dataset" not in args.skip:
+                keep(f"Dask to_dataset, {args.workers} workers", timed(frame))
             print(f"round {round_number + 1} of {args.rounds} done", file=sys.stderr)
 
         peaks = {
@@ -163,6 +190,7 @@ def main() -> int:
                 environment,
             )
             for count in (1_000, len(paths))
+            if "peak" not in args.skip
         }
     finally:
         client.close()
@@ -181,7 +209,7 @@ def main() -> int:
         rate = len(paths) / wall
         print(f"| {what} | {rate:,.0f} | {rate / reference:.2f} | {wall:.2f} | {cpu:.2f} |")
     for what, overhead in overheads.items():
-        print(f"\n{what}: overhead {overhead * 1e6:,.0f} µs per document")
+        print(f"\n{what}: overhead {overhead * 1e6:,.0f} µs of CPU per document")
     for count, peak in peaks.items():
         print(
             f"peak memory of -o x.parquet --jobs 1 over {count:,} documents: {peak / 1024:.0f} MiB"
