@@ -1,19 +1,22 @@
 """Worker threads against worker processes, for `convert_many` and for the command line.
 
     PYTHONPATH=build/dev:python python3 bench/executors.py [--corpus DIR] [--count 20000]
-                                                          [--jobs 2] [--rounds 3]
+                                      [--jobs 2] [--rounds 3] [--only convert_many|command-line]
 
 The shared documents (features, realworld, and the HWPX files and twins) are repeated, as
 symbolic links in numbered folders, until there are at least `--count` of them. Each round
 measures, one after the other: `paravox.convert_many(paths, jobs, executor=...)` consumed in
 this process, then `paravox FOLDER -o OUT --jobs N --executor ...` as a fresh command, for each
-executor; the best round of each is kept, so the two are compared under the same load. Prints a
-Markdown table of documents per second, wall and CPU seconds.
+executor (in turn first and second); the best round of each is kept, so the two are compared
+under the same load. Prints a
+Markdown table of documents per second, wall seconds, and CPU seconds of every process involved
+(on a machine shared with other work, the CPU time is the steadier figure).
 """
 
 from __future__ import annotations
 
 import argparse
+import ctypes
 import os
 import platform
 import resource
@@ -30,6 +33,7 @@ import paravox
 REPO_DIR = Path(__file__).resolve().parent.parent
 DEFAULT_CORPUS = REPO_DIR.parent / "shared" / "corpus"
 EXECUTORS = ("thread", "process")
+PR_SET_CHILD_SUBREAPER = 36
 DOCUMENT_FOLDERS = ("features", "realworld", "hwpx/twins", "hwpx/files")
 
 
@@ -59,8 +63,25 @@ def repeated_folder(documents: List[Path], count: int, root: Path) -> List[str]:
     return paths
 
 
+def adopt_orphans() -> None:
+    """Makes processes orphaned below this one (the command line's forkserver and its workers)
+    this process's children, so that their CPU time is counted once they are reaped."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
+        sys.exit(f"prctl(PR_SET_CHILD_SUBREAPER): {os.strerror(ctypes.get_errno())}")
+
+
+def reap_children() -> None:
+    """Waits for every child process still running or not yet reaped."""
+    while True:
+        try:
+            os.waitpid(-1, 0)
+        except ChildProcessError:
+            return
+
+
 def cpu_seconds() -> float:
-    """CPU seconds of this process and of its children that have ended (worker processes)."""
+    """CPU seconds of this process and of every descendant that has ended and been reaped."""
     total = 0.0
     for who in (resource.RUSAGE_SELF, resource.RUSAGE_CHILDREN):
         usage = resource.getrusage(who)
@@ -69,10 +90,12 @@ def cpu_seconds() -> float:
 
 
 def timed(run: Callable[[], None]) -> Tuple[float, float]:
-    """Wall and CPU seconds of `run()`."""
+    """Wall seconds of `run()`, and the CPU seconds it and every process it started used."""
     cpu_before, start = cpu_seconds(), time.perf_counter()
     run()
-    return time.perf_counter() - start, cpu_seconds() - cpu_before
+    wall = time.perf_counter() - start
+    reap_children()
+    return wall, cpu_seconds() - cpu_before
 
 
 def main() -> int:
@@ -81,11 +104,15 @@ def main() -> int:
     parser.add_argument("--count", type=int, default=20_000)
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument(
+        "--only", choices=("convert_many", "command-line"), help="measure one of the two alone"
+    )
     args = parser.parse_args()
     if not args.corpus.is_dir():
         sys.exit(f"shared documents not found at {args.corpus}")
 
     documents = corpus_documents(args.corpus)
+    adopt_orphans()
     work = Path(tempfile.mkdtemp(prefix="paravox-executors-"))
     try:
         inputs = work / "in"
@@ -95,17 +122,23 @@ def main() -> int:
         best: Dict[Tuple[str, str], Tuple[float, float]] = {}
 
         def keep(key: Tuple[str, str], measured: Tuple[float, float]) -> None:
-            if key not in best or measured[0] < best[key][0]:
+            wall, cpu = measured
+            print(f"{key[0]}, {key[1]}: {wall:.2f} s, CPU {cpu:.2f} s", file=sys.stderr)
+            if key not in best or wall < best[key][0]:
                 best[key] = measured
 
         for round_number in range(args.rounds):
-            for executor in EXECUTORS:
+            # Every other round in the other order, so that a load that drifts favours neither.
+            for executor in EXECUTORS[:: 1 if round_number % 2 == 0 else -1]:
 
                 def many() -> None:
                     for _ in paravox.convert_many(paths, jobs=args.jobs, executor=executor):
                         pass
 
-                keep(("convert_many", executor), timed(many))
+                if args.only != "command-line":
+                    keep(("convert_many", executor), timed(many))
+                if args.only == "convert_many":
+                    continue
 
                 shutil.rmtree(output, ignore_errors=True)
                 command = [sys.executable, "-m", "paravox", str(inputs), "-o", str(output)]
@@ -115,7 +148,6 @@ def main() -> int:
                     subprocess.run(command, env=environment, stderr=subprocess.DEVNULL, check=False)
 
                 keep(("command line", executor), timed(cli))
-            print(f"round {round_number + 1} of {args.rounds} done", file=sys.stderr)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -43,7 +43,9 @@ _MAX_CHUNK = 64
 # so they convert in parallel), or worker processes.
 ExecutorKind = Literal["thread", "process"]
 EXECUTORS: Tuple[ExecutorKind, ...] = ("thread", "process")
-DEFAULT_EXECUTOR: ExecutorKind = "process"
+# Threads: on the shared documents at two jobs they used less processor time than worker
+# processes for the same work, and were as fast or faster (bench/executors.py).
+DEFAULT_EXECUTOR: ExecutorKind = "thread"
 
 
 def default_jobs() -> int:
@@ -192,9 +194,9 @@ def convert_many(
     """Converts many documents in parallel, yielding `(path, markdown or exception)` in input order.
 
     `jobs` is the number of workers (default: the number of processor cores); with `jobs=1` the
-    documents are converted one after another in the calling thread. `executor` is "process"
-    (worker processes, the default) or "thread" (threads of this process: the conversion
-    releases the interpreter lock, so they convert in parallel). A document that cannot be
+    documents are converted one after another in the calling thread. `executor` is "thread"
+    (the default: threads of this process; the conversion releases the interpreter lock, so
+    they convert in parallel) or "process" (worker processes). A document that cannot be
     converted yields the exception instead of its Markdown (a `paravox.ParavoxError`, see
     `convert`); nothing is raised for it, and the other documents go on. Paths are read lazily,
     so a long iterable of paths is fine.

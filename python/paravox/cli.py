@@ -143,7 +143,8 @@ def build_parser() -> argparse.ArgumentParser:
     parser.add_argument(
         "--report",
         metavar="FILE.json",
-        help="with -o, write a JSON report of every input: status, message, output, sizes, time",
+        help="with -o, write a JSON report of every input: format, status, message, output, "
+        "sizes, time",
     )
     parser.add_argument("--version", action="version", version=f"paravox {__version__}")
     from ._dataset_cli import add_arguments
