@@ -210,6 +210,7 @@ class TestStorageUrls:
                 ["s3://archive/2019/"],
                 "s3://archive/out/2019.parquet",
                 jobs=2,
+                executor="process",
                 storage_options=options,
             )
             s3.get("archive/out/2019.parquet", str(tmp_path / "2019.parquet"))
