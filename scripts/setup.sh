@@ -90,4 +90,4 @@ fi
 pip_install() {
   "$venv/bin/python" -m pip install -q --disable-pip-version-check "$@"
 }
-pip_install "scikit-build-core>=0.10" cmake ninja ".[test]"
+pip_install "scikit-build-core>=0.10" cmake ninja ".[test,parquet,storage,dask]"

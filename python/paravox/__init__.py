@@ -34,6 +34,8 @@ try:
 except _metadata.PackageNotFoundError:  # running from a source tree that was not installed
     __version__ = "0+unknown"
 
+from ._dataset import convert_to_dataset  # noqa: E402
+
 __all__ = [
     "DamagedDocumentError",
     "DocumentTooLargeError",
@@ -46,5 +48,6 @@ __all__ = [
     "convert",
     "convert_bytes",
     "convert_many",
+    "convert_to_dataset",
     "records",
 ]

@@ -147,6 +147,9 @@ def build_parser() -> argparse.ArgumentParser:
         "sizes, time",
     )
     parser.add_argument("--version", action="version", version=f"paravox {__version__}")
+    from ._dataset_cli import add_arguments
+
+    add_arguments(parser)  # dataset files and Dask clusters
     return parser
 
 
@@ -539,6 +542,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     args = parser.parse_args(argv)
     inputs: List[str] = args.inputs
     try:
+        from . import _dataset_cli
+
+        if _dataset_cli.wanted(args):
+            progress = sys.stderr.isatty() if args.progress is None else args.progress
+            return _dataset_cli.main(parser, args, progress)
         if args.output_dir is None:
             if len(inputs) > 1:
                 parser.error("give -o OUTDIR to convert more than one file")

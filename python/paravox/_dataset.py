@@ -1,0 +1,362 @@
+"""Many documents into one dataset file: Parquet (through pyarrow) or JSON Lines, one row each.
+
+Rows are written as they come, in row groups of bounded size, so memory does not grow with the
+number of documents.
+"""
+
+from __future__ import annotations
+
+import functools
+import importlib
+import json
+import os
+import time
+from typing import (
+    IO,
+    Any,
+    Callable,
+    Dict,
+    Iterable,
+    Iterator,
+    List,
+    NamedTuple,
+    Optional,
+    Tuple,
+    Union,
+)
+
+from . import _native
+from ._batch import DEFAULT_EXECUTOR, ExecutorKind, check_executor, default_jobs, ordered_map
+from ._convert import StrOrBytesPath, convert_with_format, to_str_path
+from ._storage import (
+    Listed,
+    MissingDependencyError,
+    failure_message,
+    is_url,
+    list_documents,
+    open_output,
+    read_urls,
+)
+
+FORMATS = ("parquet", "jsonl")
+
+# One row per input document. Plain types only (string, int64, double), so that every Parquet
+# reader takes the file as it is.
+COLUMNS: Tuple[Tuple[str, str], ...] = (
+    ("path", "string"),
+    ("format", "string"),  # "hwp", "hwpx", or null when the input was neither
+    ("status", "string"),  # "ok" or "error"
+    ("message", "string"),  # null when converted
+    ("markdown", "string"),  # null when not converted
+    ("input_bytes", "int64"),  # null when the input could not be read
+    ("output_bytes", "int64"),  # UTF-8 bytes of `markdown`
+    ("seconds", "double"),
+)
+
+Row = Dict[str, Any]
+
+# A row group is written when it holds this many rows or this much Markdown, whichever comes
+# first: large enough for readers to scan quickly, small enough to keep memory flat.
+_ROW_GROUP_ROWS = 1024
+_ROW_GROUP_BYTES = 32 << 20
+# Documents in storage read at once by one worker: enough to hide a store's latency per request.
+_URL_BATCH = 32
+
+
+class DatasetCounts(NamedTuple):
+    converted: int
+    failed: int
+
+
+def _pyarrow() -> Tuple[Any, Any]:
+    try:
+        pyarrow = importlib.import_module("pyarrow")
+        parquet = importlib.import_module("pyarrow.parquet")
+    except ImportError:
+        raise MissingDependencyError(
+            "Parquet output needs pyarrow: pip install 'paravox[parquet]'"
+        ) from None
+    return pyarrow, parquet
+
+
+def arrow_schema() -> Any:
+    pa, _ = _pyarrow()
+    types = {"string": pa.string(), "int64": pa.int64(), "double": pa.float64()}
+    return pa.schema([(name, types[kind]) for name, kind in COLUMNS])
+
+
+def format_of(out: str, format: Optional[str] = None) -> Optional[str]:
+    """The dataset format `out` is written in: `format` if given, else from the suffix."""
+    if format is not None:
+        if format not in FORMATS:
+            raise ValueError(f"format must be one of {', '.join(FORMATS)}, not {format!r}")
+        return format
+    name = out.rstrip("/").lower()
+    if name.endswith(".parquet"):
+        return "parquet"
+    if name.endswith(".jsonl"):
+        return "jsonl"
+    return None
+
+
+def _printable(name: str) -> str:
+    """`name` as a string every writer takes: undecodable bytes of a file name as escapes."""
+    try:
+        name.encode("utf-8")
+    except UnicodeEncodeError:
+        return name.encode("utf-8", "backslashreplace").decode("utf-8")
+    return name
+
+
+def failed_row(source: str, message: str, input_bytes: Optional[int] = None) -> Row:
+    return {
+        "path": _printable(source),
+        "format": None,
+        "status": "error",
+        "message": message,
+        "markdown": None,
+        "input_bytes": input_bytes,
+        "output_bytes": None,
+        "seconds": 0.0,
+    }
+
+
+def _row(
+    source: str,
+    convert: Callable[[], Tuple[str, str]],
+    input_bytes: Optional[int],
+    seconds: float,
+) -> Row:
+    """The row of `source` from `convert()`, its time added to `seconds`; never raises."""
+    start = time.perf_counter()
+    try:
+        markdown, format = convert()
+    except Exception as error:  # a row, not an exception: one bad input must not end a run
+        row = failed_row(source, failure_message(error), input_bytes)
+        row["format"] = getattr(error, "format", None)
+        row["seconds"] = seconds + time.perf_counter() - start
+        return row
+    return {
+        "path": _printable(source),
+        "format": format,
+        "status": "ok",
+        "message": None,
+        "markdown": markdown,
+        "input_bytes": input_bytes,
+        "output_bytes": len(markdown.encode("utf-8")),
+        "seconds": seconds + time.perf_counter() - start,
+    }
+
+
+def convert_row(source: str) -> Row:
+    """Converts the document at the local path `source` into its row; never raises."""
+    start = time.perf_counter()
+    try:
+        input_bytes: Optional[int] = os.stat(source).st_size
+    except OSError:
+        input_bytes = None  # the conversion says why it cannot read the file
+    return _row(
+        source, lambda: convert_with_format(source), input_bytes, time.perf_counter() - start
+    )
+
+
+def _from_memory(source: str, content: Union[bytes, Exception], seconds: float) -> Row:
+    if isinstance(content, Exception):
+        row = failed_row(source, failure_message(content))
+        row["seconds"] = seconds
+        return row
+    return _row(source, lambda: _native.convert_buffer(content), len(content), seconds)
+
+
+def convert_rows(sources: List[str], storage_options: Optional[Dict[str, Any]] = None) -> List[Row]:
+    """The rows of documents named by local paths or storage URLs; never raises.
+
+    URLs are read together, so that the store's latency is paid once for all of them; each
+    row's seconds hold its share of that reading.
+    """
+    urls = [source for source in sources if is_url(source)]
+    contents: Dict[str, Union[bytes, Exception]] = {}
+    read_share = 0.0
+    if urls:
+        start = time.perf_counter()
+        contents = read_urls(urls, storage_options)
+        read_share = (time.perf_counter() - start) / len(urls)
+    return [
+        (
+            _from_memory(source, contents[source], read_share)
+            if is_url(source)
+            else convert_row(source)
+        )
+        for source in sources
+    ]
+
+
+def _batches(sources: List[str]) -> Iterator[List[str]]:
+    """Runs of up to _URL_BATCH URLs, read at once; a local path goes on its own."""
+    batch: List[str] = []
+    for source in sources:
+        if batch and (len(batch) == _URL_BATCH or not is_url(source)):
+            yield batch
+            batch = []
+        batch.append(source)
+        if not is_url(source):
+            yield batch
+            batch = []
+    if batch:
+        yield batch
+
+
+def slice_rows(
+    listed: List[Listed], start: int, stop: int, storage_options: Optional[Dict[str, Any]] = None
+) -> List[Row]:
+    """The rows of `listed[start:stop]`, converted here (a task on a Dask worker)."""
+    part = listed[start:stop]
+    converted = iter(
+        convert_rows([name for name, failure in part if failure is None], storage_options)
+    )
+    return [
+        failed_row(name, failure) if failure is not None else next(converted)
+        for name, failure in part
+    ]
+
+
+def listed_name(listed: List[Listed], index: int) -> str:
+    return listed[index][0]
+
+
+def rows(
+    listed: List[Listed],
+    jobs: int,
+    storage_options: Optional[Dict[str, Any]] = None,
+    executor: ExecutorKind = DEFAULT_EXECUTOR,
+) -> Iterator[Row]:
+    """The rows of the listed inputs, in order; documents are converted by `jobs` workers."""
+    sources = [name for name, failure in listed if failure is None]
+    jobs = min(jobs, len(sources)) or 1
+    context = None
+    if jobs > 1 and executor == "process":
+        from .cli import _process_context
+
+        context = _process_context()
+    function = functools.partial(convert_rows, storage_options=storage_options)
+    converted = ordered_map(function, _batches(sources), jobs, context, executor)
+    done: Iterator[Row] = iter(())
+    try:
+        for name, failure in listed:
+            if failure is not None:
+                yield failed_row(name, failure)
+                continue
+            row = next(done, None)
+            if row is None:
+                batch, outcome = next(converted)
+                if isinstance(outcome, Exception):  # the worker itself died
+                    outcome = [failed_row(source, failure_message(outcome)) for source in batch]
+                done = iter(outcome)
+                row = next(done)
+            yield row
+    finally:
+        converted.close()  # stops the workers on an early exit
+
+
+class _ParquetSink:
+    def __init__(self, file: IO[bytes]) -> None:
+        self._pa, parquet = _pyarrow()
+        self._schema = arrow_schema()
+        self._writer = parquet.ParquetWriter(file, self._schema, compression="zstd")
+        self._columns: Dict[str, List[Any]] = {name: [] for name, _ in COLUMNS}
+        self._bytes = 0
+
+    def add(self, row: Row) -> None:
+        for name, values in self._columns.items():
+            values.append(row[name])
+        self._bytes += row["output_bytes"] or 0
+        if len(self._columns["path"]) >= _ROW_GROUP_ROWS or self._bytes >= _ROW_GROUP_BYTES:
+            self._flush()
+
+    def _flush(self) -> None:
+        count = len(self._columns["path"])
+        if count:
+            table = self._pa.Table.from_pydict(self._columns, schema=self._schema)
+            self._writer.write_table(table, row_group_size=count)
+            for values in self._columns.values():
+                values.clear()
+            self._bytes = 0
+
+    def close(self) -> None:
+        self._flush()
+        self._writer.close()
+
+
+class _JsonLinesSink:
+    def __init__(self, file: IO[bytes]) -> None:
+        self._file = file
+
+    def add(self, row: Row) -> None:
+        line = json.dumps({name: row[name] for name, _ in COLUMNS}, ensure_ascii=False)
+        self._file.write(line.encode("utf-8") + b"\n")
+
+    def close(self) -> None:
+        pass
+
+
+def sink(format: str, file: IO[bytes]) -> Union[_ParquetSink, _JsonLinesSink]:
+    return _ParquetSink(file) if format == "parquet" else _JsonLinesSink(file)
+
+
+def check_format_available(format: str) -> None:
+    """Raises MissingDependencyError before any work when `format` cannot be written."""
+    if format == "parquet":
+        _pyarrow()
+
+
+def input_names(inputs: Union[StrOrBytesPath, Iterable[StrOrBytesPath]]) -> List[str]:
+    if isinstance(inputs, (str, bytes, os.PathLike)):
+        inputs = [inputs]
+    return [to_str_path(name) for name in inputs]
+
+
+def convert_to_dataset(
+    inputs: Union[StrOrBytesPath, Iterable[StrOrBytesPath]],
+    out: StrOrBytesPath,
+    *,
+    format: Optional[str] = None,
+    jobs: Optional[int] = None,
+    executor: ExecutorKind = DEFAULT_EXECUTOR,
+    storage_options: Optional[Dict[str, Any]] = None,
+) -> DatasetCounts:
+    """Converts documents into one dataset file `out`, one row per input document.
+
+    `inputs` are documents, folders and storage URL prefixes (s3://bucket/prefix/,
+    memory://..., anything fsspec opens); folders and prefixes stand for the .hwp and .hwpx
+    files below them. `out` is a local path or a storage URL; it is written as Parquet or
+    JSON Lines, by `format` ("parquet" or "jsonl") or else by its suffix. Its columns: path,
+    format, status ("ok" or "error"), message, markdown, input_bytes, output_bytes, seconds.
+    A document that cannot be converted is a row with status "error" and its message; nothing
+    is raised for it. `jobs` workers convert in parallel (default: the number of cores), in
+    worker processes or threads as `executor` says, as for `convert_many`; memory:// URLs are
+    seen by threads only, since each process has its own. `storage_options` go to fsspec for
+    the URLs of inputs and `out`.
+    Returns how many documents were converted and how many failed.
+    """
+    names = input_names(inputs)
+    target = to_str_path(out)
+    chosen = format_of(target, format)
+    if chosen is None:
+        raise ValueError(f"cannot tell the format of {target!r}: name it .parquet or .jsonl")
+    check_format_available(chosen)
+    listed = list_documents(names, storage_options)
+    jobs = default_jobs() if jobs is None else jobs
+    if jobs < 1:
+        raise ValueError(f"jobs must be at least 1, got {jobs}")
+    executor = check_executor(executor)
+    converted = failed = 0
+    with open_output(target, storage_options) as file:
+        writer = sink(chosen, file)
+        for row in rows(listed, jobs, storage_options, executor):
+            writer.add(row)
+            if row["status"] == "ok":
+                converted += 1
+            else:
+                failed += 1
+        writer.close()
+    return DatasetCounts(converted, failed)

@@ -1,0 +1,238 @@
+"""The command line's dataset routes: -o FILE.parquet / FILE.jsonl, on this machine or on Dask."""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import logging
+import os
+import re
+import sys
+import time
+from typing import Any, Iterator, Optional, Tuple
+
+from tqdm import tqdm
+
+from . import __version__
+from ._batch import ExecutorKind
+from ._dataset import FORMATS, Row, check_format_available, format_of, rows, sink
+from ._storage import MissingDependencyError, is_url, list_documents, open_output
+from .cli import (
+    EXIT_FAILED,
+    EXIT_INTERRUPTED,
+    EXIT_OK,
+    EXIT_USAGE,
+    STDIN,
+    _error,
+    _format_bytes,
+    _message,
+    _plural,
+    _progress_shape,
+    _Report,
+)
+
+_LOCAL_CLUSTER = re.compile(r"^local(?::([1-9][0-9]*))?$")
+
+
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--format",
+        choices=FORMATS,
+        help="write one dataset file -o FILE with a row per document (default: by the suffix "
+        "of -o, .parquet or .jsonl)",
+    )
+    engine = parser.add_mutually_exclusive_group()
+    engine.add_argument(
+        "--cluster",
+        metavar="local[:N]",
+        help="convert on a Dask cluster of N worker processes started here (default N: --jobs)",
+    )
+    engine.add_argument(
+        "--scheduler",
+        metavar="ADDRESS",
+        help="convert on the running Dask cluster whose scheduler is at ADDRESS",
+    )
+
+
+def wanted(args: argparse.Namespace) -> bool:
+    """Whether the command line asks for a dataset file or a Dask cluster."""
+    output = args.output_dir
+    return (
+        args.format is not None
+        or args.cluster is not None
+        or args.scheduler is not None
+        or (output is not None and format_of(output) is not None)
+    )
+
+
+def _local_rows(
+    inputs: list[str], jobs: int, executor: ExecutorKind
+) -> Tuple[int, Iterator[Row], Any]:
+    listed = list_documents(inputs)
+    return len(listed), rows(listed, jobs, executor=executor), contextlib.nullcontext()
+
+
+def _dask_rows(
+    inputs: list[str], cluster: Optional[str], scheduler: Optional[str], jobs: int
+) -> Tuple[int, Iterator[Row], Any]:
+    from .dask import distributed, iter_rows
+
+    Client, LocalCluster = distributed.Client, distributed.LocalCluster
+
+    stack = contextlib.ExitStack()
+    try:
+        if scheduler is not None:
+            client = stack.enter_context(Client(scheduler))
+        else:
+            match = _LOCAL_CLUSTER.match(cluster or "")
+            workers = int(match.group(1)) if match and match.group(1) else jobs
+            local = stack.enter_context(
+                LocalCluster(
+                    n_workers=workers,
+                    threads_per_worker=1,
+                    processes=True,
+                    # Any free port for the scheduler's web page: no clash with another cluster.
+                    dashboard_address=":0",
+                    # This command reports for the cluster it starts; Dask's own warnings
+                    # (e.g. about workers slow to stop) would only repeat or confuse that.
+                    silence_logs=logging.ERROR,
+                )
+            )
+            client = stack.enter_context(Client(local))
+        total, converted = iter_rows(client, inputs)
+    except BaseException:
+        stack.close()
+        raise
+    return total, converted, stack
+
+
+def _report_entry(row: Row, output: Optional[str]) -> dict[str, object]:
+    """The report's entry for a row: as in a run into a folder, `output` being the dataset."""
+    return {
+        "path": row["path"],
+        "format": row["format"],
+        "status": row["status"],
+        "message": row["message"],
+        "output": output,
+        "input_bytes": row["input_bytes"],
+        "output_bytes": row["output_bytes"],
+        "seconds": round(row["seconds"], 6),
+    }
+
+
+def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bool) -> int:
+    inputs: list[str] = args.inputs
+    out: Optional[str] = args.output_dir
+    if out is None:
+        parser.error("--format, --cluster and --scheduler need -o FILE.parquet or FILE.jsonl")
+    chosen = format_of(out, args.format)
+    if chosen is None:
+        parser.error(f"-o {out}: with --cluster or --scheduler, -o names a .parquet or .jsonl file")
+    if STDIN in inputs:
+        parser.error("- (standard input) is converted to standard output only; leave out -o")
+    if args.cluster is not None and not _LOCAL_CLUSTER.match(args.cluster):
+        parser.error(f"--cluster {args.cluster}: give local or local:N")
+    if not is_url(out) and os.path.isdir(out):
+        parser.error(f"-o {out}: is a folder, not a {chosen} file")
+    try:
+        check_format_available(chosen)
+        if args.cluster is not None or args.scheduler is not None:
+            from . import dask as _  # noqa: F401  says which extra is missing, before any work
+    except MissingDependencyError as error:
+        _error(str(error))
+        return EXIT_USAGE
+
+    start = time.perf_counter()
+    report: Optional[_Report] = None
+    if args.report is not None:
+        try:
+            report = _Report(args.report)
+        except OSError as error:
+            _error(f"cannot write report {args.report}: {_message(error)}")
+            return EXIT_USAGE
+
+    converted = failed = written = total = 0
+    interrupted = False
+    try:
+        if args.cluster is not None or args.scheduler is not None:
+            total, results, engine = _dask_rows(inputs, args.cluster, args.scheduler, args.jobs)
+        else:
+            total, results, engine = _local_rows(inputs, args.jobs, args.executor)
+        shape = _progress_shape() if progress else None
+        with (
+            engine,
+            open_output(out) as file,
+            tqdm(
+                total=total,
+                unit="file",
+                file=sys.stderr,
+                disable=not progress,
+                ncols=shape[0] if shape else None,
+                nrows=shape[1] if shape else None,
+                dynamic_ncols=shape is None,
+            ) as bar,
+        ):
+            writer = sink(chosen, file)
+            bar.set_postfix_str("0 failed", refresh=False)
+            try:
+                for row in results:
+                    writer.add(row)
+                    ok = row["status"] == "ok"
+                    if ok:
+                        converted += 1
+                        written += row["output_bytes"]
+                    else:
+                        failed += 1
+                        tqdm.write(f"{row['path']}: {row['message']}", file=sys.stderr)
+                        bar.set_postfix_str(f"{failed} failed", refresh=False)
+                    bar.update(1)
+                    if report is not None:
+                        report.add(_report_entry(row, out if ok else None))
+            except KeyboardInterrupt:
+                # Keep what was done: the file holds the rows finished so far.
+                interrupted = True
+            writer.close()
+    except OSError as error:  # the output cannot be written
+        if report is not None:
+            report.discard()
+        _error(f"cannot write {out}: {_message(error)}")
+        return EXIT_FAILED
+    except BaseException:
+        if report is not None:
+            report.discard()
+        raise
+
+    seconds = time.perf_counter() - start
+    exit_status = EXIT_FAILED if failed or not total else EXIT_OK
+    if report is not None:
+        try:
+            report.finish(
+                {
+                    "paravox": __version__,
+                    "output": out,
+                    "format": chosen,
+                    "converted": converted,
+                    "failed": failed,
+                    "seconds": round(seconds, 3),
+                    "interrupted": interrupted,
+                }
+            )
+        except OSError as error:
+            report.discard()
+            _error(f"cannot write report {args.report}: {_message(error)}")
+            exit_status = EXIT_FAILED
+    if interrupted:
+        done = f"after {converted + failed} of {_plural(total, 'file')} "
+        done += f"({converted} converted, {failed} failed); {out} holds them"
+        _error(f"interrupted {done}")
+        return EXIT_INTERRUPTED
+    if not total:
+        _error("no .hwp or .hwpx files found in " + ", ".join(inputs))
+    else:
+        rate = total / seconds if seconds > 0 else 0.0
+        _error(
+            f"{converted} converted, {failed} failed, {_plural(total, 'file')} in "
+            f"{seconds:.1f} s ({rate:.0f} files/s), {_format_bytes(written)} of Markdown "
+            f"written to {out}"
+        )
+    return exit_status

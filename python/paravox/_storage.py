@@ -1,0 +1,206 @@
+"""Inputs and outputs named by storage URLs (s3://, memory://, file://, ...) beside local paths.
+
+URLs go through fsspec, imported only when a URL is met, so local paths work without it. Like
+every optional dependency, it is imported by name: the package type-checks whether or not it is
+installed.
+"""
+
+from __future__ import annotations
+
+import contextlib
+import errno
+import importlib
+import os
+import re
+import tempfile
+from typing import IO, Any, Iterator, List, Optional, Tuple, Union
+
+from ._errors import ParavoxError
+
+DOCUMENT_SUFFIXES = (".hwp", ".hwpx")
+
+# A scheme as RFC 3986 spells it, then "://"; a Windows drive ("C:\") has no "//" after it.
+_URL = re.compile(r"^[A-Za-z][A-Za-z0-9+.-]*://")
+
+# (source, None) for a document to convert, (name, message) for an input that failed already.
+Listed = Tuple[str, Optional[str]]
+
+
+class MissingDependencyError(ImportError):
+    """An optional dependency is not installed; the message says which extra brings it."""
+
+
+def is_url(name: str) -> bool:
+    return _URL.match(name) is not None
+
+
+def _fsspec() -> Any:
+    try:
+        fsspec = importlib.import_module("fsspec")
+    except ImportError:
+        raise MissingDependencyError(
+            "storage URLs need fsspec: pip install 'paravox[storage]'"
+        ) from None
+    return fsspec
+
+
+def url_to_fs(url: str, storage_options: Optional[dict[str, Any]] = None) -> Tuple[Any, str]:
+    """The fsspec file system of `url` and the path inside it."""
+    fs, path = _fsspec().core.url_to_fs(url, **(storage_options or {}))
+    return fs, str(path)
+
+
+def is_document_name(name: str) -> bool:
+    return name.lower().endswith(DOCUMENT_SUFFIXES)
+
+
+def _list_local(argument: str) -> List[Listed]:
+    if not os.path.isdir(argument):
+        if os.path.lexists(argument):
+            return [(argument, None)]
+        return [(argument, os.strerror(errno.ENOENT))]
+    failures: List[Listed] = []
+
+    def unreadable(error: OSError) -> None:
+        failures.append((error.filename or argument, error.strerror or str(error)))
+
+    # os.walk gives the folders below `argument` as `argument` joined with their names.
+    relatives = [
+        os.path.join(parent[len(argument) :].lstrip(os.sep), name)
+        for parent, _, files in os.walk(argument, onerror=unreadable)
+        for name in files
+        if is_document_name(name)
+    ]
+    # Sorted path by path, as `find | sort` would list them.
+    relatives.sort(key=lambda path: path.split(os.sep))
+    return failures + [(os.path.join(argument, relative), None) for relative in relatives]
+
+
+def _list_url(argument: str, storage_options: Optional[dict[str, Any]]) -> List[Listed]:
+    fs, root = url_to_fs(argument, storage_options)
+    if not fs.isdir(root):
+        if fs.exists(root):
+            return [(argument, None)]
+        return [(argument, os.strerror(errno.ENOENT))]
+    root = root.rstrip("/")
+    # Sources keep the argument's own spelling of the prefix (its scheme, its bucket), so that
+    # they open with the same options; only the part below the prefix comes from the listing.
+    prefix = argument.rstrip("/")
+    relatives = [
+        path[len(root) :].lstrip("/")
+        for path in fs.find(root)
+        if path.startswith(root + "/") and is_document_name(path)
+    ]
+    relatives.sort(key=lambda path: path.split("/"))
+    return [(f"{prefix}/{relative}", None) for relative in relatives]
+
+
+def list_documents(
+    arguments: List[str], storage_options: Optional[dict[str, Any]] = None
+) -> List[Listed]:
+    """Every document the arguments name, in order, each once.
+
+    A folder or URL prefix stands for the .hwp and .hwpx files below it (any letter case),
+    sorted; a file stands for itself whatever its name. A missing input, an unreadable folder
+    or a prefix that cannot be listed is listed with its message.
+    """
+    listed: List[Listed] = []
+    seen: set[str] = set()
+    here = os.getcwd()
+    for argument in arguments:
+        try:
+            found = (
+                _list_url(argument, storage_options) if is_url(argument) else _list_local(argument)
+            )
+        except Exception as error:  # a bucket that does not exist, refused credentials, ...
+            found = [(argument, failure_message(error))]
+        for name, failure in found:
+            key = name if failure is not None or is_url(name) else os.path.join(here, name)
+            key = os.path.normpath(key)
+            if failure is None and key in seen:
+                continue
+            seen.add(key)
+            listed.append((name, failure))
+    return listed
+
+
+def failure_message(error: BaseException) -> str:
+    """The text after "path: " in a failure line."""
+    if isinstance(error, ParavoxError):
+        return str(error)  # the converter's own message, e.g. "Invalid HWP signature"
+    if isinstance(error, OSError) and error.strerror:
+        return error.strerror
+    return f"{type(error).__name__}: {error}"
+
+
+def read_urls(
+    urls: List[str], storage_options: Optional[dict[str, Any]] = None
+) -> dict[str, Union[bytes, Exception]]:
+    """The contents of every URL, or the exception reading it raised; requests run concurrently
+    where the file system can (s3fs, for one)."""
+    contents: dict[str, Union[bytes, Exception]] = {}
+    by_system: dict[int, Tuple[Any, List[Tuple[str, str]]]] = {}
+    for url in urls:
+        try:
+            fs, path = url_to_fs(url, storage_options)
+        except Exception as error:
+            contents[url] = error
+            continue
+        by_system.setdefault(id(fs), (fs, []))[1].append((url, path))
+    for fs, pairs in by_system.values():
+        try:
+            found = fs.cat([path for _, path in pairs], on_error="return")
+        except Exception as error:
+            found = {path: error for _, path in pairs}
+        for url, path in pairs:
+            content = found.get(path) if isinstance(found, dict) else None
+            if content is None:  # a name the file system spells differently in its answer
+                try:
+                    content = fs.cat_file(path)
+                except Exception as error:
+                    content = error
+            contents[url] = content
+    return contents
+
+
+@contextlib.contextmanager
+def open_output(
+    target: str, storage_options: Optional[dict[str, Any]] = None
+) -> Iterator[IO[bytes]]:
+    """A binary file that becomes `target` when the block ends without an exception.
+
+    A local target is written beside itself under a temporary name and put in place at the
+    end, so it is never seen half-written; a URL target is written through fsspec and, where
+    the store allows (e.g. S3's multipart upload), abandoned on an exception.
+    """
+    if is_url(target):
+        fs, path = url_to_fs(target, storage_options)
+        parent = path.rsplit("/", 1)[0] if "/" in path else ""
+        if parent:
+            with contextlib.suppress(Exception):  # object stores need no folders
+                fs.makedirs(parent, exist_ok=True)
+        file = fs.open(path, "wb")
+        try:
+            yield file
+        except BaseException:
+            discard = getattr(file, "discard", None)
+            if discard is not None:
+                discard()
+            raise
+        file.close()
+        return
+
+    folder = os.path.dirname(target) or "."
+    os.makedirs(folder, exist_ok=True)
+    fd, temporary = tempfile.mkstemp(prefix=".paravox-", suffix=".part", dir=folder)
+    try:
+        with os.fdopen(fd, "wb") as local:
+            yield local
+        umask = os.umask(0)
+        os.umask(umask)
+        os.chmod(temporary, 0o666 & ~umask)
+        os.replace(temporary, target)
+    except BaseException:
+        with contextlib.suppress(OSError):
+            os.unlink(temporary)
+        raise
