@@ -104,8 +104,10 @@ class El:
         out.append(f"</{tag}>")
 
 
-def xml_part(root: El, names: Names) -> bytes:
-    out = ['<?xml version="1.0" encoding="UTF-8" standalone="yes" ?>']
+def xml_part(root: El, names: Names = Names(), doctype: str = "") -> bytes:
+    """The part's bytes: XML declaration, `doctype` (verbatim), then the root element with the
+    namespace declarations."""
+    out = ['<?xml version="1.0" encoding="UTF-8" standalone="yes" ?>', doctype]
     root.write(names, out, root=True)
     return "".join(out).encode("utf-8")
 
@@ -556,12 +558,14 @@ def header_part(section_count: int) -> El:
 class Entry:
     """One ZIP entry. `data` is the uncompressed content; `stored` (when given) is written as
     the entry's compressed bytes instead of compressing `data`, with `data` still giving the
-    declared size and CRC."""
+    declared size and CRC unless `size` or `crc` say otherwise."""
 
     name: str
     data: bytes
     compress: bool = True
     stored: bytes | None = None
+    size: int | None = None
+    crc: int | None = None
 
     def payload(self) -> bytes:
         if self.stored is not None:
@@ -705,7 +709,8 @@ def zip_records(entries: Sequence[Entry]) -> tuple[bytes, list[bytes], list[int]
         name = entry.name.encode("utf-8")
         payload = entry.payload()
         method = 8 if (entry.compress or entry.stored is not None) else 0
-        crc = zlib.crc32(entry.data)
+        crc = entry.crc if entry.crc is not None else zlib.crc32(entry.data)
+        size = entry.size if entry.size is not None else len(entry.data)
         flags = 0x800  # names are UTF-8
         offsets.append(len(body))
         body += struct.pack(
@@ -718,7 +723,7 @@ def zip_records(entries: Sequence[Entry]) -> tuple[bytes, list[bytes], list[int]
             0x21,
             crc,
             len(payload),
-            len(entry.data),
+            size,
             len(name),
             0,
         )
@@ -735,7 +740,7 @@ def zip_records(entries: Sequence[Entry]) -> tuple[bytes, list[bytes], list[int]
                 0x21,
                 crc,
                 len(payload),
-                len(entry.data),
+                size,
                 len(name),
                 0,
                 0,
@@ -750,8 +755,33 @@ def zip_records(entries: Sequence[Entry]) -> tuple[bytes, list[bytes], list[int]
 
 
 def end_record(count: int, central_size: int, central_offset: int) -> bytes:
-    return struct.pack(
-        "<IHHHHIIH", 0x06054B50, 0, 0, count, count, central_size, central_offset, 0
+    """The end of central directory record; past 65,535 entries it is preceded by the ZIP64
+    end record and its locator, and its own fields hold the "see ZIP64" values."""
+    if count <= 0xFFFF:
+        return struct.pack(
+            "<IHHHHIIH", 0x06054B50, 0, 0, count, count, central_size, central_offset, 0
+        )
+    zip64_at = central_offset + central_size
+    zip64 = struct.pack(
+        "<IQHHIIQQQQ",
+        0x06064B50,
+        44,
+        45,
+        45,
+        0,
+        0,
+        count,
+        count,
+        central_size,
+        central_offset,
+    )
+    locator = struct.pack("<IIQI", 0x07064B50, 0, zip64_at, 1)
+    return (
+        zip64
+        + locator
+        + struct.pack(
+            "<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0
+        )
     )
 
 
