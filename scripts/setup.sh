@@ -8,6 +8,7 @@ debs=(
   build-essential pkg-config
   libolecf-dev libbfio-dev libolecf-utils   # compound-file reader (and its tools, used by tests)
   zlib1g-dev                                # raw DEFLATE
+  libminizip-dev libexpat1-dev              # HWPX: ZIP package and XML parts
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev                  # fuzzing and sanitizer builds
 )

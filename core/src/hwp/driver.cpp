@@ -1,6 +1,7 @@
 #include "hwp/driver.h"
 
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -16,20 +17,6 @@ namespace {
 
 // Field attachment in the body requires the field's control header at level 1.
 constexpr std::uint16_t kBodyParagraphLevel = 1;
-
-// Accounts the blocks appended since `first_new`, throwing once the Markdown they assemble
-// into would pass the output ceiling. The count is the same one assembly uses, so the walk
-// refuses a document exactly when assembly would, before the blocks grow further.
-void account_new_blocks(const std::vector<Block>& blocks, std::size_t first_new,
-                        std::uint64_t& output_size) {
-  for (std::size_t b = first_new; b < blocks.size(); ++b) {
-    const std::uint64_t size = assembled_size(blocks[b]);
-    if (output_size > kOutputLimit || size > kOutputLimit - output_size) {
-      throw OutputLimitExceeded{};
-    }
-    output_size += size;
-  }
-}
 
 // Attaches the '%clk' control header at `i` to the pending paragraph; returns the index
 // where the walk continues (after the field's CTRL_DATA record when one was read).
@@ -63,11 +50,11 @@ void walk_records(Records records, std::vector<Block>& blocks, std::uint64_t& ou
   const auto finish_pending = [&] {
     const std::size_t first_new = blocks.size();
     finish_paragraph(pending, blocks);
-    account_new_blocks(blocks, first_new, output_size);
+    account_blocks(std::span(blocks).subspan(first_new), output_size);
   };
   const auto append_block = [&](Block block) {
     blocks.push_back(std::move(block));
-    account_new_blocks(blocks, blocks.size() - 1, output_size);
+    account_blocks(std::span(blocks).last(1), output_size);
   };
 
   std::size_t i = 0;
@@ -151,8 +138,7 @@ Result<std::string> convert_body(Container& container, bool compressed) {
     trim_trailing_white_space(markdown);
     return markdown;
   } catch (const OutputLimitExceeded&) {
-    return ConvertError::parse("Markdown output exceeds " + std::to_string(kOutputLimit) +
-                               " bytes");
+    return markdown_too_large();
   }
 }
 

@@ -30,6 +30,10 @@ std::string ConvertError::message() const {
       return "Compound file error: " + text_;
     case ErrorKind::Parse:
       return "Parse error: " + text_;
+    case ErrorKind::Package:
+      return "Package error: " + text_;
+    case ErrorKind::NotHwpxPackage:
+      return "Not an HWPX package: " + text_;
   }
   return "Parse error: " + text_;
 }

@@ -19,7 +19,9 @@ enum class ErrorKind : std::uint8_t {
   InvalidSignature,
   PasswordProtected,
   CompoundFile,
-  Parse
+  Parse,
+  Package,        // a damaged HWPX package
+  NotHwpxPackage  // a ZIP archive that is not an HWPX package
 };
 
 // A failure to obtain the document or one of its streams. Carries its payload as a value;
@@ -43,6 +45,15 @@ class [[nodiscard]] ConvertError {
   }
   static ConvertError parse(std::string text) {
     return ConvertError(ErrorKind::Parse, 0, std::move(text));
+  }
+  // "Package error: " + `detail`.
+  static ConvertError package(std::string detail) {
+    return ConvertError(ErrorKind::Package, 0, std::move(detail));
+  }
+  // A ZIP archive without the application/hwp+zip mimetype; `what` says what it appears to be
+  // (one of the kNot... texts of hwpx/package.h), for a caller that names the input's kind.
+  static ConvertError not_hwpx_package(std::string what) {
+    return ConvertError(ErrorKind::NotHwpxPackage, 0, std::move(what));
   }
 
   ErrorKind kind() const noexcept { return kind_; }

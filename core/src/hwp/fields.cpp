@@ -33,8 +33,8 @@ std::optional<std::size_t> find_units(Bytes command, std::u16string_view key) no
   return std::nullopt;
 }
 
-// The guide text behind "Direction:wstring:<digits>:", or nothing when the command has none
-// or it is not valid UTF-16.
+}  // namespace
+
 std::optional<std::string> guide_text(Bytes command) {
   const std::size_t units = command.size() / 2;
   const std::optional<std::size_t> key_at = find_units(command, kDirectionKey);
@@ -58,6 +58,8 @@ std::optional<std::string> guide_text(Bytes command) {
   const std::size_t text_units = std::min(length, units - text_begin);
   return decode_utf16_strict(command.subspan(2 * text_begin, 2 * text_units));
 }
+
+namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Marker substitution

@@ -22,6 +22,12 @@ struct ClickHereHeader {
 // `direction` with `modified` still read.
 std::optional<ClickHereHeader> read_click_here_header(Bytes payload);
 
+// The guide text behind "Direction:wstring:<digits>:" in a click-here field's command
+// (`command`: UTF-16LE code units): the first occurrence of the key followed by a decimal
+// length and a colon, then that many units or the rest of the command. Nothing when the
+// command holds no such guide text or the text is not valid UTF-16.
+std::optional<std::string> guide_text(Bytes command);
+
 // One attached field control: name (from CTRL_DATA), guide text and modified flag.
 struct FieldInfo {
   std::string name;

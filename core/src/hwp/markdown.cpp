@@ -38,6 +38,20 @@ std::uint64_t assembled_size(const Block& block) noexcept {
       block);
 }
 
+ConvertError markdown_too_large() {
+  return ConvertError::parse("Markdown output exceeds " + std::to_string(kOutputLimit) + " bytes");
+}
+
+void account_blocks(std::span<const Block> blocks, std::uint64_t& output_size) {
+  for (const Block& block : blocks) {
+    const std::uint64_t size = assembled_size(block);
+    if (output_size > kOutputLimit || size > kOutputLimit - output_size) {
+      throw OutputLimitExceeded{};
+    }
+    output_size += size;
+  }
+}
+
 void append_blocks(std::span<const Block> blocks, std::string& out) {
   // Sizing first means the ceiling is met before anything is written, and the text grows
   // by one allocation at most.

@@ -6,11 +6,22 @@
 #include <string>
 
 #include "hwp/block.h"
+#include "hwp/error.h"
 
 namespace paravox {
 
 // Number of bytes assemble_markdown writes for `block` before the final trim.
 std::uint64_t assembled_size(const Block& block) noexcept;
+
+// Parse "Markdown output exceeds 268435456 bytes": the error of a document whose Markdown
+// would pass kOutputLimit.
+ConvertError markdown_too_large();
+
+// Adds the assembled_size of each of `blocks` to `output_size`, the running size of a
+// document's Markdown, throwing OutputLimitExceeded as soon as it would pass kOutputLimit. The
+// count is the one assembly uses, so a walk that accounts every block as it appends it refuses
+// a document exactly when assembly would, before its blocks grow further.
+void account_blocks(std::span<const Block> blocks, std::uint64_t& output_size);
 
 // Appends every block to `out` by its template, without the final trim. Throws
 // OutputLimitExceeded, leaving `out` unchanged, when the text would pass kOutputLimit.

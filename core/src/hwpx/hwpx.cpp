@@ -1,0 +1,188 @@
+#include "hwpx/hwpx.h"
+
+#include <algorithm>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "hwp/block.h"
+#include "hwp/markdown.h"
+#include "hwpx/package.h"
+#include "hwpx/section_walk.h"
+#include "hwpx/xml_reader.h"
+
+namespace paravox {
+namespace {
+
+constexpr std::string_view kMimetypeName = "mimetype";
+constexpr std::string_view kHwpxMimetype = "application/hwp+zip";
+constexpr std::string_view kManifestName = "META-INF/manifest.xml";
+constexpr std::string_view kContentName = "Contents/content.hpf";
+
+std::string_view as_text(Bytes bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+    return (a >= 'A' && a <= 'Z' ? a + ('a' - 'A') : a) == b;
+  });
+}
+
+// A ZIP archive is an HWPX package when its mimetype entry says so (stored or compressed).
+Status check_mimetype(const Package& package) {
+  std::string_view mimetype;
+  Result<Part> part = package.read(kMimetypeName);
+  if (part) mimetype = as_text(part->bytes);
+  if (mimetype == kHwpxMimetype) return {};
+  if (package.contains("[Content_Types].xml")) {
+    return ConvertError::not_hwpx_package(std::string(kNotHwpxOoxml));
+  }
+  if (mimetype.starts_with("application/vnd.oasis.opendocument.")) {
+    return ConvertError::not_hwpx_package(std::string(kNotHwpxOdf));
+  }
+  return ConvertError::not_hwpx_package(std::string(kNotHwpxZip));
+}
+
+// Whether the package's manifest declares encrypted parts.
+class ManifestReading final : public XmlHandler {
+ public:
+  void start_element(std::string_view name, const char**) override {
+    if (name == "encryption-data") encrypted = true;
+  }
+  void end_element() override {}
+  void character_data(std::string_view) override {}
+
+  bool encrypted = false;
+};
+
+// The package description: manifest items, the spine's order, and the plain list of section
+// parts some writers give instead.
+class ContentReading final : public XmlHandler {
+ public:
+  void start_element(std::string_view name, const char** attributes) override {
+    if (name == "item") {
+      const char* id = attribute(attributes, "id");
+      const char* href = attribute(attributes, "href");
+      if (id && href) {
+        items.try_emplace(id, href);
+        item_order.emplace_back(id);
+      }
+    } else if (name == "itemref") {
+      if (const char* idref = attribute(attributes, "idref")) spine.emplace_back(idref);
+    } else if (name == "section") {
+      if (const char* src = attribute(attributes, "src")) listed_sections.emplace_back(src);
+    }
+  }
+  void end_element() override {}
+  void character_data(std::string_view) override {}
+
+  std::unordered_map<std::string, std::string> items;
+  std::vector<std::string> item_order;
+  std::vector<std::string> spine;
+  std::vector<std::string> listed_sections;
+};
+
+// Section parts are named "section<N>.xml" by id or file name; the spine also lists the
+// header part, scripts and other data.
+bool is_section_item(std::string_view id, std::string_view href) {
+  const std::size_t slash = href.find_last_of("/\\");
+  const std::string_view file = slash == std::string_view::npos ? href : href.substr(slash + 1);
+  return starts_with_ignoring_case(id, "section") || starts_with_ignoring_case(file, "section");
+}
+
+// The entry an href names: written from the package root, as the word processor does, or
+// relative to the content file's folder.
+std::string resolve(const Package& package, std::string href) {
+  std::replace(href.begin(), href.end(), '\\', '/');
+  while (href.starts_with("/")) href.erase(0, 1);
+  if (package.contains(href)) return href;
+  std::string relative = "Contents/" + href;
+  if (package.contains(relative)) return relative;
+  return href;
+}
+
+Result<std::vector<std::string>> section_parts(const Package& package) {
+  if (!package.contains(kContentName)) {
+    return ConvertError::package(std::string(kContentName) + " is missing");
+  }
+  Result<Part> part = package.read(kContentName);
+  if (!part) return std::move(part).error();
+  ContentReading content;
+  if (Status read = read_xml(part->bytes, kContentName, content); !read) {
+    return std::move(read).error();
+  }
+
+  std::vector<std::string> hrefs;
+  for (const std::string& idref : content.spine) {
+    const auto item = content.items.find(idref);
+    if (item != content.items.end() && is_section_item(item->first, item->second)) {
+      hrefs.push_back(item->second);
+    }
+  }
+  if (hrefs.empty()) {
+    for (const std::string& id : content.item_order) {
+      const std::string& href = content.items.at(id);
+      if (is_section_item(id, href)) hrefs.push_back(href);
+    }
+  }
+  if (hrefs.empty()) hrefs = std::move(content.listed_sections);
+
+  // A part named twice is converted once.
+  std::vector<std::string> names;
+  std::unordered_set<std::string> seen;
+  for (std::string& href : hrefs) {
+    std::string name = resolve(package, std::move(href));
+    if (seen.insert(name).second) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+}  // namespace
+
+Result<std::string> hwpx_to_markdown(Bytes bytes) {
+  Result<Package> opened = Package::open(bytes);
+  if (!opened) return std::move(opened).error();
+  const Package& package = opened.value();
+  if (Status mimetype = check_mimetype(package); !mimetype) return std::move(mimetype).error();
+
+  if (package.contains(kManifestName)) {
+    // A manifest that cannot be read declares nothing; only its encryption matters here.
+    if (Result<Part> part = package.read(kManifestName)) {
+      ManifestReading manifest;
+      if (read_xml(part->bytes, kManifestName, manifest) && manifest.encrypted) {
+        return ConvertError::password_protected();
+      }
+    }
+  }
+
+  Result<std::vector<std::string>> sections = section_parts(package);
+  if (!sections) return std::move(sections).error();
+
+  try {
+    std::string markdown;
+    std::uint64_t output_size = 0;
+    for (const std::string& name : sections.value()) {
+      // The first section part that is missing, does not inflate or is not well-formed
+      // ends the document, keeping the sections before it.
+      Result<Part> part = package.read(name);
+      if (!part) break;
+      const std::size_t kept = markdown.size();
+      const std::uint64_t kept_size = output_size;
+      if (!walk_section_part(part->bytes, name, markdown, output_size)) {
+        markdown.resize(kept);
+        output_size = kept_size;
+        break;
+      }
+    }
+    trim_trailing_white_space(markdown);
+    return markdown;
+  } catch (const OutputLimitExceeded&) {
+    return markdown_too_large();
+  }
+}
+
+}  // namespace paravox

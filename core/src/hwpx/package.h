@@ -1,0 +1,59 @@
+// The ZIP package of an HWPX document, read from memory.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "byte_cursor.h"
+#include "hwp/error.h"
+#include "large_memory.h"
+
+namespace paravox {
+
+// Most entries a package may list, like the bound on a compound file's directory.
+inline constexpr std::size_t kMaxPackageEntries = 8192;
+
+// What a ZIP archive without the HWPX mimetype appears to be (ConvertError::not_hwpx_package).
+inline constexpr std::string_view kNotHwpxOoxml = "an Office Open XML package (DOCX, XLSX or PPTX)";
+inline constexpr std::string_view kNotHwpxOdf = "an OpenDocument package";
+inline constexpr std::string_view kNotHwpxZip =
+    "a ZIP archive without the application/hwp+zip mimetype";
+
+// An entry's bytes, which view either the package or `inflated`.
+struct Part {
+  ByteBuffer inflated;
+  Bytes bytes;
+};
+
+// The entries of a ZIP archive held in memory (the bytes must outlive the Package). Opening
+// reads the central directory only; parts are inflated on request, each call inflating anew.
+// No entry's data may overlap another's, so the work of inflating every part once is bounded
+// by the archive's own size times DEFLATE's largest ratio.
+class Package {
+ public:
+  // Fails with a Package error when the bytes are not a readable ZIP archive, list more than
+  // kMaxPackageEntries entries, or hold entries whose data overlap.
+  static Result<Package> open(Bytes bytes);
+
+  Package(Package&&) noexcept;
+  Package& operator=(Package&&) noexcept;
+  ~Package();
+
+  // Whether an entry has this name; backslashes in the archive's names count as slashes.
+  bool contains(std::string_view name) const;
+
+  // The bytes of entry `name`: a view into the package for a stored entry, inflated for a
+  // deflated one (by the same inflater as a binary section, so with the same ceiling and
+  // messages: Parse "압축 해제 실패: ..."). Fails with a Package error when the entry is
+  // missing, encrypted, compressed by another method or its data lie outside the archive.
+  Result<Part> read(std::string_view name) const;
+
+ private:
+  struct Archive;
+  explicit Package(std::unique_ptr<Archive> archive);
+  std::unique_ptr<Archive> archive_;
+};
+
+}  // namespace paravox

@@ -1,0 +1,529 @@
+#include "hwpx/section_walk.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "hwp/block.h"
+#include "hwp/fields.h"
+#include "hwp/markdown.h"
+#include "hwp/table.h"
+#include "hwp/text.h"
+#include "hwpx/xml_reader.h"
+
+namespace paravox {
+namespace {
+
+// Blocks collected before they are written as Markdown, as in the binary walk.
+constexpr std::size_t kBlocksPerBatch = 1024;
+
+// The value a click-here field's "Prop" parameter has in every field the word processor
+// writes; the binary format keeps it as the header byte that must read 9.
+constexpr std::string_view kClickHereProp = "9";
+
+// Elements inside runs and text that mark a position or a character: tabs, line breaks,
+// special spaces, highlighting and change-tracking marks. They are characters of the binary
+// paragraph text (which leaves them out), not controls.
+constexpr std::array<std::string_view, 13> kInlineMarks = {
+    "tab",         "lineBreak",    "hyphen",     "nbSpace",     "fwSpace",
+    "titleMark",   "markpenBegin", "markpenEnd", "insertBegin", "insertEnd",
+    "deleteBegin", "deleteEnd",    "fieldEnd"};
+
+// Drawing objects: the binary format's 'gso ' controls.
+constexpr std::array<std::string_view, 13> kDrawingObjects = {
+    "pic",         "rect",      "ellipse", "arc",     "polygon", "curve", "line",
+    "connectLine", "container", "ole",     "textart", "video",   "chart"};
+
+template <std::size_t N>
+bool is_one_of(std::string_view name, const std::array<std::string_view, N>& names) {
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+bool is_true(const char* value) {
+  return value && (std::string_view(value) == "1" || std::string_view(value) == "true");
+}
+
+// `utf8` (well-formed, as expat delivers it) as UTF-16LE code units.
+std::string to_utf16le(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size() * 2);
+  const auto put = [&out](std::uint32_t unit) {
+    out.push_back(static_cast<char>(unit & 0xFF));
+    out.push_back(static_cast<char>(unit >> 8));
+  };
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    std::uint32_t c = length == 1   ? lead
+                      : length == 2 ? lead & 0x1F
+                      : length == 3 ? lead & 0x0F
+                                    : lead & 0x07;
+    for (std::size_t k = 1; k < length && i + k < utf8.size(); ++k) {
+      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    }
+    i += length;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      put(0xD800 + (c >> 10));
+      put(0xDC00 + (c & 0x3FF));
+    } else {
+      put(c);
+    }
+  }
+  return out;
+}
+
+// What an element is to the walk. Elements below a skipped element are only counted.
+enum class Role : std::uint8_t {
+  Section,
+  Paragraph,
+  Run,
+  Text,
+  Ctrl,
+  Field,            // an attaching click-here hp:fieldBegin
+  FieldParameters,  // its hp:parameters
+  Command,          // its "Command" string parameter
+  Prop,             // its "Prop" integer parameter
+  Table,
+  Row,
+  Cell,
+  Drawing,  // a drawing object in the body
+  Caption,  // that object's own caption
+  Equation,
+  Script,
+  Other,  // looked through: a cell's hp:subList, anything inside a drawing object
+};
+
+// Where paragraphs belong: the body, a table cell, or a drawing object (whose paragraphs
+// give plain text, as the binary drawing object handler reads them).
+enum class Scope : std::uint8_t { Body, Cell, Drawing };
+
+struct ParagraphState {
+  Scope scope = Scope::Body;
+  std::string text;  // with a field marker for each closed click-here field
+  std::vector<std::string> field_texts;
+  std::string open_field;
+  bool field_open = false;
+  std::vector<FieldInfo> field_infos;
+  bool attaching = true;      // no control other than an attached field has come yet
+  std::vector<Block> blocks;  // body: blocks of the controls, written after the text
+  std::vector<Table> tables;  // cell: nested tables, folded in after the text
+  bool in_caption = false;    // drawing: which list the text goes to, and where
+  std::size_t slot = 0;
+
+  void reset(Scope new_scope) {
+    scope = new_scope;
+    text.clear();
+    field_texts.clear();
+    open_field.clear();
+    field_open = false;
+    field_infos.clear();
+    attaching = true;
+    blocks.clear();
+    tables.clear();
+  }
+};
+
+struct TableState {
+  Table table;
+  unsigned depth = 0;
+};
+
+struct DrawingState {
+  std::vector<std::string> captions;
+  std::vector<std::string> contents;
+  bool picture = false;
+  bool in_caption = false;
+
+  void reset(bool is_picture) {
+    captions.clear();
+    contents.clear();
+    picture = is_picture;
+    in_caption = false;
+  }
+
+  std::optional<Block> block() const {
+    const auto join = [](const std::vector<std::string>& texts, char separator) {
+      std::string out;
+      for (const std::string& text : texts) {
+        if (text.empty()) continue;
+        if (!out.empty()) out += separator;
+        out += text;
+      }
+      return out;
+    };
+    if (picture) return Image{join(captions, ' ')};
+    if (std::string text = join(contents, '\n'); !text.empty()) return Paragraph{std::move(text)};
+    if (std::string text = join(captions, ' '); !text.empty()) return Paragraph{std::move(text)};
+    return std::nullopt;
+  }
+};
+
+class SectionWalk final : public XmlHandler {
+ public:
+  SectionWalk(std::string& markdown, std::uint64_t& output_size)
+      : markdown_(markdown), output_size_(output_size) {}
+
+  void start_element(std::string_view name, const char** attributes) override {
+    if (skipped_depth_ > 0) {
+      ++skipped_depth_;
+      return;
+    }
+    const std::optional<Role> role = classify(name, attributes);
+    if (!role) {
+      skipped_depth_ = 1;
+      return;
+    }
+    frames_.push_back(*role);
+  }
+
+  void end_element() override {
+    if (skipped_depth_ > 0) {
+      --skipped_depth_;
+      return;
+    }
+    const Role role = frames_.back();
+    frames_.pop_back();
+    close(role);
+  }
+
+  void character_data(std::string_view text) override {
+    if (skipped_depth_ > 0 || frames_.empty()) return;
+    switch (frames_.back()) {
+      case Role::Text: {
+        ParagraphState& p = paragraph();
+        std::string& target = p.field_open ? p.open_field : p.text;
+        // Characters below U+0020 are control codes in the binary paragraph text, where
+        // none of them shows; the XML writes them as elements, and a literal one shows nothing.
+        for (const char c : text) {
+          if (static_cast<unsigned char>(c) >= 0x20) target.push_back(c);
+        }
+        break;
+      }
+      case Role::Script:
+        script_.append(text);
+        break;
+      case Role::Command:
+        command_.append(text);
+        break;
+      case Role::Prop:
+        prop_.append(text);
+        break;
+      default:
+        break;
+    }
+  }
+
+  // Writes the blocks still held.
+  void flush() {
+    append_blocks(blocks_, markdown_);
+    blocks_.clear();
+  }
+
+ private:
+  ParagraphState& paragraph() { return paragraphs_[open_paragraphs_ - 1]; }
+
+  void open_paragraph(Scope scope) {
+    if (open_paragraphs_ == paragraphs_.size()) paragraphs_.emplace_back();
+    ParagraphState& p = paragraphs_[open_paragraphs_++];
+    p.reset(scope);
+    if (scope == Scope::Drawing) {
+      // The slot is taken now: a paragraph's text comes before the texts nested in it.
+      p.in_caption = drawing_.in_caption;
+      std::vector<std::string>& list = p.in_caption ? drawing_.captions : drawing_.contents;
+      p.slot = list.size();
+      list.emplace_back();
+    }
+  }
+
+  // The role of a new element from its parent's, or nothing when it and its contents are
+  // left out.
+  std::optional<Role> classify(std::string_view name, const char** attributes) {
+    if (frames_.empty()) {
+      if (name != "sec") return std::nullopt;
+      scopes_.push_back(Scope::Body);
+      return Role::Section;
+    }
+    const Role parent = frames_.back();
+    if (scopes_.back() == Scope::Drawing) return classify_in_drawing(name, parent);
+    switch (parent) {
+      case Role::Section:
+        if (name != "p") return std::nullopt;
+        open_paragraph(Scope::Body);
+        return Role::Paragraph;
+      case Role::Paragraph:
+        if (name == "run") return Role::Run;
+        return std::nullopt;
+      case Role::Run:
+        if (name == "t") return Role::Text;
+        if (name == "ctrl") return Role::Ctrl;
+        if (is_one_of(name, kInlineMarks)) {
+          if (name == "fieldEnd") end_field();
+          return std::nullopt;
+        }
+        return control(name, attributes);
+      case Role::Ctrl:
+        if (name == "fieldEnd") {
+          end_field();
+          return std::nullopt;
+        }
+        return control(name, attributes);
+      case Role::Field:
+        if (name == "parameters") return Role::FieldParameters;
+        return std::nullopt;
+      case Role::FieldParameters: {
+        const char* parameter = attribute(attributes, "name");
+        if (!parameter) return std::nullopt;
+        if (name == "stringParam" && std::string_view(parameter) == "Command") {
+          return Role::Command;
+        }
+        if (name == "integerParam" && std::string_view(parameter) == "Prop") {
+          has_prop_ = true;
+          return Role::Prop;
+        }
+        return std::nullopt;
+      }
+      case Role::Table:
+        if (name != "tr") return std::nullopt;
+        tables_.back().table.rows.emplace_back();
+        return Role::Row;
+      case Role::Row:
+        if (name != "tc") return std::nullopt;
+        tables_.back().table.rows.back().cells.emplace_back();
+        scopes_.push_back(Scope::Cell);
+        return Role::Cell;
+      case Role::Cell:
+      case Role::Other:
+        if (name == "subList") return Role::Other;
+        if (name != "p") return std::nullopt;
+        open_paragraph(Scope::Cell);
+        return Role::Paragraph;
+      case Role::Equation:
+        if (name != "script" || script_seen_) return std::nullopt;
+        script_seen_ = true;
+        return Role::Script;
+      default:
+        return std::nullopt;
+    }
+  }
+
+  // Inside a drawing object every paragraph counts, at any depth, as plain text; pictures
+  // outside the object's own caption make it a picture.
+  std::optional<Role> classify_in_drawing(std::string_view name, Role parent) {
+    if (name == "p") {
+      open_paragraph(Scope::Drawing);
+      return Role::Paragraph;
+    }
+    if (parent == Role::Paragraph && name == "run") return Role::Run;
+    if (parent == Role::Run && name == "t") return Role::Text;
+    if (parent == Role::Text) return std::nullopt;
+    if (parent == Role::Drawing && name == "caption") {
+      drawing_.in_caption = true;
+      return Role::Caption;
+    }
+    if (name == "pic" && !drawing_.in_caption) drawing_.picture = true;
+    return Role::Other;
+  }
+
+  // A control of the innermost paragraph, in the body or in a table cell.
+  std::optional<Role> control(std::string_view name, const char** attributes) {
+    ParagraphState& p = paragraph();
+    if (name == "fieldBegin") {
+      const char* type = attribute(attributes, "type");
+      const bool click_here = type && std::string_view(type) == "CLICK_HERE";
+      // Only a click-here field opens, and only when none is open; the end of any field
+      // closes the open one.
+      if (click_here && !p.field_open) {
+        p.field_open = true;
+        p.open_field.clear();
+      }
+      if (click_here && p.attaching) {
+        const char* field_name = attribute(attributes, "name");
+        field_ =
+            FieldInfo{field_name ? field_name : "", {}, is_true(attribute(attributes, "dirty"))};
+        command_.clear();
+        prop_.clear();
+        has_prop_ = false;
+        return Role::Field;
+      }
+      p.attaching = false;
+      return std::nullopt;
+    }
+    p.attaching = false;
+    const Scope scope = p.scope;
+    if (name == "tbl") {
+      unsigned depth = 0;
+      if (scope == Scope::Cell) {
+        depth = tables_.back().depth + 1;
+        if (depth > kMaxTableDepth) return std::nullopt;
+      } else {
+        table_text_ = 0;
+      }
+      tables_.push_back(TableState{Table{}, depth});
+      return Role::Table;
+    }
+    // Inside cells, equations and drawing objects give nothing.
+    if (scope != Scope::Body) return std::nullopt;
+    if (name == "equation") {
+      script_.clear();
+      script_seen_ = false;
+      return Role::Equation;
+    }
+    if (is_one_of(name, kDrawingObjects)) {
+      drawing_.reset(name == "pic");
+      scopes_.push_back(Scope::Drawing);
+      return Role::Drawing;
+    }
+    return std::nullopt;
+  }
+
+  void end_field() {
+    ParagraphState& p = paragraph();
+    if (p.scope == Scope::Drawing || !p.field_open) return;
+    append_field_marker(p.text, p.field_texts.size());
+    p.field_texts.push_back(std::move(p.open_field));
+    p.open_field.clear();
+    p.field_open = false;
+  }
+
+  void close(Role role) {
+    switch (role) {
+      case Role::Section:
+      case Role::Cell:
+      case Role::Drawing:
+        scopes_.pop_back();
+        if (role == Role::Drawing) {
+          if (std::optional<Block> block = drawing_.block()) add_block(std::move(*block));
+        }
+        break;
+      case Role::Caption:
+        drawing_.in_caption = false;
+        break;
+      case Role::Paragraph:
+        close_paragraph();
+        break;
+      case Role::Field:
+        close_field();
+        break;
+      case Role::Table: {
+        TableState state = std::move(tables_.back());
+        tables_.pop_back();
+        if (state.table.rows.empty()) break;
+        if (state.depth == 0) {
+          add_block(std::move(state.table));
+        } else {
+          paragraph().tables.push_back(std::move(state.table));
+        }
+        break;
+      }
+      case Role::Equation:
+        if (!script_.empty()) add_block(Equation{std::move(script_)});
+        script_.clear();
+        break;
+      default:
+        break;
+    }
+  }
+
+  // A block of a control of the innermost (body) paragraph, written after its text.
+  void add_block(Block block) {
+    account_blocks(std::span(&block, 1), output_size_);
+    paragraph().blocks.push_back(std::move(block));
+  }
+
+  void close_field() {
+    FieldInfo field = std::move(field_);
+    // A header whose Prop is not the usual value is one the binary reading rejects: the
+    // field then has neither guide text nor modified flag.
+    if (has_prop_ && std::string_view(trim_text(prop_)) != kClickHereProp) {
+      field.modified = false;
+    } else {
+      const std::string units = to_utf16le(command_);
+      const Bytes command(reinterpret_cast<const std::uint8_t*>(units.data()), units.size());
+      field.direction = guide_text(command).value_or(std::string());
+    }
+    paragraph().field_infos.push_back(std::move(field));
+  }
+
+  void close_paragraph() {
+    ParagraphState& p = paragraph();
+    // A field left open keeps its text in place, unmarked.
+    if (p.field_open) p.text += p.open_field;
+    switch (p.scope) {
+      case Scope::Body: {
+        if (p.field_infos.size() > p.field_texts.size()) p.field_infos.resize(p.field_texts.size());
+        std::optional<PendingParagraph> slot =
+            PendingParagraph{std::move(p.text), std::move(p.field_texts), std::move(p.field_infos)};
+        const std::size_t first_new = blocks_.size();
+        finish_paragraph(slot, blocks_);
+        // The controls' blocks were counted when they were made.
+        account_blocks(std::span(blocks_).subspan(first_new), output_size_);
+        for (Block& block : p.blocks) blocks_.push_back(std::move(block));
+        --open_paragraphs_;
+        if (blocks_.size() >= kBlocksPerBatch) flush();
+        return;
+      }
+      case Scope::Cell: {
+        TableCell& cell = tables_.back().table.rows.back().cells.back();
+        const std::size_t before = cell.text.size();
+        if (p.field_texts.empty()) {
+          append_cell_text(cell.text, p.text);
+        } else {
+          if (p.field_infos.size() > p.field_texts.size()) {
+            p.field_infos.resize(p.field_texts.size());
+          }
+          std::optional<PendingParagraph> slot = PendingParagraph{
+              std::move(p.text), std::move(p.field_texts), std::move(p.field_infos)};
+          finish_cell_paragraph(slot, cell.text);
+        }
+        // Cell text of one top-level table, at every depth, all reaches the Markdown.
+        const std::size_t added = cell.text.size() - before;
+        if (added > kOutputLimit - table_text_) throw OutputLimitExceeded{};
+        table_text_ += added;
+        for (const Table& nested : p.tables) flatten_table_text(nested, cell.text);
+        break;
+      }
+      case Scope::Drawing: {
+        std::vector<std::string>& list = p.in_caption ? drawing_.captions : drawing_.contents;
+        list[p.slot] = std::string(trim_text(p.text));
+        break;
+      }
+    }
+    --open_paragraphs_;
+  }
+
+  std::string& markdown_;
+  std::uint64_t& output_size_;
+  std::vector<Block> blocks_;
+
+  std::vector<Role> frames_;
+  std::size_t skipped_depth_ = 0;
+  std::vector<Scope> scopes_;
+  std::vector<ParagraphState> paragraphs_;  // open ones first; the rest keep their storage
+  std::size_t open_paragraphs_ = 0;
+  std::vector<TableState> tables_;
+  std::size_t table_text_ = 0;
+  DrawingState drawing_;
+  std::string script_;
+  bool script_seen_ = false;
+  FieldInfo field_;
+  std::string command_;
+  std::string prop_;
+  bool has_prop_ = false;
+};
+
+}  // namespace
+
+Status walk_section_part(Bytes xml, std::string_view part_name, std::string& markdown,
+                         std::uint64_t& output_size) {
+  SectionWalk walk(markdown, output_size);
+  Status status = read_xml(xml, part_name, walk);
+  if (!status) return status;
+  walk.flush();
+  return {};
+}
+
+}  // namespace paravox
