@@ -1,24 +1,50 @@
-"""Convert binary HWP 5.0 documents (Hangul word processor) into Markdown.
+"""Convert HWP documents (Hangul word processor; binary HWP 5.0 and HWPX) into Markdown.
 
     >>> import paravox
     >>> markdown = paravox.convert("report.hwp")
-    >>> for path, result in paravox.convert_many(["a.hwp", "b.hwp"]):
+    >>> markdown = paravox.convert_bytes(data)  # a document already in memory
+    >>> for path, result in paravox.convert_many(["a.hwp", "b.hwpx"]):
     ...     print(path, "failed:" if isinstance(result, Exception) else "ok", result)
 
-The conversion itself is done by the `_paravox` extension module; this package adds path-like
-arguments, parallel batch conversion and the `paravox` command line.
+The conversion itself is done by the `paravox._native` extension module; this package adds
+path-like arguments, parallel batch conversion and the `paravox` command line.
 """
 
 from __future__ import annotations
 
 from importlib import metadata as _metadata
+from pkgutil import extend_path as _extend_path
 
-from ._batch import convert_many
-from ._convert import StrOrBytesPath, convert, records
+# Run from a source tree, the extension module is found in the build folder's paravox/.
+__path__ = _extend_path(__path__, __name__)
+
+from ._batch import convert_many  # noqa: E402
+from ._convert import StrOrBytesPath, convert, convert_bytes, records  # noqa: E402
+from ._errors import (  # noqa: E402
+    DamagedDocumentError,
+    DocumentTooLargeError,
+    FileReadError,
+    NotADocumentError,
+    ParavoxError,
+    PasswordProtectedError,
+)
 
 try:
     __version__: str = _metadata.version("paravox")
 except _metadata.PackageNotFoundError:  # running from a source tree that was not installed
     __version__ = "0+unknown"
 
-__all__ = ["StrOrBytesPath", "__version__", "convert", "convert_many", "records"]
+__all__ = [
+    "DamagedDocumentError",
+    "DocumentTooLargeError",
+    "FileReadError",
+    "NotADocumentError",
+    "ParavoxError",
+    "PasswordProtectedError",
+    "StrOrBytesPath",
+    "__version__",
+    "convert",
+    "convert_bytes",
+    "convert_many",
+    "records",
+]

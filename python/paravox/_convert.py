@@ -1,14 +1,32 @@
-"""Path handling around the two functions of the `_paravox` extension."""
+"""Converting one document: by path or from memory, HWP or HWPX, through `paravox._native`."""
 
 from __future__ import annotations
 
 import os
-from typing import Callable, TypeVar, Union
+import sys
+from typing import Callable, Protocol, Tuple, TypeVar, Union
 
 import _paravox
 
+from . import _native
+
+if sys.version_info >= (3, 12):
+    from collections.abc import Buffer
+else:
+    from typing_extensions import Buffer
+
 # Anything `open()` accepts as a file name.
 StrOrBytesPath = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
+
+
+class BinaryReader(Protocol):
+    """A file object opened for reading in binary mode, such as `open(path, "rb")`."""
+
+    def read(self) -> bytes: ...
+
+
+# What `convert` takes: a path, or an open binary file to read the document from.
+Source = Union[StrOrBytesPath, BinaryReader]
 
 _T = TypeVar("_T")
 
@@ -37,15 +55,15 @@ def _call_with_path(function: Callable[[str], _T], path: StrOrBytesPath) -> _T:
     if _has_utf8_form(name):
         return function(name)
     # A file name whose bytes are not UTF-8 (say, EUC-KR names unpacked from an old archive)
-    # decodes to a string with lone surrogates, which the extension cannot take. Open the file
-    # here and hand the extension a name for the open descriptor instead.
+    # decodes to a string with lone surrogates, which `_paravox` cannot take. Open the file
+    # here and hand it a name for the open descriptor instead.
     fd_dir = next((d for d in _FD_DIRS if os.path.isdir(d)), None)
     if fd_dir is None:
         return function(name)  # raises the interpreter's UnicodeEncodeError
     try:
         fd = os.open(name, os.O_RDONLY | getattr(os, "O_CLOEXEC", 0))
     except OSError as error:
-        # The same message the extension gives when it cannot open a file.
+        # The same message `_paravox` gives when it cannot open a file.
         raise RuntimeError(
             f"IO error: {os.strerror(error.errno or 0)} (os error {error.errno})"
         ) from None
@@ -55,20 +73,50 @@ def _call_with_path(function: Callable[[str], _T], path: StrOrBytesPath) -> _T:
         os.close(fd)
 
 
-def convert(path: StrOrBytesPath) -> str:
-    """Converts the HWP document at `path` into Markdown and returns it.
+def convert_with_format(source: Source) -> Tuple[str, str]:
+    """Like `convert`, and also says which format the document was: "hwp" or "hwpx"."""
+    if isinstance(source, (str, bytes, os.PathLike)):
+        # A str or bytes name goes to the file system as it is: bytes never mean content.
+        return _native.convert_path(os.fspath(source))
+    read = getattr(source, "read", None)
+    if read is None:
+        raise TypeError(
+            "convert() takes a path (str, bytes or os.PathLike) or a file opened in binary mode,"
+            f" not {type(source).__name__!r}"
+        )
+    data = read()
+    if isinstance(data, str):
+        raise TypeError("convert() needs a file opened in binary mode ('rb'), not text mode")
+    return _native.convert_buffer(data)
 
-    `path` may be a `str`, `bytes` or any path-like object such as `pathlib.Path`.
-    Raises `RuntimeError` when the document cannot be read; its message says why, e.g.
-    "Invalid HWP signature" or "Password-protected HWP files are not supported".
+
+def convert(source: Source) -> str:
+    """Converts an HWP or HWPX document into Markdown and returns it.
+
+    `source` is the document's path (`str`, `bytes` or any path-like object such as
+    `pathlib.Path`) or a file object opened in binary mode, which is read to its end. The
+    format is recognised from the document's first bytes, whatever its file name.
+    Raises a `paravox.ParavoxError` (a `RuntimeError`) when the document cannot be converted;
+    its class says what kind of failure it is and its message says why, e.g.
+    "Not an HWP or HWPX document: a PDF document".
     """
-    return _call_with_path(_paravox.hwp_to_markdown, path)
+    return convert_with_format(source)[0]
+
+
+def convert_bytes(data: Buffer) -> str:
+    """Converts the HWP or HWPX document held in `data` into Markdown and returns it.
+
+    `data` is any bytes-like object (bytes, bytearray, memoryview, mmap); it is read in place,
+    and other threads run while it is converted. Same results and exceptions as `convert` on a
+    file holding the same bytes.
+    """
+    return _native.convert_buffer(data)[0]
 
 
 def records(path: StrOrBytesPath) -> list[tuple[int, int, int]]:
     """Returns one `(tag_id, level, size)` tuple per record of the document's first body section.
 
-    A diagnostic for looking inside a document. Raises `RuntimeError` like `convert`, and also
-    when the first section cannot be read or inflated.
+    A diagnostic for looking inside a binary HWP document. Raises `RuntimeError` when the
+    document cannot be read, and also when the first section cannot be read or inflated.
     """
     return _call_with_path(_paravox.hwp_debug_records, path)

@@ -16,8 +16,8 @@ import pytest
 TEXT_CONTENT = b"This is a plain text file, not a compound file.\n" * 20  # 980 bytes
 
 # Messages the converter gives for the broken inputs below.
-EMPTY_MESSAGE = "Compound file error: Invalid CFB file (0 bytes is too small)"
-TEXT_MESSAGE = "Compound file error: Invalid CFB file (wrong magic number)"
+EMPTY_MESSAGE = "Not an HWP or HWPX document: the file is empty"
+TEXT_MESSAGE = "Not an HWP or HWPX document: plain text"
 PASSWORD_MESSAGE = "Password-protected HWP files are not supported"
 
 

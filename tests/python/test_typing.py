@@ -64,6 +64,8 @@ class TestSourceTree:
                 '"str | Exception", variable has type "str"',
             ),
             ("_paravox.hwp_to_markdown(Path('a.hwp'))", 'incompatible type "Path"'),
+            ("paravox.convert_bytes('a.hwp')", 'incompatible type "str"'),
+            ("f: str = paravox.ParavoxError('m').format", '"str | None", variable has type "str"'),
         ],
     )
     def test_misuse_is_caught(self, tmp_path, cache_dir, line, error):

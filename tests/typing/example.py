@@ -27,6 +27,21 @@ def convert_folder(folder: Path, jobs: int | None = None) -> dict[Path, str]:
     return converted
 
 
+def markdown_or_reason(path: Path) -> tuple[str | None, str | None]:
+    """The Markdown, or None and the format the failed input was read as."""
+    try:
+        with path.open("rb") as file:
+            return paravox.convert(file), None
+    except paravox.NotADocumentError:
+        return None, None
+    except paravox.ParavoxError as error:
+        return None, error.format
+
+
+def markdown_of_bytes(data: bytes | bytearray | memoryview) -> str:
+    return paravox.convert_bytes(data)
+
+
 def raw_records(path: str) -> list[tuple[int, int, int]]:
     return _paravox.hwp_debug_records(path)
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <optional>
@@ -100,19 +101,29 @@ bool same_name_ignoring_case(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The state behind the libbfio handle: positioned reads through the Container's block cache
-// of its descriptor. The handle's open and close only flip `open`; the descriptor stays the
-// Container's.
-struct DescriptorIo {
-  BlockCache* cache = nullptr;
+// The state behind the libbfio handle: positioned reads from the Container's source, either
+// the block cache of its descriptor or the bytes it was given. The handle's open and close
+// only flip `open`; the source stays the Container's.
+struct SourceIo {
+  BlockCache* cache = nullptr;  // null when reading from `memory`
+  Bytes memory;
   std::uint64_t size = 0;
   std::uint64_t offset = 0;
   bool open = false;
   int last_os_error = 0;  // errno of the last failed read, 0 when none
+
+  // As BlockCache::read: up to `out.size()` bytes at `at`, fewer only at the end.
+  Result<std::size_t> read(std::uint64_t at, std::span<std::uint8_t> out) const {
+    if (cache != nullptr) return cache->read(at, out);
+    if (at >= memory.size()) return std::size_t{0};
+    const std::size_t count = std::min<std::uint64_t>(out.size(), memory.size() - at);
+    std::memcpy(out.data(), memory.data() + at, count);
+    return count;
+  }
 };
 
-DescriptorIo* as_io(intptr_t* io_handle) {
-  return reinterpret_cast<DescriptorIo*>(io_handle);
+SourceIo* as_io(intptr_t* io_handle) {
+  return reinterpret_cast<SourceIo*>(io_handle);
 }
 
 int io_free(intptr_t** io_handle, libbfio_error_t** /*error*/) {
@@ -124,7 +135,7 @@ int io_free(intptr_t** io_handle, libbfio_error_t** /*error*/) {
 
 int io_clone(intptr_t** destination, intptr_t* source, libbfio_error_t** /*error*/) {
   if (destination == nullptr || source == nullptr) return -1;
-  auto* copy = new (std::nothrow) DescriptorIo(*as_io(source));
+  auto* copy = new (std::nothrow) SourceIo(*as_io(source));
   if (copy == nullptr) return -1;
   copy->open = false;
   *destination = reinterpret_cast<intptr_t*>(copy);
@@ -142,9 +153,9 @@ int io_close(intptr_t* io_handle, libbfio_error_t** /*error*/) {
 }
 
 ssize_t io_read(intptr_t* io_handle, uint8_t* buffer, size_t size, libbfio_error_t** /*error*/) {
-  DescriptorIo& io = *as_io(io_handle);
+  SourceIo& io = *as_io(io_handle);
   const std::size_t wanted = std::min<std::size_t>(size, std::numeric_limits<ssize_t>::max());
-  auto got = io.cache->read(io.offset, std::span<std::uint8_t>(buffer, wanted));
+  auto got = io.read(io.offset, std::span<std::uint8_t>(buffer, wanted));
   if (!got) {
     io.last_os_error = got.error().os_error();
     return -1;
@@ -158,7 +169,7 @@ ssize_t io_write(intptr_t*, const uint8_t*, size_t, libbfio_error_t**) {
 }
 
 off64_t io_seek(intptr_t* io_handle, off64_t offset, int whence, libbfio_error_t** /*error*/) {
-  DescriptorIo& io = *as_io(io_handle);
+  SourceIo& io = *as_io(io_handle);
   std::int64_t base = 0;
   if (whence == SEEK_CUR) {
     base = static_cast<std::int64_t>(io.offset);
@@ -197,6 +208,11 @@ class Container::Impl {
     io_.cache = &cache_;
     io_.size = size;
   }
+  // Reads from `memory`, which must outlive the Impl.
+  explicit Impl(Bytes memory) : cache_(-1) {
+    io_.memory = memory;
+    io_.size = memory.size();
+  }
   Impl(const Impl&) = delete;
   Impl& operator=(const Impl&) = delete;
 
@@ -211,7 +227,7 @@ class Container::Impl {
   // Checks the container's layout before libolecf trusts it. Errors: CompoundFile.
   std::optional<ConvertError> check() {
     const ReadAt read = [this](std::uint64_t offset, std::span<std::uint8_t> out) {
-      return cache_.read(offset, out);
+      return io_.read(offset, out);
     };
     auto damage = check_compound_file(io_.size, read);
     if (damage && damage->kind() == ErrorKind::Io) {
@@ -222,7 +238,7 @@ class Container::Impl {
     return damage;
   }
 
-  // Opens libolecf over the descriptor. Errors: CompoundFile.
+  // Opens libolecf over the source. Errors: CompoundFile.
   std::optional<ConvertError> open() {
     libbfio_error_t* bfio_error = nullptr;
     if (libbfio_handle_initialize(&handle_, reinterpret_cast<intptr_t*>(&io_), io_free, io_clone,
@@ -349,10 +365,11 @@ class Container::Impl {
     return OlecfItem();
   }
 
-  // Declared first so that it is closed last, after libolecf let go of it.
+  // Declared first so that it is closed last, after libolecf let go of it. Without a
+  // descriptor (a container over memory) the cache is never used.
   FileDescriptor fd_;
   BlockCache cache_;
-  DescriptorIo io_;
+  SourceIo io_;
   libbfio_handle_t* handle_ = nullptr;
   libolecf_file_t* file_ = nullptr;
   bool file_open_ = false;
@@ -367,18 +384,32 @@ Result<ByteBuffer> Container::read_stream(std::string_view path) {
   return impl_->read_stream(path);
 }
 
-Result<Container> open_container(std::string_view path) {
-  auto fd = open_read_only(path);
-  if (!fd) return std::move(fd).error();
-  auto info = file_info(fd->get());
-  if (!info) return std::move(info).error();
-  // Reading a directory fails with EISDIR; say so before its size is taken for a length.
-  if (info->is_directory) return ConvertError::compound_file(os_error_text(EISDIR));
+namespace {
 
-  auto impl = std::make_unique<Container::Impl>(std::move(*fd), info->size);
+Result<Container> open_over(std::unique_ptr<Container::Impl> impl) {
   if (auto damage = impl->check()) return std::move(*damage);
   if (auto failure = impl->open()) return std::move(*failure);
   return Container(std::move(impl));
+}
+
+}  // namespace
+
+Result<Container> open_container(std::string_view path) {
+  auto fd = open_read_only(path);
+  if (!fd) return std::move(fd).error();
+  return open_container(std::move(*fd));
+}
+
+Result<Container> open_container(FileDescriptor fd) {
+  auto info = file_info(fd.get());
+  if (!info) return std::move(info).error();
+  // Reading a directory fails with EISDIR; say so before its size is taken for a length.
+  if (info->is_directory) return ConvertError::compound_file(os_error_text(EISDIR));
+  return open_over(std::make_unique<Container::Impl>(std::move(fd), info->size));
+}
+
+Result<Container> open_container(Bytes memory) {
+  return open_over(std::make_unique<Container::Impl>(memory));
 }
 
 Result<bool> read_file_header(Container& container) {

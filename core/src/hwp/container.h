@@ -4,13 +4,16 @@
 #include <memory>
 #include <string_view>
 
+#include "byte_cursor.h"
 #include "hwp/error.h"
+#include "hwp/file_io.h"
 #include "large_memory.h"
 
 namespace paravox {
 
-// An open document file and the compound-file container read from it. Owns the file
-// descriptor and the reader's handles; destroying it closes the file. Move-only.
+// The compound-file container of a document, read from an open file or from memory. Owns
+// the file descriptor (if any) and the reader's handles; destroying it closes the file.
+// Move-only.
 class Container {
  public:
   class Impl;
@@ -35,6 +38,15 @@ class Container {
 // Opens the file at `path` (UTF-8, read-only, close-on-exec) and its container.
 // Errors: Io (NUL in the path, open failure) or CompoundFile (not a usable container).
 Result<Container> open_container(std::string_view path);
+
+// The same over a file already open for reading, which the Container then owns.
+// Errors: Io (fstat failure) or CompoundFile (a directory, or not a usable container).
+Result<Container> open_container(FileDescriptor fd);
+
+// The same over a document held in memory, read in place: `memory` must outlive the
+// Container. Same checks and messages as for a file of that length.
+// Errors: CompoundFile.
+Result<Container> open_container(Bytes memory);
 
 // Reads and checks "/FileHeader"; returns `compressed` (bit 0 of the property word).
 // Errors: CompoundFile, Io, InvalidSignature, PasswordProtected, Parse("FileHeader too short").

@@ -38,7 +38,28 @@ Result<FileDescriptor> open_read_only(std::string_view path) {
 Result<FileInfo> file_info(int fd) {
   struct stat info {};
   if (::fstat(fd, &info) != 0) return ConvertError::io_os(errno);
-  return FileInfo{static_cast<std::uint64_t>(info.st_size), S_ISDIR(info.st_mode)};
+  return FileInfo{static_cast<std::uint64_t>(info.st_size), S_ISDIR(info.st_mode),
+                  S_ISREG(info.st_mode)};
+}
+
+Result<ByteBuffer> read_to_end(int fd, std::uint64_t expected_size) {
+  static constexpr std::size_t kMinimumRoom = 64 * 1024;
+  ByteBuffer data;
+  // One byte past the expected size, so that reaching the end needs no regrowth.
+  data.reserve(static_cast<std::size_t>(
+      std::min<std::uint64_t>(expected_size, std::numeric_limits<std::size_t>::max() - 1) + 1));
+  for (;;) {
+    if (data.spare().empty())
+      data.reserve(data.capacity() + std::max(data.capacity(), kMinimumRoom));
+    const std::span<std::uint8_t> room = data.spare();
+    const ssize_t n = ::read(fd, room.data(), room.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return ConvertError::io_os(errno);
+    }
+    if (n == 0) return data;
+    data.commit(static_cast<std::size_t>(n));
+  }
 }
 
 Result<std::size_t> read_at(int fd, std::uint64_t offset, std::span<std::uint8_t> out) {

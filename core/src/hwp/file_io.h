@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "hwp/error.h"
+#include "large_memory.h"
 
 namespace paravox {
 
@@ -42,10 +43,16 @@ Result<FileDescriptor> open_read_only(std::string_view path);
 struct FileInfo {
   std::uint64_t size = 0;
   bool is_directory = false;
+  bool is_regular = false;  // a regular file, whose size is its length
 };
 
 // Errors: Io carrying fstat's errno.
 Result<FileInfo> file_info(int fd);
+
+// Reads from the descriptor's current position to the end of the file (a regular file, a
+// pipe or a device), starting with room for `expected_size` bytes.
+// Errors: Io carrying read's errno.
+Result<ByteBuffer> read_to_end(int fd, std::uint64_t expected_size);
 
 // Reads up to `out.size()` bytes at `offset` with pread, retrying on EINTR and after short
 // reads. Returns the count read, fewer than asked only at the end of the file.

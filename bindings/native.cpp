@@ -1,0 +1,357 @@
+// The paravox._native extension module: documents of either format, given by path or in
+// memory, converted without holding the interpreter lock; the one place where the front
+// door's failures become the package's exceptions.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "convert.h"
+
+namespace {
+
+// Raised for a fault inside the module that should never happen (a broken invariant).
+// Derived from BaseException so that `except Exception` does not swallow it.
+PyObject* g_internal_fault = nullptr;
+
+// The exception classes of paravox._errors, one per FailureKind, kept from the first import.
+struct ErrorClasses {
+  PyObject* file_read = nullptr;
+  PyObject* not_a_document = nullptr;
+  PyObject* damaged = nullptr;
+  PyObject* password_protected = nullptr;
+  PyObject* too_large = nullptr;
+};
+ErrorClasses g_errors;
+
+// Process-wide: the module object and the interpreter that imported it first.
+PyObject* g_module = nullptr;
+std::atomic<std::int64_t> g_first_interpreter{-1};
+
+// ---------------------------------------------------------------------------------------
+// Errors
+
+PyObject* error_class(paravox::FailureKind kind) {
+  switch (kind) {
+    case paravox::FailureKind::Io:
+      return g_errors.file_read;
+    case paravox::FailureKind::NotADocument:
+      return g_errors.not_a_document;
+    case paravox::FailureKind::Damaged:
+      return g_errors.damaged;
+    case paravox::FailureKind::PasswordProtected:
+      return g_errors.password_protected;
+    case paravox::FailureKind::TooLarge:
+      return g_errors.too_large;
+  }
+  return g_errors.damaged;
+}
+
+// The `format` attribute of results and exceptions: "hwp", "hwpx" or None.
+PyObject* format_object(paravox::DocumentFormat format) {
+  const std::string_view name = paravox::format_name(format);
+  if (name.empty()) return Py_NewRef(Py_None);
+  return PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size()));
+}
+
+// The one mapping from a failed conversion to a Python exception: the class of its kind,
+// called as cls(message, format=...).
+void raise_failure(const paravox::Failure& failure, paravox::DocumentFormat format) {
+  PyObject* message = PyUnicode_DecodeUTF8(
+      failure.message.data(), static_cast<Py_ssize_t>(failure.message.size()), "replace");
+  PyObject* format_value = format_object(format);
+  PyObject* args = message != nullptr ? PyTuple_Pack(1, message) : nullptr;
+  PyObject* kwargs =
+      format_value != nullptr ? Py_BuildValue("{sO}", "format", format_value) : nullptr;
+  if (args != nullptr && kwargs != nullptr) {
+    PyObject* cls = error_class(failure.kind);
+    PyObject* exception = PyObject_Call(cls, args, kwargs);
+    if (exception != nullptr) {
+      PyErr_SetObject(cls, exception);
+      Py_DECREF(exception);
+    }
+  }
+  Py_XDECREF(kwargs);
+  Py_XDECREF(args);
+  Py_XDECREF(format_value);
+  Py_XDECREF(message);
+}
+
+void raise_internal_fault(const char* what) {
+  PyErr_SetString(g_internal_fault != nullptr ? g_internal_fault : PyExc_SystemError, what);
+}
+
+// Runs `body` and turns any C++ exception that escapes it into a Python exception, so that
+// no fault inside the core can take the interpreter down.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (const std::exception& fault) {
+    raise_internal_fault(fault.what());
+  } catch (...) {
+    raise_internal_fault("unexpected internal fault");
+  }
+  return nullptr;
+}
+
+// Runs `work` with the interpreter lock released. `work` touches no Python object; an
+// exception it throws is carried past the lock's return and rethrown with the lock held.
+template <class Work>
+paravox::Conversion without_interpreter_lock(Work&& work) {
+  std::optional<paravox::Conversion> conversion;
+  std::exception_ptr fault;
+  Py_BEGIN_ALLOW_THREADS;
+  try {
+    conversion.emplace(work());
+  } catch (...) {
+    fault = std::current_exception();
+  }
+  Py_END_ALLOW_THREADS;
+  if (fault) std::rethrow_exception(fault);
+  return std::move(*conversion);
+}
+
+// (markdown, format) for a converted document, or NULL with the failure raised.
+PyObject* conversion_result(const paravox::Conversion& conversion) {
+  if (!conversion.ok()) {
+    raise_failure(*conversion.failure, conversion.format);
+    return nullptr;
+  }
+  const std::string& text = conversion.markdown;
+  PyObject* markdown =
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+  if (markdown == nullptr) return nullptr;
+  PyObject* format = format_object(conversion.format);
+  if (format == nullptr) {
+    Py_DECREF(markdown);
+    return nullptr;
+  }
+  PyObject* result = PyTuple_Pack(2, markdown, format);
+  Py_DECREF(format);
+  Py_DECREF(markdown);
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------
+// Argument binding: one parameter, by position or keyword.
+
+// Binds the call's arguments to the one parameter `name`; returns a borrowed reference or
+// NULL with TypeError.
+PyObject* bind_one(const char* function, const char* name, PyObject* const* args, Py_ssize_t nargs,
+                   PyObject* kwnames) {
+  if (nargs > 1) {
+    PyErr_Format(PyExc_TypeError, "%s() takes 1 positional argument but %zd were given", function,
+                 nargs);
+    return nullptr;
+  }
+  PyObject* value = nargs == 1 ? args[0] : nullptr;
+  const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t i = 0; i < nkw; ++i) {
+    PyObject* key = PyTuple_GET_ITEM(kwnames, i);
+    if (!PyUnicode_Check(key) || PyUnicode_CompareWithASCIIString(key, name) != 0) {
+      PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", function, key);
+      return nullptr;
+    }
+    if (value != nullptr) {
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function, name);
+      return nullptr;
+    }
+    value = args[nargs + i];
+  }
+  if (value == nullptr) {
+    PyErr_Format(PyExc_TypeError, "%s() missing 1 required argument: '%s'", function, name);
+  }
+  return value;
+}
+
+// A held buffer export, released on scope exit.
+class HeldBuffer {
+ public:
+  HeldBuffer() = default;
+  HeldBuffer(const HeldBuffer&) = delete;
+  HeldBuffer& operator=(const HeldBuffer&) = delete;
+  ~HeldBuffer() {
+    if (held_) PyBuffer_Release(&view_);
+  }
+
+  // Exports `object`'s bytes as one contiguous run; false with an exception set otherwise.
+  bool acquire(PyObject* object) {
+    held_ = PyObject_GetBuffer(object, &view_, PyBUF_SIMPLE) == 0;
+    return held_;
+  }
+  paravox::Bytes bytes() const {
+    return {static_cast<const std::uint8_t*>(view_.buf), static_cast<std::size_t>(view_.len)};
+  }
+
+ private:
+  Py_buffer view_{};
+  bool held_ = false;
+};
+
+// ---------------------------------------------------------------------------------------
+// The two functions
+
+PyObject* convert_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* path = bind_one("convert_path", "path", args, nargs, kwnames);
+    if (path == nullptr) return nullptr;
+    PyObject* name = nullptr;  // the file-system name as bytes, owned
+    if (PyUnicode_Check(path)) {
+      // The file-system encoding with surrogateescape: a name read from a directory whose
+      // bytes are not UTF-8 comes back as the same bytes.
+      name = PyUnicode_EncodeFSDefault(path);
+      if (name == nullptr) return nullptr;
+    } else if (PyBytes_Check(path)) {
+      name = Py_NewRef(path);
+    } else {
+      PyErr_Format(PyExc_TypeError, "convert_path() argument 'path' must be str or bytes, not '%s'",
+                   Py_TYPE(path)->tp_name);
+      return nullptr;
+    }
+    const std::string file_name(PyBytes_AS_STRING(name),
+                                static_cast<std::size_t>(PyBytes_GET_SIZE(name)));
+    Py_DECREF(name);
+    const paravox::Conversion conversion =
+        without_interpreter_lock([&] { return paravox::convert_path(file_name); });
+    return conversion_result(conversion);
+  });
+}
+
+PyObject* convert_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* data = bind_one("convert_buffer", "data", args, nargs, kwnames);
+    if (data == nullptr) return nullptr;
+    if (!PyObject_CheckBuffer(data)) {
+      PyErr_Format(PyExc_TypeError,
+                   "convert_buffer() argument 'data' must be a bytes-like object, not '%s'",
+                   Py_TYPE(data)->tp_name);
+      return nullptr;
+    }
+    // The export keeps the bytes in place (a bytearray cannot be resized while it is held),
+    // so they are read where they lie while other threads run.
+    HeldBuffer buffer;
+    if (!buffer.acquire(data)) return nullptr;
+    const paravox::Bytes bytes = buffer.bytes();
+    const paravox::Conversion conversion =
+        without_interpreter_lock([&] { return paravox::convert_bytes(bytes); });
+    return conversion_result(conversion);
+  });
+}
+
+// Each doc string starts with the signature line, from which the interpreter derives
+// __text_signature__ and the docstring proper.
+PyMethodDef g_functions[] = {
+    {"convert_path", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(convert_path)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "convert_path(path)\n--\n\n"
+     "Converts the HWP or HWPX document at `path` (str or bytes) into Markdown.\n\n"
+     "Returns (markdown, format), format being \"hwp\" or \"hwpx\"."},
+    {"convert_buffer", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(convert_buffer)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "convert_buffer(data)\n--\n\n"
+     "Converts the HWP or HWPX document held in `data` (any bytes-like object) into Markdown.\n\n"
+     "Returns (markdown, format), format being \"hwp\" or \"hwpx\"."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef g_module_def = {
+    PyModuleDef_HEAD_INIT,
+    "paravox._native",
+    "Conversion of HWP and HWPX documents, by path or from memory, without the interpreter lock.",
+    0,
+    g_functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+// Keeps the exception classes of paravox._errors. The package defines them in Python so that
+// they pickle (across process pools) and document themselves like any class of the package.
+bool load_error_classes() {
+  PyObject* errors = PyImport_ImportModule("paravox._errors");
+  if (errors == nullptr) return false;
+  const std::pair<const char*, PyObject**> wanted[] = {
+      {"FileReadError", &g_errors.file_read},
+      {"NotADocumentError", &g_errors.not_a_document},
+      {"DamagedDocumentError", &g_errors.damaged},
+      {"PasswordProtectedError", &g_errors.password_protected},
+      {"DocumentTooLargeError", &g_errors.too_large},
+  };
+  bool ok = true;
+  for (const auto& [name, slot] : wanted) {
+    PyObject* cls = PyObject_GetAttrString(errors, name);
+    if (cls == nullptr) {
+      ok = false;
+      break;
+    }
+    if (!PyType_Check(cls) ||
+        !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(cls),
+                          reinterpret_cast<PyTypeObject*>(PyExc_RuntimeError))) {
+      PyErr_Format(PyExc_ImportError, "paravox._errors.%s is not a RuntimeError subclass", name);
+      Py_DECREF(cls);
+      ok = false;
+      break;
+    }
+    Py_XSETREF(*slot, cls);
+  }
+  Py_DECREF(errors);
+  return ok;
+}
+
+PyObject* create_module() {
+  if (g_internal_fault == nullptr) {
+    g_internal_fault = PyErr_NewExceptionWithDoc(
+        "paravox._native.InternalFault",
+        "A fault inside paravox._native that no input should cause; please report it.",
+        PyExc_BaseException, nullptr);
+    if (g_internal_fault == nullptr) return nullptr;
+  }
+  if (!load_error_classes()) return nullptr;
+  PyObject* module = PyModule_Create(&g_module_def);
+  if (module == nullptr) return nullptr;
+  PyObject* all = Py_BuildValue("[ss]", "convert_path", "convert_buffer");
+  const bool added = all != nullptr && PyModule_AddObjectRef(module, "__all__", all) == 0 &&
+                     PyModule_AddObjectRef(module, "InternalFault", g_internal_fault) == 0;
+  Py_XDECREF(all);
+  if (!added) {
+    Py_DECREF(module);
+    return nullptr;
+  }
+  return module;
+}
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit__native(void) {
+  PyInterpreterState* interpreter = PyInterpreterState_Get();
+  const std::int64_t id = PyInterpreterState_GetID(interpreter);
+  if (id == -1) {
+    if (!PyErr_Occurred()) {
+      PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    }
+    return nullptr;
+  }
+  std::int64_t expected = -1;
+  if (!g_first_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+    PyErr_SetString(PyExc_ImportError,
+                    "paravox._native does not support sub-interpreters: it can only be imported "
+                    "in the interpreter that imported it first");
+    return nullptr;
+  }
+  if (g_module != nullptr) return Py_NewRef(g_module);
+  PyObject* module = create_module();
+  if (module == nullptr) return nullptr;
+  g_module = module;
+  return Py_NewRef(module);
+}

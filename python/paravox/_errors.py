@@ -1,0 +1,50 @@
+"""The exceptions paravox raises when a document cannot be converted.
+
+Each is a `RuntimeError`, so code written for the first versions, which raised `RuntimeError`
+alone, keeps working. `str(error)` is the one-line message; `error.format` says which reader
+the input went to: "hwp", "hwpx", or None when it was recognised as neither.
+"""
+
+from __future__ import annotations
+
+from typing import Optional
+
+
+class ParavoxError(RuntimeError):
+    """A document could not be converted; the message says why."""
+
+    format: Optional[str]
+
+    def __init__(self, message: str, *, format: Optional[str] = None) -> None:
+        super().__init__(message)
+        self.format = format
+
+
+class FileReadError(ParavoxError):
+    """The file cannot be read: "IO error: ..." (missing, a folder, no permission)."""
+
+
+class NotADocumentError(ParavoxError):
+    """The input is not an HWP or HWPX document (a PDF, a DOCX, an empty file, HWP 3.x, ...)."""
+
+
+class DamagedDocumentError(ParavoxError):
+    """The document's compound file or ZIP package is damaged."""
+
+
+class PasswordProtectedError(ParavoxError):
+    """The document is encrypted with a password."""
+
+
+class DocumentTooLargeError(ParavoxError):
+    """The Markdown, or an inflated part of the document, would pass 256 MiB."""
+
+
+__all__ = [
+    "DamagedDocumentError",
+    "DocumentTooLargeError",
+    "FileReadError",
+    "NotADocumentError",
+    "ParavoxError",
+    "PasswordProtectedError",
+]
