@@ -634,10 +634,10 @@ class Package:
                 return entry
         raise KeyError(name)
 
-    def replace(self, name: str, **changes) -> "Package":
-        """Change one entry's fields (data, compress, stored, name)."""
+    def replace(self, entry_name: str, /, **changes) -> "Package":
+        """Change the fields of entry `entry_name` (data, compress, stored, size, crc, name)."""
         self.entries = [
-            replace(e, **changes) if e.name == name else e for e in self.entries
+            replace(e, **changes) if e.name == entry_name else e for e in self.entries
         ]
         return self
 
