@@ -411,7 +411,8 @@ def render_hwpx(args, info: dict, loads: tuple, hx: dict) -> str:
         expat = shared["expat"]
         n = py["documents"]
         out += ["Throughput over the shared HWPX files (`../shared/corpus/hwpx/*/*.hwpx`, "
-                f"{n} files, {mb(floor['file_bytes']):.2f} MB, {mb(floor['inflated_bytes']):.2f} MB "
+                f"{n} files, {mb(floor['file_bytes']):.2f} MB, "
+                f"{mb(floor['inflated_bytes']):.2f} MB "
                 f"of section XML once inflated; {cpp['failed_documents']} refused: binary HWP "
                 "files named .hwpx, a ZIP without mimetype). Conversion: "
                 "`paravox._native.convert_path` from Python. Core from C++: read the file, "
@@ -428,8 +429,9 @@ def render_hwpx(args, info: dict, loads: tuple, hx: dict) -> str:
             target = (f"≤ {TARGET_HWPX_FLOOR_RATIO:.0f} "
                       f"({verdict(ratio_w <= TARGET_HWPX_FLOOR_RATIO)})"
                       if label == "conversion from Python" else "")
-            out.append(f"| {label} | {n / r['best_seconds']:,.0f} | {n / r['best_cpu_seconds']:,.0f}"
-                       f" | {ratio_w:.2f} | {ratio_c:.2f} | {target} |")
+            out.append(f"| {label} | {n / r['best_seconds']:,.0f} | "
+                       f"{n / r['best_cpu_seconds']:,.0f} | {ratio_w:.2f} | {ratio_c:.2f} | "
+                       f"{target} |")
     twins = hx.get("twins")
     if twins:
         n = twins["python hwp"]["documents"]
@@ -462,7 +464,8 @@ def render_hwpx(args, info: dict, loads: tuple, hx: dict) -> str:
             out.append(f"| {r['label']} ({r['inflated_bytes']:,} B) | {r['file_bytes'] / 1024:,.0f}"
                        f" KiB | {fmt_seconds(r['best_seconds'])} / "
                        f"{fmt_seconds(r['best_cpu_seconds'])} | {cpu * 1e3:.2f} | "
-                       f"{cpu / base_cpu:.2f} | {peak:.0f} MiB ({r['rss_before_kb'] / 1024:.0f} MiB)"
+                       f"{cpu / base_cpu:.2f} | {peak:.0f} MiB "
+                       f"({r['rss_before_kb'] / 1024:.0f} MiB)"
                        f" | {limit:.0f} MiB {verdict(peak <= limit)} |")
     return "\n".join(out) + "\n"
 
@@ -486,8 +489,9 @@ def print_hwpx_summary(hx: dict) -> None:
               f"{n / shared['floor']['best_seconds']:,.0f}; conversion / floor "
               f"{shared['python']['best_seconds'] / shared['floor']['best_seconds']:.2f}")
     if twins:
-        print(f"twins: HWPX / binary time {twins['python hwpx']['best_seconds'] / twins['python hwp']['best_seconds']:.2f}"
-              f" (C++ {twins['cpp hwpx']['best_seconds'] / twins['cpp hwp']['best_seconds']:.2f})")
+        python = twins["python hwpx"]["best_seconds"] / twins["python hwp"]["best_seconds"]
+        cpp = twins["cpp hwpx"]["best_seconds"] / twins["cpp hwp"]["best_seconds"]
+        print(f"twins: HWPX / binary time {python:.2f} (C++ {cpp:.2f})")
     for r in hx.get("scaling") or []:
         if r["best_cpu_seconds"]:
             mib = r["inflated_bytes"] / MIB

@@ -146,7 +146,9 @@ def hwpx_seeds() -> list[bytes]:
         for options in ({}, {"compress": False}):
             package = hx.hwpx_package(sections, **options)
             seeds.append(package.to_bytes())
-            seeds += [e.data for e in package.entries if e.name.startswith("Contents/sec")]
+            seeds += [
+                e.data for e in package.entries if e.name.startswith("Contents/sec")
+            ]
     return seeds
 
 
