@@ -53,9 +53,14 @@ def peak_kb() -> int:
 def child(function: str, path: str, repeats: int, full_result: bool = False) -> None:
     """Calls `function` on `path` `repeats` times; prints one JSON object with the first and
     best call times, the resident memory before the first call and the peak of the process."""
-    import _paravox
+    if function.startswith("native."):
+        from paravox import _native as module
 
-    call = getattr(_paravox, function)
+        function = function.removeprefix("native.")
+    else:
+        import _paravox as module
+
+    call = getattr(module, function)
     before = status_kb("VmRSS")
     times, cpu_times, result, error = [], [], None, None
     # The kernel accounts user and system time in clock ticks: only their totals over all the
@@ -78,6 +83,8 @@ def child(function: str, path: str, repeats: int, full_result: bool = False) -> 
             break
     usage_end = resource.getrusage(resource.RUSAGE_SELF)
     summary = None
+    if isinstance(result, tuple):  # paravox._native: (markdown, format)
+        result = result[0]
     if isinstance(result, str):
         summary = result[:40]
     elif isinstance(result, list):
@@ -101,7 +108,7 @@ def child(function: str, path: str, repeats: int, full_result: bool = False) -> 
 
 def run_child(build: Path, function: str, path: Path, repeats: int, timeout: float = 600,
               full_result: bool = False) -> dict:
-    env = dict(os.environ, PYTHONPATH=str(build))
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(build), str(REPO_DIR / "python")]))
     done = subprocess.run(
         [sys.executable, str(Path(__file__).resolve()), "child", function, str(path), str(repeats)]
         + (["full"] if full_result else []),
@@ -299,6 +306,211 @@ def hostile(build: Path, data: Path) -> list[dict]:
         rows.append({"label": label, "function": function, "expected": wanted, "met": met,
                      "file_bytes": path.stat().st_size, **measured})
     return rows
+
+
+# --- HWPX ------------------------------------------------------------------------------------
+
+TARGET_HWPX_FLOOR_RATIO = 2.0
+TARGET_HWPX_PEAK = "3 × inflated XML + 30 MB"
+
+
+def native_round(paths: list[str]) -> tuple[float, float]:
+    """Converts every document once with paravox._native.convert_path (either format)."""
+    from paravox import _native
+
+    convert = _native.convert_path
+    wall, cpu = time.perf_counter(), time.process_time()
+    for path in paths:
+        try:
+            convert(path)
+        except RuntimeError:
+            pass
+    return time.perf_counter() - wall, time.process_time() - cpu
+
+
+def hwpx_program(build: Path, mode: str, paths: list[str], rounds: int) -> dict:
+    program = build / "bench" / "paravox_hwpx_floor"
+    done = subprocess.run([str(program), "--mode", mode, "--rounds", str(rounds), *paths],
+                          capture_output=True, text=True, check=True)
+    return json.loads(done.stdout)
+
+
+def interleaved(build: Path, passes: dict[str, tuple[str, list[str]]], rounds: int,
+                repeats: int) -> dict[str, dict]:
+    """Best wall and CPU seconds of each named pass, the passes interleaved `repeats` times so
+    that they see the same machine. A pass is ("python", paths) for paravox._native from
+    Python, or (mode, paths) for paravox_hwpx_floor."""
+    best: dict[str, dict] = {}
+    for _ in range(repeats):
+        for name, (mode, paths) in passes.items():
+            if mode == "python":
+                native_round(paths)  # warm
+                times = [native_round(paths) for _ in range(rounds)]
+                row = {"best_seconds": min(t[0] for t in times),
+                       "best_cpu_seconds": min(t[1] for t in times)}
+            else:
+                row = hwpx_program(build, mode, paths, rounds)
+            kept = best.setdefault(name, dict(row, documents=len(paths)))
+            kept["best_seconds"] = min(kept["best_seconds"], row["best_seconds"])
+            kept["best_cpu_seconds"] = min(kept["best_cpu_seconds"], row["best_cpu_seconds"])
+    return best
+
+
+def hwpx_scaling(build: Path, data: Path, sizes: dict[str, int], rounds: int) -> list[dict]:
+    """Like scaling(), for HWPX documents with one section part of each size, converted by
+    paravox._native.convert_path."""
+    import synthetic
+
+    documents = {}
+    for label, size in sizes.items():
+        path = data / f"scaling-{size}.hwpx"
+        document, inflated = synthetic.hwpx_scaling_document(size)
+        path.write_bytes(document)
+        del document
+        documents[label] = (path, inflated)
+    best: dict[str, dict] = {}
+    for _ in range(rounds):
+        for label, (path, inflated) in documents.items():
+            repeats = max(3, min(50, (64 * MIB) // max(inflated, 1)))
+            row = {"label": label, "inflated_bytes": inflated, "file_bytes": path.stat().st_size,
+                   **run_child(build, "native.convert_path", path, repeats)}
+            kept = best.get(label)
+            peaks = [r["peak_rss_kb"] for r in (row, kept) if r and r["peak_rss_kb"]]
+            if kept is None or (row["best_cpu_seconds"] is not None
+                                and (kept["best_cpu_seconds"] is None
+                                     or row["best_cpu_seconds"] < kept["best_cpu_seconds"])):
+                best[label] = kept = row
+            kept["peak_rss_kb"] = max(peaks) if peaks else None
+    return [best[label] for label in sizes]
+
+
+def hwpx_measure(build: Path, corpus: Path, data: Path, args) -> dict:
+    hwpx_dir = corpus / "hwpx"
+    shared = sorted(str(p) for p in hwpx_dir.glob("*/*.hwpx"))
+    twins = sorted(hwpx_dir.glob("twins/*.hwpx"))
+    twin_hwpx = [str(p) for p in twins]
+    twin_hwp = [str(p.with_suffix(".hwp")) for p in twins if p.with_suffix(".hwp").exists()]
+    result: dict = {"shared_count": len(shared), "twin_count": len(twin_hwp)}
+    if shared:
+        print(f"HWPX throughput: {len(shared)} shared files", file=sys.stderr)
+        result["shared"] = interleaved(
+            build, {"python": ("python", shared), "cpp": ("convert", shared),
+                    "expat": ("expat", shared), "floor": ("floor", shared)},
+            args.rounds, args.repeats)
+    if twin_hwp:
+        print(f"HWPX twins: {len(twin_hwp)} pairs", file=sys.stderr)
+        result["twins"] = interleaved(
+            build, {"python hwp": ("python", twin_hwp), "python hwpx": ("python", twin_hwpx),
+                    "cpp hwp": ("convert-hwp", twin_hwp), "cpp hwpx": ("convert", twin_hwpx)},
+            args.rounds, args.repeats)
+    import synthetic
+
+    sizes = dict(synthetic.HWPX_SCALING_SIZES)
+    if args.quick:
+        sizes.pop("100 MB")
+    print("HWPX scaling", file=sys.stderr)
+    result["scaling"] = hwpx_scaling(build, data, sizes, 1 if args.quick else args.scaling_rounds)
+    return result
+
+
+def render_hwpx(args, info: dict, loads: tuple, hx: dict) -> str:
+    out = ["## HWPX", "",
+           f"Measured {datetime.datetime.now().astimezone().strftime('%Y-%m-%d %H:%M %Z')}, "
+           f"commit {info['commit']}, load average {loads[0]:.2f} at start and {loads[1]:.2f} at "
+           f"end; best of {args.repeats} × {args.rounds} passes, the passes of each table "
+           "interleaved in the same run.", ""]
+    shared = hx.get("shared")
+    if shared:
+        py, cpp, floor = shared["python"], shared["cpp"], shared["floor"]
+        expat = shared["expat"]
+        n = py["documents"]
+        out += ["Throughput over the shared HWPX files (`../shared/corpus/hwpx/*/*.hwpx`, "
+                f"{n} files, {mb(floor['file_bytes']):.2f} MB, "
+                f"{mb(floor['inflated_bytes']):.2f} MB "
+                f"of section XML once inflated; {cpp['failed_documents']} refused: binary HWP "
+                "files named .hwpx, a ZIP without mimetype). Conversion: "
+                "`paravox._native.convert_path` from Python. Core from C++: read the file, "
+                "`paravox::hwpx_to_markdown`. Floor (`paravox_hwpx_floor`): read the file, find "
+                "the section parts in the central directory, inflate each with zlib, nothing else. "
+                "Floor + expat: the same, then expat over each section part with no handlers set "
+                "(the XML tokenizer's own cost).",
+                "", "| | docs/s (wall) | docs/s (CPU) | / floor (wall) | / floor (CPU) | target |",
+                "|---|---|---|---|---|---|"]
+        for label, r in (("conversion from Python", py), ("core from C++", cpp),
+                         ("floor + expat, no handlers", expat), ("floor", floor)):
+            ratio_w = r["best_seconds"] / floor["best_seconds"]
+            ratio_c = r["best_cpu_seconds"] / floor["best_cpu_seconds"]
+            target = (f"≤ {TARGET_HWPX_FLOOR_RATIO:.0f} "
+                      f"({verdict(ratio_w <= TARGET_HWPX_FLOOR_RATIO)})"
+                      if label == "conversion from Python" else "")
+            out.append(f"| {label} | {n / r['best_seconds']:,.0f} | "
+                       f"{n / r['best_cpu_seconds']:,.0f} | {ratio_w:.2f} | {ratio_c:.2f} | "
+                       f"{target} |")
+    twins = hx.get("twins")
+    if twins:
+        n = twins["python hwp"]["documents"]
+        out += ["", f"Binary against HWPX on the {n} twins (the same documents saved in both "
+                "formats):", "", "| | binary .hwp docs/s | HWPX docs/s | HWPX / binary time |",
+                "|---|---|---|---|"]
+        for label, a, b in (("from Python (`paravox._native.convert_path`)", "python hwp",
+                             "python hwpx"), ("core from C++", "cpp hwp", "cpp hwpx")):
+            ta, tb = twins[a]["best_seconds"], twins[b]["best_seconds"]
+            out.append(f"| {label} | {n / ta:,.0f} | {n / tb:,.0f} | {tb / ta:.2f} |")
+    scale = hx.get("scaling") or []
+    if scale:
+        out += ["", "Scaling: HWPX documents from the HWPX fixture writer (`bench/synthetic.py`), "
+                "one section part repeating paragraphs with a click-here field, a table with a "
+                "nested table, an equation and a captioned picture, converted by "
+                "`paravox._native.convert_path`, each size in fresh processes (interleaved "
+                "rounds, best kept); peak RSS is VmHWM of the first call, interpreter included.",
+                "", "| section XML | file | best call (wall / CPU) | CPU ms per MiB | vs 1 MB | "
+                f"peak RSS (before) | limit {TARGET_HWPX_PEAK} |", "|---|---|---|---|---|---|---|"]
+        base = next((r for r in scale if r["label"] == "1 MB" and r["best_cpu_seconds"]), None)
+        base_cpu = base["best_cpu_seconds"] / (base["inflated_bytes"] / MIB) if base else None
+        for r in scale:
+            if r["best_seconds"] is None:
+                out.append(f"| {r['label']} | | failed: {r['error']} | | | | |")
+                continue
+            mib = r["inflated_bytes"] / MIB
+            cpu = r["best_cpu_seconds"] / mib
+            peak = r["peak_rss_kb"] / 1024
+            limit = (3 * r["inflated_bytes"] + 30_000_000) / MIB
+            out.append(f"| {r['label']} ({r['inflated_bytes']:,} B) | {r['file_bytes'] / 1024:,.0f}"
+                       f" KiB | {fmt_seconds(r['best_seconds'])} / "
+                       f"{fmt_seconds(r['best_cpu_seconds'])} | {cpu * 1e3:.2f} | "
+                       f"{cpu / base_cpu:.2f} | {peak:.0f} MiB "
+                       f"({r['rss_before_kb'] / 1024:.0f} MiB)"
+                       f" | {limit:.0f} MiB {verdict(peak <= limit)} |")
+    return "\n".join(out) + "\n"
+
+
+def merge_hwpx_section(path: Path, section: str) -> None:
+    """Puts the HWPX section into an existing results file in place of an earlier one."""
+    text = path.read_text(encoding="utf-8") if path.exists() else "# Benchmark results\n"
+    start = text.find("\n## HWPX\n")
+    if start >= 0:
+        end = text.find("\n## ", start + 1)
+        text = text[:start] + (text[end:] if end >= 0 else "\n")
+    path.write_text(text.rstrip("\n") + "\n\n" + section, encoding="utf-8")
+
+
+def print_hwpx_summary(hx: dict) -> None:
+    shared, twins = hx.get("shared"), hx.get("twins")
+    if shared:
+        n = shared["python"]["documents"]
+        print(f"\nHWPX shared files: {n / shared['python']['best_seconds']:,.0f} docs/s, "
+              f"C++ {n / shared['cpp']['best_seconds']:,.0f}, floor "
+              f"{n / shared['floor']['best_seconds']:,.0f}; conversion / floor "
+              f"{shared['python']['best_seconds'] / shared['floor']['best_seconds']:.2f}")
+    if twins:
+        python = twins["python hwpx"]["best_seconds"] / twins["python hwp"]["best_seconds"]
+        cpp = twins["cpp hwpx"]["best_seconds"] / twins["cpp hwp"]["best_seconds"]
+        print(f"twins: HWPX / binary time {python:.2f} (C++ {cpp:.2f})")
+    for r in hx.get("scaling") or []:
+        if r["best_cpu_seconds"]:
+            mib = r["inflated_bytes"] / MIB
+            print(f"HWPX {r['label']:<8} CPU {r['best_cpu_seconds'] / mib * 1e3:.2f} ms/MiB, "
+                  f"peak {r['peak_rss_kb'] / 1024:.0f} MiB")
 
 
 # --- micro-benchmarks ----------------------------------------------------------------------------
@@ -532,15 +744,25 @@ def main() -> None:
                         help="fresh processes per scaling size")
     parser.add_argument("--quick", action="store_true", help="skip the 100 MB size, short micro")
     parser.add_argument("--out", type=Path, default=BENCH_DIR / "results.md")
+    parser.add_argument("--hwpx-only", action="store_true",
+                        help="measure HWPX alone and replace only that section of --out")
     args = parser.parse_args()
 
     build = args.build.resolve()
     sys.path.insert(0, str(build))
+    sys.path.insert(0, str(REPO_DIR / "python"))
     sys.path.insert(0, str(BENCH_DIR))
     data = build / "bench-data"
     data.mkdir(parents=True, exist_ok=True)
     load_start = os.getloadavg()[0]
     info = machine()
+    if args.hwpx_only:
+        hx = hwpx_measure(build, args.corpus, data, args)
+        loads = (load_start, os.getloadavg()[0])
+        print_hwpx_summary(hx)
+        merge_hwpx_section(args.out, render_hwpx(args, info, loads, hx))
+        print(f"\nwrote the HWPX section of {args.out}")
+        return
 
     sets, instruction_sets = [], []
     for name in ("realworld", "features"):
@@ -567,11 +789,13 @@ def main() -> None:
     print("micro-benchmarks", file=sys.stderr)
     corpus_dirs = [args.corpus / n for n in ("realworld", "features") if (args.corpus / n).is_dir()]
     micro_rows = micro(build, corpus_dirs, 0.1 if args.quick else 0.5) if corpus_dirs else []
+    hx = hwpx_measure(build, args.corpus, data, args)
 
     loads = (load_start, os.getloadavg()[0])
     print_summary(sets, instruction_sets, scale, hostile_rows, micro_rows)
+    print_hwpx_summary(hx)
     args.out.write_text(render(args, info, loads, sets, instruction_sets, scale, hostile_rows,
-                               micro_rows),
+                               micro_rows) + "\n" + render_hwpx(args, info, loads, hx),
                         encoding="utf-8")
     print(f"\nwrote {args.out}")
 

@@ -12,5 +12,6 @@ cd "$(dirname "$0")/.."
 python=$(command -v python3)
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DPARAVOX_BUILD_PYTHON=ON \
   -DPARAVOX_BUILD_BENCH=ON -DPython_EXECUTABLE="$python" >/dev/null
-cmake --build build/bench -j2 --target _paravox paravox_floor paravox_micro >/dev/null
+cmake --build build/bench -j2 --target _paravox _native paravox_floor paravox_micro \
+  paravox_hwpx_floor >/dev/null
 PARAVOX_BENCH_COMMAND="bash bench/run.sh${*:+ $*}" exec "$python" bench/bench.py --build build/bench "$@"

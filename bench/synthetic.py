@@ -106,3 +106,60 @@ def chained_marker_document(fields: int) -> bytes:
     chain = "\ue000" + "\ue000".join(str(i) for i in range(fields)) + "\ue000"
     items = [chain] + [field_text(f"f{i}") for i in range(fields)]
     return hwp_document([section(paragraph(*items))])
+
+
+# --- HWPX -------------------------------------------------------------------------------------
+
+
+def hwpx_scaling_unit() -> bytes:
+    """About 9 KB of section XML repeated to make an HWPX scaling document: the constructs of
+    scaling_unit() as the HWPX fixture writer writes them."""
+    from hwpbuilder import hwpx as hx
+
+    paragraphs = [
+        hx.paragraph(
+            "본문 문단 ",
+            hx.click_here("성명", "이름을 입력하세요", "홍길동"),
+            " 님께. Body text with a field.",
+        ),
+        hx.paragraph(
+            "표 앞",
+            hx.table(
+                [
+                    ["머리 1", "머리 2", "머리 3"],
+                    ["값 | 1", ["둘째 칸", hx.table([["안쪽", "표"], ["x", "y"]])], "셋"],
+                ]
+            ),
+        ),
+        hx.paragraph(hx.equation("x = {-b +- sqrt {b^2 - 4ac}} over {2a}")),
+        hx.paragraph(hx.picture(caption="그림 설명")),
+        hx.paragraph("마지막 문단입니다. The last paragraph of the unit."),
+    ]
+    out: list[str] = []
+    for p in paragraphs:
+        p.write(hx.Names(), out)
+    return "".join(out).encode("utf-8")
+
+
+def hwpx_scaling_document(inflated_size: int) -> tuple[bytes, int]:
+    """An HWPX document whose one section part inflates to about `inflated_size` bytes of XML;
+    returns the package bytes and the exact inflated size."""
+    from hwpbuilder import hwpx as hx
+
+    opening, closing = hx.xml_part(hx.section(hx.paragraph("\0"))).split(b"\0")
+    unit = hwpx_scaling_unit()
+    count = max(1, (inflated_size - len(opening) - len(closing)) // len(unit))
+    # The first paragraph (holding the section definition) stays open around "\0": close it
+    # before the repeated units.
+    head, tail = opening, closing
+    close_first = b"</hp:t></hp:run></hp:p>"
+    if not tail.startswith(close_first):
+        raise AssertionError("unexpected section layout")
+    part = head + close_first + unit * count + tail[len(close_first):]
+    package = hx.hwpx_package([hx.section("자리")])
+    package.replace("Contents/section0.xml", data=part)
+    return package.to_bytes(), len(part)
+
+
+# Inflated section-part sizes of the HWPX scaling documents.
+HWPX_SCALING_SIZES = {"1 MB": MIB, "10 MB": 10 * MIB, "100 MB": 100 * MIB}

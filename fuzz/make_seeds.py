@@ -4,7 +4,9 @@
 
 OUT/document gets whole files (the shared corpus documents and documents from the fixture
 builder), OUT/inflate_walk their compressed section streams, and OUT/walk_section and
-OUT/parse_records their section record bytes. Seeds are named by content hash, so running
+OUT/parse_records their section record bytes. OUT/hwpx gets HWPX packages from the HWPX
+fixture writer and their section parts' XML (the shared HWPX files are better given to the
+fuzzer as a second seed folder: fuzz/run.sh passes ../shared/corpus/hwpx when it exists). Seeds are named by content hash, so running
 it twice gives the same folder.
 """
 
@@ -21,10 +23,11 @@ sys.path.insert(0, str(REPO / "tests"))
 sys.path.insert(0, str(REPO / "tests" / "python"))
 
 import hwpbuilder as hb  # noqa: E402
+from hwpbuilder import hwpx as hx  # noqa: E402
 from hwpbuilder import records as r  # noqa: E402
 from test_robustness import CfbLayout, inflate_raw_prefix  # noqa: E402
 
-TARGETS = ("document", "inflate_walk", "walk_section", "parse_records")
+TARGETS = ("document", "inflate_walk", "walk_section", "parse_records", "hwpx")
 
 
 def builder_sections() -> list[list[bytes]]:
@@ -110,6 +113,45 @@ def builder_documents() -> list[bytes]:
     return docs
 
 
+def hwpx_sections() -> list[list[hx.El]]:
+    """Section lists of HWPX documents that use each construct the HWPX reader reads."""
+    field = hx.click_here("이름", "이름을 입력", "홍길동")
+    return [
+        [hx.section("첫 문단", hx.paragraph("이름: ", field, " 끝"))],
+        [
+            hx.section(
+                "표 앞",
+                hx.table(
+                    [["가", hx.paragraph("x", hx.table([["안", "쪽"]]))], ["다", "라"]],
+                    caption="표 제목",
+                ),
+                hx.paragraph(hx.table([[hx.paragraph("칸 ", field)]])),
+            )
+        ],
+        [
+            hx.section(
+                hx.paragraph(hx.picture(caption="그림 설명"), hx.picture()),
+                hx.equation("a over b", caption="식 1"),
+                hx.text_box(["상자 안", "둘째 줄"], caption="캡션"),
+                "탭\t과 줄\n바꿈",
+            )
+        ],
+        [hx.section("첫 구역"), hx.section("둘째 구역"), hx.section("셋째 구역")],
+    ]
+
+
+def hwpx_seeds() -> list[bytes]:
+    seeds = []
+    for sections in hwpx_sections():
+        for options in ({}, {"compress": False}):
+            package = hx.hwpx_package(sections, **options)
+            seeds.append(package.to_bytes())
+            seeds += [
+                e.data for e in package.entries if e.name.startswith("Contents/sec")
+            ]
+    return seeds
+
+
 def is_compressed(layout: CfbLayout) -> bool:
     header = layout.read("/FileHeader")
     return len(header) >= 40 and struct.unpack_from("<I", header, 36)[0] & 1 == 1
@@ -161,6 +203,8 @@ def main() -> int:
                 put("inflate_walk", stored)
             put("walk_section", section)
             put("parse_records", section)
+    for data in hwpx_seeds():
+        put("hwpx", data)
     for target in TARGETS:
         print(f"{target}: {len(list((args.out / target).iterdir()))} seeds")
     return 0

@@ -36,7 +36,13 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
 Status check_mimetype(const Package& package) {
   std::string_view mimetype;
   Result<Part> part = package.read(kMimetypeName);
-  if (part) mimetype = as_text(part->bytes);
+  if (part) {
+    mimetype = as_text(part->bytes);
+  } else if (package.contains(kMimetypeName)) {
+    // A mimetype entry the directory lists but whose data cannot be read is damage (a cut or
+    // shifted archive), not evidence of another kind of ZIP.
+    return std::move(part).error();
+  }
   if (mimetype == kHwpxMimetype) return {};
   // An Office Open XML package has both its content-type list and its package relationships;
   // some HWPX writers add the first alone.
