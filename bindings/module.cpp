@@ -3,10 +3,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <atomic>
 #include <cstdint>
-#include <exception>
-#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,17 +11,10 @@
 #include "document/error.h"
 #include "hwp/driver.h"
 #include "large_memory.h"
+#include "module_support.h"
 #include "reader.h"
 
 namespace {
-
-// Raised for a fault inside the module that should never happen (a broken invariant).
-// Derived from BaseException so that `except Exception` does not swallow it.
-PyObject* g_internal_fault = nullptr;
-
-// Process-wide: the module object and the interpreter that imported it first.
-PyObject* g_module = nullptr;
-std::atomic<std::int64_t> g_first_interpreter{-1};
 
 // ---------------------------------------------------------------------------------------
 // Errors
@@ -37,26 +27,6 @@ void raise_convert_error(const paravox::ConvertError& error) {
   if (text == nullptr) return;
   PyErr_SetObject(PyExc_RuntimeError, text);
   Py_DECREF(text);
-}
-
-void raise_internal_fault(const char* what) {
-  PyErr_SetString(g_internal_fault != nullptr ? g_internal_fault : PyExc_SystemError, what);
-}
-
-// Runs `body` and turns any C++ exception that escapes it into a Python exception, so that
-// no fault inside the core can take the interpreter down.
-template <class Body>
-PyObject* guarded(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  } catch (const std::exception& fault) {
-    raise_internal_fault(fault.what());
-  } catch (...) {
-    raise_internal_fault("unexpected internal fault");
-  }
-  return nullptr;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -298,13 +268,7 @@ bool add_function(PyObject* module, PyMethodDef* def) {
 }
 
 PyObject* create_module() {
-  if (g_internal_fault == nullptr) {
-    g_internal_fault = PyErr_NewExceptionWithDoc(
-        "_paravox.InternalFault",
-        "A fault inside _paravox that no input should cause; please report it.",
-        PyExc_BaseException, nullptr);
-    if (g_internal_fault == nullptr) return nullptr;
-  }
+  if (!create_internal_fault("_paravox")) return nullptr;
   PyObject* module = PyModule_Create(&g_module_def);
   if (module == nullptr) return nullptr;
   for (PyMethodDef& def : g_functions) {
@@ -319,24 +283,5 @@ PyObject* create_module() {
 }  // namespace
 
 PyMODINIT_FUNC PyInit__paravox(void) {
-  PyInterpreterState* interpreter = PyInterpreterState_Get();
-  const std::int64_t id = PyInterpreterState_GetID(interpreter);
-  if (id == -1) {
-    if (!PyErr_Occurred()) {
-      PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
-    }
-    return nullptr;
-  }
-  std::int64_t expected = -1;
-  if (!g_first_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-    PyErr_SetString(PyExc_ImportError,
-                    "_paravox does not support sub-interpreters: it can only be imported in the "
-                    "interpreter that imported it first");
-    return nullptr;
-  }
-  if (g_module != nullptr) return Py_NewRef(g_module);
-  PyObject* module = create_module();
-  if (module == nullptr) return nullptr;
-  g_module = module;
-  return Py_NewRef(module);
+  return init_once("_paravox", create_module);
 }

@@ -4,22 +4,17 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <atomic>
 #include <cstdint>
 #include <exception>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "convert.h"
+#include "module_support.h"
 
 namespace {
-
-// Raised for a fault inside the module that should never happen (a broken invariant).
-// Derived from BaseException so that `except Exception` does not swallow it.
-PyObject* g_internal_fault = nullptr;
 
 // The exception classes of paravox._errors, one per FailureKind, kept from the first import.
 struct ErrorClasses {
@@ -30,10 +25,6 @@ struct ErrorClasses {
   PyObject* too_large = nullptr;
 };
 ErrorClasses g_errors;
-
-// Process-wide: the module object and the interpreter that imported it first.
-PyObject* g_module = nullptr;
-std::atomic<std::int64_t> g_first_interpreter{-1};
 
 // ---------------------------------------------------------------------------------------
 // Errors
@@ -82,26 +73,6 @@ void raise_failure(const paravox::Failure& failure, paravox::DocumentFormat form
   Py_XDECREF(args);
   Py_XDECREF(format_value);
   Py_XDECREF(message);
-}
-
-void raise_internal_fault(const char* what) {
-  PyErr_SetString(g_internal_fault != nullptr ? g_internal_fault : PyExc_SystemError, what);
-}
-
-// Runs `body` and turns any C++ exception that escapes it into a Python exception, so that
-// no fault inside the core can take the interpreter down.
-template <class Body>
-PyObject* guarded(Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  } catch (const std::exception& fault) {
-    raise_internal_fault(fault.what());
-  } catch (...) {
-    raise_internal_fault("unexpected internal fault");
-  }
-  return nullptr;
 }
 
 // Runs `work` with the interpreter lock released. `work` touches no Python object; an
@@ -310,13 +281,7 @@ bool load_error_classes() {
 }
 
 PyObject* create_module() {
-  if (g_internal_fault == nullptr) {
-    g_internal_fault = PyErr_NewExceptionWithDoc(
-        "paravox._native.InternalFault",
-        "A fault inside paravox._native that no input should cause; please report it.",
-        PyExc_BaseException, nullptr);
-    if (g_internal_fault == nullptr) return nullptr;
-  }
+  if (!create_internal_fault("paravox._native")) return nullptr;
   if (!load_error_classes()) return nullptr;
   PyObject* module = PyModule_Create(&g_module_def);
   if (module == nullptr) return nullptr;
@@ -334,24 +299,5 @@ PyObject* create_module() {
 }  // namespace
 
 PyMODINIT_FUNC PyInit__native(void) {
-  PyInterpreterState* interpreter = PyInterpreterState_Get();
-  const std::int64_t id = PyInterpreterState_GetID(interpreter);
-  if (id == -1) {
-    if (!PyErr_Occurred()) {
-      PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
-    }
-    return nullptr;
-  }
-  std::int64_t expected = -1;
-  if (!g_first_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-    PyErr_SetString(PyExc_ImportError,
-                    "paravox._native does not support sub-interpreters: it can only be imported "
-                    "in the interpreter that imported it first");
-    return nullptr;
-  }
-  if (g_module != nullptr) return Py_NewRef(g_module);
-  PyObject* module = create_module();
-  if (module == nullptr) return nullptr;
-  g_module = module;
-  return Py_NewRef(module);
+  return init_once("paravox._native", create_module);
 }
