@@ -28,10 +28,10 @@ from typing import (
 from . import _native
 from ._batch import DEFAULT_EXECUTOR, ExecutorKind, check_executor, default_jobs, ordered_map
 from ._convert import StrOrBytesPath, convert_with_format, to_str_path
+from ._errors import failure_message
 from ._storage import (
     Listed,
     MissingDependencyError,
-    failure_message,
     is_url,
     list_documents,
     open_output,

@@ -16,6 +16,7 @@ from tqdm import tqdm
 from . import __version__
 from ._batch import ExecutorKind
 from ._dataset import FORMATS, Row, check_format_available, format_of, rows, sink
+from ._errors import failure_message
 from ._storage import MissingDependencyError, is_url, list_documents, open_output
 from .cli import (
     EXIT_FAILED,
@@ -25,7 +26,6 @@ from .cli import (
     STDIN,
     _error,
     _format_bytes,
-    _message,
     _plural,
     _progress_shape,
     _Report,
@@ -148,7 +148,7 @@ def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bo
         try:
             report = _Report(args.report)
         except OSError as error:
-            _error(f"cannot write report {args.report}: {_message(error)}")
+            _error(f"cannot write report {args.report}: {failure_message(error)}")
             return EXIT_USAGE
 
     converted = failed = written = total = 0
@@ -195,7 +195,7 @@ def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bo
     except OSError as error:  # the output cannot be written
         if report is not None:
             report.discard()
-        _error(f"cannot write {out}: {_message(error)}")
+        _error(f"cannot write {out}: {failure_message(error)}")
         return EXIT_FAILED
     except BaseException:
         if report is not None:
@@ -219,7 +219,7 @@ def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bo
             )
         except OSError as error:
             report.discard()
-            _error(f"cannot write report {args.report}: {_message(error)}")
+            _error(f"cannot write report {args.report}: {failure_message(error)}")
             exit_status = EXIT_FAILED
     if interrupted:
         done = f"after {converted + failed} of {_plural(total, 'file')} "

@@ -40,6 +40,15 @@ class DocumentTooLargeError(ParavoxError):
     """The Markdown, or an inflated part of the document, would pass 256 MiB."""
 
 
+def failure_message(error: BaseException) -> str:
+    """The text after "path: " in a failure line."""
+    if isinstance(error, ParavoxError):
+        return str(error)  # the converter's own message, e.g. "Invalid HWP signature"
+    if isinstance(error, OSError) and error.strerror:
+        return error.strerror
+    return f"{type(error).__name__}: {error}"
+
+
 __all__ = [
     "DamagedDocumentError",
     "DocumentTooLargeError",

@@ -15,7 +15,7 @@ import re
 import tempfile
 from typing import IO, Any, Iterator, List, Optional, Tuple, Union
 
-from ._errors import ParavoxError
+from ._errors import failure_message
 
 DOCUMENT_SUFFIXES = (".hwp", ".hwpx")
 
@@ -122,15 +122,6 @@ def list_documents(
             seen.add(key)
             listed.append((name, failure))
     return listed
-
-
-def failure_message(error: BaseException) -> str:
-    """The text after "path: " in a failure line."""
-    if isinstance(error, ParavoxError):
-        return str(error)  # the converter's own message, e.g. "Invalid HWP signature"
-    if isinstance(error, OSError) and error.strerror:
-        return error.strerror
-    return f"{type(error).__name__}: {error}"
 
 
 def read_urls(

@@ -20,7 +20,7 @@ from tqdm import tqdm
 from . import __version__
 from ._batch import DEFAULT_EXECUTOR, EXECUTORS, ExecutorKind, default_jobs, ordered_map
 from ._convert import convert_bytes, convert_with_format
-from ._errors import ParavoxError
+from ._errors import failure_message
 
 EXIT_OK = 0
 EXIT_FAILED = 1
@@ -153,15 +153,6 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _message(error: BaseException) -> str:
-    """The text after "path: " in a failure line."""
-    if isinstance(error, ParavoxError):
-        return str(error)  # the converter's own message, e.g. "Invalid HWP signature"
-    if isinstance(error, OSError) and error.strerror:
-        return error.strerror
-    return f"{type(error).__name__}: {error}"
-
-
 def _markdown_bytes(markdown: str) -> bytes:
     """A document's Markdown as written: UTF-8, ending with a line feed unless empty."""
     data = markdown.encode("utf-8")
@@ -199,7 +190,7 @@ def _run_task(task: _Task) -> _Outcome:
     except Exception as error:
         return _Outcome(
             False,
-            _message(error),
+            failure_message(error),
             getattr(error, "format", None),
             input_bytes,
             None,
@@ -208,7 +199,7 @@ def _run_task(task: _Task) -> _Outcome:
     try:
         _write_atomically(task.output, data, task.mode)
     except OSError as error:
-        message = f"cannot write {task.output}: {_message(error)}"
+        message = f"cannot write {task.output}: {failure_message(error)}"
         seconds = time.perf_counter() - start
         return _Outcome(False, message, document_format, input_bytes, None, seconds)
     seconds = time.perf_counter() - start
@@ -231,7 +222,7 @@ def _find_documents(folder: str, failures: List[_Entry]) -> Iterator[str]:
     """The .hwp and .hwpx files under `folder`; unreadable folders are added to `failures`."""
 
     def unreadable(error: OSError) -> None:
-        failures.append(_Entry(source=error.filename or folder, failure=_message(error)))
+        failures.append(_Entry(source=error.filename or folder, failure=failure_message(error)))
 
     for parent, _, files in os.walk(folder, onerror=unreadable):
         for name in files:
@@ -366,7 +357,7 @@ def _convert_to_stdout(source: str) -> int:
             markdown = convert_with_format(source)[0]
         data = _markdown_bytes(markdown)
     except Exception as error:
-        print(f"{source}: {_message(error)}", file=sys.stderr)
+        print(f"{source}: {failure_message(error)}", file=sys.stderr)
         return EXIT_FAILED
     try:
         sys.stdout.flush()
@@ -395,7 +386,7 @@ def _outcomes(
                 continue
             _, result = next(results)
             if isinstance(result, Exception):  # the worker process itself died
-                yield entry, _Outcome(False, _message(result), None, None, None, 0.0)
+                yield entry, _Outcome(False, failure_message(result), None, None, None, 0.0)
             else:
                 yield entry, result
 
@@ -440,7 +431,7 @@ def _convert_to_folder(
         try:
             report = _Report(report_path)
         except OSError as error:
-            _error(f"cannot write report {report_path}: {_message(error)}")
+            _error(f"cannot write report {report_path}: {failure_message(error)}")
             return EXIT_USAGE
 
     entries: List[_Entry] = []
@@ -454,7 +445,7 @@ def _convert_to_folder(
             except OSError as error:
                 if report is not None:
                     report.discard()
-                _error(f"cannot create -o {output_dir}: {_message(error)}")
+                _error(f"cannot create -o {output_dir}: {failure_message(error)}")
                 return EXIT_USAGE
         shape = _progress_shape() if progress else None
         with tqdm(
@@ -513,7 +504,7 @@ def _convert_to_folder(
             )
         except OSError as error:
             report.discard()
-            _error(f"cannot write report {report_path}: {_message(error)}")
+            _error(f"cannot write report {report_path}: {failure_message(error)}")
             exit_status = EXIT_FAILED
     if interrupted:
         if entries:
