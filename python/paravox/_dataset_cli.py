@@ -13,21 +13,17 @@ from typing import Any, Iterator, Optional, Tuple
 
 from tqdm import tqdm
 
-from . import __version__
 from ._batch import ExecutorKind
 from ._dataset import FORMATS, Row, check_format_available, format_of, rows, sink
 from ._errors import failure_message
 from ._storage import MissingDependencyError, is_url, list_documents, open_output
 from .cli import (
     EXIT_FAILED,
-    EXIT_INTERRUPTED,
-    EXIT_OK,
     EXIT_USAGE,
     STDIN,
     _error,
-    _format_bytes,
-    _plural,
-    _progress_shape,
+    _finish_batch,
+    _progress_bar,
     _Report,
 )
 
@@ -158,22 +154,8 @@ def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bo
             total, results, engine = _dask_rows(inputs, args.cluster, args.scheduler, args.jobs)
         else:
             total, results, engine = _local_rows(inputs, args.jobs, args.executor)
-        shape = _progress_shape() if progress else None
-        with (
-            engine,
-            open_output(out) as file,
-            tqdm(
-                total=total,
-                unit="file",
-                file=sys.stderr,
-                disable=not progress,
-                ncols=shape[0] if shape else None,
-                nrows=shape[1] if shape else None,
-                dynamic_ncols=shape is None,
-            ) as bar,
-        ):
+        with engine, open_output(out) as file, _progress_bar(total, progress) as bar:
             writer = sink(chosen, file)
-            bar.set_postfix_str("0 failed", refresh=False)
             try:
                 for row in results:
                     writer.add(row)
@@ -202,37 +184,16 @@ def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bo
             report.discard()
         raise
 
-    seconds = time.perf_counter() - start
-    exit_status = EXIT_FAILED if failed or not total else EXIT_OK
-    if report is not None:
-        try:
-            report.finish(
-                {
-                    "paravox": __version__,
-                    "output": out,
-                    "format": chosen,
-                    "converted": converted,
-                    "failed": failed,
-                    "seconds": round(seconds, 3),
-                    "interrupted": interrupted,
-                }
-            )
-        except OSError as error:
-            report.discard()
-            _error(f"cannot write report {args.report}: {failure_message(error)}")
-            exit_status = EXIT_FAILED
-    if interrupted:
-        done = f"after {converted + failed} of {_plural(total, 'file')} "
-        done += f"({converted} converted, {failed} failed); {out} holds them"
-        _error(f"interrupted {done}")
-        return EXIT_INTERRUPTED
-    if not total:
-        _error("no .hwp or .hwpx files found in " + ", ".join(inputs))
-    else:
-        rate = total / seconds if seconds > 0 else 0.0
-        _error(
-            f"{converted} converted, {failed} failed, {_plural(total, 'file')} in "
-            f"{seconds:.1f} s ({rate:.0f} files/s), {_format_bytes(written)} of Markdown "
-            f"written to {out}"
-        )
-    return exit_status
+    return _finish_batch(
+        report,
+        {"output": out, "format": chosen},
+        total=total,
+        converted=converted,
+        failed=failed,
+        written=written,
+        seconds=time.perf_counter() - start,
+        interrupted=interrupted,
+        inputs=inputs,
+        destination=out,
+        kept=f"; {out} holds them",
+    )

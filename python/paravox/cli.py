@@ -13,7 +13,7 @@ import tempfile
 import time
 from dataclasses import dataclass
 from multiprocessing.context import BaseContext
-from typing import IO, Iterator, List, Optional, Sequence, Set, Tuple, Union
+from typing import IO, Iterator, List, NoReturn, Optional, Sequence, Set, Tuple, Union
 
 from tqdm import tqdm
 
@@ -417,6 +417,78 @@ def _plural(count: int, noun: str) -> str:
     return f"{count} {noun}" if count == 1 else f"{count} {noun}s"
 
 
+def _progress_bar(total: int, progress: bool) -> "tqdm[NoReturn]":
+    """The progress bar of a batch of `total` documents, on standard error if `progress`."""
+    shape = _progress_shape() if progress else None
+    bar: "tqdm[NoReturn]" = tqdm(
+        total=total,
+        unit="file",
+        file=sys.stderr,
+        disable=not progress,
+        ncols=shape[0] if shape else None,
+        nrows=shape[1] if shape else None,
+        dynamic_ncols=shape is None,
+    )
+    bar.set_postfix_str("0 failed", refresh=False)
+    return bar
+
+
+def _finish_batch(
+    report: Optional[_Report],
+    destination_keys: dict[str, object],
+    *,
+    total: int,
+    converted: int,
+    failed: int,
+    written: int,
+    seconds: float,
+    interrupted: bool,
+    inputs: Sequence[str],
+    destination: str,
+    kept: str,
+) -> int:
+    """Puts the report in place and says on standard error how the batch ended; the exit status.
+
+    `destination_keys` open the report's summary; `kept`, said after an interruption, tells
+    where the documents finished so far are.
+    """
+    exit_status = EXIT_FAILED if failed or not total else EXIT_OK
+    if report is not None:
+        try:
+            report.finish(
+                {
+                    "paravox": __version__,
+                    **destination_keys,
+                    "converted": converted,
+                    "failed": failed,
+                    "seconds": round(seconds, 3),
+                    "interrupted": interrupted,
+                }
+            )
+        except OSError as error:
+            report.discard()
+            _error(f"cannot write report {report.path}: {failure_message(error)}")
+            exit_status = EXIT_FAILED
+    if interrupted:
+        if total:
+            done = f"after {converted + failed} of {_plural(total, 'file')} "
+            done += f"({converted} converted, {failed} failed){kept}"
+        else:
+            done = "while looking for documents"
+        _error(f"interrupted {done}")
+        return EXIT_INTERRUPTED
+    if not total:
+        _error("no .hwp or .hwpx files found in " + ", ".join(inputs))
+    else:
+        rate = total / seconds if seconds > 0 else 0.0
+        _error(
+            f"{converted} converted, {failed} failed, {_plural(total, 'file')} in "
+            f"{seconds:.1f} s ({rate:.0f} files/s), {_format_bytes(written)} of Markdown "
+            f"written to {destination}"
+        )
+    return exit_status
+
+
 def _convert_to_folder(
     inputs: Sequence[str],
     output_dir: str,
@@ -447,17 +519,7 @@ def _convert_to_folder(
                     report.discard()
                 _error(f"cannot create -o {output_dir}: {failure_message(error)}")
                 return EXIT_USAGE
-        shape = _progress_shape() if progress else None
-        with tqdm(
-            total=len(entries),
-            unit="file",
-            file=sys.stderr,
-            disable=not progress,
-            ncols=shape[0] if shape else None,
-            nrows=shape[1] if shape else None,
-            dynamic_ncols=shape is None,
-        ) as bar:
-            bar.set_postfix_str("0 failed", refresh=False)
+        with _progress_bar(len(entries), progress) as bar:
             for entry, outcome in _outcomes(entries, jobs, executor):
                 if outcome.ok:
                     converted += 1
@@ -488,43 +550,20 @@ def _convert_to_folder(
             report.discard()
         raise
 
-    seconds = time.perf_counter() - start
-    exit_status = EXIT_FAILED if failed or not entries else EXIT_OK
-    if report is not None:
-        try:
-            report.finish(
-                {
-                    "paravox": __version__,
-                    "output_dir": output_dir,
-                    "converted": converted,
-                    "failed": failed,
-                    "seconds": round(seconds, 3),
-                    "interrupted": interrupted,
-                }
-            )
-        except OSError as error:
-            report.discard()
-            _error(f"cannot write report {report_path}: {failure_message(error)}")
-            exit_status = EXIT_FAILED
-    if interrupted:
-        if entries:
-            done = f"after {converted + failed} of {_plural(len(entries), 'file')} "
-            done += f"({converted} converted, {failed} failed)"
-        else:
-            done = "while looking for documents"
-        listed = f"; the report lists them in {report.path}" if report and entries else ""
-        _error(f"interrupted {done}{listed}")
-        return EXIT_INTERRUPTED
-    if not entries:
-        _error("no .hwp or .hwpx files found in " + ", ".join(inputs))
-    else:
-        rate = len(entries) / seconds if seconds > 0 else 0.0
-        _error(
-            f"{converted} converted, {failed} failed, {_plural(len(entries), 'file')} in "
-            f"{seconds:.1f} s ({rate:.0f} files/s), {_format_bytes(written)} of Markdown "
-            f"written to {output_dir}"
-        )
-    return exit_status
+    listed = f"; the report lists them in {report.path}" if report else ""
+    return _finish_batch(
+        report,
+        {"output_dir": output_dir},
+        total=len(entries),
+        converted=converted,
+        failed=failed,
+        written=written,
+        seconds=time.perf_counter() - start,
+        interrupted=interrupted,
+        inputs=inputs,
+        destination=output_dir,
+        kept=listed,
+    )
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
