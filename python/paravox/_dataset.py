@@ -7,7 +7,6 @@ number of documents.
 from __future__ import annotations
 
 import functools
-import importlib
 import json
 import os
 import time
@@ -31,7 +30,7 @@ from ._convert import StrOrBytesPath, convert_with_format, to_str_path
 from ._errors import failure_message
 from ._storage import (
     Listed,
-    MissingDependencyError,
+    import_optional,
     is_url,
     list_documents,
     open_output,
@@ -69,13 +68,10 @@ class DatasetCounts(NamedTuple):
 
 
 def _pyarrow() -> Tuple[Any, Any]:
-    try:
-        pyarrow = importlib.import_module("pyarrow")
-        parquet = importlib.import_module("pyarrow.parquet")
-    except ImportError:
-        raise MissingDependencyError(
-            "Parquet output needs pyarrow: pip install 'paravox[parquet]'"
-        ) from None
+    pyarrow, parquet = import_optional(
+        ["pyarrow", "pyarrow.parquet"],
+        "Parquet output needs pyarrow: pip install 'paravox[parquet]'",
+    )
     return pyarrow, parquet
 
 

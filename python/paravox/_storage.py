@@ -13,7 +13,7 @@ import importlib
 import os
 import re
 import tempfile
-from typing import IO, Any, Iterator, List, Optional, Tuple, Union
+from typing import IO, Any, Iterator, List, Optional, Sequence, Tuple, Union
 
 from ._errors import failure_message
 
@@ -34,13 +34,19 @@ def is_url(name: str) -> bool:
     return _URL.match(name) is not None
 
 
-def _fsspec() -> Any:
+def import_optional(names: Sequence[str], missing: str) -> List[Any]:
+    """The optional modules `names`, imported by name; MissingDependencyError(`missing`), which
+    says what to install, if one of them is not there."""
     try:
-        fsspec = importlib.import_module("fsspec")
+        return [importlib.import_module(name) for name in names]
     except ImportError:
-        raise MissingDependencyError(
-            "storage URLs need fsspec: pip install 'paravox[storage]'"
-        ) from None
+        raise MissingDependencyError(missing) from None
+
+
+def _fsspec() -> Any:
+    (fsspec,) = import_optional(
+        ["fsspec"], "storage URLs need fsspec: pip install 'paravox[storage]'"
+    )
     return fsspec
 
 

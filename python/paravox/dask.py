@@ -21,18 +21,13 @@ from typing import Any, Deque, Dict, Iterable, Iterator, List, Optional, Tuple, 
 
 from ._convert import StrOrBytesPath
 from ._dataset import COLUMNS, Row, arrow_schema, failed_row, input_names, listed_name, slice_rows
-from ._storage import Listed, MissingDependencyError, list_documents
+from ._storage import Listed, import_optional, list_documents
 
 # Imported by name, so that the package type-checks whether or not they are installed.
-try:
-    dask = importlib.import_module("dask")
-    dd = importlib.import_module("dask.dataframe")
-    pd = importlib.import_module("pandas")
-    distributed = importlib.import_module("distributed")
-except ImportError:
-    raise MissingDependencyError(
-        "paravox.dask needs Dask and pandas: pip install 'paravox[dask]'"
-    ) from None
+dask, dd, pd, distributed = import_optional(
+    ["dask", "dask.dataframe", "pandas", "distributed"],
+    "paravox.dask needs Dask and pandas: pip install 'paravox[dask]'",
+)
 
 __all__ = ["convert_frame", "to_dataset"]
 
