@@ -21,6 +21,7 @@ import sys
 import tempfile
 import time
 from pathlib import Path
+from typing import Callable
 
 BENCH_DIR = Path(__file__).resolve().parent
 REPO_DIR = BENCH_DIR.parent
@@ -123,11 +124,8 @@ def run_child(build: Path, function: str, path: Path, repeats: int, timeout: flo
 
 # --- throughput and floor ------------------------------------------------------------------------
 
-def python_round(paths: list[str]) -> tuple[float, float]:
-    """Converts every document once; returns wall and CPU seconds."""
-    import _paravox
-
-    convert = _paravox.hwp_to_markdown
+def timed_round(convert: Callable[[str], object], paths: list[str]) -> tuple[float, float]:
+    """Converts every document once with `convert`; returns wall and CPU seconds."""
     wall, cpu = time.perf_counter(), time.process_time()
     for path in paths:
         try:
@@ -137,11 +135,23 @@ def python_round(paths: list[str]) -> tuple[float, float]:
     return time.perf_counter() - wall, time.process_time() - cpu
 
 
-def floor_round(build: Path, mode: str, paths: list[str], rounds: int) -> dict:
-    program = build / "bench" / "paravox_floor"
+def python_round(paths: list[str]) -> tuple[float, float]:
+    """Converts every document once with the HWP module function; wall and CPU seconds."""
+    import _paravox
+
+    return timed_round(_paravox.hwp_to_markdown, paths)
+
+
+def run_program(build: Path, name: str, mode: str, paths: list[str], rounds: int) -> dict:
+    """The JSON a C++ bench program in build/bench prints for `mode` over `paths`."""
+    program = build / "bench" / name
     done = subprocess.run([str(program), "--mode", mode, "--rounds", str(rounds), *paths],
                           capture_output=True, text=True, check=True)
     return json.loads(done.stdout)
+
+
+def floor_round(build: Path, mode: str, paths: list[str], rounds: int) -> dict:
+    return run_program(build, "paravox_floor", mode, paths, rounds)
 
 
 def throughput(build: Path, name: str, paths: list[str], rounds: int, repeats: int) -> dict:
@@ -318,21 +328,11 @@ def native_round(paths: list[str]) -> tuple[float, float]:
     """Converts every document once with paravox._native.convert_path (either format)."""
     from paravox import _native
 
-    convert = _native.convert_path
-    wall, cpu = time.perf_counter(), time.process_time()
-    for path in paths:
-        try:
-            convert(path)
-        except RuntimeError:
-            pass
-    return time.perf_counter() - wall, time.process_time() - cpu
+    return timed_round(_native.convert_path, paths)
 
 
 def hwpx_program(build: Path, mode: str, paths: list[str], rounds: int) -> dict:
-    program = build / "bench" / "paravox_hwpx_floor"
-    done = subprocess.run([str(program), "--mode", mode, "--rounds", str(rounds), *paths],
-                          capture_output=True, text=True, check=True)
-    return json.loads(done.stdout)
+    return run_program(build, "paravox_hwpx_floor", mode, paths, rounds)
 
 
 def interleaved(build: Path, passes: dict[str, tuple[str, list[str]]], rounds: int,
