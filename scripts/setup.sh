@@ -5,7 +5,8 @@
 # environment is made once per interpreter, and the package is rebuilt from the working tree.
 #
 # The environment is made with the first python3 on the PATH (3.10 or newer), Debian's own
-# included; PYTHON=/path/to/python chooses another, PARAVOX_VENV=DIR another place for it.
+# included; PYTHON=/path/to/python chooses another, PARAVOX_VENV=DIR another place for it,
+# PARAVOX_EXTRAS the package's extras to install (default: those the tests need).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/venv.sh
@@ -90,4 +91,6 @@ fi
 pip_install() {
   "$venv/bin/python" -m pip install -q --disable-pip-version-check "$@"
 }
-pip_install "scikit-build-core>=0.10" cmake ninja ".[test,parquet,storage,dask]"
+# The extras the tests need by default; PARAVOX_EXTRAS= (empty) installs the package alone.
+extras=${PARAVOX_EXTRAS-test,parquet,storage,dask}
+pip_install "scikit-build-core>=0.10" cmake ninja ".${extras:+[$extras]}"
