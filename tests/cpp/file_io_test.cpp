@@ -124,9 +124,9 @@ TEST(ReadToEnd, ReadsEverythingUpToTheLimit) {
     std::uint64_t limit;
     bool ok;
   };
-  for (const Case& c : {Case{300'000, 1 << 20, true}, Case{0, 1 << 20, true},
-                        Case{1000, 300'000, true}, Case{0, 299'999, false},
-                        Case{300'000, 299'999, false}}) {
+  for (const Case& c :
+       {Case{300'000, 1 << 20, true}, Case{0, 1 << 20, true}, Case{1000, 300'000, true},
+        Case{0, 299'999, false}, Case{300'000, 299'999, false}}) {
     auto fd = open_read_only(file.path());
     ASSERT_TRUE(fd.ok());
     const auto data = read_to_end(fd->get(), c.expected_size, c.limit);
