@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "convert.h"
 #include "hwp/container.h"
 #include "hwp/driver.h"
 #include "hwp/section.h"
@@ -34,14 +35,14 @@ void read_floor(const std::string& path, Totals& totals) {
     ++totals.failed_documents;
     return;
   }
-  auto compressed = paravox::read_file_header(*container);
-  if (!compressed) {
+  auto header = paravox::read_file_header(*container);
+  if (!header) {
     ++totals.failed_documents;
     return;
   }
   for (std::uint32_t k = 0;; ++k) {
-    auto section =
-        paravox::read_section_stream(*container, paravox::section_stream_path(k), *compressed);
+    auto section = paravox::read_section_stream(*container, paravox::section_stream_path(k),
+                                                header->compressed());
     if (!section) break;
     totals.inflated_bytes += section->size();
     ++totals.sections;

@@ -20,7 +20,7 @@
 #include <string_view>
 #include <vector>
 
-#include "hwp/driver.h"
+#include "convert.h"
 #include "hwpx/hwpx.h"
 
 namespace {

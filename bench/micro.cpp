@@ -14,13 +14,14 @@
 #include <variant>
 #include <vector>
 
+#include "base/inflate.h"
 #include "document/block.h"
 #include "document/markdown.h"
 #include "hwp/container.h"
 #include "hwp/driver.h"
+#include "hwp/records.h"
 #include "hwp/section.h"
 #include "hwp/text.h"
-#include "reader.h"
 
 namespace {
 
@@ -45,16 +46,16 @@ Corpus g_corpus;
 void load_document(const std::string& path) {
   auto container = paravox::open_container(path);
   if (!container) return;
-  auto compressed = paravox::read_file_header(*container);
-  if (!compressed) return;
+  auto header = paravox::read_file_header(*container);
+  if (!header) return;
   g_corpus.paths.push_back(path);
   for (std::uint32_t k = 0;; ++k) {
     const std::string name = paravox::section_stream_path(k);
     auto stored = container->read_stream(name);
     if (!stored) break;
-    auto section = *compressed ? paravox::inflate_section(*stored) : std::move(stored);
+    auto section = header->compressed() ? paravox::inflate_raw(*stored) : std::move(stored);
     if (!section) break;
-    if (*compressed) {
+    if (header->compressed()) {
       g_corpus.compressed_bytes += stored->size();
       g_corpus.inflated_compressed_bytes += section->size();
       g_corpus.compressed.push_back(std::move(*stored));
@@ -110,10 +111,10 @@ void open_and_read_header(benchmark::State& state) {
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * g_corpus.paths.size()));
 }
 
-void inflate_section(benchmark::State& state) {
+void inflate_raw(benchmark::State& state) {
   for (auto _ : state) {
     for (const auto& stream : g_corpus.compressed) {
-      benchmark::DoNotOptimize(paravox::inflate_section(stream).ok());
+      benchmark::DoNotOptimize(paravox::inflate_raw(stream).ok());
     }
   }
   set_bytes(state, g_corpus.inflated_compressed_bytes);
@@ -188,7 +189,7 @@ int main(int argc, char** argv) {
                static_cast<unsigned long long>(g_corpus.section_bytes), g_corpus.para_texts.size(),
                g_corpus.tables.size());
   benchmark::RegisterBenchmark("open_container+read_file_header", open_and_read_header);
-  benchmark::RegisterBenchmark("inflate_section", inflate_section);
+  benchmark::RegisterBenchmark("inflate_raw", inflate_raw);
   benchmark::RegisterBenchmark("parse_records", parse_records);
   benchmark::RegisterBenchmark("decode_para_text", decode_para_text);
   benchmark::RegisterBenchmark("walk_section", walk_section);

@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "document/error.h"
-#include "hwp/driver.h"
-#include "large_memory.h"
+#include "base/error.h"
+#include "base/large_memory.h"
+#include "convert.h"
+#include "hwp/records.h"
 #include "module_support.h"
-#include "reader.h"
 
 namespace {
 

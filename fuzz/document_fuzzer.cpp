@@ -11,7 +11,7 @@
 
 #include "convert.h"
 #include "fuzz_checks.h"
-#include "hwp/driver.h"
+#include "hwp/records.h"
 
 using paravox::fuzz::require;
 

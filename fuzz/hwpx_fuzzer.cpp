@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "document/error.h"
+#include "base/error.h"
 #include "fuzz_checks.h"
 #include "hwpx/hwpx.h"
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "fuzz_checks.h"
-#include "reader.h"
+#include "hwp/records.h"
 
 using paravox::fuzz::require;
 

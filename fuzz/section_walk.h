@@ -10,7 +10,7 @@
 #include "document/markdown.h"
 #include "fuzz_checks.h"
 #include "hwp/driver.h"
-#include "reader.h"
+#include "hwp/records.h"
 
 namespace paravox::fuzz {
 

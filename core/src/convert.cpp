@@ -5,10 +5,10 @@
 #include <memory>
 #include <utility>
 
-#include "document/error.h"
+#include "base/error.h"
+#include "base/file_io.h"
 #include "hwp/container.h"
 #include "hwp/driver.h"
-#include "hwp/file_io.h"
 #include "hwpx/hwpx.h"
 #include "recognise.h"
 
@@ -26,31 +26,6 @@ Conversion failed(DocumentFormat format, FailureKind kind, std::string message) 
 // Errors before the input's bytes are known: opening the file, reading its head.
 Conversion unreadable(const ConvertError& error) {
   return failed(DocumentFormat::None, FailureKind::Io, error.message());
-}
-
-// The kind of failure a reader's error is. A compound file without a FileHeader stream, or
-// with the wrong signature in it, is some other program's compound file (a DOC, an XLS).
-FailureKind failure_kind(const ConvertError& error) {
-  static const std::string kCeiling = " exceeds " + std::to_string(kOutputLimit) + " bytes";
-  switch (error.kind()) {
-    case ErrorKind::Io:
-      // A system error is the file's; any other is a stream or part that cannot be read.
-      return error.os_error() != 0 ? FailureKind::Io : FailureKind::Damaged;
-    case ErrorKind::InvalidSignature:
-      return FailureKind::NotADocument;
-    case ErrorKind::PasswordProtected:
-      return FailureKind::PasswordProtected;
-    case ErrorKind::CompoundFile:
-      return error.text() == "No such stream: \"/FileHeader\"" ? FailureKind::NotADocument
-                                                               : FailureKind::Damaged;
-    case ErrorKind::Parse:
-      return error.text().ends_with(kCeiling) ? FailureKind::TooLarge : FailureKind::Damaged;
-    case ErrorKind::Package:
-      return FailureKind::Damaged;
-    case ErrorKind::NotHwpxPackage:
-      return FailureKind::NotADocument;
-  }
-  return FailureKind::Damaged;
 }
 
 Conversion not_a_document(std::string_view appears_to_be) {
@@ -71,10 +46,9 @@ Conversion outcome(DocumentFormat format, Result<std::string> markdown) {
 }
 
 Result<std::string> convert_compound_file(Result<Container> container) {
-  if (!container) return std::move(container).error();
-  const Result<bool> compressed = read_file_header(container.value());
-  if (!compressed) return compressed.error();
-  return convert_body(container.value(), compressed.value());
+  Result<HwpDocument> document = open_hwp_document(std::move(container));
+  if (!document) return std::move(document).error();
+  return convert_body(document.value());
 }
 
 Conversion convert_zip(Bytes archive) {
@@ -105,6 +79,33 @@ Conversion convert_other(InputKind kind) {
 }
 
 }  // namespace
+
+FailureKind failure_kind(const ConvertError& error) {
+  switch (error.kind()) {
+    case ErrorKind::Io:
+      // A system error is the file's; any other is a stream or part that cannot be read.
+      return error.os_error() != 0 ? FailureKind::Io : FailureKind::Damaged;
+    case ErrorKind::InvalidSignature:
+    case ErrorKind::NotHwpxPackage:
+      return FailureKind::NotADocument;
+    case ErrorKind::PasswordProtected:
+      return FailureKind::PasswordProtected;
+    case ErrorKind::CompoundFile:
+    case ErrorKind::Parse:
+    case ErrorKind::Package:
+      break;
+  }
+  switch (error.cause()) {
+    case ErrorCause::NotThisFormat:
+      return FailureKind::NotADocument;
+    case ErrorCause::OverCeiling:
+      return FailureKind::TooLarge;
+    case ErrorCause::Unspecified:
+    case ErrorCause::MissingStream:
+      break;
+  }
+  return FailureKind::Damaged;
+}
 
 std::string_view format_name(DocumentFormat format) {
   switch (format) {
@@ -159,6 +160,22 @@ Conversion convert_path(std::string_view path) {
     return convert_zip(archive.value());
   }
   return convert_other(kind);
+}
+
+Result<std::string> hwp_to_markdown(std::string_view path) {
+  return convert_compound_file(open_container(path));
+}
+
+Result<ByteBuffer> read_first_section(std::string_view path) {
+  Result<HwpDocument> document = open_hwp_document(open_container(path));
+  if (!document) return std::move(document).error();
+  return read_first_section(document.value());
+}
+
+Result<ByteBuffer> read_first_section(Bytes bytes) {
+  Result<HwpDocument> document = open_hwp_document(open_container(bytes));
+  if (!document) return std::move(document).error();
+  return read_first_section(document.value());
 }
 
 }  // namespace paravox

@@ -8,7 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "byte_cursor.h"
+#include "base/byte_cursor.h"
+#include "base/error.h"
+#include "base/large_memory.h"
 
 namespace paravox {
 
@@ -50,5 +52,18 @@ Conversion convert_path(std::string_view path);
 // Converts the document held in `document`, read in place. The same bytes give the same
 // Conversion as convert_path on a file holding them, except that no I/O failure can occur.
 Conversion convert_bytes(Bytes document);
+
+// The kind of failure `error` is: one exception class per kind in Python.
+FailureKind failure_kind(const ConvertError& error);
+
+// The binary route alone, as `_paravox` defines it: the document at `path` must be an HWP
+// compound file; anything else fails with the compound-file reader's error.
+Result<std::string> hwp_to_markdown(std::string_view path);
+
+// The first body section of the binary document at `path`, or held in `document`, inflated:
+// the bytes whose records a record listing shows (for_each_record in hwp/records.h). Any
+// input that is not an HWP compound file fails with the compound-file reader's error.
+Result<ByteBuffer> read_first_section(std::string_view path);
+Result<ByteBuffer> read_first_section(Bytes document);
 
 }  // namespace paravox

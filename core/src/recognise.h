@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "byte_cursor.h"
+#include "base/byte_cursor.h"
 
 namespace paravox {
 

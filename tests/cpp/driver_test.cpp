@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "document/error.h"
+#include "base/error.h"
 #include "record_writer.h"
 
 namespace paravox {

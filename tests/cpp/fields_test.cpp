@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "document/error.h"
+#include "base/error.h"
 #include "document/text.h"
 #include "hwp/text.h"
 #include "text_writer.h"

@@ -1,4 +1,4 @@
-#include "hwp/file_io.h"
+#include "base/file_io.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

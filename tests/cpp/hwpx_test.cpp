@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "document/error.h"
+#include "base/error.h"
 
 namespace paravox {
 namespace {

@@ -1,4 +1,4 @@
-#include "reader.h"
+#include "hwp/records.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "reader.h"
+#include "hwp/records.h"
 
 namespace paravox::records_test {
 

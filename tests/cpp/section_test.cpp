@@ -1,4 +1,5 @@
 #include "hwp/section.h"
+#include "base/inflate.h"
 
 #include <algorithm>
 
@@ -179,12 +180,12 @@ TEST(InflateSection, DecodesOrRefuses) {
        outcome_of("")},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(outcome(inflate_section(c.input)), c.expected) << c.name;
+    EXPECT_EQ(outcome(inflate_raw(c.input)), c.expected) << c.name;
   }
 }
 
 TEST(InflateSection, ErrorsAreParseErrors) {
-  const auto result = inflate_section(Data{0x07});
+  const auto result = inflate_raw(Data{0x07});
   ASSERT_FALSE(result.ok());
   EXPECT_EQ(result.error().kind(), ErrorKind::Parse);
   EXPECT_EQ(result.error().message(), std::string("Parse error: ") + kCorrupt);
@@ -193,7 +194,7 @@ TEST(InflateSection, ErrorsAreParseErrors) {
 TEST(InflateSection, LargeSectionsRoundTrip) {
   for (const std::size_t size : {std::size_t{1}, std::size_t{70000}, std::size_t{3000000}}) {
     const Data data = sample_text(size);
-    const auto result = inflate_section(deflate_raw(data));
+    const auto result = inflate_raw(deflate_raw(data));
     ASSERT_TRUE(result.ok()) << size;
     EXPECT_TRUE(std::ranges::equal(result.value().bytes(), data)) << size;
   }
@@ -207,7 +208,7 @@ TEST(InflateSection, EveryTruncationYieldsAPrefix) {
   std::size_t previous = 0;
   for (std::size_t length = 0; length <= compressed.size(); ++length) {
     const Bytes cut = Bytes(compressed).first(length);
-    const auto result = inflate_section(cut);
+    const auto result = inflate_raw(cut);
     ASSERT_TRUE(result.ok()) << "cut at " << length << ": " << result.error().text();
     const Bytes got = result.value().bytes();
     ASSERT_LE(got.size(), data.size());
@@ -260,13 +261,13 @@ std::pair<Data, Data> compressed_zeros(std::size_t count) {
 TEST(InflateSection, OutputIsCappedAt256MiB) {
   const auto [exact, over] = compressed_zeros(kOutputLimit);
 
-  const auto at_limit = inflate_section(exact);
+  const auto at_limit = inflate_raw(exact);
   ASSERT_TRUE(at_limit.ok()) << at_limit.error().text();
   EXPECT_EQ(at_limit.value().size(), kOutputLimit);
   EXPECT_EQ(std::ranges::count(at_limit.value().bytes(), 0),
             static_cast<std::ptrdiff_t>(kOutputLimit));
 
-  const auto past_limit = inflate_section(over);
+  const auto past_limit = inflate_raw(over);
   ASSERT_FALSE(past_limit.ok());
   EXPECT_EQ(past_limit.error().kind(), ErrorKind::Parse);
   EXPECT_EQ(past_limit.error().text(), kTooLarge);

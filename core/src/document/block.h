@@ -8,6 +8,10 @@
 
 namespace paravox {
 
+// Tables nested at depths 0..kMaxTableDepth convert; tables inside a table of this depth are
+// left out.
+inline constexpr unsigned kMaxTableDepth = 3;
+
 struct TableCell {
   std::string text;
 };

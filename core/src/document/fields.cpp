@@ -4,7 +4,7 @@
 #include <limits>
 #include <utility>
 
-#include "document/error.h"
+#include "base/error.h"
 #include "document/text.h"
 
 namespace paravox {
@@ -271,6 +271,27 @@ std::string substitute_pass_by_pass(std::string_view text, Replacements& replace
   return s;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Guide text of a click-here command
+
+constexpr std::u16string_view kDirectionKey = u"Direction:wstring:";
+
+std::uint16_t unit_at(Bytes units, std::size_t index) noexcept {
+  return ByteCursor::load_u16(units, 2 * index);
+}
+
+// First unit index at which `key` occurs in `command`, or nothing.
+std::optional<std::size_t> find_units(Bytes command, std::u16string_view key) noexcept {
+  const std::size_t units = command.size() / 2;
+  if (units < key.size()) return std::nullopt;
+  for (std::size_t start = 0; start + key.size() <= units; ++start) {
+    std::size_t matched = 0;
+    while (matched < key.size() && unit_at(command, start + matched) == key[matched]) ++matched;
+    if (matched == key.size()) return start;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string render_field(const FieldInfo& field, std::string_view shown) {
@@ -340,6 +361,30 @@ void flatten_table_text(const Table& nested, std::string& cell_text) {
       cell_text += cell.text;
     }
   }
+}
+
+std::optional<std::string> guide_text(Bytes command) {
+  const std::size_t units = command.size() / 2;
+  const std::optional<std::size_t> key_at = find_units(command, kDirectionKey);
+  if (!key_at) return std::nullopt;
+
+  const std::size_t digits_begin = *key_at + kDirectionKey.size();
+  std::size_t colon = digits_begin;
+  std::size_t length = 0;
+  while (colon < units) {
+    const std::uint16_t u = unit_at(command, colon);
+    if (u < u'0' || u > u'9') break;
+    // A length past the command's end takes the rest; capping it at `units` keeps any
+    // number of digits from overflowing.
+    length = std::min<std::size_t>(length * 10 + (u - u'0'), units);
+    ++colon;
+  }
+  if (colon == digits_begin || colon == units || unit_at(command, colon) != u':') {
+    return std::nullopt;
+  }
+  const std::size_t text_begin = colon + 1;
+  const std::size_t text_units = std::min(length, units - text_begin);
+  return decode_utf16_strict(command.subspan(2 * text_begin, 2 * text_units));
 }
 
 }  // namespace paravox

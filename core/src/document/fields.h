@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/byte_cursor.h"
 #include "document/block.h"
 
 namespace paravox {
@@ -63,5 +64,12 @@ void append_cell_text(std::string& cell_text, std::string_view text);
 
 // Appends the non-empty cell texts of `nested` to `cell_text`, separated by single spaces.
 void flatten_table_text(const Table& nested, std::string& cell_text);
+
+// The guide text behind "Direction:wstring:<digits>:" in a click-here field's command
+// (`command`: UTF-16LE code units; HWPX keeps the same command in the field's "Command"
+// parameter): the first occurrence of the key followed by a decimal length and a colon, then
+// that many units or the rest of the command. Nothing when the command holds no such guide
+// text or the text is not valid UTF-16.
+std::optional<std::string> guide_text(Bytes command);
 
 }  // namespace paravox

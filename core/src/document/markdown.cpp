@@ -5,7 +5,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "document/error.h"
+#include "base/error.h"
 #include "document/text.h"
 
 namespace paravox {
@@ -196,7 +196,8 @@ std::string assemble_markdown(std::span<const Block> blocks) {
 }
 
 ConvertError output_limit_error() {
-  return ConvertError::parse("Markdown output exceeds " + std::to_string(kOutputLimit) + " bytes");
+  return ConvertError::parse("Markdown output exceeds " + std::to_string(kOutputLimit) + " bytes",
+                             ErrorCause::OverCeiling);
 }
 
 void MarkdownWriter::reserve_more(std::size_t bytes) {

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/error.h"
 #include "document/block.h"
-#include "document/error.h"
 #include "document/fields.h"
 
 namespace paravox {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "byte_cursor.h"
+#include "base/byte_cursor.h"
 
 namespace paravox {
 namespace {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <span>
 
-#include "document/error.h"
+#include "base/error.h"
 
 namespace paravox {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <utility>
 
-#include "byte_cursor.h"
+#include "base/byte_cursor.h"
+#include "base/file_io.h"
 #include "hwp/cfb_guard.h"
-#include "hwp/file_io.h"
 
 namespace paravox {
 namespace {
@@ -269,7 +269,8 @@ class Container::Impl {
     auto item = find_stream(path);
     if (!item) return std::move(item).error();
     if (!*item) {
-      return ConvertError::compound_file("No such stream: \"" + std::string(path) + "\"");
+      return ConvertError::compound_file("No such stream: \"" + std::string(path) + "\"",
+                                         ErrorCause::MissingStream);
     }
     OlecfError error;
     std::uint32_t declared = 0;
@@ -412,13 +413,20 @@ Result<Container> open_container(Bytes memory) {
   return open_over(std::make_unique<Container::Impl>(memory));
 }
 
-Result<bool> read_file_header(Container& container) {
+Result<FileHeader> read_file_header(Container& container) {
   static constexpr std::string_view kSignature = "HWP Document File";
   static constexpr std::size_t kPropertiesOffset = 36;
   static constexpr std::size_t kMinimumSize = 40;
 
   auto header = container.read_stream("/FileHeader");
-  if (!header) return std::move(header).error();
+  if (!header) {
+    ConvertError error = std::move(header).error();
+    // A compound file without this stream is some other program's (a DOC, an XLS, a MSG).
+    if (error.cause() == ErrorCause::MissingStream) {
+      return ConvertError::compound_file(error.text(), ErrorCause::NotThisFormat);
+    }
+    return error;
+  }
   const Bytes bytes(*header);
   if (bytes.size() < kSignature.size()) return ConvertError::invalid_signature();
   for (std::size_t i = 0; i < kSignature.size(); ++i) {
@@ -429,7 +437,7 @@ Result<bool> read_file_header(Container& container) {
   if (bytes.size() < kMinimumSize) return ConvertError::parse("FileHeader too short");
   const std::uint32_t properties = *u32_at(bytes, kPropertiesOffset);
   if ((properties & 0x2) != 0) return ConvertError::password_protected();
-  return (properties & 0x1) != 0;
+  return FileHeader{properties};
 }
 
 }  // namespace paravox

@@ -1,13 +1,14 @@
 // Opening a document: the compound-file container and its FileHeader stream.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string_view>
 
-#include "byte_cursor.h"
-#include "document/error.h"
-#include "hwp/file_io.h"
-#include "large_memory.h"
+#include "base/byte_cursor.h"
+#include "base/error.h"
+#include "base/file_io.h"
+#include "base/large_memory.h"
 
 namespace paravox {
 
@@ -48,8 +49,20 @@ Result<Container> open_container(FileDescriptor fd);
 // Errors: CompoundFile.
 Result<Container> open_container(Bytes memory);
 
-// Reads and checks "/FileHeader"; returns `compressed` (bit 0 of the property word).
-// Errors: CompoundFile, Io, InvalidSignature, PasswordProtected, Parse("FileHeader too short").
-Result<bool> read_file_header(Container& container);
+// What the FileHeader's property word says of the document.
+struct FileHeader {
+  std::uint32_t properties = 0;
+
+  // Bit 0: the body sections (and DocInfo) are raw DEFLATE.
+  bool compressed() const noexcept { return (properties & 0x1) != 0; }
+  // Bit 2: a distribution document, whose text is kept encrypted in ViewText and whose
+  // BodyText holds only a placeholder paragraph.
+  bool distribution() const noexcept { return (properties & 0x4) != 0; }
+};
+
+// Reads and checks "/FileHeader".
+// Errors: CompoundFile (cause MissingStream when there is no FileHeader stream), Io,
+// InvalidSignature, PasswordProtected (bit 1), Parse("FileHeader too short").
+Result<FileHeader> read_file_header(Container& container);
 
 }  // namespace paravox

@@ -1,7 +1,6 @@
 #include "hwp/driver.h"
 
 #include <optional>
-#include <string_view>
 #include <utility>
 
 #include "document/fields.h"
@@ -103,14 +102,22 @@ void walk_section(Records records, std::vector<Block>& blocks) {
   walk_section(records, blocks, output_size);
 }
 
-Result<std::string> convert_body(Container& container, bool compressed) {
+Result<HwpDocument> open_hwp_document(Result<Container> container) {
+  if (!container) return std::move(container).error();
+  Result<FileHeader> header = read_file_header(container.value());
+  if (!header) return std::move(header).error();
+  return HwpDocument{std::move(container).value(), header.value()};
+}
+
+Result<std::string> convert_body(HwpDocument& document) {
+  const bool compressed = document.header.compressed();
   try {
     MarkdownWriter markdown;
     for (std::uint32_t k = 0;; ++k) {
       // The first section that cannot be read or inflated ends the document; its error is
       // not reported.
       Result<ByteBuffer> section =
-          read_section_stream(container, section_stream_path(k), compressed);
+          read_section_stream(document.container, section_stream_path(k), compressed);
       if (!section) break;
       // Records view the section bytes; both are released at the end of this iteration.
       const RecordList records = parse_records(section.value());
@@ -128,20 +135,9 @@ Result<std::string> convert_body(Container& container, bool compressed) {
   }
 }
 
-Result<std::string> hwp_to_markdown(std::string_view path) {
-  Result<Container> container = open_container(path);
-  if (!container) return std::move(container).error();
-  const Result<bool> compressed = read_file_header(container.value());
-  if (!compressed) return compressed.error();
-  return convert_body(container.value(), compressed.value());
-}
-
-Result<ByteBuffer> read_first_section(std::string_view path) {
-  Result<Container> container = open_container(path);
-  if (!container) return std::move(container).error();
-  const Result<bool> compressed = read_file_header(container.value());
-  if (!compressed) return compressed.error();
-  return read_section_stream(container.value(), section_stream_path(0), compressed.value());
+Result<ByteBuffer> read_first_section(HwpDocument& document) {
+  return read_section_stream(document.container, section_stream_path(0),
+                             document.header.compressed());
 }
 
 }  // namespace paravox

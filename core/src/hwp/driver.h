@@ -3,14 +3,13 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "base/error.h"
+#include "base/large_memory.h"
 #include "document/block.h"
-#include "document/error.h"
 #include "hwp/container.h"
-#include "large_memory.h"
-#include "reader.h"
+#include "hwp/records.h"
 
 namespace paravox {
 
@@ -23,17 +22,23 @@ void walk_section(Records records, std::vector<Block>& blocks, std::uint64_t& ou
 // The same, counting toward the ceiling only the blocks of this section.
 void walk_section(Records records, std::vector<Block>& blocks);
 
+// A binary document whose container is open and whose FileHeader has been accepted.
+struct HwpDocument {
+  Container container;
+  FileHeader header;
+};
+
+// Reads and checks the FileHeader of `container`; an error opening the container passes
+// through. Every route into a binary document begins here.
+Result<HwpDocument> open_hwp_document(Result<Container> container);
+
 // Converts sections 0, 1, 2, ... until the first that cannot be read or inflated (that
 // failure is discarded) and returns the Markdown. The only error is the output ceiling:
 // Parse "Markdown output exceeds 268435456 bytes".
-Result<std::string> convert_body(Container& container, bool compressed);
+Result<std::string> convert_body(HwpDocument& document);
 
-// The whole of hwp_to_markdown below Python: open, check the header, convert.
-Result<std::string> hwp_to_markdown(std::string_view path);
-
-// Section 0 of the document at `path`, inflated: the bytes hwp_debug_records lists the
-// records of (with for_each_record), or the error of opening the file, its header or that
-// section.
-Result<ByteBuffer> read_first_section(std::string_view path);
+// Section 0, inflated: the bytes whose records a record listing shows (for_each_record), or
+// the error of reading or inflating it.
+Result<ByteBuffer> read_first_section(HwpDocument& document);
 
 }  // namespace paravox

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "document/block.h"
-#include "reader.h"
+#include "hwp/records.h"
 
 namespace paravox {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "document/error.h"
+#include "base/error.h"
 #include "document/fields.h"
 #include "hwp/field_controls.h"
 #include "hwp/text.h"

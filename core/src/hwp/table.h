@@ -10,9 +10,6 @@
 
 namespace paravox {
 
-// Tables at depths 0..kMaxTableDepth convert; tables inside a table of this depth are skipped.
-inline constexpr unsigned kMaxTableDepth = 3;
-
 struct TableResult {
   std::optional<Table> table;
   std::size_t consumed = 0;  // counted from `start`, also when no table is produced

@@ -19,12 +19,6 @@ constexpr bool is_wide_control(std::uint16_t code) noexcept {
   return (code >= 1 && code <= 9) || code == 11 || code == 12 || (code >= 14 && code <= 23);
 }
 
-constexpr bool is_high_surrogate(std::uint32_t u) noexcept {
-  return u >= 0xD800 && u <= 0xDBFF;
-}
-constexpr bool is_low_surrogate(std::uint32_t u) noexcept {
-  return u >= 0xDC00 && u <= 0xDFFF;
-}
 constexpr bool is_surrogate(std::uint32_t u) noexcept {
   return u >= 0xD800 && u <= 0xDFFF;
 }
@@ -176,26 +170,6 @@ void decode_para_text_into(Bytes payload, ParaText& out) {
 std::string decode_para_text_plain(Bytes payload) {
   std::string out;
   decode_units<false>(payload, out, nullptr);
-  return out;
-}
-
-std::optional<std::string> decode_utf16_strict(Bytes unit_bytes) {
-  const std::size_t units = unit_bytes.size() / 2;
-  std::string out;
-  out.reserve(units * 3);
-  for (std::size_t i = 0; i < units; ++i) {
-    const std::uint16_t u = ByteCursor::load_u16(unit_bytes, 2 * i);
-    if (is_low_surrogate(u)) return std::nullopt;
-    if (!is_high_surrogate(u)) {
-      append_utf8(out, u);
-      continue;
-    }
-    if (i + 1 == units) return std::nullopt;
-    const std::uint16_t v = ByteCursor::load_u16(unit_bytes, 2 * (i + 1));
-    if (!is_low_surrogate(v)) return std::nullopt;
-    append_utf8(out, 0x10000 + ((u - 0xD800u) << 10) + (v - 0xDC00u));
-    ++i;
-  }
   return out;
 }
 

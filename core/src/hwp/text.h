@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "byte_cursor.h"
+#include "base/byte_cursor.h"
 
 namespace paravox {
 
@@ -32,9 +32,5 @@ void decode_para_text_into(Bytes payload, ParaText& out);
 
 // Same scanning rule, characters only: every control, field starts included, is skipped.
 std::string decode_para_text_plain(Bytes payload);
-
-// Decodes `unit_bytes` (little-endian UTF-16 code units; a final odd byte is ignored)
-// into UTF-8. Fails, with no partial result, on any unpaired surrogate.
-std::optional<std::string> decode_utf16_strict(Bytes unit_bytes);
 
 }  // namespace paravox

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "byte_cursor.h"
-#include "document/error.h"
+#include "base/byte_cursor.h"
+#include "base/error.h"
 
 namespace paravox {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "hwp/section.h"
+#include "base/inflate.h"
 
 namespace paravox {
 namespace {
@@ -188,7 +188,7 @@ Result<Part> Package::read(std::string_view name) const {
   if (entry.method == kStored) {
     part.bytes = data;
   } else if (entry.method == kDeflated) {
-    Result<ByteBuffer> inflated = inflate_section(data);
+    Result<ByteBuffer> inflated = inflate_raw(data);
     if (!inflated) return std::move(inflated).error();
     part.inflated = std::move(inflated.value());
     part.bytes = part.inflated.bytes();

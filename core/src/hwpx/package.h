@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "byte_cursor.h"
-#include "document/error.h"
-#include "large_memory.h"
+#include "base/byte_cursor.h"
+#include "base/error.h"
+#include "base/large_memory.h"
 
 namespace paravox {
 

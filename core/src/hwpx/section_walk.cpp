@@ -10,8 +10,6 @@
 #include "document/fields.h"
 #include "document/markdown.h"
 #include "document/text.h"
-#include "hwp/field_controls.h"
-#include "hwp/table.h"
 #include "hwpx/xml_reader.h"
 
 namespace paravox {

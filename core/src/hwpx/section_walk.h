@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-#include "byte_cursor.h"
-#include "document/error.h"
+#include "base/byte_cursor.h"
+#include "base/error.h"
 #include "document/markdown.h"
 
 namespace paravox {

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "byte_cursor.h"
-#include "document/error.h"
+#include "base/byte_cursor.h"
+#include "base/error.h"
 
 namespace paravox {
 

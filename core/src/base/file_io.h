@@ -8,8 +8,8 @@
 #include <span>
 #include <string_view>
 
-#include "document/error.h"
-#include "large_memory.h"
+#include "base/error.h"
+#include "base/large_memory.h"
 
 namespace paravox {
 

@@ -24,6 +24,15 @@ enum class ErrorKind : std::uint8_t {
   NotHwpxPackage  // a ZIP archive that is not an HWPX package
 };
 
+// What a failure means beyond its message, for callers that must tell failures apart without
+// reading their text.
+enum class ErrorCause : std::uint8_t {
+  Unspecified,
+  MissingStream,  // a compound file has no stream at the path asked for
+  NotThisFormat,  // a compound file without a FileHeader stream: another program's file
+  OverCeiling     // an inflated part or the output would pass kOutputLimit
+};
+
 // A failure to obtain the document or one of its streams. Carries its payload as a value;
 // the message text is formed only when it reaches the Python boundary.
 class [[nodiscard]] ConvertError {
@@ -40,11 +49,11 @@ class [[nodiscard]] ConvertError {
   static ConvertError password_protected() {
     return ConvertError(ErrorKind::PasswordProtected, 0, {});
   }
-  static ConvertError compound_file(std::string text) {
-    return ConvertError(ErrorKind::CompoundFile, 0, std::move(text));
+  static ConvertError compound_file(std::string text, ErrorCause cause = ErrorCause::Unspecified) {
+    return ConvertError(ErrorKind::CompoundFile, 0, std::move(text), cause);
   }
-  static ConvertError parse(std::string text) {
-    return ConvertError(ErrorKind::Parse, 0, std::move(text));
+  static ConvertError parse(std::string text, ErrorCause cause = ErrorCause::Unspecified) {
+    return ConvertError(ErrorKind::Parse, 0, std::move(text), cause);
   }
   // "Package error: " + `detail`.
   static ConvertError package(std::string detail) {
@@ -57,6 +66,7 @@ class [[nodiscard]] ConvertError {
   }
 
   ErrorKind kind() const noexcept { return kind_; }
+  ErrorCause cause() const noexcept { return cause_; }
   int os_error() const noexcept { return os_error_; }
   const std::string& text() const noexcept { return text_; }
 
@@ -64,10 +74,12 @@ class [[nodiscard]] ConvertError {
   std::string message() const;
 
  private:
-  ConvertError(ErrorKind kind, int os_error, std::string text)
-      : kind_(kind), os_error_(os_error), text_(std::move(text)) {}
+  ConvertError(ErrorKind kind, int os_error, std::string text,
+               ErrorCause cause = ErrorCause::Unspecified)
+      : kind_(kind), cause_(cause), os_error_(os_error), text_(std::move(text)) {}
 
   ErrorKind kind_;
+  ErrorCause cause_;
   int os_error_;  // Io only; 0 when the error is described by `text_`
   std::string text_;
 };

@@ -6,8 +6,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "byte_cursor.h"
-#include "large_memory.h"
+#include "base/byte_cursor.h"
+#include "base/large_memory.h"
 
 namespace paravox {
 

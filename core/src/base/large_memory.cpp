@@ -1,4 +1,4 @@
-#include "large_memory.h"
+#include "base/large_memory.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "document/error.h"
+#include "base/error.h"
 
 #include <cstring>
 

@@ -1,0 +1,155 @@
+#include "base/inflate.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <climits>
+#include <new>
+#include <span>
+#include <vector>
+
+namespace paravox {
+namespace {
+
+constexpr std::string_view kCorrupt = "압축 해제 실패: corrupt deflate stream";
+constexpr std::string_view kTooLarge = "압축 해제 실패: inflated section exceeds 268435456 bytes";
+static_assert(kOutputLimit == 268435456, "the message above names the limit");
+
+// Output kept while the size is unknown; past it, the section is measured first and then
+// inflated once more into a buffer of its exact size, so memory never exceeds the limit.
+constexpr std::size_t kGrowthLimit = kOutputLimit / 2;
+constexpr std::size_t kFirstOutputSize = 16 * 1024;
+constexpr std::size_t kExpectedRatio = 8;
+
+ConvertError corrupt() {
+  return ConvertError::parse(std::string(kCorrupt));
+}
+ConvertError too_large() {
+  return ConvertError::parse(std::string(kTooLarge), ErrorCause::OverCeiling);
+}
+
+// One zlib raw inflater over `input`, fed in pieces that fit zlib's 32-bit counters.
+class RawInflater {
+ public:
+  explicit RawInflater(Bytes input) : input_(input) {
+    if (inflateInit2(&stream_, -15) != Z_OK) throw std::bad_alloc();
+  }
+  RawInflater(const RawInflater&) = delete;
+  RawInflater& operator=(const RawInflater&) = delete;
+  ~RawInflater() { inflateEnd(&stream_); }
+
+  enum class Outcome { Ended, OutputFull, Corrupt };
+
+  // Inflates into `out` until the DEFLATE stream ends (or the input runs out before its
+  // final block, which also counts as the end), the output is full, or the data is invalid.
+  // Returns the outcome and, through `written`, how many bytes were stored.
+  Outcome inflate_into(std::span<std::uint8_t> out, std::size_t& written) {
+    written = 0;
+    for (;;) {
+      if (stream_.avail_in == 0 && fed_ < input_.size()) {
+        const std::size_t piece = std::min<std::size_t>(input_.size() - fed_, UINT_MAX);
+        // zlib never writes through next_in; its type predates const.
+        stream_.next_in = const_cast<Bytef*>(input_.data() + fed_);
+        stream_.avail_in = static_cast<uInt>(piece);
+        fed_ += piece;
+      }
+      const std::size_t room = std::min<std::size_t>(out.size() - written, UINT_MAX);
+      stream_.next_out = out.data() + written;
+      stream_.avail_out = static_cast<uInt>(room);
+      // Z_FINISH decodes exactly as Z_NO_FLUSH does, but spares zlib its sliding window (an
+      // allocation and a copy of up to 32 KiB) when the stream ends within this call.
+      const int rc = inflate(&stream_, Z_FINISH);
+      written += room - stream_.avail_out;
+      switch (rc) {
+        case Z_STREAM_END:
+          return Outcome::Ended;
+        case Z_OK:
+        case Z_BUF_ERROR:
+          break;
+        case Z_MEM_ERROR:
+          throw std::bad_alloc();
+        default:  // Z_DATA_ERROR, and Z_NEED_DICT / Z_STREAM_ERROR, which raw mode never gives
+          return Outcome::Corrupt;
+      }
+      const bool input_left = stream_.avail_in != 0 || fed_ < input_.size();
+      // zlib stops only when the input or the output is used up.
+      if (!input_left && stream_.avail_out != 0) return Outcome::Ended;
+      if (written == out.size()) return Outcome::OutputFull;
+    }
+  }
+
+ private:
+  Bytes input_;
+  std::size_t fed_ = 0;
+  z_stream stream_{};
+};
+
+// Continues `inflater` without keeping its output and returns the total inflated size,
+// counting `so_far` bytes already produced; an error when the data is corrupt or the total
+// passes kOutputLimit.
+Result<std::size_t> measure_rest(RawInflater& inflater, std::size_t so_far) {
+  std::vector<std::uint8_t> window(256 * 1024);
+  std::size_t total = so_far;
+  for (;;) {
+    std::size_t written = 0;
+    const auto outcome = inflater.inflate_into(window, written);
+    total += written;
+    if (total > kOutputLimit) return too_large();
+    if (outcome == RawInflater::Outcome::Corrupt) return corrupt();
+    if (outcome == RawInflater::Outcome::Ended) return total;
+  }
+}
+
+// Inflates into one buffer of uninitialised memory that doubles while it fills, up to
+// kGrowthLimit; large buffers grow by remapping their pages (large_memory.h), so the output
+// is never zero-filled and, in effect, never copied, and the section keeps no spare capacity.
+// Past kGrowthLimit the rest is only measured, and a section that fits the limit is inflated
+// once more into a buffer of its exact size: memory never holds more than the limit.
+Result<ByteBuffer> inflate_growing(Bytes compressed, std::size_t first_size) {
+  std::size_t total = 0;
+  {
+    ByteBuffer out;
+    RawInflater inflater(compressed);
+    bool ended = false;
+    while (!ended && out.size() < kGrowthLimit) {
+      if (out.spare().empty()) {
+        out.reserve(std::min(std::max(first_size, 2 * out.capacity()), kGrowthLimit));
+      }
+      std::size_t written = 0;
+      const auto outcome = inflater.inflate_into(out.spare(), written);
+      if (outcome == RawInflater::Outcome::Corrupt) return corrupt();
+      out.commit(written);
+      ended = outcome == RawInflater::Outcome::Ended;
+    }
+    if (ended) {
+      out.shrink_to_fit();
+      return out;
+    }
+    const std::size_t kept = out.size();
+    out.clear();
+    auto measured = measure_rest(inflater, kept);
+    if (!measured) return std::move(measured).error();
+    total = *measured;
+  }
+  ByteBuffer out;
+  out.reserve(total);
+  RawInflater inflater(compressed);
+  std::size_t written = 0;
+  // Same decoder, same input: it stops where the measuring pass did.
+  if (inflater.inflate_into(out.spare(), written) == RawInflater::Outcome::Corrupt) {
+    return corrupt();
+  }
+  out.commit(written);
+  return out;
+}
+
+}  // namespace
+
+Result<ByteBuffer> inflate_raw(Bytes compressed) {
+  // Real sections inflate to 2 to 8 times their compressed size: start with room for that.
+  const std::size_t first_size =
+      std::clamp(compressed.size() * kExpectedRatio, kFirstOutputSize, kGrowthLimit);
+  return inflate_growing(compressed, first_size);
+}
+
+}  // namespace paravox
