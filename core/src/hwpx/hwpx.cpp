@@ -11,7 +11,7 @@
 #include "document/markdown.h"
 #include "hwpx/package.h"
 #include "hwpx/section_walk.h"
-#include "hwpx/xml_reader.h"
+#include "hwpx/xml.h"
 
 namespace paravox {
 namespace {
@@ -58,8 +58,9 @@ Status check_mimetype(const Package& package) {
 // Whether the package's manifest declares encrypted parts.
 class ManifestReading final : public XmlHandler {
  public:
-  void start_element(std::string_view name, const char**) override {
-    if (name == "encryption-data") encrypted = true;
+  XmlVisit start_element(const XmlStartTag& tag) override {
+    if (tag.local_name() == "encryption-data") encrypted = true;
+    return XmlVisit::Children;
   }
   void end_element() override {}
   void character_data(std::string_view) override {}
@@ -71,19 +72,21 @@ class ManifestReading final : public XmlHandler {
 // parts some writers give instead.
 class ContentReading final : public XmlHandler {
  public:
-  void start_element(std::string_view name, const char** attributes) override {
+  XmlVisit start_element(const XmlStartTag& tag) override {
+    const std::string_view name = tag.local_name();
     if (name == "item") {
-      const char* id = attribute(attributes, "id");
-      const char* href = attribute(attributes, "href");
+      const auto id = tag.attribute("id");
+      const auto href = tag.attribute("href");
       if (id && href) {
-        items.try_emplace(id, href);
-        item_order.emplace_back(id);
+        items.try_emplace(std::string(*id), *href);
+        item_order.emplace_back(*id);
       }
     } else if (name == "itemref") {
-      if (const char* idref = attribute(attributes, "idref")) spine.emplace_back(idref);
+      if (const auto idref = tag.attribute("idref")) spine.emplace_back(*idref);
     } else if (name == "section") {
-      if (const char* src = attribute(attributes, "src")) listed_sections.emplace_back(src);
+      if (const auto src = tag.attribute("src")) listed_sections.emplace_back(*src);
     }
+    return XmlVisit::Children;
   }
   void end_element() override {}
   void character_data(std::string_view) override {}

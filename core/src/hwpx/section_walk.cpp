@@ -10,7 +10,7 @@
 #include "document/fields.h"
 #include "document/markdown.h"
 #include "document/text.h"
-#include "hwpx/xml_reader.h"
+#include "hwpx/xml.h"
 
 namespace paravox {
 namespace {
@@ -37,8 +37,8 @@ bool is_one_of(std::string_view name, const std::array<std::string_view, N>& nam
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-bool is_true(const char* value) {
-  return value && (std::string_view(value) == "1" || std::string_view(value) == "true");
+bool is_true(std::optional<std::string_view> value) {
+  return value && (*value == "1" || *value == "true");
 }
 
 // `utf8` (well-formed, as expat delivers it) as UTF-16LE code units.
@@ -161,31 +161,21 @@ class SectionWalk final : public XmlHandler {
  public:
   explicit SectionWalk(MarkdownWriter& writer) : writer_(writer) {}
 
-  void start_element(std::string_view name, const char** attributes) override {
-    if (skipped_depth_ > 0) {
-      ++skipped_depth_;
-      return;
-    }
-    const std::optional<Role> role = classify(name, attributes);
-    if (!role) {
-      skipped_depth_ = 1;
-      return;
-    }
+  XmlVisit start_element(const XmlStartTag& tag) override {
+    const std::optional<Role> role = classify(tag.local_name(), tag);
+    if (!role) return XmlVisit::Skip;
     frames_.push_back(*role);
+    return XmlVisit::Children;
   }
 
   void end_element() override {
-    if (skipped_depth_ > 0) {
-      --skipped_depth_;
-      return;
-    }
     const Role role = frames_.back();
     frames_.pop_back();
     close(role);
   }
 
   void character_data(std::string_view text) override {
-    if (skipped_depth_ > 0 || frames_.empty()) return;
+    if (frames_.empty()) return;
     switch (frames_.back()) {
       case Role::Text: {
         ParagraphState& p = paragraph();
@@ -229,7 +219,7 @@ class SectionWalk final : public XmlHandler {
 
   // The role of a new element from its parent's, or nothing when it and its contents are
   // left out.
-  std::optional<Role> classify(std::string_view name, const char** attributes) {
+  std::optional<Role> classify(std::string_view name, const XmlStartTag& tag) {
     if (frames_.empty()) {
       if (name != "sec") return std::nullopt;
       scopes_.push_back(Scope::Body);
@@ -252,23 +242,21 @@ class SectionWalk final : public XmlHandler {
           if (name == "fieldEnd") end_field();
           return std::nullopt;
         }
-        return control(name, attributes);
+        return control(name, tag);
       case Role::Ctrl:
         if (name == "fieldEnd") {
           end_field();
           return std::nullopt;
         }
-        return control(name, attributes);
+        return control(name, tag);
       case Role::Field:
         if (name == "parameters") return Role::FieldParameters;
         return std::nullopt;
       case Role::FieldParameters: {
-        const char* parameter = attribute(attributes, "name");
+        const auto parameter = tag.attribute("name");
         if (!parameter) return std::nullopt;
-        if (name == "stringParam" && std::string_view(parameter) == "Command") {
-          return Role::Command;
-        }
-        if (name == "integerParam" && std::string_view(parameter) == "Prop") {
+        if (name == "stringParam" && *parameter == "Command") return Role::Command;
+        if (name == "integerParam" && *parameter == "Prop") {
           has_prop_ = true;
           return Role::Prop;
         }
@@ -317,11 +305,10 @@ class SectionWalk final : public XmlHandler {
   }
 
   // A control of the innermost paragraph, in the body or in a table cell.
-  std::optional<Role> control(std::string_view name, const char** attributes) {
+  std::optional<Role> control(std::string_view name, const XmlStartTag& tag) {
     ParagraphState& p = paragraph();
     if (name == "fieldBegin") {
-      const char* type = attribute(attributes, "type");
-      const bool click_here = type && std::string_view(type) == "CLICK_HERE";
+      const bool click_here = tag.attribute("type") == "CLICK_HERE";
       // Only a click-here field opens, and only when none is open; the end of any field
       // closes the open one.
       if (click_here && !p.field_open) {
@@ -329,9 +316,8 @@ class SectionWalk final : public XmlHandler {
         p.open_field.clear();
       }
       if (click_here && p.attaching) {
-        const char* field_name = attribute(attributes, "name");
-        field_ =
-            FieldInfo{field_name ? field_name : "", {}, is_true(attribute(attributes, "dirty"))};
+        field_ = FieldInfo{
+            std::string(tag.attribute("name").value_or("")), {}, is_true(tag.attribute("dirty"))};
         command_.clear();
         prop_.clear();
         has_prop_ = false;
@@ -479,7 +465,6 @@ class SectionWalk final : public XmlHandler {
   MarkdownWriter& writer_;
 
   std::vector<Role> frames_;
-  std::size_t skipped_depth_ = 0;
   std::vector<Scope> scopes_;
   std::vector<ParagraphState> paragraphs_;  // open ones first; the rest keep their storage
   std::size_t open_paragraphs_ = 0;

@@ -1,24 +1,35 @@
-#include "hwpx/xml_reader.h"
+#include "hwpx/xml.h"
 
 #include <expat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <exception>
 #include <memory>
 #include <new>
+#include <string>
+#include <vector>
 
 namespace paravox {
 namespace {
 
-constexpr std::size_t kPieceSize = std::size_t{1} << 20;
+// The whole part goes to expat in one call when it can: expat scans an unfinished token
+// again from its start at every call, so feeding a long token in pieces costs the square
+// of its length. Only a part past this size (never one within the inflation ceiling) is cut.
+constexpr std::size_t kLargestPiece = std::size_t{1} << 30;
 
 enum class Refusal { None, Entity, TooDeep, Thrown };
 
 struct Reading {
+  Reading(XML_Parser p, XmlHandler& h) : parser(p), handler(h) {}
+
   XML_Parser parser;
   XmlHandler& handler;
   std::size_t depth = 0;
+  // Depth of the element being skipped, counted from it; 0 while elements are visited.
+  std::size_t skipped = 0;
+  std::vector<XmlAttribute> attributes;
   Refusal refusal = Refusal::None;
   std::exception_ptr thrown;  // rethrown once expat has returned
 };
@@ -48,7 +59,18 @@ void XMLCALL on_start(void* data, const XML_Char* name, const XML_Char** attribu
     stop(reading, Refusal::TooDeep);
     return;
   }
-  guarded(reading, [&] { reading.handler.start_element(local_name(name), attributes); });
+  if (reading.skipped > 0) {
+    ++reading.skipped;
+    return;
+  }
+  guarded(reading, [&] {
+    reading.attributes.clear();
+    for (const XML_Char** a = attributes; a[0] && a[1]; a += 2) {
+      reading.attributes.push_back({a[0], a[1]});
+    }
+    const XmlVisit visit = reading.handler.start_element(XmlStartTag(name, reading.attributes));
+    if (visit == XmlVisit::Skip) reading.skipped = 1;
+  });
 }
 
 void XMLCALL on_end(void* data, const XML_Char*) {
@@ -56,12 +78,16 @@ void XMLCALL on_end(void* data, const XML_Char*) {
   // After a stop expat may still report the end of the element it was in.
   if (reading.refusal != Refusal::None) return;
   --reading.depth;
+  if (reading.skipped > 0) {
+    --reading.skipped;
+    return;
+  }
   guarded(reading, [&] { reading.handler.end_element(); });
 }
 
 void XMLCALL on_text(void* data, const XML_Char* text, int length) {
   auto& reading = *static_cast<Reading*>(data);
-  if (reading.refusal != Refusal::None) return;
+  if (reading.refusal != Refusal::None || reading.skipped > 0 || reading.depth == 0) return;
   guarded(reading, [&] {
     reading.handler.character_data({text, static_cast<std::size_t>(length)});
   });
@@ -81,13 +107,6 @@ struct ParserDeleter {
 
 }  // namespace
 
-const char* attribute(const char** attributes, std::string_view name) noexcept {
-  for (const char** a = attributes; a[0] && a[1]; a += 2) {
-    if (local_name(a[0]) == name) return a[1];
-  }
-  return nullptr;
-}
-
 std::string_view local_name(std::string_view name) noexcept {
   const std::size_t colon = name.rfind(':');
   return colon == std::string_view::npos ? name : name.substr(colon + 1);
@@ -96,7 +115,7 @@ std::string_view local_name(std::string_view name) noexcept {
 Status read_xml(Bytes xml, std::string_view part_name, XmlHandler& handler) {
   std::unique_ptr<XML_ParserStruct, ParserDeleter> parser(XML_ParserCreate(nullptr));
   if (!parser) throw std::bad_alloc();
-  Reading reading{parser.get(), handler, 0, Refusal::None, nullptr};
+  Reading reading(parser.get(), handler);
   XML_SetUserData(parser.get(), &reading);
   XML_SetElementHandler(parser.get(), on_start, on_end);
   XML_SetCharacterDataHandler(parser.get(), on_text);
@@ -105,12 +124,12 @@ Status read_xml(Bytes xml, std::string_view part_name, XmlHandler& handler) {
   // default), so nothing outside the part is ever read.
   XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
 
-  // Expat copies what it is given into its own buffer: pieces keep that copy small.
   std::size_t offset = 0;
   XML_Status status = XML_STATUS_OK;
   do {
-    const std::size_t piece = std::min<std::size_t>(xml.size() - offset, kPieceSize);
+    const std::size_t piece = std::min(xml.size() - offset, kLargestPiece);
     const bool last = offset + piece == xml.size();
+    static_assert(kLargestPiece <= INT_MAX);
     status = XML_Parse(parser.get(), reinterpret_cast<const char*>(xml.data() + offset),
                        static_cast<int>(piece), last);
     offset += piece;
