@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import itertools
+import multiprocessing
 import os
 import time
 from collections import deque
@@ -53,6 +54,14 @@ def default_jobs() -> int:
     if hasattr(os, "sched_getaffinity"):
         return max(1, len(os.sched_getaffinity(0)))
     return os.cpu_count() or 1
+
+
+def process_context() -> BaseContext:
+    """How worker processes are started: by a fresh server process where the platform has one,
+    so that they never inherit threads of this process (a progress bar's, a pool's)."""
+    if "forkserver" in multiprocessing.get_all_start_methods():
+        return multiprocessing.get_context("forkserver")
+    return multiprocessing.get_context("spawn")
 
 
 def _outcome(function: Callable[[_Item], _Result], item: _Item) -> Union[_Result, Exception]:

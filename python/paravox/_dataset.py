@@ -26,6 +26,7 @@ from typing import (
 
 from . import _native
 from ._batch import DEFAULT_EXECUTOR, ExecutorKind, check_executor, default_jobs, ordered_map
+from ._batch import process_context
 from ._convert import StrOrBytesPath, convert_with_format, to_str_path
 from ._errors import failure_message
 from ._storage import (
@@ -229,11 +230,7 @@ def rows(
     """The rows of the listed inputs, in order; documents are converted by `jobs` workers."""
     sources = [name for name, failure in listed if failure is None]
     jobs = min(jobs, len(sources)) or 1
-    context = None
-    if jobs > 1 and executor == "process":
-        from .cli import _process_context
-
-        context = _process_context()
+    context = process_context() if jobs > 1 and executor == "process" else None
     function = functools.partial(convert_rows, storage_options=storage_options)
     converted = ordered_map(function, _batches(sources), jobs, context, executor)
     done: Iterator[Row] = iter(())
