@@ -60,8 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const paravox::Conversion by_path = paravox::convert_path(path);
   const paravox::Conversion in_memory = paravox::convert_bytes(paravox::Bytes(data, size));
   require(by_path.format == in_memory.format && by_path.markdown == in_memory.markdown &&
-              by_path.ok() == in_memory.ok(),
+              by_path.warnings == in_memory.warnings && by_path.ok() == in_memory.ok(),
           "a file and its bytes convert alike");
+  const paravox::Conversion strict =
+      paravox::convert_bytes(paravox::Bytes(data, size), {.strict = true});
+  require(strict.ok() == (in_memory.ok() && in_memory.warnings.empty()),
+          "strict refuses exactly the documents read in part");
   if (!in_memory.ok()) {
     require(by_path.failure->kind == in_memory.failure->kind &&
                 by_path.failure->message == in_memory.failure->message,

@@ -26,6 +26,7 @@ from ._errors import (  # noqa: E402
     FileReadError,
     NotADocumentError,
     ParavoxError,
+    PartialDocumentWarning,
     PasswordProtectedError,
 )
 
@@ -42,6 +43,7 @@ __all__ = [
     "FileReadError",
     "NotADocumentError",
     "ParavoxError",
+    "PartialDocumentWarning",
     "PasswordProtectedError",
     "StrOrBytesPath",
     "__version__",

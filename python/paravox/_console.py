@@ -97,7 +97,7 @@ class Batch:
 
     def __init__(self, report: Optional[Report]) -> None:
         self.report = report
-        self.total = self.converted = self.failed = self.written = 0
+        self.total = self.converted = self.partial = self.failed = self.written = 0
         self._bar: Optional["tqdm[NoReturn]"] = None
 
     def start(self, total: int, progress: bool) -> "tqdm[NoReturn]":
@@ -118,20 +118,32 @@ class Batch:
         return self._bar
 
     def add(self, entry: ReportEntry) -> None:
-        """Counts one document by its report entry and shows what became of it."""
+        """Counts one document by its report entry ("ok", "partial" or "error") and shows what
+        became of it."""
         assert self._bar is not None, "start() shows the bar first"
-        if entry["status"] == "ok":
+        status = entry["status"]
+        if status == "ok":
             self.converted += 1
-            output_bytes = entry["output_bytes"]
-            self.written += output_bytes if isinstance(output_bytes, int) else 0
+        elif status == "partial":
+            self.partial += 1
         else:
             self.failed += 1
+        output_bytes = entry["output_bytes"]
+        self.written += output_bytes if isinstance(output_bytes, int) else 0
+        if status != "ok":
+            reason = f"partial: {entry['message']}" if status == "partial" else entry["message"]
             # Above the bar, which is drawn again below the line.
-            tqdm.write(f"{entry['path']}: {entry['message']}", file=sys.stderr)
-            self._bar.set_postfix_str(f"{self.failed} failed", refresh=False)
+            tqdm.write(f"{entry['path']}: {reason}", file=sys.stderr)
+            self._bar.set_postfix_str(self._counts(with_converted=False), refresh=False)
         self._bar.update(1)
         if self.report is not None:
             self.report.add(entry)
+
+    def _counts(self, with_converted: bool = True) -> str:
+        """"N converted, N partial, N failed", the partial ones only when there are any."""
+        counts = [f"{self.converted} converted"] if with_converted else []
+        counts += [f"{self.partial} partial"] if self.partial else []
+        return ", ".join(counts + [f"{self.failed} failed"])
 
     def finish(
         self,
@@ -149,16 +161,16 @@ class Batch:
         `destination_keys` open the report's summary; `kept`, said after an interruption,
         tells where the documents finished so far are.
         """
-        converted, failed = self.converted, self.failed
-        exit_status = EXIT_FAILED if failed or not self.total else EXIT_OK
+        exit_status = EXIT_FAILED if self.failed or not self.total else EXIT_OK
         if self.report is not None:
             try:
                 self.report.finish(
                     {
                         "paravox": __version__,
                         **destination_keys,
-                        "converted": converted,
-                        "failed": failed,
+                        "converted": self.converted,
+                        "partial": self.partial,
+                        "failed": self.failed,
                         "seconds": round(seconds, 3),
                         "interrupted": interrupted,
                     }
@@ -168,11 +180,12 @@ class Batch:
                 exit_status = EXIT_FAILED
         if interrupted:
             if self.total:
-                done = f"after {converted + failed} of {_plural(self.total, 'file')} "
-                done += f"({converted} converted, {failed} failed){kept}"
+                done = self.converted + self.partial + self.failed
+                done_text = f"after {done} of {_plural(self.total, 'file')} "
+                done_text += f"({self._counts()}){kept}"
             else:
-                done = "while looking for documents"
-            error(f"interrupted {done}")
+                done_text = "while looking for documents"
+            error(f"interrupted {done_text}")
             return EXIT_INTERRUPTED
         if not self.total:
             suffixes = " or ".join(DOCUMENT_SUFFIXES)
@@ -180,7 +193,7 @@ class Batch:
         else:
             rate = self.total / seconds if seconds > 0 else 0.0
             error(
-                f"{converted} converted, {failed} failed, {_plural(self.total, 'file')} in "
+                f"{self._counts()}, {_plural(self.total, 'file')} in "
                 f"{seconds:.1f} s ({rate:.0f} files/s), {_format_bytes(self.written)} of "
                 f"Markdown written to {destination}"
             )

@@ -12,6 +12,7 @@ from typing import Any, Iterator, Optional, Tuple
 
 from ._batch import ExecutorKind
 from ._console import EXIT_FAILED, EXIT_USAGE, STDIN, Batch, Report, ReportEntry, error
+from ._convert import Options
 from ._dataset import FORMATS, Row, check_format_available, format_of, rows, sink
 from ._errors import failure_message
 from ._storage import MissingDependencyError, is_url, list_documents, open_output
@@ -51,14 +52,19 @@ def wanted(args: argparse.Namespace) -> bool:
 
 
 def _local_rows(
-    inputs: list[str], jobs: int, executor: ExecutorKind
+    inputs: list[str], jobs: int, executor: ExecutorKind, options: Options
 ) -> Tuple[int, Iterator[Row], Any]:
     listed = list_documents(inputs)
-    return len(listed), rows(listed, jobs, executor=executor), contextlib.nullcontext()
+    converted = rows(listed, jobs, executor=executor, options=options)
+    return len(listed), converted, contextlib.nullcontext()
 
 
 def _dask_rows(
-    inputs: list[str], cluster: Optional[str], scheduler: Optional[str], jobs: int
+    inputs: list[str],
+    cluster: Optional[str],
+    scheduler: Optional[str],
+    jobs: int,
+    options: Options,
 ) -> Tuple[int, Iterator[Row], Any]:
     from .dask import distributed, iter_rows
 
@@ -84,7 +90,7 @@ def _dask_rows(
                 )
             )
             client = stack.enter_context(Client(local))
-        total, converted = iter_rows(client, inputs)
+        total, converted = iter_rows(client, inputs, options=options)
     except BaseException:
         stack.close()
         raise
@@ -105,7 +111,9 @@ def _report_entry(row: Row, output: Optional[str]) -> ReportEntry:
     }
 
 
-def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bool) -> int:
+def main(
+    parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bool, options: Options
+) -> int:
     inputs: list[str] = args.inputs
     out: Optional[str] = args.output_dir
     if out is None:
@@ -140,15 +148,17 @@ def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bo
     interrupted = False
     try:
         if args.cluster is not None or args.scheduler is not None:
-            total, results, engine = _dask_rows(inputs, args.cluster, args.scheduler, args.jobs)
+            total, results, engine = _dask_rows(
+                inputs, args.cluster, args.scheduler, args.jobs, options
+            )
         else:
-            total, results, engine = _local_rows(inputs, args.jobs, args.executor)
+            total, results, engine = _local_rows(inputs, args.jobs, args.executor, options)
         with engine, open_output(out) as file, batch.start(total, progress):
             writer = sink(chosen, file)
             try:
                 for row in results:
                     writer.add(row)
-                    batch.add(_report_entry(row, out if row["status"] == "ok" else None))
+                    batch.add(_report_entry(row, None if row["status"] == "error" else out))
             except KeyboardInterrupt:
                 # Keep what was done: the file holds the rows finished so far.
                 interrupted = True

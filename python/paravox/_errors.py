@@ -40,6 +40,19 @@ class DocumentTooLargeError(ParavoxError):
     """The Markdown, or an inflated part of the document, would pass 256 MiB."""
 
 
+class PartialDocumentWarning(UserWarning):
+    """A document was converted only in part: a section it has could not be read to its end
+    (damaged, or past the 256 MiB ceiling), so the Markdown lacks that text. The message says
+    what is missing and why; `kind` is "damaged" or "too_large", for the error that
+    `strict=True` raises instead (`DamagedDocumentError` or `DocumentTooLargeError`)."""
+
+    kind: str
+
+    def __init__(self, message: str, kind: str = "damaged") -> None:
+        super().__init__(message)
+        self.kind = kind
+
+
 def failure_message(error: BaseException) -> str:
     """The text after "path: " in a failure line."""
     if isinstance(error, ParavoxError):
@@ -55,5 +68,6 @@ __all__ = [
     "FileReadError",
     "NotADocumentError",
     "ParavoxError",
+    "PartialDocumentWarning",
     "PasswordProtectedError",
 ]

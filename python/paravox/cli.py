@@ -5,6 +5,7 @@ from __future__ import annotations
 import argparse
 import contextlib
 import errno
+import functools
 import os
 import sys
 import time
@@ -25,7 +26,7 @@ from ._console import (
     ReportEntry,
     error,
 )
-from ._convert import convert_bytes, convert_with_format
+from ._convert import Options, convert_data, convert_document
 from ._errors import failure_message
 from ._storage import DOCUMENT_SUFFIXES, list_local, new_file_mode, open_output
 
@@ -43,11 +44,15 @@ Folders are searched recursively for files ending in .hwp or .hwpx (any letter c
 A file named on the command line is converted whatever its name; the format is told
 from the file's first bytes. Existing .md files are replaced; input files are never
 overwritten. A document that cannot be converted is reported on standard error as
-"path: message" and the batch goes on; nothing is written for it.
+"path: message" and the batch goes on; nothing is written for it. A document of which
+a part cannot be read (a damaged section, or one past the 256 MiB ceiling) is written
+without that part and reported as "path: partial: what is missing and why"; with
+--strict it fails instead.
 
 exit status:
-  0  every document was converted
-  1  some documents failed, or no .hwp or .hwpx file was found
+  0  every document was converted, some perhaps only in part
+  1  some documents failed (with --strict, also those converted only in part), or no
+     .hwp or .hwpx file was found
   2  bad usage: an unknown option, several files without -o, - with -o, an -o that
      is not a folder or cannot be created, a --report file that cannot be written
 """
@@ -66,7 +71,7 @@ class _Task:
 class _Outcome:
     """What happened to one document (sent back from a worker)."""
 
-    ok: bool
+    status: str  # "ok", "partial" (written without a part that could not be read) or "error"
     message: Optional[str]
     format: Optional[str]  # "hwp" or "hwpx"; None when not read or recognised as neither
     input_bytes: Optional[int]
@@ -142,6 +147,12 @@ def build_parser() -> argparse.ArgumentParser:
         help="with -o, write a JSON report of every input: format, status, message, output, "
         "sizes, time",
     )
+    parser.add_argument(
+        "--strict",
+        action="store_true",
+        help="fail a document of which a part cannot be read, rather than convert the rest of "
+        "it and report it as partial",
+    )
     parser.add_argument("--version", action="version", version=f"paravox {__version__}")
     from ._dataset_cli import add_arguments
 
@@ -155,7 +166,7 @@ def _markdown_bytes(markdown: str) -> bytes:
     return data + b"\n" if data else data
 
 
-def _run_task(task: _Task) -> _Outcome:
+def _run_task(task: _Task, options: Options) -> _Outcome:
     """Converts one document into its output file (runs in a worker)."""
     start = time.perf_counter()
     try:
@@ -163,11 +174,11 @@ def _run_task(task: _Task) -> _Outcome:
     except OSError:
         input_bytes = None
     try:
-        markdown, document_format = convert_with_format(task.source)
-        data = _markdown_bytes(markdown)
+        converted = convert_document(task.source, options)
+        data = _markdown_bytes(converted.markdown)
     except Exception as error:
         return _Outcome(
-            False,
+            "error",
             failure_message(error),
             getattr(error, "format", None),
             input_bytes,
@@ -180,9 +191,12 @@ def _run_task(task: _Task) -> _Outcome:
     except OSError as error:
         message = f"cannot write {task.output}: {failure_message(error)}"
         seconds = time.perf_counter() - start
-        return _Outcome(False, message, document_format, input_bytes, None, seconds)
+        return _Outcome("error", message, converted.format, input_bytes, None, seconds)
+    status = "partial" if converted.warnings else "ok"
     seconds = time.perf_counter() - start
-    return _Outcome(True, None, document_format, input_bytes, len(data), seconds)
+    return _Outcome(
+        status, converted.missing, converted.format, input_bytes, len(data), seconds
+    )
 
 
 def _markdown_name(name: str) -> str:
@@ -251,18 +265,20 @@ def _plan(inputs: Sequence[str], output_dir: str, mode: int) -> List[_Entry]:
 _MISSING = os.strerror(errno.ENOENT)
 
 
-def _convert_to_stdout(source: str) -> int:
+def _convert_to_stdout(source: str, options: Options) -> int:
     try:
         if source == STDIN:
-            markdown = convert_bytes(sys.stdin.buffer.read())
+            converted = convert_data(sys.stdin.buffer.read(), options)
         elif not os.path.lexists(source):
             raise FileNotFoundError(errno.ENOENT, _MISSING, source)
         else:
-            markdown = convert_with_format(source)[0]
-        data = _markdown_bytes(markdown)
-    except Exception as error:
-        print(f"{source}: {failure_message(error)}", file=sys.stderr)
+            converted = convert_document(source, options)
+        data = _markdown_bytes(converted.markdown)
+    except Exception as failure:
+        print(f"{source}: {failure_message(failure)}", file=sys.stderr)
         return EXIT_FAILED
+    if converted.missing is not None:
+        print(f"{source}: partial: {converted.missing}", file=sys.stderr)
     try:
         sys.stdout.flush()
         sys.stdout.buffer.write(data)  # UTF-8 whatever the locale says
@@ -276,21 +292,22 @@ def _convert_to_stdout(source: str) -> int:
 
 
 def _outcomes(
-    entries: Sequence[_Entry], jobs: int, executor: ExecutorKind
+    entries: Sequence[_Entry], jobs: int, executor: ExecutorKind, options: Options
 ) -> Iterator[Tuple[_Entry, _Outcome]]:
     """Runs the tasks of `entries` and yields every entry with its outcome, in order."""
     tasks = [entry.task for entry in entries if entry.task is not None]
     jobs = min(jobs, len(tasks)) or 1
     context = process_context() if jobs > 1 and executor == "process" else None
-    results = ordered_map(_run_task, tasks, jobs, context, executor)
+    run = functools.partial(_run_task, options=options)
+    results = ordered_map(run, tasks, jobs, context, executor)
     with contextlib.closing(results):  # stops the workers on an early exit
         for entry in entries:
             if entry.task is None:
-                yield entry, _Outcome(False, entry.failure, None, None, None, 0.0)
+                yield entry, _Outcome("error", entry.failure, None, None, None, 0.0)
                 continue
             _, result = next(results)
             if isinstance(result, Exception):  # the worker process itself died
-                yield entry, _Outcome(False, failure_message(result), None, None, None, 0.0)
+                yield entry, _Outcome("error", failure_message(result), None, None, None, 0.0)
             else:
                 yield entry, result
 
@@ -299,9 +316,9 @@ def _report_entry(entry: _Entry, outcome: _Outcome) -> ReportEntry:
     return {
         "path": entry.source,
         "format": outcome.format,
-        "status": "ok" if outcome.ok else "error",
+        "status": outcome.status,
         "message": outcome.message,
-        "output": entry.task.output if outcome.ok and entry.task else None,
+        "output": entry.task.output if outcome.status != "error" and entry.task else None,
         "input_bytes": outcome.input_bytes,
         "output_bytes": outcome.output_bytes,
         "seconds": round(outcome.seconds, 6),
@@ -315,6 +332,7 @@ def _convert_to_folder(
     executor: ExecutorKind,
     progress: bool,
     report_path: Optional[str],
+    options: Options,
 ) -> int:
     start = time.perf_counter()
     report: Optional[Report] = None
@@ -338,7 +356,7 @@ def _convert_to_folder(
                 error(f"cannot create -o {output_dir}: {failure_message(failure)}")
                 return EXIT_USAGE
         with batch.start(len(entries), progress):
-            for entry, outcome in _outcomes(entries, jobs, executor):
+            for entry, outcome in _outcomes(entries, jobs, executor, options):
                 batch.add(_report_entry(entry, outcome))
     except KeyboardInterrupt:
         # Keep what was done: the report lists the documents finished so far.
@@ -363,12 +381,13 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     inputs: List[str] = args.inputs
+    options = Options(strict=args.strict)
     try:
         from . import _dataset_cli
 
         if _dataset_cli.wanted(args):
             progress = sys.stderr.isatty() if args.progress is None else args.progress
-            return _dataset_cli.main(parser, args, progress)
+            return _dataset_cli.main(parser, args, progress, options)
         if args.output_dir is None:
             if len(inputs) > 1:
                 parser.error("give -o OUTDIR to convert more than one file")
@@ -378,7 +397,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                 )
             if args.report is not None:
                 parser.error("--report needs -o OUTDIR")
-            return _convert_to_stdout(inputs[0])
+            return _convert_to_stdout(inputs[0], options)
 
         if STDIN in inputs:
             parser.error(
@@ -389,7 +408,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             parser.error(f"-o {args.output_dir}: not a folder")
         progress = sys.stderr.isatty() if args.progress is None else args.progress
         return _convert_to_folder(
-            inputs, args.output_dir, args.jobs, args.executor, progress, args.report
+            inputs, args.output_dir, args.jobs, args.executor, progress, args.report, options
         )
     except KeyboardInterrupt:
         error("interrupted")
