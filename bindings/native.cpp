@@ -23,6 +23,7 @@ struct ErrorClasses {
   PyObject* not_a_document = nullptr;
   PyObject* damaged = nullptr;
   PyObject* password_protected = nullptr;
+  PyObject* distribution = nullptr;
   PyObject* too_large = nullptr;
 };
 ErrorClasses g_errors;
@@ -40,6 +41,8 @@ PyObject* error_class(paravox::FailureKind kind) {
       return g_errors.damaged;
     case paravox::FailureKind::PasswordProtected:
       return g_errors.password_protected;
+    case paravox::FailureKind::Distribution:
+      return g_errors.distribution;
     case paravox::FailureKind::TooLarge:
       return g_errors.too_large;
   }
@@ -321,6 +324,7 @@ bool load_error_classes() {
       {"NotADocumentError", &g_errors.not_a_document},
       {"DamagedDocumentError", &g_errors.damaged},
       {"PasswordProtectedError", &g_errors.password_protected},
+      {"DistributionDocumentError", &g_errors.distribution},
       {"DocumentTooLargeError", &g_errors.too_large},
   };
   bool ok = true;

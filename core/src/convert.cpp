@@ -19,6 +19,10 @@ namespace {
 // bound on what a device such as /dev/zero can make the conversion hold.
 constexpr std::uint64_t kMaxInput = std::uint64_t{1} << 30;
 
+constexpr std::string_view kDistribution =
+    "Distribution HWP documents are not supported: the text is stored encrypted, for viewing "
+    "only";
+
 Conversion failed(DocumentFormat format, FailureKind kind, std::string message) {
   return Conversion{format, {}, {}, Failure{kind, std::move(message)}};
 }
@@ -56,9 +60,14 @@ Conversion outcome(DocumentFormat format, Result<DocumentText> text,
                 error.message());
 }
 
+// A binary document through the package's route: a distribution document is refused, since
+// its body holds only a placeholder paragraph.
 Conversion convert_compound_file(Result<Container> container, const ConvertOptions& options) {
   Result<HwpDocument> document = open_hwp_document(std::move(container));
   if (!document) return outcome(DocumentFormat::Hwp, std::move(document).error(), options);
+  if (document->header.distribution()) {
+    return failed(DocumentFormat::Hwp, FailureKind::Distribution, std::string(kDistribution));
+  }
   return outcome(DocumentFormat::Hwp, convert_body(document.value()), options);
 }
 

@@ -27,6 +27,7 @@ enum class FailureKind : std::uint8_t {
   NotADocument,       // the input is not an HWP or HWPX document
   Damaged,            // a damaged container or package
   PasswordProtected,  // the document is encrypted
+  Distribution,       // a distribution document: its text is kept encrypted, for viewing only
   TooLarge            // the output or an inflated part would pass kOutputLimit
 };
 
@@ -56,7 +57,8 @@ struct Conversion {
 // Converts the document at `path` (a file-system name, any bytes but NUL). The file is
 // opened once: a compound file larger than kHeadSize is read in place through a block cache,
 // any other input (a ZIP package, a small file, a pipe) is read into memory. A compound
-// file gives the same Markdown and messages as hwp_to_markdown(path).
+// file gives the same Markdown and messages as hwp_to_markdown(path), except that a
+// distribution document fails (the binary route alone converts its placeholder paragraph).
 Conversion convert_path(std::string_view path, const ConvertOptions& options = {});
 
 // Converts the document held in `document`, read in place. The same bytes give the same
@@ -68,7 +70,7 @@ FailureKind failure_kind(const ConvertError& error);
 
 // The binary route alone, as `_paravox` defines it: the document at `path` must be an HWP
 // compound file; anything else fails with the compound-file reader's error. Says nothing of
-// the parts it could not read.
+// the parts it could not read, and converts a distribution document's placeholder.
 Result<std::string> hwp_to_markdown(std::string_view path);
 
 // The first body section of the binary document at `path`, or held in `document`, inflated:

@@ -22,6 +22,7 @@ from ._batch import convert_many  # noqa: E402
 from ._convert import StrOrBytesPath, convert, convert_bytes, records  # noqa: E402
 from ._errors import (  # noqa: E402
     DamagedDocumentError,
+    DistributionDocumentError,
     DocumentTooLargeError,
     FileReadError,
     NotADocumentError,
@@ -39,6 +40,7 @@ from ._dataset import convert_to_dataset  # noqa: E402
 
 __all__ = [
     "DamagedDocumentError",
+    "DistributionDocumentError",
     "DocumentTooLargeError",
     "FileReadError",
     "NotADocumentError",

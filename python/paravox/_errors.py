@@ -36,6 +36,10 @@ class PasswordProtectedError(ParavoxError):
     """The document is encrypted with a password."""
 
 
+class DistributionDocumentError(ParavoxError):
+    """The document is a distribution document: its text is stored encrypted, for viewing only."""
+
+
 class DocumentTooLargeError(ParavoxError):
     """The Markdown, or an inflated part of the document, would pass 256 MiB."""
 
@@ -64,6 +68,7 @@ def failure_message(error: BaseException) -> str:
 
 __all__ = [
     "DamagedDocumentError",
+    "DistributionDocumentError",
     "DocumentTooLargeError",
     "FileReadError",
     "NotADocumentError",

@@ -1,5 +1,5 @@
-"""Documents read only in part, through every route: the API's warning and strict error, the
-command line, datasets and Dask."""
+"""Documents read only in part, through every route (the API's warning and strict error, the
+command line, datasets and Dask), and distribution documents, refused by the package alone."""
 
 from __future__ import annotations
 
@@ -10,10 +10,11 @@ import sys
 import warnings
 from pathlib import Path
 
+import _paravox
 import pytest
 
 import paravox
-from hwpbuilder import corrupt_deflate, hwp_document, section
+from hwpbuilder import corrupt_deflate, file_header, hwp_document, section
 from hwpbuilder import hwpx as hx
 
 FIRST, WHOLE = "첫째 구역", "온전한 문서"
@@ -141,3 +142,30 @@ def test_dataset_rows(folder, tmp_path, strict, route):
         *[("error", None) if strict else ("partial", FIRST)] * 2, ("ok", WHOLE)]
     for (_, _, fmt, lost), row in zip(PARTIAL, rows):
         assert row["format"] == fmt and re.fullmatch(lost, row["message"])
+
+
+PLACEHOLDER = "이 문서는 상위 버전의 배포용 문서입니다."
+DISTRIBUTION = re.escape(
+    "Distribution HWP documents are not supported: the text is stored encrypted, for viewing only"
+)
+
+
+@pytest.mark.parametrize("props", [0b101, 0b100], ids=["compressed", "stored"])
+def test_distribution_document_refused_by_the_package_alone(tmp_path, props):
+    data = hwp_document([section(PLACEHOLDER)], compressed=bool(props & 1),
+                        header=file_header(props=props))
+    (tmp_path / "d.hwp").write_bytes(data)
+    for convert in (lambda: paravox.convert(tmp_path / "d.hwp"),
+                    lambda: paravox.convert_bytes(data)):
+        with pytest.raises(paravox.DistributionDocumentError, match=DISTRIBUTION) as raised:
+            convert()
+        assert raised.value.format == "hwp"
+    assert _paravox.hwp_to_markdown(str(tmp_path / "d.hwp")) == PLACEHOLDER
+
+
+def test_shared_distribution_document(corpus_dir):
+    path = corpus_dir / "features" / "viewtext.hwp"
+    with pytest.raises(paravox.DistributionDocumentError, match=DISTRIBUTION):
+        paravox.convert(path)
+    expected = (corpus_dir / "expected" / "features" / "viewtext.md").read_text("utf-8")
+    assert _paravox.hwp_to_markdown(str(path)) == expected
