@@ -44,7 +44,7 @@ void read_floor(const std::string& path, Totals& totals) {
     auto section = paravox::read_section_stream(*container, paravox::section_stream_path(k),
                                                 header->compressed());
     if (!section) break;
-    totals.inflated_bytes += section->size();
+    totals.inflated_bytes += section->bytes.size();
     ++totals.sections;
   }
 }

@@ -143,7 +143,7 @@ void convert_hwpx(const std::string& path, Totals& totals) {
     ++totals.failed_documents;
     return;
   }
-  totals.output_bytes += markdown->size();
+  totals.output_bytes += markdown->markdown.size();
 }
 
 void convert_hwp(const std::string& path, Totals& totals) {

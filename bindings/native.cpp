@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "convert.h"
 #include "module_support.h"
@@ -22,6 +23,7 @@ struct ErrorClasses {
   PyObject* not_a_document = nullptr;
   PyObject* damaged = nullptr;
   PyObject* password_protected = nullptr;
+  PyObject* distribution = nullptr;
   PyObject* too_large = nullptr;
 };
 ErrorClasses g_errors;
@@ -39,6 +41,8 @@ PyObject* error_class(paravox::FailureKind kind) {
       return g_errors.damaged;
     case paravox::FailureKind::PasswordProtected:
       return g_errors.password_protected;
+    case paravox::FailureKind::Distribution:
+      return g_errors.distribution;
     case paravox::FailureKind::TooLarge:
       return g_errors.too_large;
   }
@@ -92,57 +96,113 @@ paravox::Conversion without_interpreter_lock(Work&& work) {
   return std::move(*conversion);
 }
 
-// (markdown, format) for a converted document, or NULL with the failure raised.
+PyObject* utf8_string(const std::string& text) {
+  return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+}
+
+// The `kind` of a warning in Python: "damaged" or "too_large".
+const char* warning_kind_name(paravox::WarningKind kind) {
+  return kind == paravox::WarningKind::TooLarge ? "too_large" : "damaged";
+}
+
+// A tuple of (kind, message) pairs, one per warning.
+PyObject* warnings_tuple(const std::vector<paravox::Warning>& warnings) {
+  PyObject* tuple = PyTuple_New(static_cast<Py_ssize_t>(warnings.size()));
+  if (tuple == nullptr) return nullptr;
+  for (std::size_t i = 0; i < warnings.size(); ++i) {
+    PyObject* message = utf8_string(warnings[i].message);
+    PyObject* pair = message != nullptr
+                         ? Py_BuildValue("(sO)", warning_kind_name(warnings[i].kind), message)
+                         : nullptr;
+    Py_XDECREF(message);
+    if (pair == nullptr) {
+      Py_DECREF(tuple);
+      return nullptr;
+    }
+    PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), pair);
+  }
+  return tuple;
+}
+
+// (markdown, format, warnings) for a converted document, or NULL with the failure raised.
 PyObject* conversion_result(const paravox::Conversion& conversion) {
   if (!conversion.ok()) {
     raise_failure(*conversion.failure, conversion.format);
     return nullptr;
   }
-  const std::string& text = conversion.markdown;
-  PyObject* markdown =
-      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
-  if (markdown == nullptr) return nullptr;
-  PyObject* format = format_object(conversion.format);
-  if (format == nullptr) {
-    Py_DECREF(markdown);
-    return nullptr;
-  }
-  PyObject* result = PyTuple_Pack(2, markdown, format);
-  Py_DECREF(format);
-  Py_DECREF(markdown);
+  PyObject* markdown = utf8_string(conversion.markdown);
+  PyObject* format = markdown != nullptr ? format_object(conversion.format) : nullptr;
+  PyObject* warnings = format != nullptr ? warnings_tuple(conversion.warnings) : nullptr;
+  PyObject* result = warnings != nullptr ? PyTuple_Pack(3, markdown, format, warnings) : nullptr;
+  Py_XDECREF(warnings);
+  Py_XDECREF(format);
+  Py_XDECREF(markdown);
   return result;
 }
 
 // ---------------------------------------------------------------------------------------
-// Argument binding: one parameter, by position or keyword.
+// Argument binding: a required first parameter and an optional `options`, by position or
+// keyword.
 
-// Binds the call's arguments to the one parameter `name`; returns a borrowed reference or
-// NULL with TypeError.
-PyObject* bind_one(const char* function, const char* name, PyObject* const* args, Py_ssize_t nargs,
-                   PyObject* kwnames) {
-  if (nargs > 1) {
-    PyErr_Format(PyExc_TypeError, "%s() takes 1 positional argument but %zd were given", function,
-                 nargs);
-    return nullptr;
+// The conversion options a `paravox._convert.Options` value (or None, for the defaults)
+// holds; false with an exception set when `options` is neither.
+bool read_options(const char* function, PyObject* options, paravox::ConvertOptions& out) {
+  if (options == nullptr || options == Py_None) return true;
+  PyObject* strict = PyObject_GetAttrString(options, "strict");
+  if (strict == nullptr) {
+    if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
+      PyErr_Format(PyExc_TypeError,
+                   "%s() argument 'options' must be paravox conversion options or None, not '%s'",
+                   function, Py_TYPE(options)->tp_name);
+    }
+    return false;
   }
-  PyObject* value = nargs == 1 ? args[0] : nullptr;
+  const int truth = PyObject_IsTrue(strict);
+  Py_DECREF(strict);
+  if (truth < 0) return false;
+  out.strict = truth == 1;
+  return true;
+}
+
+// Binds the call's arguments to `name` and `options` and reads the options (the defaults when
+// `options` is not given); false with an exception set when they do not fit. `value` is a
+// borrowed reference.
+bool bind_arguments(const char* function, const char* name, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** value, paravox::ConvertOptions& options) {
+  if (nargs > 2) {
+    PyErr_Format(PyExc_TypeError, "%s() takes at most 2 positional arguments but %zd were given",
+                 function, nargs);
+    return false;
+  }
+  *value = nargs >= 1 ? args[0] : nullptr;
+  PyObject* options_object = nargs == 2 ? args[1] : nullptr;
   const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
   for (Py_ssize_t i = 0; i < nkw; ++i) {
     PyObject* key = PyTuple_GET_ITEM(kwnames, i);
-    if (!PyUnicode_Check(key) || PyUnicode_CompareWithASCIIString(key, name) != 0) {
+    PyObject** slot = nullptr;
+    const char* slot_name = nullptr;
+    if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, name) == 0) {
+      slot = value;
+      slot_name = name;
+    } else if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "options") == 0) {
+      slot = &options_object;
+      slot_name = "options";
+    } else {
       PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%S'", function, key);
-      return nullptr;
+      return false;
     }
-    if (value != nullptr) {
-      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function, name);
-      return nullptr;
+    if (*slot != nullptr) {
+      PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", function,
+                   slot_name);
+      return false;
     }
-    value = args[nargs + i];
+    *slot = args[nargs + i];
   }
-  if (value == nullptr) {
+  if (*value == nullptr) {
     PyErr_Format(PyExc_TypeError, "%s() missing 1 required argument: '%s'", function, name);
+    return false;
   }
-  return value;
+  return read_options(function, options_object, options);
 }
 
 // A held buffer export, released on scope exit.
@@ -174,8 +234,10 @@ class HeldBuffer {
 
 PyObject* convert_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* path = bind_one("convert_path", "path", args, nargs, kwnames);
-    if (path == nullptr) return nullptr;
+    PyObject* path = nullptr;
+    paravox::ConvertOptions options;
+    if (!bind_arguments("convert_path", "path", args, nargs, kwnames, &path, options))
+      return nullptr;
     PyObject* name = nullptr;  // the file-system name as bytes, owned
     if (PyUnicode_Check(path)) {
       // The file-system encoding with surrogateescape: a name read from a directory whose
@@ -193,15 +255,17 @@ PyObject* convert_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
                                 static_cast<std::size_t>(PyBytes_GET_SIZE(name)));
     Py_DECREF(name);
     const paravox::Conversion conversion =
-        without_interpreter_lock([&] { return paravox::convert_path(file_name); });
+        without_interpreter_lock([&] { return paravox::convert_path(file_name, options); });
     return conversion_result(conversion);
   });
 }
 
 PyObject* convert_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    PyObject* data = bind_one("convert_buffer", "data", args, nargs, kwnames);
-    if (data == nullptr) return nullptr;
+    PyObject* data = nullptr;
+    paravox::ConvertOptions options;
+    if (!bind_arguments("convert_buffer", "data", args, nargs, kwnames, &data, options))
+      return nullptr;
     if (!PyObject_CheckBuffer(data)) {
       PyErr_Format(PyExc_TypeError,
                    "convert_buffer() argument 'data' must be a bytes-like object, not '%s'",
@@ -214,7 +278,7 @@ PyObject* convert_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     if (!buffer.acquire(data)) return nullptr;
     const paravox::Bytes bytes = buffer.bytes();
     const paravox::Conversion conversion =
-        without_interpreter_lock([&] { return paravox::convert_bytes(bytes); });
+        without_interpreter_lock([&] { return paravox::convert_bytes(bytes, options); });
     return conversion_result(conversion);
   });
 }
@@ -224,14 +288,17 @@ PyObject* convert_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 PyMethodDef g_functions[] = {
     {"convert_path", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(convert_path)),
      METH_FASTCALL | METH_KEYWORDS,
-     "convert_path(path)\n--\n\n"
+     "convert_path(path, options=None)\n--\n\n"
      "Converts the HWP or HWPX document at `path` (str or bytes) into Markdown.\n\n"
-     "Returns (markdown, format), format being \"hwp\" or \"hwpx\"."},
+     "Returns (markdown, format, warnings): format is \"hwp\" or \"hwpx\", and warnings\n"
+     "holds a (kind, message) pair for each part that could not be read, kind being\n"
+     "\"damaged\" or \"too_large\". `options` (paravox._convert.Options) defaults to none\n"
+     "set; with options.strict, such a part fails the conversion instead."},
     {"convert_buffer", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(convert_buffer)),
      METH_FASTCALL | METH_KEYWORDS,
-     "convert_buffer(data)\n--\n\n"
+     "convert_buffer(data, options=None)\n--\n\n"
      "Converts the HWP or HWPX document held in `data` (any bytes-like object) into Markdown.\n\n"
-     "Returns (markdown, format), format being \"hwp\" or \"hwpx\"."},
+     "Returns (markdown, format, warnings) and takes `options` as convert_path does."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -257,6 +324,7 @@ bool load_error_classes() {
       {"NotADocumentError", &g_errors.not_a_document},
       {"DamagedDocumentError", &g_errors.damaged},
       {"PasswordProtectedError", &g_errors.password_protected},
+      {"DistributionDocumentError", &g_errors.distribution},
       {"DocumentTooLargeError", &g_errors.too_large},
   };
   bool ok = true;

@@ -60,8 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const paravox::Conversion by_path = paravox::convert_path(path);
   const paravox::Conversion in_memory = paravox::convert_bytes(paravox::Bytes(data, size));
   require(by_path.format == in_memory.format && by_path.markdown == in_memory.markdown &&
-              by_path.ok() == in_memory.ok(),
+              by_path.warnings == in_memory.warnings && by_path.ok() == in_memory.ok(),
           "a file and its bytes convert alike");
+  const paravox::Conversion strict =
+      paravox::convert_bytes(paravox::Bytes(data, size), {.strict = true});
+  require(strict.ok() == (in_memory.ok() && in_memory.warnings.empty()),
+          "strict refuses exactly the documents read in part");
   if (!in_memory.ok()) {
     require(by_path.failure->kind == in_memory.failure->kind &&
                 by_path.failure->message == in_memory.failure->message,
@@ -72,10 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     require(paravox::fuzz::is_valid_utf8(in_memory.markdown), "Markdown is valid UTF-8");
   }
-  // What the binary reader converts is a compound file, converted by the front door alike.
+  // What the binary reader converts is a compound file, converted by the front door alike
+  // unless it is a distribution document, which the front door refuses.
   if (markdown) {
-    require(in_memory.format == paravox::DocumentFormat::Hwp && in_memory.ok() &&
-                in_memory.markdown == markdown.value(),
+    const bool refused =
+        !in_memory.ok() && in_memory.failure->kind == paravox::FailureKind::Distribution;
+    require(in_memory.format == paravox::DocumentFormat::Hwp &&
+                (refused || (in_memory.ok() && in_memory.markdown == markdown.value())),
             "the front door keeps the binary reader's Markdown");
   }
 

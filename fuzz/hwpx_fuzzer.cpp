@@ -109,7 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const auto markdown = paravox::hwpx_to_markdown(package);
   if (markdown) {
-    const std::string& text = markdown.value();
+    const std::string& text = markdown.value().markdown;
+    for (const paravox::Warning& warning : markdown.value().warnings) {
+      require(!warning.message.empty() && warning.message.find('\n') == std::string::npos,
+              "a warning is one line");
+    }
     require(text.size() <= paravox::kOutputLimit, "Markdown stays under the ceiling");
     require(paravox::fuzz::is_valid_utf8(text), "Markdown is valid UTF-8");
     require(text.empty() || !is_white_space_byte(text.back()), "trailing white space is trimmed");

@@ -19,8 +19,12 @@ namespace {
 // bound on what a device such as /dev/zero can make the conversion hold.
 constexpr std::uint64_t kMaxInput = std::uint64_t{1} << 30;
 
+constexpr std::string_view kDistribution =
+    "Distribution HWP documents are not supported: the text is stored encrypted, for viewing "
+    "only";
+
 Conversion failed(DocumentFormat format, FailureKind kind, std::string message) {
-  return Conversion{format, {}, Failure{kind, std::move(message)}};
+  return Conversion{format, {}, {}, Failure{kind, std::move(message)}};
 }
 
 // Errors before the input's bytes are known: opening the file, reading its head.
@@ -33,11 +37,22 @@ Conversion not_a_document(std::string_view appears_to_be) {
                 "Not an HWP or HWPX document: " + std::string(appears_to_be));
 }
 
-// The outcome of a reader: its Markdown, or its error under the reader's format (None when
-// the error says the input was not that format after all).
-Conversion outcome(DocumentFormat format, Result<std::string> markdown) {
-  if (markdown) return Conversion{format, std::move(markdown).value(), std::nullopt};
-  const ConvertError& error = markdown.error();
+// The outcome of a reader: its Markdown and warnings, or its error under the reader's format
+// (None when the error says the input was not that format after all). Strict, the first
+// warning is the failure.
+Conversion outcome(DocumentFormat format, Result<DocumentText> text,
+                   const ConvertOptions& options) {
+  if (text) {
+    DocumentText& read = text.value();
+    if (options.strict && !read.warnings.empty()) {
+      const Warning& first = read.warnings.front();
+      const FailureKind kind =
+          first.kind == WarningKind::TooLarge ? FailureKind::TooLarge : FailureKind::Damaged;
+      return failed(format, kind, first.message);
+    }
+    return Conversion{format, std::move(read.markdown), std::move(read.warnings), std::nullopt};
+  }
+  const ConvertError& error = text.error();
   // The HWPX reader says what a ZIP archive that is no HWPX package appears to be.
   if (error.kind() == ErrorKind::NotHwpxPackage) return not_a_document(error.text());
   const FailureKind kind = failure_kind(error);
@@ -45,14 +60,19 @@ Conversion outcome(DocumentFormat format, Result<std::string> markdown) {
                 error.message());
 }
 
-Result<std::string> convert_compound_file(Result<Container> container) {
+// A binary document through the package's route: a distribution document is refused, since
+// its body holds only a placeholder paragraph.
+Conversion convert_compound_file(Result<Container> container, const ConvertOptions& options) {
   Result<HwpDocument> document = open_hwp_document(std::move(container));
-  if (!document) return std::move(document).error();
-  return convert_body(document.value());
+  if (!document) return outcome(DocumentFormat::Hwp, std::move(document).error(), options);
+  if (document->header.distribution()) {
+    return failed(DocumentFormat::Hwp, FailureKind::Distribution, std::string(kDistribution));
+  }
+  return outcome(DocumentFormat::Hwp, convert_body(document.value()), options);
 }
 
-Conversion convert_zip(Bytes archive) {
-  return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive));
+Conversion convert_zip(Bytes archive, const ConvertOptions& options) {
+  return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive), options);
 }
 
 // Inputs that are neither a compound file nor a ZIP archive.
@@ -119,16 +139,16 @@ std::string_view format_name(DocumentFormat format) {
   return "";
 }
 
-Conversion convert_bytes(Bytes document) {
+Conversion convert_bytes(Bytes document, const ConvertOptions& options) {
   const InputKind kind = recognise(document, document.size());
   if (kind == InputKind::CompoundFile) {
-    return outcome(DocumentFormat::Hwp, convert_compound_file(open_container(document)));
+    return convert_compound_file(open_container(document), options);
   }
-  if (kind == InputKind::Zip) return convert_zip(document);
+  if (kind == InputKind::Zip) return convert_zip(document, options);
   return convert_other(kind);
 }
 
-Conversion convert_path(std::string_view path) {
+Conversion convert_path(std::string_view path, const ConvertOptions& options) {
   Result<FileDescriptor> fd = open_read_only(path);
   if (!fd) return unreadable(fd.error());
   Result<FileInfo> info = file_info(fd->get());
@@ -140,7 +160,7 @@ Conversion convert_path(std::string_view path) {
     const Result<ByteBuffer> data =
         read_to_end(fd->get(), info->is_regular ? info->size : 0, kMaxInput);
     if (!data) return unreadable(data.error());
-    return convert_bytes(data.value());
+    return convert_bytes(data.value(), options);
   }
 
   const auto head = std::make_unique_for_overwrite<std::uint8_t[]>(kHeadSize);
@@ -151,19 +171,22 @@ Conversion convert_path(std::string_view path) {
 
   const InputKind kind = recognise(Bytes(head.get(), got.value()), size);
   if (kind == InputKind::CompoundFile) {
-    return outcome(DocumentFormat::Hwp,
-                   convert_compound_file(open_container(std::move(fd).value())));
+    return convert_compound_file(open_container(std::move(fd).value()), options);
   }
   if (kind == InputKind::Zip) {
     const Result<ByteBuffer> archive = read_to_end(fd->get(), info->size, kMaxInput);
     if (!archive) return unreadable(archive.error());
-    return convert_zip(archive.value());
+    return convert_zip(archive.value(), options);
   }
   return convert_other(kind);
 }
 
 Result<std::string> hwp_to_markdown(std::string_view path) {
-  return convert_compound_file(open_container(path));
+  Result<HwpDocument> document = open_hwp_document(open_container(path));
+  if (!document) return std::move(document).error();
+  Result<DocumentText> text = convert_body(document.value());
+  if (!text) return std::move(text).error();
+  return std::move(text->markdown);
 }
 
 Result<ByteBuffer> read_first_section(std::string_view path) {

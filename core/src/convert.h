@@ -7,10 +7,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/byte_cursor.h"
 #include "base/error.h"
 #include "base/large_memory.h"
+#include "document/warning.h"
 
 namespace paravox {
 
@@ -25,6 +27,7 @@ enum class FailureKind : std::uint8_t {
   NotADocument,       // the input is not an HWP or HWPX document
   Damaged,            // a damaged container or package
   PasswordProtected,  // the document is encrypted
+  Distribution,       // a distribution document: its text is kept encrypted, for viewing only
   TooLarge            // the output or an inflated part would pass kOutputLimit
 };
 
@@ -33,11 +36,19 @@ struct Failure {
   std::string message;  // one line, e.g. "Not an HWP or HWPX document: a PDF document"
 };
 
+// How a document is converted.
+struct ConvertOptions {
+  // A document of which a part could not be read fails, with its first warning's message
+  // (Damaged or TooLarge by the warning's kind), instead of converting without that part.
+  bool strict = false;
+};
+
 // The outcome of one conversion. `format` names the reader the input went to, also on
 // failure; it is None when the input was not recognised as either format.
 struct Conversion {
   DocumentFormat format = DocumentFormat::None;
   std::string markdown;            // empty on failure
+  std::vector<Warning> warnings;   // the parts that could not be read; none on failure
   std::optional<Failure> failure;  // nothing on success
 
   bool ok() const noexcept { return !failure.has_value(); }
@@ -46,18 +57,20 @@ struct Conversion {
 // Converts the document at `path` (a file-system name, any bytes but NUL). The file is
 // opened once: a compound file larger than kHeadSize is read in place through a block cache,
 // any other input (a ZIP package, a small file, a pipe) is read into memory. A compound
-// file gives the same Markdown and messages as hwp_to_markdown(path).
-Conversion convert_path(std::string_view path);
+// file gives the same Markdown and messages as hwp_to_markdown(path), except that a
+// distribution document fails (the binary route alone converts its placeholder paragraph).
+Conversion convert_path(std::string_view path, const ConvertOptions& options = {});
 
 // Converts the document held in `document`, read in place. The same bytes give the same
 // Conversion as convert_path on a file holding them, except that no I/O failure can occur.
-Conversion convert_bytes(Bytes document);
+Conversion convert_bytes(Bytes document, const ConvertOptions& options = {});
 
 // The kind of failure `error` is: one exception class per kind in Python.
 FailureKind failure_kind(const ConvertError& error);
 
 // The binary route alone, as `_paravox` defines it: the document at `path` must be an HWP
-// compound file; anything else fails with the compound-file reader's error.
+// compound file; anything else fails with the compound-file reader's error. Says nothing of
+// the parts it could not read, and converts a distribution document's placeholder.
 Result<std::string> hwp_to_markdown(std::string_view path);
 
 // The first body section of the binary document at `path`, or held in `document`, inflated:

@@ -22,10 +22,12 @@ from ._batch import convert_many  # noqa: E402
 from ._convert import StrOrBytesPath, convert, convert_bytes, records  # noqa: E402
 from ._errors import (  # noqa: E402
     DamagedDocumentError,
+    DistributionDocumentError,
     DocumentTooLargeError,
     FileReadError,
     NotADocumentError,
     ParavoxError,
+    PartialDocumentWarning,
     PasswordProtectedError,
 )
 
@@ -38,10 +40,12 @@ from ._dataset import convert_to_dataset  # noqa: E402
 
 __all__ = [
     "DamagedDocumentError",
+    "DistributionDocumentError",
     "DocumentTooLargeError",
     "FileReadError",
     "NotADocumentError",
     "ParavoxError",
+    "PartialDocumentWarning",
     "PasswordProtectedError",
     "StrOrBytesPath",
     "__version__",

@@ -2,7 +2,10 @@
 
 from __future__ import annotations
 
+import contextlib
+import functools
 import itertools
+import multiprocessing
 import os
 import time
 from collections import deque
@@ -23,7 +26,8 @@ from typing import (
     Union,
 )
 
-from ._convert import StrOrBytesPath, convert
+from ._convert import Converted, Options, StrOrBytesPath, convert_document, to_str_path
+from ._convert import warn_partial
 
 _Item = TypeVar("_Item")
 _Result = TypeVar("_Result")
@@ -53,6 +57,14 @@ def default_jobs() -> int:
     if hasattr(os, "sched_getaffinity"):
         return max(1, len(os.sched_getaffinity(0)))
     return os.cpu_count() or 1
+
+
+def process_context() -> BaseContext:
+    """How worker processes are started: by a fresh server process where the platform has one,
+    so that they never inherit threads of this process (a progress bar's, a pool's)."""
+    if "forkserver" in multiprocessing.get_all_start_methods():
+        return multiprocessing.get_context("forkserver")
+    return multiprocessing.get_context("spawn")
 
 
 def _outcome(function: Callable[[_Item], _Result], item: _Item) -> Union[_Result, Exception]:
@@ -189,7 +201,11 @@ def check_executor(executor: object) -> ExecutorKind:
 
 
 def convert_many(
-    paths: Iterable[_P], jobs: Optional[int] = None, executor: ExecutorKind = DEFAULT_EXECUTOR
+    paths: Iterable[_P],
+    jobs: Optional[int] = None,
+    executor: ExecutorKind = DEFAULT_EXECUTOR,
+    *,
+    strict: bool = False,
 ) -> Iterator[Tuple[_P, Union[str, Exception]]]:
     """Converts many documents in parallel, yielding `(path, markdown or exception)` in input order.
 
@@ -198,8 +214,10 @@ def convert_many(
     (the default: threads of this process; the conversion releases the interpreter lock, so
     they convert in parallel) or "process" (worker processes). A document that cannot be
     converted yields the exception instead of its Markdown (a `paravox.ParavoxError`, see
-    `convert`); nothing is raised for it, and the other documents go on. Paths are read lazily,
-    so a long iterable of paths is fine.
+    `convert`); nothing is raised for it, and the other documents go on. A document converted
+    only in part yields its Markdown, and its `paravox.PartialDocumentWarning` (the message
+    starting with the path) is issued as it is yielded; with `strict=True` it yields the error
+    instead, as `convert` raises it. Paths are read lazily, so a long iterable of paths is fine.
 
     Worker processes are started with the interpreter's default method; under "spawn" or
     "forkserver" a script that calls this with `executor="process"` needs the usual
@@ -211,4 +229,18 @@ def convert_many(
         raise TypeError(f"jobs must be an int or None, not {type(jobs).__name__}")
     if jobs < 1:
         raise ValueError(f"jobs must be at least 1, got {jobs}")
-    return ordered_map(convert, paths, jobs, executor=check_executor(executor))
+    function = functools.partial(convert_document, options=Options(strict=strict))
+    return _markdown_of(ordered_map(function, paths, jobs, executor=check_executor(executor)))
+
+
+def _markdown_of(
+    results: Generator[Tuple[_P, Union[Converted, Exception]], None, None],
+) -> Iterator[Tuple[_P, Union[str, Exception]]]:
+    """The results of convert_many, warning of each partial document as it is yielded."""
+    with contextlib.closing(results):  # stops the workers when the caller stops early
+        for path, result in results:
+            if isinstance(result, Exception):
+                yield path, result
+                continue
+            warn_partial(result, to_str_path(path), stacklevel=2)
+            yield path, result.markdown

@@ -4,11 +4,14 @@ from __future__ import annotations
 
 import os
 import sys
-from typing import Callable, Protocol, Tuple, TypeVar, Union
+import warnings
+from dataclasses import dataclass
+from typing import Callable, NamedTuple, Optional, Protocol, Tuple, TypeVar, Union
 
 import _paravox
 
 from . import _native
+from ._errors import PartialDocumentWarning
 
 if sys.version_info >= (3, 12):
     from collections.abc import Buffer
@@ -29,6 +32,34 @@ class BinaryReader(Protocol):
 Source = Union[StrOrBytesPath, BinaryReader]
 
 _T = TypeVar("_T")
+
+
+@dataclass(frozen=True)
+class Options:
+    """How documents are converted: the one value that every route (one document, batches,
+    datasets, Dask) hands down to `paravox._native`. Picklable, for worker processes."""
+
+    # Refuse a document that could be read only in part, with the error of what was lost.
+    strict: bool = False
+
+    def __post_init__(self) -> None:
+        if not isinstance(self.strict, bool):
+            raise TypeError(f"strict must be True or False, not {type(self.strict).__name__}")
+
+
+class Converted(NamedTuple):
+    """A converted document: its Markdown, its format ("hwp" or "hwpx"), and a `(kind,
+    message)` pair for each part of it that could not be read (none when it was read whole)."""
+
+    markdown: str
+    format: str
+    warnings: Tuple[Tuple[str, str], ...]
+
+    @property
+    def missing(self) -> Optional[str]:
+        """What is missing from the Markdown and why, or None when nothing is."""
+        return "; ".join(message for _, message in self.warnings) or None
+
 
 # Where an open descriptor can be reopened by name (Linux, then BSD and macOS).
 _FD_DIRS = ("/proc/self/fd", "/dev/fd")
@@ -73,11 +104,11 @@ def _call_with_path(function: Callable[[str], _T], path: StrOrBytesPath) -> _T:
         os.close(fd)
 
 
-def convert_with_format(source: Source) -> Tuple[str, str]:
-    """Like `convert`, and also says which format the document was: "hwp" or "hwpx"."""
+def convert_document(source: Source, options: Options = Options()) -> Converted:
+    """Converts a document given as for `convert`; warns of nothing, raises as `convert`."""
     if isinstance(source, (str, bytes, os.PathLike)):
         # A str or bytes name goes to the file system as it is: bytes never mean content.
-        return _native.convert_path(os.fspath(source))
+        return Converted(*_native.convert_path(os.fspath(source), options))
     read = getattr(source, "read", None)
     if read is None:
         raise TypeError(
@@ -87,10 +118,23 @@ def convert_with_format(source: Source) -> Tuple[str, str]:
     data = read()
     if isinstance(data, str):
         raise TypeError("convert() needs a file opened in binary mode ('rb'), not text mode")
-    return _native.convert_buffer(data)
+    return convert_data(data, options)
 
 
-def convert(source: Source) -> str:
+def convert_data(data: Buffer, options: Options = Options()) -> Converted:
+    """Converts the document held in `data`, as `convert_bytes`; warns of nothing."""
+    return Converted(*_native.convert_buffer(data, options))
+
+
+def warn_partial(converted: Converted, about: Optional[str] = None, stacklevel: int = 1) -> None:
+    """Issues a PartialDocumentWarning for each part of `converted` that could not be read,
+    its message after `about: ` if given; `stacklevel` counts from the caller."""
+    for kind, message in converted.warnings:
+        text = f"{about}: {message}" if about is not None else message
+        warnings.warn(PartialDocumentWarning(text, kind), stacklevel=stacklevel + 1)
+
+
+def convert(source: Source, *, strict: bool = False) -> str:
     """Converts an HWP or HWPX document into Markdown and returns it.
 
     `source` is the document's path (`str`, `bytes` or any path-like object such as
@@ -99,18 +143,27 @@ def convert(source: Source) -> str:
     Raises a `paravox.ParavoxError` (a `RuntimeError`) when the document cannot be converted;
     its class says what kind of failure it is and its message says why, e.g.
     "Not an HWP or HWPX document: a PDF document".
+
+    A document of which a part could not be read (a damaged section, or one past the 256 MiB
+    ceiling) gives the Markdown of the rest with a `paravox.PartialDocumentWarning` saying what
+    is missing and why; with `strict=True` it raises the error of that part instead
+    (`DamagedDocumentError` or `DocumentTooLargeError`, with the warning's message).
     """
-    return convert_with_format(source)[0]
+    converted = convert_document(source, Options(strict=strict))
+    warn_partial(converted, stacklevel=2)
+    return converted.markdown
 
 
-def convert_bytes(data: Buffer) -> str:
+def convert_bytes(data: Buffer, *, strict: bool = False) -> str:
     """Converts the HWP or HWPX document held in `data` into Markdown and returns it.
 
     `data` is any bytes-like object (bytes, bytearray, memoryview, mmap); it is read in place,
-    and other threads run while it is converted. Same results and exceptions as `convert` on a
-    file holding the same bytes.
+    and other threads run while it is converted. Same results, warnings and exceptions as
+    `convert` on a file holding the same bytes.
     """
-    return _native.convert_buffer(data)[0]
+    converted = convert_data(data, Options(strict=strict))
+    warn_partial(converted, stacklevel=2)
+    return converted.markdown
 
 
 def records(path: StrOrBytesPath) -> list[tuple[int, int, int]]:

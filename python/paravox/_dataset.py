@@ -6,6 +6,7 @@ number of documents.
 
 from __future__ import annotations
 
+import collections
 import functools
 import json
 import os
@@ -24,9 +25,10 @@ from typing import (
     Union,
 )
 
-from . import _native
 from ._batch import DEFAULT_EXECUTOR, ExecutorKind, check_executor, default_jobs, ordered_map
-from ._convert import StrOrBytesPath, convert_with_format, to_str_path
+from ._batch import process_context
+from ._convert import Converted, Options, StrOrBytesPath, convert_data, convert_document
+from ._convert import to_str_path
 from ._errors import failure_message
 from ._storage import (
     Listed,
@@ -44,8 +46,8 @@ FORMATS = ("parquet", "jsonl")
 COLUMNS: Tuple[Tuple[str, str], ...] = (
     ("path", "string"),
     ("format", "string"),  # "hwp", "hwpx", or null when the input was neither
-    ("status", "string"),  # "ok" or "error"
-    ("message", "string"),  # null when converted
+    ("status", "string"),  # "ok", "partial" (a part could not be read) or "error"
+    ("message", "string"),  # why a document is partial or failed; null when converted whole
     ("markdown", "string"),  # null when not converted
     ("input_bytes", "int64"),  # null when the input could not be read
     ("output_bytes", "int64"),  # UTF-8 bytes of `markdown`
@@ -63,8 +65,9 @@ _URL_BATCH = 32
 
 
 class DatasetCounts(NamedTuple):
-    converted: int
+    converted: int  # converted whole
     failed: int
+    partial: int  # converted in part: a part of the document could not be read
 
 
 def _pyarrow() -> Tuple[Any, Any]:
@@ -119,14 +122,14 @@ def failed_row(source: str, message: str, input_bytes: Optional[int] = None) -> 
 
 def _row(
     source: str,
-    convert: Callable[[], Tuple[str, str]],
+    convert: Callable[[], Converted],
     input_bytes: Optional[int],
     seconds: float,
 ) -> Row:
     """The row of `source` from `convert()`, its time added to `seconds`; never raises."""
     start = time.perf_counter()
     try:
-        markdown, format = convert()
+        converted = convert()
     except Exception as error:  # a row, not an exception: one bad input must not end a run
         row = failed_row(source, failure_message(error), input_bytes)
         row["format"] = getattr(error, "format", None)
@@ -134,17 +137,17 @@ def _row(
         return row
     return {
         "path": _printable(source),
-        "format": format,
-        "status": "ok",
-        "message": None,
-        "markdown": markdown,
+        "format": converted.format,
+        "status": "partial" if converted.warnings else "ok",
+        "message": converted.missing,
+        "markdown": converted.markdown,
         "input_bytes": input_bytes,
-        "output_bytes": len(markdown.encode("utf-8")),
+        "output_bytes": len(converted.markdown.encode("utf-8")),
         "seconds": seconds + time.perf_counter() - start,
     }
 
 
-def convert_row(source: str) -> Row:
+def convert_row(source: str, options: Options = Options()) -> Row:
     """Converts the document at the local path `source` into its row; never raises."""
     start = time.perf_counter()
     try:
@@ -152,19 +155,28 @@ def convert_row(source: str) -> Row:
     except OSError:
         input_bytes = None  # the conversion says why it cannot read the file
     return _row(
-        source, lambda: convert_with_format(source), input_bytes, time.perf_counter() - start
+        source,
+        lambda: convert_document(source, options),
+        input_bytes,
+        time.perf_counter() - start,
     )
 
 
-def _from_memory(source: str, content: Union[bytes, Exception], seconds: float) -> Row:
+def _from_memory(
+    source: str, content: Union[bytes, Exception], seconds: float, options: Options
+) -> Row:
     if isinstance(content, Exception):
         row = failed_row(source, failure_message(content))
         row["seconds"] = seconds
         return row
-    return _row(source, lambda: _native.convert_buffer(content), len(content), seconds)
+    return _row(source, lambda: convert_data(content, options), len(content), seconds)
 
 
-def convert_rows(sources: List[str], storage_options: Optional[Dict[str, Any]] = None) -> List[Row]:
+def convert_rows(
+    sources: List[str],
+    storage_options: Optional[Dict[str, Any]] = None,
+    options: Options = Options(),
+) -> List[Row]:
     """The rows of documents named by local paths or storage URLs; never raises.
 
     URLs are read together, so that the store's latency is paid once for all of them; each
@@ -179,9 +191,9 @@ def convert_rows(sources: List[str], storage_options: Optional[Dict[str, Any]] =
         read_share = (time.perf_counter() - start) / len(urls)
     return [
         (
-            _from_memory(source, contents[source], read_share)
+            _from_memory(source, contents[source], read_share, options)
             if is_url(source)
-            else convert_row(source)
+            else convert_row(source, options)
         )
         for source in sources
     ]
@@ -203,13 +215,16 @@ def _batches(sources: List[str]) -> Iterator[List[str]]:
 
 
 def slice_rows(
-    listed: List[Listed], start: int, stop: int, storage_options: Optional[Dict[str, Any]] = None
+    listed: List[Listed],
+    start: int,
+    stop: int,
+    storage_options: Optional[Dict[str, Any]] = None,
+    options: Options = Options(),
 ) -> List[Row]:
     """The rows of `listed[start:stop]`, converted here (a task on a Dask worker)."""
     part = listed[start:stop]
-    converted = iter(
-        convert_rows([name for name, failure in part if failure is None], storage_options)
-    )
+    sources = [name for name, failure in part if failure is None]
+    converted = iter(convert_rows(sources, storage_options, options))
     return [
         failed_row(name, failure) if failure is not None else next(converted)
         for name, failure in part
@@ -225,16 +240,13 @@ def rows(
     jobs: int,
     storage_options: Optional[Dict[str, Any]] = None,
     executor: ExecutorKind = DEFAULT_EXECUTOR,
+    options: Options = Options(),
 ) -> Iterator[Row]:
     """The rows of the listed inputs, in order; documents are converted by `jobs` workers."""
     sources = [name for name, failure in listed if failure is None]
     jobs = min(jobs, len(sources)) or 1
-    context = None
-    if jobs > 1 and executor == "process":
-        from .cli import _process_context
-
-        context = _process_context()
-    function = functools.partial(convert_rows, storage_options=storage_options)
+    context = process_context() if jobs > 1 and executor == "process" else None
+    function = functools.partial(convert_rows, storage_options=storage_options, options=options)
     converted = ordered_map(function, _batches(sources), jobs, context, executor)
     done: Iterator[Row] = iter(())
     try:
@@ -319,6 +331,7 @@ def convert_to_dataset(
     jobs: Optional[int] = None,
     executor: ExecutorKind = DEFAULT_EXECUTOR,
     storage_options: Optional[Dict[str, Any]] = None,
+    strict: bool = False,
 ) -> DatasetCounts:
     """Converts documents into one dataset file `out`, one row per input document.
 
@@ -326,14 +339,18 @@ def convert_to_dataset(
     memory://..., anything fsspec opens); folders and prefixes stand for the .hwp and .hwpx
     files below them. `out` is a local path or a storage URL; it is written as Parquet or
     JSON Lines, by `format` ("parquet" or "jsonl") or else by its suffix. Its columns: path,
-    format, status ("ok" or "error"), message, markdown, input_bytes, output_bytes, seconds.
-    A document that cannot be converted is a row with status "error" and its message; nothing
-    is raised for it. `jobs` workers convert in parallel (default: the number of cores), in
-    worker processes or threads as `executor` says, as for `convert_many`; memory:// URLs are
-    seen by threads only, since each process has its own. `storage_options` go to fsspec for
-    the URLs of inputs and `out`.
-    Returns how many documents were converted and how many failed.
+    format, status ("ok", "partial" or "error"), message, markdown, input_bytes, output_bytes,
+    seconds. A document that cannot be converted is a row with status "error" and its message;
+    nothing is raised for it. A document of which a part could not be read is a row with
+    status "partial", the Markdown of the rest, and what is missing and why as its message;
+    with `strict=True` it is an "error" row instead. `jobs` workers convert in parallel
+    (default: the number of cores), in worker processes or threads as `executor` says, as for
+    `convert_many`; memory:// URLs are seen by threads only, since each process has its own.
+    `storage_options` go to fsspec for the URLs of inputs and `out`.
+    Returns how many documents were converted whole, how many failed and how many were
+    converted in part.
     """
+    options = Options(strict=strict)
     names = input_names(inputs)
     target = to_str_path(out)
     chosen = format_of(target, format)
@@ -345,14 +362,11 @@ def convert_to_dataset(
     if jobs < 1:
         raise ValueError(f"jobs must be at least 1, got {jobs}")
     executor = check_executor(executor)
-    converted = failed = 0
+    counts = collections.Counter[str]()
     with open_output(target, storage_options) as file:
         writer = sink(chosen, file)
-        for row in rows(listed, jobs, storage_options, executor):
+        for row in rows(listed, jobs, storage_options, executor, options):
             writer.add(row)
-            if row["status"] == "ok":
-                converted += 1
-            else:
-                failed += 1
+            counts[row["status"]] += 1
         writer.close()
-    return DatasetCounts(converted, failed)
+    return DatasetCounts(counts["ok"], counts["error"], counts["partial"])

@@ -7,25 +7,15 @@ import contextlib
 import logging
 import os
 import re
-import sys
 import time
 from typing import Any, Iterator, Optional, Tuple
 
-from tqdm import tqdm
-
 from ._batch import ExecutorKind
+from ._console import EXIT_FAILED, EXIT_USAGE, STDIN, Batch, Report, ReportEntry, error
+from ._convert import Options
 from ._dataset import FORMATS, Row, check_format_available, format_of, rows, sink
 from ._errors import failure_message
 from ._storage import MissingDependencyError, is_url, list_documents, open_output
-from .cli import (
-    EXIT_FAILED,
-    EXIT_USAGE,
-    STDIN,
-    _error,
-    _finish_batch,
-    _progress_bar,
-    _Report,
-)
 
 _LOCAL_CLUSTER = re.compile(r"^local(?::([1-9][0-9]*))?$")
 
@@ -62,14 +52,19 @@ def wanted(args: argparse.Namespace) -> bool:
 
 
 def _local_rows(
-    inputs: list[str], jobs: int, executor: ExecutorKind
+    inputs: list[str], jobs: int, executor: ExecutorKind, options: Options
 ) -> Tuple[int, Iterator[Row], Any]:
     listed = list_documents(inputs)
-    return len(listed), rows(listed, jobs, executor=executor), contextlib.nullcontext()
+    converted = rows(listed, jobs, executor=executor, options=options)
+    return len(listed), converted, contextlib.nullcontext()
 
 
 def _dask_rows(
-    inputs: list[str], cluster: Optional[str], scheduler: Optional[str], jobs: int
+    inputs: list[str],
+    cluster: Optional[str],
+    scheduler: Optional[str],
+    jobs: int,
+    options: Options,
 ) -> Tuple[int, Iterator[Row], Any]:
     from .dask import distributed, iter_rows
 
@@ -95,14 +90,14 @@ def _dask_rows(
                 )
             )
             client = stack.enter_context(Client(local))
-        total, converted = iter_rows(client, inputs)
+        total, converted = iter_rows(client, inputs, options=options)
     except BaseException:
         stack.close()
         raise
     return total, converted, stack
 
 
-def _report_entry(row: Row, output: Optional[str]) -> dict[str, object]:
+def _report_entry(row: Row, output: Optional[str]) -> ReportEntry:
     """The report's entry for a row: as in a run into a folder, `output` being the dataset."""
     return {
         "path": row["path"],
@@ -116,7 +111,9 @@ def _report_entry(row: Row, output: Optional[str]) -> dict[str, object]:
     }
 
 
-def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bool) -> int:
+def main(
+    parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bool, options: Options
+) -> int:
     inputs: list[str] = args.inputs
     out: Optional[str] = args.output_dir
     if out is None:
@@ -134,63 +131,50 @@ def main(parser: argparse.ArgumentParser, args: argparse.Namespace, progress: bo
         check_format_available(chosen)
         if args.cluster is not None or args.scheduler is not None:
             from . import dask as _  # noqa: F401  says which extra is missing, before any work
-    except MissingDependencyError as error:
-        _error(str(error))
+    except MissingDependencyError as missing:
+        error(str(missing))
         return EXIT_USAGE
 
     start = time.perf_counter()
-    report: Optional[_Report] = None
+    report: Optional[Report] = None
     if args.report is not None:
         try:
-            report = _Report(args.report)
-        except OSError as error:
-            _error(f"cannot write report {args.report}: {failure_message(error)}")
+            report = Report(args.report)
+        except OSError as failure:
+            error(f"cannot write report {args.report}: {failure_message(failure)}")
             return EXIT_USAGE
 
-    converted = failed = written = total = 0
+    batch = Batch(report)
     interrupted = False
     try:
         if args.cluster is not None or args.scheduler is not None:
-            total, results, engine = _dask_rows(inputs, args.cluster, args.scheduler, args.jobs)
+            total, results, engine = _dask_rows(
+                inputs, args.cluster, args.scheduler, args.jobs, options
+            )
         else:
-            total, results, engine = _local_rows(inputs, args.jobs, args.executor)
-        with engine, open_output(out) as file, _progress_bar(total, progress) as bar:
+            total, results, engine = _local_rows(inputs, args.jobs, args.executor, options)
+        with engine, open_output(out) as file, batch.start(total, progress):
             writer = sink(chosen, file)
             try:
                 for row in results:
                     writer.add(row)
-                    ok = row["status"] == "ok"
-                    if ok:
-                        converted += 1
-                        written += row["output_bytes"]
-                    else:
-                        failed += 1
-                        tqdm.write(f"{row['path']}: {row['message']}", file=sys.stderr)
-                        bar.set_postfix_str(f"{failed} failed", refresh=False)
-                    bar.update(1)
-                    if report is not None:
-                        report.add(_report_entry(row, out if ok else None))
+                    batch.add(_report_entry(row, None if row["status"] == "error" else out))
             except KeyboardInterrupt:
                 # Keep what was done: the file holds the rows finished so far.
                 interrupted = True
             writer.close()
-    except OSError as error:  # the output cannot be written
+    except OSError as failure:  # the output cannot be written
         if report is not None:
             report.discard()
-        _error(f"cannot write {out}: {failure_message(error)}")
+        error(f"cannot write {out}: {failure_message(failure)}")
         return EXIT_FAILED
     except BaseException:
         if report is not None:
             report.discard()
         raise
 
-    return _finish_batch(
-        report,
+    return batch.finish(
         {"output": out, "format": chosen},
-        total=total,
-        converted=converted,
-        failed=failed,
-        written=written,
         seconds=time.perf_counter() - start,
         interrupted=interrupted,
         inputs=inputs,

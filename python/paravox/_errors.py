@@ -36,8 +36,25 @@ class PasswordProtectedError(ParavoxError):
     """The document is encrypted with a password."""
 
 
+class DistributionDocumentError(ParavoxError):
+    """The document is a distribution document: its text is stored encrypted, for viewing only."""
+
+
 class DocumentTooLargeError(ParavoxError):
     """The Markdown, or an inflated part of the document, would pass 256 MiB."""
+
+
+class PartialDocumentWarning(UserWarning):
+    """A document was converted only in part: a section it has could not be read to its end
+    (damaged, or past the 256 MiB ceiling), so the Markdown lacks that text. The message says
+    what is missing and why; `kind` is "damaged" or "too_large", for the error that
+    `strict=True` raises instead (`DamagedDocumentError` or `DocumentTooLargeError`)."""
+
+    kind: str
+
+    def __init__(self, message: str, kind: str = "damaged") -> None:
+        super().__init__(message)
+        self.kind = kind
 
 
 def failure_message(error: BaseException) -> str:
@@ -51,9 +68,11 @@ def failure_message(error: BaseException) -> str:
 
 __all__ = [
     "DamagedDocumentError",
+    "DistributionDocumentError",
     "DocumentTooLargeError",
     "FileReadError",
     "NotADocumentError",
     "ParavoxError",
+    "PartialDocumentWarning",
     "PasswordProtectedError",
 ]

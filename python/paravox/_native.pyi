@@ -7,12 +7,18 @@ if sys.version_info >= (3, 12):
 else:
     from typing_extensions import Buffer
 
+from paravox._convert import Options
+
 __all__: list[str]
+
+# A converted document: (markdown, format, warnings); format is "hwp" or "hwpx", and each warning
+# is (kind, message) for a part that could not be read, kind "damaged" or "too_large".
+_Result = tuple[str, str, tuple[tuple[str, str], ...]]
 
 class InternalFault(BaseException): ...
 
-def convert_path(path: str | bytes) -> tuple[str, str]:
+def convert_path(path: str | bytes, options: Options | None = None) -> _Result:
     """Converts the HWP or HWPX document at `path` (str or bytes) into Markdown."""
 
-def convert_buffer(data: Buffer) -> tuple[str, str]:
+def convert_buffer(data: Buffer, options: Options | None = None) -> _Result:
     """Converts the HWP or HWPX document held in `data` (any bytes-like object) into Markdown."""

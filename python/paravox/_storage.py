@@ -60,7 +60,11 @@ def is_document_name(name: str) -> bool:
     return name.lower().endswith(DOCUMENT_SUFFIXES)
 
 
-def _list_local(argument: str) -> List[Listed]:
+def list_local(argument: str) -> List[Listed]:
+    """The documents a local path names: a file itself, whatever its name; a folder, the .hwp
+    and .hwpx files below it (any letter case), sorted path by path as `find | sort` lists them,
+    after the folders below it that could not be read. A missing path is listed with its
+    message."""
     if not os.path.isdir(argument):
         if os.path.lexists(argument):
             return [(argument, None)]
@@ -68,7 +72,7 @@ def _list_local(argument: str) -> List[Listed]:
     failures: List[Listed] = []
 
     def unreadable(error: OSError) -> None:
-        failures.append((error.filename or argument, error.strerror or str(error)))
+        failures.append((error.filename or argument, failure_message(error)))
 
     # os.walk gives the folders below `argument` as `argument` joined with their names.
     relatives = [
@@ -77,7 +81,6 @@ def _list_local(argument: str) -> List[Listed]:
         for name in files
         if is_document_name(name)
     ]
-    # Sorted path by path, as `find | sort` would list them.
     relatives.sort(key=lambda path: path.split(os.sep))
     return failures + [(os.path.join(argument, relative), None) for relative in relatives]
 
@@ -116,7 +119,7 @@ def list_documents(
     for argument in arguments:
         try:
             found = (
-                _list_url(argument, storage_options) if is_url(argument) else _list_local(argument)
+                _list_url(argument, storage_options) if is_url(argument) else list_local(argument)
             )
         except Exception as error:  # a bucket that does not exist, refused credentials, ...
             found = [(argument, failure_message(error))]
@@ -160,15 +163,52 @@ def read_urls(
     return contents
 
 
+def new_file_mode() -> int:
+    """The permission bits a file created now gets: 0o666 less the umask. Reading the umask
+    means setting it for a moment, so threads must not call this at once."""
+    umask = os.umask(0)
+    os.umask(umask)
+    return 0o666 & ~umask
+
+
+class AtomicFile:
+    """A local file written beside `target` under a temporary name, which becomes `target` on
+    `commit()` and vanishes on `discard()`: `target` is left as it was or replaced whole, never
+    seen half-written. `mode` is the new file's permission bits (default: `new_file_mode()`)."""
+
+    def __init__(self, target: str, mode: Optional[int] = None) -> None:
+        self.target = target
+        self._mode = new_file_mode() if mode is None else mode
+        folder = os.path.dirname(target) or "."
+        os.makedirs(folder, exist_ok=True)
+        # A short hidden name: the target's own name may already be as long as names can be.
+        fd, self._temporary = tempfile.mkstemp(prefix=".paravox-", suffix=".part", dir=folder)
+        self.file: IO[bytes] = os.fdopen(fd, "wb")
+
+    def commit(self) -> None:
+        try:
+            self.file.close()
+            os.chmod(self._temporary, self._mode)
+            os.replace(self._temporary, self.target)
+        except BaseException:
+            self.discard()
+            raise
+
+    def discard(self) -> None:
+        self.file.close()
+        with contextlib.suppress(OSError):
+            os.unlink(self._temporary)
+
+
 @contextlib.contextmanager
 def open_output(
-    target: str, storage_options: Optional[dict[str, Any]] = None
+    target: str, storage_options: Optional[dict[str, Any]] = None, mode: Optional[int] = None
 ) -> Iterator[IO[bytes]]:
     """A binary file that becomes `target` when the block ends without an exception.
 
-    A local target is written beside itself under a temporary name and put in place at the
-    end, so it is never seen half-written; a URL target is written through fsspec and, where
-    the store allows (e.g. S3's multipart upload), abandoned on an exception.
+    A local target is an `AtomicFile` (`mode` its permission bits); a URL target is written
+    through fsspec and, where the store allows (e.g. S3's multipart upload), abandoned on an
+    exception.
     """
     if is_url(target):
         fs, path = url_to_fs(target, storage_options)
@@ -187,17 +227,10 @@ def open_output(
         file.close()
         return
 
-    folder = os.path.dirname(target) or "."
-    os.makedirs(folder, exist_ok=True)
-    fd, temporary = tempfile.mkstemp(prefix=".paravox-", suffix=".part", dir=folder)
+    local = AtomicFile(target, mode)
     try:
-        with os.fdopen(fd, "wb") as local:
-            yield local
-        umask = os.umask(0)
-        os.umask(umask)
-        os.chmod(temporary, 0o666 & ~umask)
-        os.replace(temporary, target)
+        yield local.file
     except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(temporary)
+        local.discard()
         raise
+    local.commit()

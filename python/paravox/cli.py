@@ -5,27 +5,30 @@ from __future__ import annotations
 import argparse
 import contextlib
 import errno
-import json
-import multiprocessing
+import functools
 import os
 import sys
-import tempfile
 import time
 from dataclasses import dataclass
-from multiprocessing.context import BaseContext
-from typing import IO, Iterator, List, NoReturn, Optional, Sequence, Set, Tuple, Union
-
-from tqdm import tqdm
+from typing import Iterator, List, Optional, Sequence, Set, Tuple, Union
 
 from . import __version__
 from ._batch import DEFAULT_EXECUTOR, EXECUTORS, ExecutorKind, default_jobs, ordered_map
-from ._convert import convert_bytes, convert_with_format
+from ._batch import process_context
+from ._console import (
+    EXIT_FAILED,
+    EXIT_INTERRUPTED,
+    EXIT_OK,
+    EXIT_USAGE,
+    STDIN,
+    Batch,
+    Report,
+    ReportEntry,
+    error,
+)
+from ._convert import Options, convert_data, convert_document
 from ._errors import failure_message
-
-EXIT_OK = 0
-EXIT_FAILED = 1
-EXIT_USAGE = 2
-EXIT_INTERRUPTED = 130
+from ._storage import DOCUMENT_SUFFIXES, list_local, new_file_mode, open_output
 
 _EPILOG = """\
 examples:
@@ -41,20 +44,18 @@ Folders are searched recursively for files ending in .hwp or .hwpx (any letter c
 A file named on the command line is converted whatever its name; the format is told
 from the file's first bytes. Existing .md files are replaced; input files are never
 overwritten. A document that cannot be converted is reported on standard error as
-"path: message" and the batch goes on; nothing is written for it.
+"path: message" and the batch goes on; nothing is written for it. A document of which
+a part cannot be read (a damaged section, or one past the 256 MiB ceiling) is written
+without that part and reported as "path: partial: what is missing and why"; with
+--strict it fails instead.
 
 exit status:
-  0  every document was converted
-  1  some documents failed, or no .hwp or .hwpx file was found
+  0  every document was converted, some perhaps only in part
+  1  some documents failed (with --strict, also those converted only in part), or no
+     .hwp or .hwpx file was found
   2  bad usage: an unknown option, several files without -o, - with -o, an -o that
      is not a folder or cannot be created, a --report file that cannot be written
 """
-
-# The path that means standard input.
-STDIN = "-"
-# The progress bar's terminal size where the terminal does not say.
-_DEFAULT_COLUMNS = 80
-_DEFAULT_ROWS = 24
 
 
 @dataclass(frozen=True)
@@ -70,7 +71,7 @@ class _Task:
 class _Outcome:
     """What happened to one document (sent back from a worker)."""
 
-    ok: bool
+    status: str  # "ok", "partial" (written without a part that could not be read) or "error"
     message: Optional[str]
     format: Optional[str]  # "hwp" or "hwpx"; None when not read or recognised as neither
     input_bytes: Optional[int]
@@ -146,6 +147,12 @@ def build_parser() -> argparse.ArgumentParser:
         help="with -o, write a JSON report of every input: format, status, message, output, "
         "sizes, time",
     )
+    parser.add_argument(
+        "--strict",
+        action="store_true",
+        help="fail a document of which a part cannot be read, rather than convert the rest of "
+        "it and report it as partial",
+    )
     parser.add_argument("--version", action="version", version=f"paravox {__version__}")
     from ._dataset_cli import add_arguments
 
@@ -159,25 +166,7 @@ def _markdown_bytes(markdown: str) -> bytes:
     return data + b"\n" if data else data
 
 
-def _write_atomically(path: str, data: bytes, mode: int) -> None:
-    """Writes `data` to `path` through a temporary file in the same folder, so that `path` is
-    either left as it was or replaced by the complete data, never by a part of it."""
-    folder = os.path.dirname(path) or "."
-    os.makedirs(folder, exist_ok=True)
-    # A short hidden name: the output's own name may already be as long as names can be.
-    fd, temporary = tempfile.mkstemp(prefix=".paravox-", suffix=".part", dir=folder)
-    try:
-        with os.fdopen(fd, "wb") as file:
-            file.write(data)
-        os.chmod(temporary, mode)
-        os.replace(temporary, path)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(temporary)
-        raise
-
-
-def _run_task(task: _Task) -> _Outcome:
+def _run_task(task: _Task, options: Options) -> _Outcome:
     """Converts one document into its output file (runs in a worker)."""
     start = time.perf_counter()
     try:
@@ -185,11 +174,11 @@ def _run_task(task: _Task) -> _Outcome:
     except OSError:
         input_bytes = None
     try:
-        markdown, document_format = convert_with_format(task.source)
-        data = _markdown_bytes(markdown)
+        converted = convert_document(task.source, options)
+        data = _markdown_bytes(converted.markdown)
     except Exception as error:
         return _Outcome(
-            False,
+            "error",
             failure_message(error),
             getattr(error, "format", None),
             input_bytes,
@@ -197,37 +186,25 @@ def _run_task(task: _Task) -> _Outcome:
             time.perf_counter() - start,
         )
     try:
-        _write_atomically(task.output, data, task.mode)
+        with open_output(task.output, mode=task.mode) as output:
+            output.write(data)
     except OSError as error:
         message = f"cannot write {task.output}: {failure_message(error)}"
         seconds = time.perf_counter() - start
-        return _Outcome(False, message, document_format, input_bytes, None, seconds)
+        return _Outcome("error", message, converted.format, input_bytes, None, seconds)
+    status = "partial" if converted.warnings else "ok"
     seconds = time.perf_counter() - start
-    return _Outcome(True, None, document_format, input_bytes, len(data), seconds)
-
-
-# Names of documents in folders, in lower case; the longer one first, as it is stripped.
-_DOCUMENT_SUFFIXES = (".hwpx", ".hwp")
+    return _Outcome(
+        status, converted.missing, converted.format, input_bytes, len(data), seconds
+    )
 
 
 def _markdown_name(name: str) -> str:
     """x.hwp / x.HWPX -> x.md; any other name gets .md added (notes.txt -> notes.txt.md)."""
-    for suffix in _DOCUMENT_SUFFIXES:
+    for suffix in DOCUMENT_SUFFIXES:
         if name.lower().endswith(suffix):
             return name[: -len(suffix)] + ".md"
     return name + ".md"
-
-
-def _find_documents(folder: str, failures: List[_Entry]) -> Iterator[str]:
-    """The .hwp and .hwpx files under `folder`; unreadable folders are added to `failures`."""
-
-    def unreadable(error: OSError) -> None:
-        failures.append(_Entry(source=error.filename or folder, failure=failure_message(error)))
-
-    for parent, _, files in os.walk(folder, onerror=unreadable):
-        for name in files:
-            if name.lower().endswith(_DOCUMENT_SUFFIXES):
-                yield os.path.join(parent, name)
 
 
 def _file_identity(path: str) -> Optional[Tuple[int, int]]:
@@ -246,22 +223,14 @@ def _plan(inputs: Sequence[str], output_dir: str, mode: int) -> List[_Entry]:
     """
     found: List[Union[_Entry, Tuple[str, str]]] = []  # failures, and (source, output) pairs
     for argument in inputs:
-        if os.path.isdir(argument):
-            folder_failures: List[_Entry] = []
-            relatives = [
-                os.path.relpath(source, argument)
-                for source in _find_documents(argument, folder_failures)
-            ]
-            found.extend(folder_failures)
-            # Sorted path by path, as `find | sort` would list them.
-            for relative in sorted(relatives, key=lambda path: path.split(os.sep)):
-                source = os.path.join(argument, relative)
-                found.append((source, os.path.join(output_dir, _markdown_name(relative))))
-        elif os.path.lexists(argument):
-            output = os.path.join(output_dir, _markdown_name(os.path.basename(argument)))
-            found.append((argument, output))
-        else:
-            found.append(_Entry(source=argument, failure=_MISSING))
+        folder = os.path.isdir(argument)
+        for source, failure in list_local(argument):
+            if failure is not None:
+                found.append(_Entry(source, failure=failure))
+                continue
+            # A folder's documents keep their place below it; a file is named for itself.
+            name = os.path.relpath(source, argument) if folder else os.path.basename(source)
+            found.append((source, os.path.join(output_dir, _markdown_name(name))))
 
     pairs = [item for item in found if isinstance(item, tuple)]
     # An output can only destroy an input if it already exists as that very file (under its own
@@ -296,69 +265,20 @@ def _plan(inputs: Sequence[str], output_dir: str, mode: int) -> List[_Entry]:
 _MISSING = os.strerror(errno.ENOENT)
 
 
-def _new_file_mode() -> int:
-    umask = os.umask(0)
-    os.umask(umask)
-    return 0o666 & ~umask
-
-
-def _process_context() -> BaseContext:
-    # A fresh server process forks the workers, so they never inherit the progress bar's thread.
-    if "forkserver" in multiprocessing.get_all_start_methods():
-        return multiprocessing.get_context("forkserver")
-    return multiprocessing.get_context("spawn")
-
-
-class _Report:
-    """The JSON report, written entry by entry into a temporary file and put in place at the end."""
-
-    def __init__(self, path: str) -> None:
-        self._path = path
-        folder = os.path.dirname(path) or "."
-        os.makedirs(folder, exist_ok=True)
-        fd, self._temporary = tempfile.mkstemp(prefix=".paravox-", suffix=".part", dir=folder)
-        # Undecodable file names keep their lone surrogates as JSON escapes.
-        self._file: IO[str] = os.fdopen(fd, "w", encoding="utf-8", errors="backslashreplace")
-        self._file.write('{"files": [')
-        self._count = 0
-
-    def add(self, entry: dict[str, object]) -> None:
-        separator = ",\n  " if self._count else "\n  "
-        self._file.write(separator + json.dumps(entry, ensure_ascii=False))
-        self._count += 1
-
-    @property
-    def path(self) -> str:
-        return self._path
-
-    def finish(self, summary: dict[str, object]) -> None:
-        self._file.write('\n],\n"summary": ' + json.dumps(summary, ensure_ascii=False) + "}\n")
-        self._file.close()
-        os.chmod(self._temporary, _new_file_mode())
-        os.replace(self._temporary, self._path)
-
-    def discard(self) -> None:
-        self._file.close()
-        with contextlib.suppress(OSError):
-            os.unlink(self._temporary)
-
-
-def _error(text: str) -> None:
-    print(f"paravox: {text}", file=sys.stderr)
-
-
-def _convert_to_stdout(source: str) -> int:
+def _convert_to_stdout(source: str, options: Options) -> int:
     try:
         if source == STDIN:
-            markdown = convert_bytes(sys.stdin.buffer.read())
+            converted = convert_data(sys.stdin.buffer.read(), options)
         elif not os.path.lexists(source):
             raise FileNotFoundError(errno.ENOENT, _MISSING, source)
         else:
-            markdown = convert_with_format(source)[0]
-        data = _markdown_bytes(markdown)
-    except Exception as error:
-        print(f"{source}: {failure_message(error)}", file=sys.stderr)
+            converted = convert_document(source, options)
+        data = _markdown_bytes(converted.markdown)
+    except Exception as failure:
+        print(f"{source}: {failure_message(failure)}", file=sys.stderr)
         return EXIT_FAILED
+    if converted.missing is not None:
+        print(f"{source}: partial: {converted.missing}", file=sys.stderr)
     try:
         sys.stdout.flush()
         sys.stdout.buffer.write(data)  # UTF-8 whatever the locale says
@@ -372,121 +292,37 @@ def _convert_to_stdout(source: str) -> int:
 
 
 def _outcomes(
-    entries: Sequence[_Entry], jobs: int, executor: ExecutorKind
+    entries: Sequence[_Entry], jobs: int, executor: ExecutorKind, options: Options
 ) -> Iterator[Tuple[_Entry, _Outcome]]:
     """Runs the tasks of `entries` and yields every entry with its outcome, in order."""
     tasks = [entry.task for entry in entries if entry.task is not None]
     jobs = min(jobs, len(tasks)) or 1
-    context = _process_context() if jobs > 1 and executor == "process" else None
-    results = ordered_map(_run_task, tasks, jobs, context, executor)
+    context = process_context() if jobs > 1 and executor == "process" else None
+    run = functools.partial(_run_task, options=options)
+    results = ordered_map(run, tasks, jobs, context, executor)
     with contextlib.closing(results):  # stops the workers on an early exit
         for entry in entries:
             if entry.task is None:
-                yield entry, _Outcome(False, entry.failure, None, None, None, 0.0)
+                yield entry, _Outcome("error", entry.failure, None, None, None, 0.0)
                 continue
             _, result = next(results)
             if isinstance(result, Exception):  # the worker process itself died
-                yield entry, _Outcome(False, failure_message(result), None, None, None, 0.0)
+                yield entry, _Outcome("error", failure_message(result), None, None, None, 0.0)
             else:
                 yield entry, result
 
 
-def _format_bytes(count: int) -> str:
-    size = float(count)
-    for unit in ("B", "KB", "MB", "GB"):
-        if size < 1024 or unit == "GB":
-            return f"{size:.0f} {unit}" if unit == "B" else f"{size:.1f} {unit}"
-        size /= 1024
-    raise AssertionError("unreachable")
-
-
-def _progress_shape() -> Optional[Tuple[int, int]]:
-    """The progress bar's fixed (columns, rows), or None to follow the terminal as it changes."""
-    try:
-        size = os.get_terminal_size(sys.stderr.fileno())
-    except (AttributeError, OSError, ValueError):  # not a terminal, or no standard error
-        return None
-    if size.columns > 0 and size.lines > 0:
-        return None
-    # Some pseudo-terminals (serial consoles, some containers') report a size of 0, which would
-    # leave the bar no width and no line to be drawn on.
-    return (size.columns or _DEFAULT_COLUMNS, size.lines or _DEFAULT_ROWS)
-
-
-def _plural(count: int, noun: str) -> str:
-    return f"{count} {noun}" if count == 1 else f"{count} {noun}s"
-
-
-def _progress_bar(total: int, progress: bool) -> "tqdm[NoReturn]":
-    """The progress bar of a batch of `total` documents, on standard error if `progress`."""
-    shape = _progress_shape() if progress else None
-    bar: "tqdm[NoReturn]" = tqdm(
-        total=total,
-        unit="file",
-        file=sys.stderr,
-        disable=not progress,
-        ncols=shape[0] if shape else None,
-        nrows=shape[1] if shape else None,
-        dynamic_ncols=shape is None,
-    )
-    bar.set_postfix_str("0 failed", refresh=False)
-    return bar
-
-
-def _finish_batch(
-    report: Optional[_Report],
-    destination_keys: dict[str, object],
-    *,
-    total: int,
-    converted: int,
-    failed: int,
-    written: int,
-    seconds: float,
-    interrupted: bool,
-    inputs: Sequence[str],
-    destination: str,
-    kept: str,
-) -> int:
-    """Puts the report in place and says on standard error how the batch ended; the exit status.
-
-    `destination_keys` open the report's summary; `kept`, said after an interruption, tells
-    where the documents finished so far are.
-    """
-    exit_status = EXIT_FAILED if failed or not total else EXIT_OK
-    if report is not None:
-        try:
-            report.finish(
-                {
-                    "paravox": __version__,
-                    **destination_keys,
-                    "converted": converted,
-                    "failed": failed,
-                    "seconds": round(seconds, 3),
-                    "interrupted": interrupted,
-                }
-            )
-        except OSError as error:
-            report.discard()
-            _error(f"cannot write report {report.path}: {failure_message(error)}")
-            exit_status = EXIT_FAILED
-    if interrupted:
-        if total:
-            done = f"after {converted + failed} of {_plural(total, 'file')} "
-            done += f"({converted} converted, {failed} failed){kept}"
-        else:
-            done = "while looking for documents"
-        _error(f"interrupted {done}")
-        return EXIT_INTERRUPTED
-    if not total:
-        _error("no .hwp or .hwpx files found in " + ", ".join(inputs))
-    else:
-        rate = total / seconds if seconds > 0 else 0.0
-        _error(
-            f"{converted} converted, {failed} failed, {_plural(total, 'file')} in "
-            f"{seconds:.1f} s ({rate:.0f} files/s), {_format_bytes(written)} of Markdown "
-            f"written to {destination}"
-        )
-    return exit_status
+def _report_entry(entry: _Entry, outcome: _Outcome) -> ReportEntry:
+    return {
+        "path": entry.source,
+        "format": outcome.format,
+        "status": outcome.status,
+        "message": outcome.message,
+        "output": entry.task.output if outcome.status != "error" and entry.task else None,
+        "input_bytes": outcome.input_bytes,
+        "output_bytes": outcome.output_bytes,
+        "seconds": round(outcome.seconds, 6),
+    }
 
 
 def _convert_to_folder(
@@ -496,52 +332,32 @@ def _convert_to_folder(
     executor: ExecutorKind,
     progress: bool,
     report_path: Optional[str],
+    options: Options,
 ) -> int:
     start = time.perf_counter()
-    report: Optional[_Report] = None
+    report: Optional[Report] = None
     if report_path is not None:
         try:
-            report = _Report(report_path)
-        except OSError as error:
-            _error(f"cannot write report {report_path}: {failure_message(error)}")
+            report = Report(report_path)
+        except OSError as failure:
+            error(f"cannot write report {report_path}: {failure_message(failure)}")
             return EXIT_USAGE
 
-    entries: List[_Entry] = []
-    converted = failed = written = 0
+    batch = Batch(report)
     interrupted = False
     try:
-        entries = _plan(inputs, output_dir, _new_file_mode())
+        entries = _plan(inputs, output_dir, new_file_mode())
         if any(entry.task is not None for entry in entries):
             try:
                 os.makedirs(output_dir, exist_ok=True)
-            except OSError as error:
+            except OSError as failure:
                 if report is not None:
                     report.discard()
-                _error(f"cannot create -o {output_dir}: {failure_message(error)}")
+                error(f"cannot create -o {output_dir}: {failure_message(failure)}")
                 return EXIT_USAGE
-        with _progress_bar(len(entries), progress) as bar:
-            for entry, outcome in _outcomes(entries, jobs, executor):
-                if outcome.ok:
-                    converted += 1
-                    written += outcome.output_bytes or 0
-                else:
-                    failed += 1
-                    tqdm.write(f"{entry.source}: {outcome.message}", file=sys.stderr)
-                    bar.set_postfix_str(f"{failed} failed", refresh=False)
-                bar.update(1)
-                if report is not None:
-                    report.add(
-                        {
-                            "path": entry.source,
-                            "format": outcome.format,
-                            "status": "ok" if outcome.ok else "error",
-                            "message": outcome.message,
-                            "output": entry.task.output if outcome.ok and entry.task else None,
-                            "input_bytes": outcome.input_bytes,
-                            "output_bytes": outcome.output_bytes,
-                            "seconds": round(outcome.seconds, 6),
-                        }
-                    )
+        with batch.start(len(entries), progress):
+            for entry, outcome in _outcomes(entries, jobs, executor, options):
+                batch.add(_report_entry(entry, outcome))
     except KeyboardInterrupt:
         # Keep what was done: the report lists the documents finished so far.
         interrupted = True
@@ -550,19 +366,13 @@ def _convert_to_folder(
             report.discard()
         raise
 
-    listed = f"; the report lists them in {report.path}" if report else ""
-    return _finish_batch(
-        report,
+    return batch.finish(
         {"output_dir": output_dir},
-        total=len(entries),
-        converted=converted,
-        failed=failed,
-        written=written,
         seconds=time.perf_counter() - start,
         interrupted=interrupted,
         inputs=inputs,
         destination=output_dir,
-        kept=listed,
+        kept=f"; the report lists them in {report.path}" if report else "",
     )
 
 
@@ -571,12 +381,13 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     inputs: List[str] = args.inputs
+    options = Options(strict=args.strict)
     try:
         from . import _dataset_cli
 
         if _dataset_cli.wanted(args):
             progress = sys.stderr.isatty() if args.progress is None else args.progress
-            return _dataset_cli.main(parser, args, progress)
+            return _dataset_cli.main(parser, args, progress, options)
         if args.output_dir is None:
             if len(inputs) > 1:
                 parser.error("give -o OUTDIR to convert more than one file")
@@ -586,7 +397,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                 )
             if args.report is not None:
                 parser.error("--report needs -o OUTDIR")
-            return _convert_to_stdout(inputs[0])
+            return _convert_to_stdout(inputs[0], options)
 
         if STDIN in inputs:
             parser.error(
@@ -597,8 +408,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             parser.error(f"-o {args.output_dir}: not a folder")
         progress = sys.stderr.isatty() if args.progress is None else args.progress
         return _convert_to_folder(
-            inputs, args.output_dir, args.jobs, args.executor, progress, args.report
+            inputs, args.output_dir, args.jobs, args.executor, progress, args.report, options
         )
     except KeyboardInterrupt:
-        _error("interrupted")
+        error("interrupted")
         return EXIT_INTERRUPTED

@@ -19,7 +19,7 @@ import importlib
 import math
 from typing import Any, Deque, Dict, Iterable, Iterator, List, Optional, Tuple, Type, Union
 
-from ._convert import StrOrBytesPath
+from ._convert import Options, StrOrBytesPath
 from ._dataset import COLUMNS, Row, arrow_schema, failed_row, input_names, listed_name, slice_rows
 from ._storage import Listed, import_optional, list_documents
 
@@ -57,15 +57,18 @@ def convert_frame(
     partition_size: int = PARTITION_SIZE,
     npartitions: Optional[int] = None,
     storage_options: Optional[Dict[str, Any]] = None,
+    strict: bool = False,
 ) -> DataFrame:
     """A Dask DataFrame of the inputs' documents, one row each, with the dataset's columns.
 
-    `inputs` are documents, folders and storage URL prefixes, as for `paravox.convert_to_dataset`;
-    paths must be readable where the workers run. The inputs are listed by one task and each
+    `inputs` are documents, folders and storage URL prefixes, and `strict` says what a document
+    of which a part could not be read becomes, as for `paravox.convert_to_dataset`; paths must
+    be readable where the workers run. The inputs are listed by one task and each
     partition converts its slice of that listing, so the documents are read by the workers.
     Without `npartitions`, the listing is counted first (on a worker when a distributed client
     is active; only the count comes back) to make partitions of about `partition_size` rows.
     """
+    options = Options(strict=strict)
     names = input_names(inputs)
     listing = dask.delayed(list_documents, pure=True)(names, storage_options)
     if npartitions is None:
@@ -76,19 +79,23 @@ def convert_frame(
     elif npartitions < 1:
         raise ValueError(f"npartitions must be at least 1, got {npartitions}")
     parts = [
-        dask.delayed(_frame_of_share, pure=True)(listing, i, npartitions, storage_options)
+        dask.delayed(_frame_of_share, pure=True)(listing, i, npartitions, storage_options, options)
         for i in range(npartitions)
     ]
     return dd.from_delayed(parts, meta=_frame([]), verify_meta=False)
 
 
 def _frame_of_share(
-    listed: List[Listed], index: int, partitions: int, options: Optional[Dict[str, Any]]
+    listed: List[Listed],
+    index: int,
+    partitions: int,
+    storage_options: Optional[Dict[str, Any]],
+    options: Options,
 ) -> PandasFrame:
     """The rows of the `index`th of `partitions` equal shares of the listing."""
     count = len(listed)
     start, stop = count * index // partitions, count * (index + 1) // partitions
-    return _frame(slice_rows(listed, start, stop, options))
+    return _frame(slice_rows(listed, start, stop, storage_options, options))
 
 
 def to_dataset(
@@ -127,6 +134,7 @@ def iter_rows(
     *,
     partition_size: Optional[int] = None,
     storage_options: Optional[Dict[str, Any]] = None,
+    options: Options = Options(),
 ) -> Tuple[int, Iterator[Row]]:
     """The number of rows, and the rows in input order, converted on `client`'s cluster.
 
@@ -144,7 +152,7 @@ def iter_rows(
     bounds = [
         (start, min(start + partition_size, count)) for start in range(0, count, partition_size)
     ]
-    return count, _iter_partitions(client, listing, bounds, 4 * threads, storage_options)
+    return count, _iter_partitions(client, listing, bounds, 4 * threads, storage_options, options)
 
 
 def _iter_partitions(
@@ -152,12 +160,15 @@ def _iter_partitions(
     listing: Future,
     bounds: List[Tuple[int, int]],
     window: int,
-    options: Optional[Dict[str, Any]],
+    storage_options: Optional[Dict[str, Any]],
+    options: Options,
 ) -> Iterator[Row]:
     killed = _killed_worker_type()
 
     def submit(start: int, stop: int) -> Future:
-        return client.submit(slice_rows, listing, start, stop, options, pure=False, retries=0)
+        return client.submit(
+            slice_rows, listing, start, stop, storage_options, options, pure=False, retries=0
+        )
 
     in_flight: Deque[Tuple[int, int, Future]] = collections.deque()
     pending = iter(bounds)

@@ -1,12 +1,15 @@
 #include "hwp/driver.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/error.h"
+#include "base/inflate.h"
 #include "record_writer.h"
 
 namespace paravox {
@@ -47,6 +50,16 @@ std::string dump(const std::vector<Block>& blocks) {
       }
       out += "]";
     }
+  }
+  return out;
+}
+
+// Warnings as "damaged: message" or "too large: message", one a line.
+std::string dump(const std::vector<Warning>& warnings) {
+  std::string out;
+  for (const Warning& warning : warnings) {
+    out += warning.kind == WarningKind::TooLarge ? "too large: " : "damaged: ";
+    out += warning.message + "\n";
   }
   return out;
 }
@@ -305,6 +318,95 @@ TEST(WalkSection, RefusesATableDeclaringBillionsOfCells) {
   const auto records = w.records();
   std::vector<Block> blocks;
   EXPECT_THROW(walk_section(records, blocks), OutputLimitExceeded);
+}
+
+// Raw DEFLATE of `head` then `tail`, a full flush between them so that the stream cut where
+// `tail` begins still inflates to `head`; returns the stream and that cut.
+std::pair<Payload, std::size_t> deflate_in_two(const Payload& head, const Payload& tail) {
+  z_stream stream{};
+  EXPECT_EQ(deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  Payload out(deflateBound(&stream, head.size() + tail.size()) + 64);
+  stream.next_out = out.data();
+  stream.avail_out = static_cast<uInt>(out.size());
+  std::size_t cut = 0;
+  for (const auto& [part, flush] : {std::pair(&head, Z_FULL_FLUSH), std::pair(&tail, Z_FINISH)}) {
+    stream.next_in = const_cast<Bytef*>(part->data());
+    stream.avail_in = static_cast<uInt>(part->size());
+    EXPECT_NE(deflate(&stream, flush), Z_STREAM_ERROR);
+    if (flush == Z_FULL_FLUSH) cut = stream.total_out;
+  }
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return {out, cut};
+}
+
+Result<Inflated> stored(Payload bytes) {
+  ByteBuffer buffer;
+  buffer.reserve(bytes.size());
+  std::copy(bytes.begin(), bytes.end(), buffer.spare().begin());
+  buffer.commit(bytes.size());
+  return Inflated{std::move(buffer)};
+}
+
+TEST(ConvertSections, WarnsOfEachSectionReadInPart) {
+  const Payload second_head = SectionWriter().paragraph(1, u"둘 가").bytes();
+  const Payload second_tail = SectionWriter().paragraph(1, u"둘 나").bytes();
+  const auto [deflated, cut] = deflate_in_two(second_head, second_tail);
+  // The second paragraph's first record announces 22 bytes; 3 follow.
+  Payload cut_record = second_head;
+  cut_record.insert(cut_record.end(), second_tail.begin(), second_tail.begin() + 7);
+  const std::string lost = "Text from /BodyText/Section1 on is missing: ";
+  const std::string end_lost = "Text at the end of /BodyText/Section1 is missing: ";
+
+  struct Case {
+    const char* name;
+    std::function<Result<Inflated>()> read_second;
+    std::string markdown;
+    std::vector<Warning> warnings;
+  };
+  const std::vector<Case> cases = {
+      {"read whole",
+       [&] { return inflate_raw_stream(deflated); },
+       "하나\n\n둘 가\n\n둘 나\n\n셋",
+       {}},
+      {"missing: the end of the body",
+       [] { return ConvertError::compound_file("No such stream", ErrorCause::MissingStream); },
+       "하나",
+       {}},
+      {"corrupt compressed data",
+       [] {
+         return inflate_raw_stream(Payload{0x07, 0x00, 0x00, 0x00});
+       },
+       "하나",
+       {{WarningKind::Damaged, lost + "Parse error: 압축 해제 실패: corrupt deflate stream"}}},
+      {"past the ceiling",
+       [] { return ConvertError::parse("inflated section too large", ErrorCause::OverCeiling); },
+       "하나",
+       {{WarningKind::TooLarge, lost + "Parse error: inflated section too large"}}},
+      {"compressed data cut short",
+       [&] { return inflate_raw_stream(Bytes(deflated).first(cut)); },
+       "하나\n\n둘 가\n\n셋",
+       {{WarningKind::Damaged, end_lost + "its compressed data ends before the last block"}}},
+      {"last record cut short",
+       [&] { return stored(cut_record); },
+       "하나\n\n둘 가\n\n셋",
+       {{WarningKind::Damaged, end_lost + "a record at byte " + std::to_string(second_head.size()) +
+                                   " runs past the end of the section (" +
+                                   std::to_string(cut_record.size()) + " bytes)"}}},
+  };
+  for (const Case& c : cases) {
+    const Result<DocumentText> text = convert_sections([&](const std::string& path) {
+      if (path == "/BodyText/Section0")
+        return stored(SectionWriter().paragraph(1, u"하나").bytes());
+      if (path == "/BodyText/Section1") return c.read_second();
+      if (path == "/BodyText/Section2") return stored(SectionWriter().paragraph(1, u"셋").bytes());
+      return Result<Inflated>(
+          ConvertError::compound_file("No such stream", ErrorCause::MissingStream));
+    });
+    ASSERT_TRUE(text.ok()) << c.name;
+    EXPECT_EQ(text.value().markdown, c.markdown) << c.name;
+    EXPECT_EQ(dump(text.value().warnings), dump(c.warnings)) << c.name;
+  }
 }
 
 }  // namespace

@@ -79,14 +79,23 @@ class ZipWriter {
   std::uint16_t count_ = 0;
 };
 
-Result<std::string> convert(const std::string& package) {
+Result<DocumentText> read_package(const std::string& package) {
   return hwpx_to_markdown(
       Bytes(reinterpret_cast<const std::uint8_t*>(package.data()), package.size()));
 }
 
+// The Markdown alone.
+Result<std::string> convert(const std::string& package) {
+  Result<DocumentText> text = read_package(package);
+  if (!text) return std::move(text).error();
+  return std::move(text->markdown);
+}
+
 // A package whose sections hold `bodies` (the children of each section element), with the
-// paragraph prefix `p` bound to its usual namespace.
-std::string package_of(const std::vector<std::string>& bodies) {
+// paragraph prefix `p` bound to its usual namespace. The part of section `left_out`, if any,
+// is named in the spine but not stored.
+std::string package_of(const std::vector<std::string>& bodies,
+                       std::size_t left_out = std::string::npos) {
   ZipWriter zip;
   zip.add("mimetype", "application/hwp+zip");
   std::string items, refs;
@@ -101,6 +110,7 @@ std::string package_of(const std::vector<std::string>& bodies) {
               items + "</opf:manifest><opf:spine><opf:itemref idref=\"header\"/>" + refs +
               "</opf:spine></opf:package>");
   for (std::size_t k = 0; k < bodies.size(); ++k) {
+    if (k == left_out) continue;
     zip.add("Contents/section" + std::to_string(k) + ".xml",
             "<hs:sec xmlns:hs=\"http://www.hancom.co.kr/hwpml/2011/section\" "
             "xmlns:p=\"http://www.hancom.co.kr/hwpml/2011/paragraph\">" +
@@ -249,6 +259,37 @@ const WalkCase kWalkCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Hwpx, WalkTest, testing::ValuesIn(kWalkCases),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST(HwpxPackage, ASectionPartThatCannotBeReadEndsTheDocumentWithAWarning) {
+  std::string deep;
+  for (int k = 0; k < 300; ++k) deep = "<p:x>" + deep + "</p:x>";
+  const std::string lost =
+      "Text from Contents/section1.xml on is missing: Package error: "
+      "Contents/section1.xml ";
+  struct Case {
+    std::string second;  // the body of section 1
+    bool stored;
+    std::string text;
+    std::string warning;
+  };
+  const std::vector<Case> cases = {
+      {para(t("둘")), true, "하나\n\n둘\n\n셋", ""},
+      {para(t("둘")), false, "하나", lost + "is missing"},
+      // The paragraph read before the part broke off is taken back with the rest of it.
+      {para(t("둘")) + deep, true, "하나", lost + "nests elements deeper than 256"},
+  };
+  for (const Case& c : cases) {
+    const Result<DocumentText> text = read_package(
+        package_of({para(t("하나")), c.second, para(t("셋"))}, c.stored ? std::string::npos : 1));
+    ASSERT_TRUE(text.ok()) << text.error().message();
+    std::string warnings;
+    for (const Warning& w : text.value().warnings) {
+      warnings += (w.kind == WarningKind::Damaged ? "" : "(too large) ") + w.message;
+    }
+    EXPECT_EQ(text.value().markdown, c.text) << c.warning;
+    EXPECT_EQ(warnings, c.warning);
+  }
+}
 
 TEST(HwpxPackage, PrefixesAreTheWritersChoice) {
   const std::string section =

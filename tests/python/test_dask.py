@@ -104,14 +104,14 @@ class _CrashOn(distributed.WorkerPlugin):
     def setup(self, worker: Any) -> None:
         from paravox import _dataset
 
-        convert = _dataset.convert_with_format
+        convert = _dataset.convert_document
 
-        def crashing(source: Any) -> Any:
+        def crashing(source: Any, options: Any) -> Any:
             if os.path.basename(str(source)) == self.name:
                 os._exit(1)
-            return convert(source)
+            return convert(source, options)
 
-        _dataset.convert_with_format = crashing
+        _dataset.convert_document = crashing
 
 
 def test_a_document_that_kills_every_worker_becomes_a_failed_row(

@@ -12,8 +12,8 @@ native = pytest.importorskip("paravox._native")
 
 
 def convert(data: bytes) -> str:
-    markdown, fmt = native.convert_buffer(data)
-    assert fmt == "hwpx"
+    markdown, fmt, warnings = native.convert_buffer(data)
+    assert (fmt, warnings) == ("hwpx", ())
     return markdown
 
 
@@ -135,4 +135,7 @@ class TestBrokenSection:
     )
     def test_keeps_the_sections_before_it(self, damage):
         damaged = damage(package(THREE))
-        assert convert(damaged.to_bytes()) == "하나\n\n둘"
+        markdown, fmt, warnings = native.convert_buffer(damaged.to_bytes())
+        assert (markdown, fmt) == ("하나\n\n둘", "hwpx")
+        [(kind, message)] = warnings
+        assert kind == "damaged" and message.startswith(f"Text from {THIRD} on is missing: ")

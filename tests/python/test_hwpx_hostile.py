@@ -1,5 +1,5 @@
-"""Hostile HWPX packages: each gives a Markdown string or the right exception, in bounded
-time and memory.
+"""Hostile HWPX packages: each gives a Markdown string (with the warning of a part it could not
+read, where one was lost) or the right exception, in bounded time and memory.
 
 Every case runs in a child process limited to 2 GiB of address space (not under
 AddressSanitizer, which reserves far more), with a wall-clock guard of minutes: a case that
@@ -48,10 +48,10 @@ for name in sys.argv[2:]:
         data = f.read()
     start = time.process_time()
     try:
-        markdown, fmt = convert_buffer(data)
+        markdown, fmt, warnings = convert_buffer(data)
         out = {"kind": "markdown", "format": fmt, "length": len(markdown),
                "sha256": hashlib.sha256(markdown.encode()).hexdigest(),
-               "head": markdown[:80]}
+               "head": markdown[:80], "warnings": [list(w) for w in warnings]}
     except paravox.ParavoxError as e:
         out = {"kind": type(e).__name__, "format": e.format, "message": str(e)}
     except MemoryError:
@@ -71,11 +71,11 @@ for name in sys.argv[2:]:
 
 @dataclass(frozen=True)
 class Text:
-    """Markdown exactly equal to `markdown`."""
+    """Markdown exactly equal to `markdown`, the document read whole."""
 
     markdown: str
 
-    def problem(self, out: dict) -> str | None:
+    def text_problem(self, out: dict) -> str | None:
         if out["kind"] != "markdown" or out["format"] != "hwpx":
             return f"expected Markdown, got {out}"
         digest = hashlib.sha256(self.markdown.encode()).hexdigest()
@@ -84,6 +84,32 @@ class Text:
                 f"expected {len(self.markdown)} characters {self.markdown[:80]!r}..., got"
                 f" {out['length']} characters {out['head']!r}..."
             )
+        return None
+
+    def problem(self, out: dict) -> str | None:
+        problem = self.text_problem(out)
+        if problem is None and out["warnings"]:
+            return f"expected no warnings, got {out['warnings']}"
+        return problem
+
+
+@dataclass(frozen=True)
+class Partial(Text):
+    """Markdown exactly equal to `markdown`, and one warning of `kind` whose message matches
+    `message` (a full match): the part it names could not be read."""
+
+    kind: str = "damaged"
+    message: str = ""
+
+    def problem(self, out: dict) -> str | None:
+        problem = self.text_problem(out)
+        if problem is not None:
+            return problem
+        warnings = out["warnings"]
+        if len(warnings) != 1 or warnings[0][0] != self.kind:
+            return f"expected one {self.kind} warning, got {warnings}"
+        if not re.fullmatch(self.message, warnings[0][1]):
+            return f"expected a warning matching {self.message!r}, got {warnings[0][1]!r}"
         return None
 
 
@@ -242,8 +268,11 @@ def external_entities() -> list[bytes]:
                 '<!ENTITY xxe "%pe;">]>',
             )
         ),
-        after_first(raw_section("", '<!DOCTYPE hs:sec SYSTEM "file:///etc/passwd">')),
     ]
+
+
+def external_subset() -> list[bytes]:
+    return [after_first(raw_section("", '<!DOCTYPE hs:sec SYSTEM "file:///etc/passwd">'))]
 
 
 def deep_elements() -> list[bytes]:
@@ -305,35 +334,51 @@ REPEATED_TEXT = "\n\n".join(
 class Hostile:
     name: str
     build: Callable[[], list[bytes]]
-    expected: Text | Refused | OneOf
+    expected: Text | Partial | Refused | OneOf
 
 
-STOPPED_AT_SECOND = Text(FIRST)
+SECOND_LOST = re.escape("Text from Contents/section1.xml on is missing: Package error: ")
+
+
+def stopped_at_second(reason: str) -> Partial:
+    """The first section's text, and the warning that the second part is lost for `reason`."""
+    return Partial(FIRST, "damaged", SECOND_LOST + reason)
+
+
+DECLARES_ENTITIES = stopped_at_second(re.escape("Contents/section1.xml declares XML entities"))
+NOT_WELL_FORMED = stopped_at_second(r"Contents/section1\.xml is not well-formed XML \(.+\)")
+TOO_DEEP = stopped_at_second(r"Contents/section1\.xml nests elements deeper than \d+")
 
 HOSTILE = [
-    # A section past the ceiling ends the document as a failed section does, or is refused.
+    # A section past the ceiling is lost, and said to be.
     Hostile(
         "zip bomb: section",
         section_bomb,
-        OneOf((STOPPED_AT_SECOND, TOO_LARGE_INFLATED)),
+        Partial(
+            FIRST,
+            "too_large",
+            re.escape("Text from Contents/section1.xml on is missing: " + INFLATION_MESSAGE),
+        ),
     ),
     Hostile(
         "zip bomb: content.hpf", manifest_bomb, OneOf((TOO_LARGE_INFLATED, DAMAGED))
     ),
     Hostile("overlapping entries", overlapping_entries, DAMAGED),
     Hostile("100,000 entries", many_entries, DAMAGED),
-    Hostile("billion laughs", billion_laughs, STOPPED_AT_SECOND),
-    Hostile("external entities", external_entities, STOPPED_AT_SECOND),
+    Hostile("billion laughs", billion_laughs, DECLARES_ENTITIES),
+    Hostile("external entities", external_entities, DECLARES_ENTITIES),
+    # A document type naming a file declares nothing: the file is never read.
+    Hostile("external subset", external_subset, Text(FIRST)),
     # Bounded work or a clean failure: the walk may go down the whole way or give up.
     Hostile(
         "1,000,000-deep elements",
         deep_elements,
-        OneOf((STOPPED_AT_SECOND, Text(f"{FIRST}\n\n깊이"))),
+        OneOf((TOO_DEEP, Text(f"{FIRST}\n\n깊이"))),
     ),
     Hostile(
         "170,000-deep tables",
         deep_tables,
-        OneOf((STOPPED_AT_SECOND, Text(f"{FIRST}\n\n|d0 d1 d2 d3|\n|---|"))),
+        OneOf((TOO_DEEP, Text(f"{FIRST}\n\n|d0 d1 d2 d3|\n|---|"))),
     ),
     # Cut within the end record's last bytes (the comment length), every entry is still read.
     Hostile(
@@ -341,7 +386,7 @@ HOSTILE = [
         truncated_directories,
         OneOf((DAMAGED, Text(f"{FIRST}\n\n둘째"))),
     ),
-    Hostile("invalid UTF-8 and characters", invalid_text, STOPPED_AT_SECOND),
+    Hostile("invalid UTF-8 and characters", invalid_text, NOT_WELL_FORMED),
     Hostile(
         "spine naming one part 1,000 times",
         repeated_spine,

@@ -38,11 +38,11 @@ class RawInflater {
   RawInflater& operator=(const RawInflater&) = delete;
   ~RawInflater() { inflateEnd(&stream_); }
 
-  enum class Outcome { Ended, OutputFull, Corrupt };
+  enum class Outcome { Ended, InputEnded, OutputFull, Corrupt };
 
-  // Inflates into `out` until the DEFLATE stream ends (or the input runs out before its
-  // final block, which also counts as the end), the output is full, or the data is invalid.
-  // Returns the outcome and, through `written`, how many bytes were stored.
+  // Inflates into `out` until the DEFLATE stream ends, the input runs out before its final
+  // block, the output is full, or the data is invalid. Returns the outcome and, through
+  // `written`, how many bytes were stored.
   Outcome inflate_into(std::span<std::uint8_t> out, std::size_t& written) {
     written = 0;
     for (;;) {
@@ -73,7 +73,7 @@ class RawInflater {
       }
       const bool input_left = stream_.avail_in != 0 || fed_ < input_.size();
       // zlib stops only when the input or the output is used up.
-      if (!input_left && stream_.avail_out != 0) return Outcome::Ended;
+      if (!input_left && stream_.avail_out != 0) return Outcome::InputEnded;
       if (written == out.size()) return Outcome::OutputFull;
     }
   }
@@ -84,10 +84,16 @@ class RawInflater {
   z_stream stream_{};
 };
 
-// Continues `inflater` without keeping its output and returns the total inflated size,
-// counting `so_far` bytes already produced; an error when the data is corrupt or the total
-// passes kOutputLimit.
-Result<std::size_t> measure_rest(RawInflater& inflater, std::size_t so_far) {
+// The size of a stream's output, and whether the stream reached its final block.
+struct Measured {
+  std::size_t total = 0;
+  bool ended = true;
+};
+
+// Continues `inflater` without keeping its output and measures the whole output, counting
+// `so_far` bytes already produced; an error when the data is corrupt or the total passes
+// kOutputLimit.
+Result<Measured> measure_rest(RawInflater& inflater, std::size_t so_far) {
   std::vector<std::uint8_t> window(256 * 1024);
   std::size_t total = so_far;
   for (;;) {
@@ -96,7 +102,9 @@ Result<std::size_t> measure_rest(RawInflater& inflater, std::size_t so_far) {
     total += written;
     if (total > kOutputLimit) return too_large();
     if (outcome == RawInflater::Outcome::Corrupt) return corrupt();
-    if (outcome == RawInflater::Outcome::Ended) return total;
+    if (outcome != RawInflater::Outcome::OutputFull) {
+      return Measured{total, outcome == RawInflater::Outcome::Ended};
+    }
   }
 }
 
@@ -105,34 +113,33 @@ Result<std::size_t> measure_rest(RawInflater& inflater, std::size_t so_far) {
 // is never zero-filled and, in effect, never copied, and the section keeps no spare capacity.
 // Past kGrowthLimit the rest is only measured, and a section that fits the limit is inflated
 // once more into a buffer of its exact size: memory never holds more than the limit.
-Result<ByteBuffer> inflate_growing(Bytes compressed, std::size_t first_size) {
-  std::size_t total = 0;
+Result<Inflated> inflate_growing(Bytes compressed, std::size_t first_size) {
+  Measured measured;
   {
     ByteBuffer out;
     RawInflater inflater(compressed);
-    bool ended = false;
-    while (!ended && out.size() < kGrowthLimit) {
+    auto outcome = RawInflater::Outcome::OutputFull;
+    while (outcome == RawInflater::Outcome::OutputFull && out.size() < kGrowthLimit) {
       if (out.spare().empty()) {
         out.reserve(std::min(std::max(first_size, 2 * out.capacity()), kGrowthLimit));
       }
       std::size_t written = 0;
-      const auto outcome = inflater.inflate_into(out.spare(), written);
+      outcome = inflater.inflate_into(out.spare(), written);
       if (outcome == RawInflater::Outcome::Corrupt) return corrupt();
       out.commit(written);
-      ended = outcome == RawInflater::Outcome::Ended;
     }
-    if (ended) {
+    if (outcome != RawInflater::Outcome::OutputFull) {
       out.shrink_to_fit();
-      return out;
+      return Inflated{std::move(out), outcome == RawInflater::Outcome::Ended};
     }
     const std::size_t kept = out.size();
     out.clear();
-    auto measured = measure_rest(inflater, kept);
-    if (!measured) return std::move(measured).error();
-    total = *measured;
+    Result<Measured> rest = measure_rest(inflater, kept);
+    if (!rest) return std::move(rest).error();
+    measured = rest.value();
   }
   ByteBuffer out;
-  out.reserve(total);
+  out.reserve(measured.total);
   RawInflater inflater(compressed);
   std::size_t written = 0;
   // Same decoder, same input: it stops where the measuring pass did.
@@ -140,16 +147,22 @@ Result<ByteBuffer> inflate_growing(Bytes compressed, std::size_t first_size) {
     return corrupt();
   }
   out.commit(written);
-  return out;
+  return Inflated{std::move(out), measured.ended};
 }
 
 }  // namespace
 
-Result<ByteBuffer> inflate_raw(Bytes compressed) {
+Result<Inflated> inflate_raw_stream(Bytes compressed) {
   // Real sections inflate to 2 to 8 times their compressed size: start with room for that.
   const std::size_t first_size =
       std::clamp(compressed.size() * kExpectedRatio, kFirstOutputSize, kGrowthLimit);
   return inflate_growing(compressed, first_size);
+}
+
+Result<ByteBuffer> inflate_raw(Bytes compressed) {
+  Result<Inflated> inflated = inflate_raw_stream(compressed);
+  if (!inflated) return std::move(inflated).error();
+  return std::move(inflated->bytes);
 }
 
 }  // namespace paravox

@@ -1,6 +1,7 @@
 #include "hwp/driver.h"
 
 #include <optional>
+#include <string>
 #include <utility>
 
 #include "document/fields.h"
@@ -109,35 +110,58 @@ Result<HwpDocument> open_hwp_document(Result<Container> container) {
   return HwpDocument{std::move(container).value(), header.value()};
 }
 
-Result<std::string> convert_body(HwpDocument& document) {
-  const bool compressed = document.header.compressed();
+Result<DocumentText> convert_sections(const SectionReader& read_section) {
+  std::vector<Warning> warnings;
   try {
     MarkdownWriter markdown;
     for (std::uint32_t k = 0;; ++k) {
-      // The first section that cannot be read or inflated ends the document; its error is
-      // not reported.
-      Result<ByteBuffer> section =
-          read_section_stream(document.container, section_stream_path(k), compressed);
-      if (!section) break;
+      const std::string path = section_stream_path(k);
+      Result<Inflated> section = read_section(path);
+      if (!section) {
+        // The first missing section is the end of the body. One that is there but cannot be
+        // read or inflated ends the document as well: the sections after it are not read.
+        if (section.error().cause() != ErrorCause::MissingStream) {
+          warnings.push_back(text_missing_from(path, section.error()));
+        }
+        break;
+      }
+      const ByteBuffer& bytes = section->bytes;
       // Records view the section bytes; both are released at the end of this iteration.
-      const RecordList records = parse_records(section.value());
+      const RecordList records = parse_records(bytes);
       // Markdown runs at about an eighth of the records it comes from: room for that spares
       // a large document most of the text's regrowth copies (and their fresh pages).
-      markdown.reserve_more(section->size() / kRecordBytesPerMarkdownByte);
+      markdown.reserve_more(bytes.size() / kRecordBytesPerMarkdownByte);
       walk_records(records, markdown);
       // Before the records and the section bytes are released (measured: fewer instructions
       // in the allocator than writing them with the next batch).
       markdown.write_held_blocks();
+      if (!section->ended) {
+        warnings.push_back(end_missing(path, "its compressed data ends before the last block"));
+      } else if (records.whole_size() < bytes.size()) {
+        warnings.push_back(end_missing(path, "a record at byte " +
+                                                 std::to_string(records.whole_size()) +
+                                                 " runs past the end of the section (" +
+                                                 std::to_string(bytes.size()) + " bytes)"));
+      }
     }
-    return markdown.finish();
+    return DocumentText{markdown.finish(), std::move(warnings)};
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }
 }
 
+Result<DocumentText> convert_body(HwpDocument& document) {
+  const bool compressed = document.header.compressed();
+  return convert_sections([&](const std::string& path) {
+    return read_section_stream(document.container, path, compressed);
+  });
+}
+
 Result<ByteBuffer> read_first_section(HwpDocument& document) {
-  return read_section_stream(document.container, section_stream_path(0),
-                             document.header.compressed());
+  Result<Inflated> section =
+      read_section_stream(document.container, section_stream_path(0), document.header.compressed());
+  if (!section) return std::move(section).error();
+  return std::move(section->bytes);
 }
 
 }  // namespace paravox

@@ -2,12 +2,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "base/error.h"
+#include "base/inflate.h"
 #include "base/large_memory.h"
 #include "document/block.h"
+#include "document/warning.h"
 #include "hwp/container.h"
 #include "hwp/records.h"
 
@@ -32,10 +35,20 @@ struct HwpDocument {
 // through. Every route into a binary document begins here.
 Result<HwpDocument> open_hwp_document(Result<Container> container);
 
-// Converts sections 0, 1, 2, ... until the first that cannot be read or inflated (that
-// failure is discarded) and returns the Markdown. The only error is the output ceiling:
-// Parse "Markdown output exceeds 268435456 bytes".
-Result<std::string> convert_body(HwpDocument& document);
+// Reads the section stream at a path ("/BodyText/Section0", ...): its bytes, inflated, or
+// the error of reading them (cause MissingStream when there is no such section).
+using SectionReader = std::function<Result<Inflated>(const std::string& path)>;
+
+// Converts sections 0, 1, 2, ... as `read_section` gives them, up to the first that is
+// missing, and returns the Markdown. A section that is there but cannot be read or inflated
+// ends the document too, with a warning that the text from it on is missing; a section whose
+// compressed data or last record is cut short gives what it holds, with a warning that its
+// end is missing. The only error is the output ceiling: Parse "Markdown output exceeds
+// 268435456 bytes".
+Result<DocumentText> convert_sections(const SectionReader& read_section);
+
+// convert_sections over the document's section streams.
+Result<DocumentText> convert_body(HwpDocument& document);
 
 // Section 0, inflated: the bytes whose records a record listing shows (for_each_record), or
 // the error of reading or inflating it.

@@ -32,22 +32,24 @@ RecordList parse_records(Bytes section) {
   std::size_t count = 0;
   if (capacity == most) {
     // Room for every record there can be: a loop without growth.
-    for_each_record(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
-      if (count < capacity) std::construct_at(records + count++, tag_id, level, payload);
-    });
+    list.whole_size_ =
+        for_each_record(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
+          if (count < capacity) std::construct_at(records + count++, tag_id, level, payload);
+        });
   } else {
-    for_each_record(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
-      if (count == capacity) [[unlikely]] {
-        // Below `most` here: `most` records would leave no room for another header.
-        const std::size_t grown = std::min(2 * capacity, most);
-        if (grown <= capacity) return;
-        records = static_cast<Record*>(
-            resize_block(records, capacity * sizeof(Record), grown * sizeof(Record)));
-        list.records_ = records;
-        list.capacity_ = capacity = grown;
-      }
-      std::construct_at(records + count++, tag_id, level, payload);
-    });
+    list.whole_size_ =
+        for_each_record(section, [&](std::uint16_t tag_id, std::uint16_t level, Bytes payload) {
+          if (count == capacity) [[unlikely]] {
+            // Below `most` here: `most` records would leave no room for another header.
+            const std::size_t grown = std::min(2 * capacity, most);
+            if (grown <= capacity) return;
+            records = static_cast<Record*>(
+                resize_block(records, capacity * sizeof(Record), grown * sizeof(Record)));
+            list.records_ = records;
+            list.capacity_ = capacity = grown;
+          }
+          std::construct_at(records + count++, tag_id, level, payload);
+        });
   }
   list.size_ = count;
   return list;

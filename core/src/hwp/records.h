@@ -49,7 +49,8 @@ class RecordList {
   RecordList(RecordList&& other) noexcept
       : records_(std::exchange(other.records_, nullptr)),
         size_(std::exchange(other.size_, 0)),
-        capacity_(std::exchange(other.capacity_, 0)) {}
+        capacity_(std::exchange(other.capacity_, 0)),
+        whole_size_(std::exchange(other.whole_size_, 0)) {}
   RecordList& operator=(RecordList&& other) noexcept {
     RecordList(std::move(other)).swap(*this);
     return *this;
@@ -60,6 +61,9 @@ class RecordList {
 
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
+  // The bytes from the section's start that its records take: less than the section's size
+  // when its last record is cut short.
+  std::size_t whole_size() const noexcept { return whole_size_; }
   const Record& operator[](std::size_t i) const noexcept { return records_[i]; }
   const Record* begin() const noexcept { return records_; }
   const Record* end() const noexcept { return records_ + size_; }
@@ -69,6 +73,7 @@ class RecordList {
     std::swap(records_, other.records_);
     std::swap(size_, other.size_);
     std::swap(capacity_, other.capacity_);
+    std::swap(whole_size_, other.whole_size_);
   }
 
  private:
@@ -77,6 +82,7 @@ class RecordList {
   Record* records_ = nullptr;
   std::size_t size_ = 0;
   std::size_t capacity_ = 0;
+  std::size_t whole_size_ = 0;
 };
 
 // Record tags compared by the conversion (published HWP 5.0 numbers).
@@ -92,13 +98,15 @@ inline constexpr std::uint16_t kCtrlData = 87;
 inline constexpr std::uint16_t kEqEdit = 88;
 }  // namespace tag
 
-// Calls `emit(tag_id, level, payload)` for each record of `section` in stream order. Never
-// fails: a header or payload cut short by the end of the bytes ends the walk, and that last
-// record is not emitted.
+// Calls `emit(tag_id, level, payload)` for each record of `section` in stream order and
+// returns how many bytes from its start those records take. Never fails: a header or
+// payload cut short by the end of the bytes ends the walk, that last record is not emitted,
+// and the size returned is less than the section's.
 template <class Emit>
-void for_each_record(Bytes section, Emit&& emit) {
+std::size_t for_each_record(Bytes section, Emit&& emit) {
   ByteCursor cursor(section);
   while (cursor.remaining() >= 4) {
+    const std::size_t left_before = cursor.remaining();
     const std::uint32_t header = *cursor.read_u32();
     const auto tag_id = static_cast<std::uint16_t>(header & 0x3FF);
     const auto level = static_cast<std::uint16_t>((header >> 10) & 0x3FF);
@@ -106,13 +114,14 @@ void for_each_record(Bytes section, Emit&& emit) {
     // A 12-bit size of 0xFFF announces a 32-bit size word after the header.
     if (size == 0xFFF) {
       const auto extended = cursor.read_u32();
-      if (!extended) break;
+      if (!extended) return section.size() - left_before;
       size = *extended;
     }
     const auto payload = cursor.take(size);
-    if (!payload) break;
+    if (!payload) return section.size() - left_before;
     emit(tag_id, level, *payload);
   }
+  return section.size() - cursor.remaining();
 }
 
 // The records of `section`, as for_each_record walks them.

@@ -154,7 +154,7 @@ Result<std::vector<std::string>> section_parts(const Package& package) {
 
 }  // namespace
 
-Result<std::string> hwpx_to_markdown(Bytes bytes) {
+Result<DocumentText> hwpx_to_markdown(Bytes bytes) {
   Result<Package> opened = Package::open(bytes);
   if (!opened) return std::move(opened).error();
   const Package& package = opened.value();
@@ -175,18 +175,23 @@ Result<std::string> hwpx_to_markdown(Bytes bytes) {
 
   try {
     MarkdownWriter writer;
+    std::vector<Warning> warnings;
     for (const std::string& name : sections.value()) {
       // The first section part that is missing, does not inflate or is not well-formed
       // ends the document, keeping the sections before it.
       Result<Part> part = package.read(name);
-      if (!part) break;
+      if (!part) {
+        warnings.push_back(text_missing_from(name, part.error()));
+        break;
+      }
       const MarkdownWriter::Mark before = writer.mark();
-      if (!walk_section_part(part->bytes, name, writer)) {
+      if (Status walked = walk_section_part(part->bytes, name, writer); !walked) {
         writer.roll_back(before);
+        warnings.push_back(text_missing_from(name, walked.error()));
         break;
       }
     }
-    return writer.finish();
+    return DocumentText{writer.finish(), std::move(warnings)};
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }
