@@ -41,9 +41,9 @@ PyObject* bind_path(const char* function, PyObject* const* args, Py_ssize_t narg
     return nullptr;
   }
   PyObject* path = nargs == 1 ? args[0] : nullptr;
-  const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+  const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_Size(kwnames) : 0;
   for (Py_ssize_t i = 0; i < nkw; ++i) {
-    PyObject* key = PyTuple_GET_ITEM(kwnames, i);
+    PyObject* key = PyTuple_GetItem(kwnames, i);
     const int is_path =
         PyUnicode_Check(key) ? PyUnicode_CompareWithASCIIString(key, "path") == 0 : 0;
     if (!is_path) {
@@ -125,8 +125,10 @@ class RecordTuples {
     if (slot.tuple == nullptr || slot.key != key) {
       PyObject* tuple = make_tuple(tag_id, level, size);
       if (tuple == nullptr) return nullptr;
-      Py_XSETREF(slot.tuple, tuple);
+      PyObject* replaced = slot.tuple;
+      slot.tuple = tuple;
       slot.key = key;
+      Py_XDECREF(replaced);
     }
     return Py_NewRef(slot.tuple);
   }
@@ -159,7 +161,8 @@ class RecordTuples {
         return nullptr;
       }
     }
-    for (Py_ssize_t i = 0; i < 3; ++i) PyTuple_SET_ITEM(tuple, i, items[i]);
+    // Setting an item of a new tuple in range cannot fail.
+    for (Py_ssize_t i = 0; i < 3; ++i) PyTuple_SetItem(tuple, i, items[i]);
     return tuple;
   }
 
@@ -201,7 +204,8 @@ PyObject* hwp_debug_records(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
         failed = true;
         return;
       }
-      PyList_SET_ITEM(list, filled++, item);
+      // Setting an item of a new list in range cannot fail.
+      PyList_SetItem(list, filled++, item);
       // The bytes read so far are not needed again: as the list grows by a pointer per
       // record, the section shrinks by at least the record's four header bytes.
       const auto read = static_cast<std::size_t>(payload.data() + payload.size() - bytes.data());

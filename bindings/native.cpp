@@ -119,7 +119,8 @@ PyObject* warnings_tuple(const std::vector<paravox::Warning>& warnings) {
       Py_DECREF(tuple);
       return nullptr;
     }
-    PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), pair);
+    // Setting an item of a new tuple in range cannot fail.
+    PyTuple_SetItem(tuple, static_cast<Py_ssize_t>(i), pair);
   }
   return tuple;
 }
@@ -144,6 +145,34 @@ PyObject* conversion_result(const paravox::Conversion& conversion) {
 // Argument binding: a required first parameter and an optional `options`, by position or
 // keyword.
 
+// Raises TypeError "FUNCTION() argument 'NAME' must be WANTED, not 'TYPE'", TYPE being the name
+// the interpreter's own messages give: a static type's full name ("int", "numpy.ndarray"), a
+// class's __name__. The limited API hides that name (tp_name), so it is rebuilt from the type's
+// attributes.
+void raise_wrong_type(const char* function, const char* name, const char* wanted, PyObject* value) {
+  PyTypeObject* type = Py_TYPE(value);
+  PyObject* type_name = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__");
+  if (type_name == nullptr) return;
+  if ((PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) == 0) {
+    // A static type's __module__ is the part of its name before the last dot, or "builtins".
+    PyObject* module = PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__");
+    if (module == nullptr) {
+      Py_DECREF(type_name);
+      return;
+    }
+    if (PyUnicode_Check(module) && PyUnicode_CompareWithASCIIString(module, "builtins") != 0) {
+      PyObject* full_name = PyUnicode_FromFormat("%U.%U", module, type_name);
+      Py_DECREF(type_name);
+      type_name = full_name;
+    }
+    Py_DECREF(module);
+    if (type_name == nullptr) return;
+  }
+  PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be %s, not '%U'", function, name, wanted,
+               type_name);
+  Py_DECREF(type_name);
+}
+
 // The conversion options a `paravox._convert.Options` value (or None, for the defaults)
 // holds; false with an exception set when `options` is neither.
 bool read_options(const char* function, PyObject* options, paravox::ConvertOptions& out) {
@@ -151,9 +180,8 @@ bool read_options(const char* function, PyObject* options, paravox::ConvertOptio
   PyObject* strict = PyObject_GetAttrString(options, "strict");
   if (strict == nullptr) {
     if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-      PyErr_Format(PyExc_TypeError,
-                   "%s() argument 'options' must be paravox conversion options or None, not '%s'",
-                   function, Py_TYPE(options)->tp_name);
+      PyErr_Clear();
+      raise_wrong_type(function, "options", "paravox conversion options or None", options);
     }
     return false;
   }
@@ -176,9 +204,9 @@ bool bind_arguments(const char* function, const char* name, PyObject* const* arg
   }
   *value = nargs >= 1 ? args[0] : nullptr;
   PyObject* options_object = nargs == 2 ? args[1] : nullptr;
-  const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+  const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_Size(kwnames) : 0;
   for (Py_ssize_t i = 0; i < nkw; ++i) {
-    PyObject* key = PyTuple_GET_ITEM(kwnames, i);
+    PyObject* key = PyTuple_GetItem(kwnames, i);
     PyObject** slot = nullptr;
     const char* slot_name = nullptr;
     if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, name) == 0) {
@@ -247,12 +275,16 @@ PyObject* convert_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
     } else if (PyBytes_Check(path)) {
       name = Py_NewRef(path);
     } else {
-      PyErr_Format(PyExc_TypeError, "convert_path() argument 'path' must be str or bytes, not '%s'",
-                   Py_TYPE(path)->tp_name);
+      raise_wrong_type("convert_path", "path", "str or bytes", path);
       return nullptr;
     }
-    const std::string file_name(PyBytes_AS_STRING(name),
-                                static_cast<std::size_t>(PyBytes_GET_SIZE(name)));
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(name, &data, &size) < 0) {
+      Py_DECREF(name);
+      return nullptr;
+    }
+    const std::string file_name(data, static_cast<std::size_t>(size));
     Py_DECREF(name);
     const paravox::Conversion conversion =
         without_interpreter_lock([&] { return paravox::convert_path(file_name, options); });
@@ -267,9 +299,7 @@ PyObject* convert_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     if (!bind_arguments("convert_buffer", "data", args, nargs, kwnames, &data, options))
       return nullptr;
     if (!PyObject_CheckBuffer(data)) {
-      PyErr_Format(PyExc_TypeError,
-                   "convert_buffer() argument 'data' must be a bytes-like object, not '%s'",
-                   Py_TYPE(data)->tp_name);
+      raise_wrong_type("convert_buffer", "data", "a bytes-like object", data);
       return nullptr;
     }
     // The export keeps the bytes in place (a bytearray cannot be resized while it is held),
@@ -342,7 +372,9 @@ bool load_error_classes() {
       ok = false;
       break;
     }
-    Py_XSETREF(*slot, cls);
+    PyObject* replaced = *slot;
+    *slot = cls;
+    Py_XDECREF(replaced);
   }
   Py_DECREF(errors);
   return ok;

@@ -3,10 +3,12 @@ fresh environment the wheel was installed into, from a folder outside the reposi
 
     python check_wheel.py CORPUS WHEEL_VERSION
 
-1. The extension modules: every library they need is either inside the installed wheel or a
-   system library every manylinux platform provides; their only exported symbol is the init
-   function; every symbol they import comes from the C and C++ runtimes or the interpreter, so
-   zlib, the compound-file reader and the ZIP and XML readers are all inside them.
+1. The extension modules: the wheel pip chose is the one for the stable ABI from Python 3.11 on
+   (cp311-abi3, modules named *.abi3.so), the interpreter's own before; every library they need
+   is either inside the installed wheel or a system library every manylinux platform provides;
+   their only exported symbol is the init function; every symbol they import comes from the C
+   and C++ runtimes or the interpreter, so zlib, the compound-file reader and the ZIP and XML
+   readers are all inside them.
 2. Conversion of shared documents of both formats, compared byte for byte with their expected
    Markdown or error message, and the command line on some of them.
 3. In a process that has Python's zlib module, numpy and the system zlib (loaded globally)
@@ -22,6 +24,7 @@ import os
 import re
 import subprocess
 import sys
+import sysconfig
 import tempfile
 from pathlib import Path
 from typing import Any, Callable
@@ -82,6 +85,24 @@ def installed_modules() -> dict[str, Path]:
             name = ".".join(file.parts[:-1] + (file.name.split(".")[0],))
             modules[name] = Path(str(file.locate())).resolve()
     return modules
+
+
+def check_abi(modules: dict[str, Path]) -> None:
+    """From 3.11 on, the one wheel for the stable ABI; for 3.10, the wheel for its own ABI."""
+    wheel = importlib.metadata.distribution("paravox").read_text("WHEEL") or ""
+    tags = [line.split(":", 1)[1].strip() for line in wheel.splitlines() if line.startswith("Tag:")]
+    stable = sys.version_info >= (3, 11)
+    interpreter = "cp%d%d" % sys.version_info[:2]
+    want_tag = "cp311-abi3-" if stable else f"{interpreter}-{interpreter}-"
+    want_suffix = ".abi3.so" if stable else sysconfig.get_config_var("EXT_SUFFIX")
+    check(
+        len(tags) > 0 and all(tag.startswith(want_tag) for tag in tags),
+        f"Python {sys.version.split()[0]} installed the {want_tag}* wheel {tags}",
+    )
+    check(
+        all(path.name.endswith(want_suffix) for path in modules.values()),
+        f"the modules are named *{want_suffix}",
+    )
 
 
 def check_libraries(modules: dict[str, Path]) -> None:
@@ -303,6 +324,7 @@ def main() -> int:
         ", ".join(f"{name} ({path.stat().st_size} bytes)" for name, path in modules.items()),
     )
     check(sorted(modules) == sorted(MODULES), f"the wheel holds the modules {MODULES}")
+    check_abi(modules)
     check_libraries(modules)
     check_conversion(corpus)
     check_command_line(corpus, version)

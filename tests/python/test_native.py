@@ -4,6 +4,7 @@ classes, argument errors, and conversion while other threads run."""
 from __future__ import annotations
 
 import io
+import itertools
 import mmap
 import os
 import random
@@ -226,6 +227,14 @@ ARGUMENT_ERRORS = [
         {},
         TypeError,
         "argument 'path' must be str or bytes, not 'bytearray'",
+    ),
+    # A type defined in C is named with its module, as the interpreter's own messages do.
+    (
+        PATH,
+        (itertools.count(),),
+        {},
+        TypeError,
+        "argument 'path' must be str or bytes, not 'itertools.count'",
     ),
     (BUFFER, (), {}, TypeError, "missing 1 required argument: 'data'"),
     (BUFFER, (b"", None), {"options": None}, TypeError, "got multiple values for argument 'options'"),
