@@ -1,13 +1,12 @@
 #include "hwpx/package.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <optional>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "base/crc32.h"
 #include "base/inflate.h"
 
 namespace paravox {
@@ -258,14 +257,7 @@ Result<Part> Package::read(std::string_view name) const {
     part.inflated = std::move(inflated->bytes);
     part.bytes = part.inflated.bytes();
   }
-  // zlib's crc32 takes lengths in 32 bits.
-  std::uint32_t crc = 0;
-  for (Bytes rest = part.bytes; !rest.empty();) {
-    const std::size_t n = std::min<std::size_t>(rest.size(), 1u << 30);
-    crc = static_cast<std::uint32_t>(crc32(crc, rest.data(), static_cast<uInt>(n)));
-    rest = rest.subspan(n);
-  }
-  if (crc != entry.crc) {
+  if (crc32_of(part.bytes) != entry.crc) {
     return ConvertError::package(std::string(name) + " is damaged (its CRC-32 does not match)");
   }
   archive_->inflated += part.bytes.size();
