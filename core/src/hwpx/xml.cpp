@@ -701,7 +701,7 @@ class Reader {
     i = name(name_start);
     if (fault_ != Fault::None) return i;
     const std::string_view tag_name = view(name_start, i - name_start);
-    raw_.clear();
+    raw_count_ = 0;
     TagShape& shape = shapes_[shape_slot(tag_name)];
     if (shape.tag != tag_name) {
       shape.tag = tag_name;
@@ -722,12 +722,12 @@ class Reader {
         break;
       }
       if (!is_space(c)) return stop(i, Fault::InvalidToken);
-      const std::size_t k = raw_.size();
+      const std::size_t k = raw_count_;
       std::string_view attribute_name;
       std::size_t value_start = 0;
       if (k < shape.count && prefix_matches(shape.prefixes[k], i)) {
         // The space, name, '=' and quote of the attribute in this place last time.
-        attribute_name = view(i + 1, shape.prefixes[k].length - 3u);
+        attribute_name = {s_.data() + i + 1, shape.prefixes[k].length - 3u};
         value_start = i + shape.prefixes[k].length;
       } else {
         all_known = false;
@@ -751,7 +751,10 @@ class Reader {
       bool resolve = false;
       i = attribute_value(value_start, s_[value_start - 1], resolve);
       if (fault_ != Fault::None) return i;
-      raw_.push_back({attribute_name, view(value_start, i - 1 - value_start), resolve});
+      // Grown by hand: a vector's push_back cost a third of a short attribute.
+      if (raw_count_ == raw_.size()) raw_.resize(std::max<std::size_t>(16, 2 * raw_.size()));
+      raw_[raw_count_++] = {
+          attribute_name, {s_.data() + value_start, i - 1 - value_start}, resolve};
     }
     // Names that all match the first ones of a tag already checked cannot repeat.
     if (!all_known && has_duplicate_attribute()) {
@@ -768,6 +771,10 @@ class Reader {
       if (visit) ++visited_;
     }
     return i;
+  }
+
+  std::span<const RawAttribute> raw() const {
+    return {raw_.data(), raw_count_};
   }
 
   static std::size_t shape_slot(std::string_view tag) {
@@ -820,7 +827,7 @@ class Reader {
   // Names are compared only when a small hash of theirs repeats; a tag with many
   // attributes sorts them instead, so the check stays near linear.
   bool has_duplicate_attribute() {
-    const std::size_t n = raw_.size();
+    const std::size_t n = raw_count_;
     if (n < 2) return false;
     if (n <= 32) {
       std::uint64_t seen = 0;
@@ -841,7 +848,7 @@ class Reader {
       return false;
     }
     names_.clear();
-    for (const RawAttribute& a : raw_) names_.push_back(a.name);
+    for (const RawAttribute& a : raw()) names_.push_back(a.name);
     std::sort(names_.begin(), names_.end());
     return std::adjacent_find(names_.begin(), names_.end()) != names_.end();
   }
@@ -851,12 +858,12 @@ class Reader {
   std::span<const XmlAttribute> attributes() {
     attributes_.clear();
     std::size_t room = 0;
-    for (const RawAttribute& a : raw_) {
+    for (const RawAttribute& a : raw()) {
       if (a.resolve) room += a.value.size();
     }
     resolved_.clear();
     resolved_.reserve(room);  // values only shrink, so the views below stay valid
-    for (const RawAttribute& a : raw_) {
+    for (const RawAttribute& a : raw()) {
       if (!a.resolve) {
         attributes_.push_back({a.name, a.value});
         continue;
@@ -908,9 +915,10 @@ class Reader {
   Fault fault_ = Fault::None;
   std::size_t fault_offset_ = 0;
   std::array<std::string_view, kMaxElementDepth> open_{};
-  std::size_t depth_ = 0;    // elements open
-  std::size_t visited_ = 0;  // of those, the outer ones the handler visits
-  std::vector<RawAttribute> raw_;
+  std::size_t depth_ = 0;          // elements open
+  std::size_t visited_ = 0;        // of those, the outer ones the handler visits
+  std::vector<RawAttribute> raw_;  // the first raw_count_ are the tag's
+  std::size_t raw_count_ = 0;
   std::vector<std::string_view> names_;
   std::vector<TagShape> shapes_ = std::vector<TagShape>(kShapeSlots);
   std::vector<XmlAttribute> attributes_;
