@@ -117,11 +117,12 @@ struct Package::Archive {
     bool encrypted = false;
   };
 
-  explicit Archive(Bytes b) : bytes(b) {}
+  Archive(Bytes b, std::size_t budget) : bytes(b), inflation_budget(budget) {}
 
   Bytes bytes;
   std::unordered_map<std::string, Entry> entries;
-  std::size_t inflated = 0;  // by the parts read so far, against kPackageInflationBudget
+  std::size_t inflation_budget;
+  std::size_t inflated = 0;  // by the parts read so far
 };
 
 Package::Package(std::unique_ptr<Archive> archive) : archive_(std::move(archive)) {}
@@ -129,7 +130,7 @@ Package::Package(Package&&) noexcept = default;
 Package& Package::operator=(Package&&) noexcept = default;
 Package::~Package() = default;
 
-Result<Package> Package::open(Bytes bytes) {
+Result<Package> Package::open(Bytes bytes, std::size_t inflation_budget) {
   Result<Directory> found = find_directory(bytes);
   if (!found) return std::move(found).error();
   const Directory& directory = found.value();
@@ -137,7 +138,7 @@ Result<Package> Package::open(Bytes bytes) {
     return ConvertError::package("more than " + std::to_string(kMaxPackageEntries) + " entries");
   }
 
-  auto archive = std::make_unique<Archive>(bytes);
+  auto archive = std::make_unique<Archive>(bytes, inflation_budget);
   std::vector<Range> ranges;
   std::uint64_t at = directory.shift + directory.offset;
   for (std::uint64_t k = 0; k < directory.entries; ++k) {
@@ -222,10 +223,10 @@ Result<Part> Package::read(std::string_view name) const {
   }
   const Bytes data = archive_->bytes.subspan(static_cast<std::size_t>(entry.data_offset),
                                              static_cast<std::size_t>(entry.compressed_size));
-  const std::size_t budget = kPackageInflationBudget - archive_->inflated;
+  const std::size_t budget = archive_->inflation_budget - archive_->inflated;
   const auto over_budget = [&] {
     return ConvertError::package(std::string(name) + " takes the parts read past " +
-                                     std::to_string(kPackageInflationBudget) + " inflated bytes",
+                                     std::to_string(archive_->inflation_budget) + " inflated bytes",
                                  ErrorCause::OverCeiling);
   };
   const auto wrong_size = [&] {

@@ -40,7 +40,8 @@ class Package {
  public:
   // Fails with a Package error when the bytes are not a readable ZIP archive, list more than
   // kMaxPackageEntries entries, or hold entries whose data overlap.
-  static Result<Package> open(Bytes bytes);
+  // `inflation_budget` bounds the bytes of all the parts read (kPackageInflationBudget).
+  static Result<Package> open(Bytes bytes, std::size_t inflation_budget = kPackageInflationBudget);
 
   Package(Package&&) noexcept;
   Package& operator=(Package&&) noexcept;
@@ -54,8 +55,8 @@ class Package {
   // messages: Parse "압축 해제 실패: ..."). Fails with a Package error when the entry is
   // missing, encrypted, compressed by another method, its data lie outside the archive, or
   // its bytes differ from the size and CRC-32 its entry declares ("... is damaged (...)"), and
-  // with a Package error of cause OverCeiling when it would take the parts read past
-  // kPackageInflationBudget.
+  // with a Package error of cause OverCeiling when it would take the parts read past the
+  // package's inflation budget.
   Result<Part> read(std::string_view name) const;
 
  private:
