@@ -135,6 +135,14 @@ std::size_t decode_utf8(std::string_view s, char32_t& c) {
 // The length of the XML character at the start of `s` (first byte 0x80 or above), or 0
 // when it is malformed UTF-8 or one of the two noncharacters XML excludes.
 std::size_t xml_char_length(std::string_view s) {
+  // Hangul syllables, most CJK characters and punctuation: three bytes led by E1 to EE, where
+  // no sequence is overlong, a surrogate or a noncharacter.
+  const auto lead = static_cast<unsigned char>(s[0]);
+  if (lead - 0xE1u <= 0xEEu - 0xE1u && s.size() >= 3 &&
+      (static_cast<unsigned char>(s[1]) & 0xC0) == 0x80 &&
+      (static_cast<unsigned char>(s[2]) & 0xC0) == 0x80) {
+    return 3;
+  }
   char32_t c = 0;
   const std::size_t length = decode_utf8(s, c);
   return c == 0xFFFE || c == 0xFFFF ? 0 : length;
@@ -856,40 +864,43 @@ class Reader {
   // The attributes of the start tag just read, values resolved: references replaced, and
   // each tab, line feed, carriage return or CR LF pair written as a space.
   std::span<const XmlAttribute> attributes() {
-    attributes_.clear();
+    const std::size_t n = raw_count_;
+    if (attributes_.size() < n) attributes_.resize(n);
     std::size_t room = 0;
-    for (const RawAttribute& a : raw()) {
+    for (std::size_t k = 0; k < n; ++k) {
+      const RawAttribute& a = raw_[k];
+      attributes_[k] = {a.name, a.value};
       if (a.resolve) room += a.value.size();
     }
+    if (room == 0) return {attributes_.data(), n};
     resolved_.clear();
     resolved_.reserve(room);  // values only shrink, so the views below stay valid
-    for (const RawAttribute& a : raw()) {
-      if (!a.resolve) {
-        attributes_.push_back({a.name, a.value});
-        continue;
-      }
-      const std::size_t start = resolved_.size();
-      const std::string_view v = a.value;
-      for (std::size_t k = 0; k < v.size();) {
-        const char c = v[k];
-        if (c == '&') {
-          char32_t value = 0;
-          // Checked when the tag was read; the offset is the value's within the part.
-          const std::size_t at_part = static_cast<std::size_t>(v.data() - s_.data()) + k;
-          k += reference(at_part, value) - at_part;
-          append_utf8(resolved_, value);
-        } else if (c == '\r' && k + 1 < v.size() && v[k + 1] == '\n') {
-          resolved_.push_back(' ');
-          k += 2;
-        } else {
-          resolved_.push_back(c == '\t' || c == '\n' || c == '\r' ? ' ' : c);
-          ++k;
-        }
-      }
-      attributes_.push_back(
-          {a.name, std::string_view(resolved_).substr(start, resolved_.size() - start)});
+    for (std::size_t k = 0; k < n; ++k) {
+      if (raw_[k].resolve) attributes_[k].value = resolve(raw_[k].value);
     }
-    return attributes_;
+    return {attributes_.data(), n};
+  }
+
+  // `value` (checked when its tag was read) with references replaced and each tab, line
+  // feed, carriage return or CR LF pair written as a space, appended to resolved_.
+  std::string_view resolve(std::string_view value) {
+    const std::size_t start = resolved_.size();
+    for (std::size_t k = 0; k < value.size();) {
+      const std::size_t special = value.find_first_of("&\t\n\r", k);
+      resolved_.append(value.substr(k, special - k));
+      if (special == std::string_view::npos) break;
+      k = special;
+      if (value[k] == '&') {
+        char32_t c = 0;
+        const std::size_t at_part = static_cast<std::size_t>(value.data() - s_.data()) + k;
+        k += reference(at_part, c) - at_part;
+        append_utf8(resolved_, c);
+      } else {
+        k += value[k] == '\r' && k + 1 < value.size() && value[k + 1] == '\n' ? 2 : 1;
+        resolved_.push_back(' ');
+      }
+    }
+    return std::string_view(resolved_).substr(start);
   }
 
   static void append_utf8(std::string& out, char32_t c) {
@@ -926,11 +937,6 @@ class Reader {
 };
 
 }  // namespace
-
-std::string_view local_name(std::string_view name) noexcept {
-  const std::size_t colon = name.rfind(':');
-  return colon == std::string_view::npos ? name : name.substr(colon + 1);
-}
 
 Status read_xml(Bytes xml, std::string_view part_name, XmlHandler& handler) {
   const std::string_view text(reinterpret_cast<const char*>(xml.data()), xml.size());
