@@ -105,6 +105,8 @@ const Malformed kMalformed[] = {
      "is not well-formed XML (line 1: not well-formed (invalid token))"},
     {"invalid_utf8", "<a>\xC0\xAF</a>",
      "is not well-formed XML (line 1: not well-formed (invalid token))"},
+    {"encoded_surrogate", "<a>\xED\xA0\x80</a>",
+     "is not well-formed XML (line 1: not well-formed (invalid token))"},
     {"control_character", "<a>\x01</a>",
      "is not well-formed XML (line 1: not well-formed (invalid token))"},
     {"text_after_root", "<a/>x", "is not well-formed XML (line 1: junk after document element)"},

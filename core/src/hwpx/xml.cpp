@@ -135,10 +135,10 @@ std::size_t decode_utf8(std::string_view s, char32_t& c) {
 // The length of the XML character at the start of `s` (first byte 0x80 or above), or 0
 // when it is malformed UTF-8 or one of the two noncharacters XML excludes.
 std::size_t xml_char_length(std::string_view s) {
-  // Hangul syllables, most CJK characters and punctuation: three bytes led by E1 to EE, where
-  // no sequence is overlong, a surrogate or a noncharacter.
+  // Hangul syllables, most CJK characters and punctuation: three bytes led by E1 to EC (or
+  // EE), where no sequence is overlong, a surrogate (led by ED) or a noncharacter (EF).
   const auto lead = static_cast<unsigned char>(s[0]);
-  if (lead - 0xE1u <= 0xEEu - 0xE1u && s.size() >= 3 &&
+  if ((lead - 0xE1u <= 0xECu - 0xE1u || lead == 0xEE) && s.size() >= 3 &&
       (static_cast<unsigned char>(s[1]) & 0xC0) == 0x80 &&
       (static_cast<unsigned char>(s[2]) & 0xC0) == 0x80) {
     return 3;
