@@ -1,10 +1,10 @@
 // The XML reader of the HWPX parts against expat on the same bytes, read as UTF-8. Both must
 // give the same verdict, and where they accept, the same elements, attributes and character
-// data. Inputs with a document type declaration are only read by ours (it refuses them all;
-// expat would expand their entities); the reader's own refusals (an encoding other than
-// UTF-8, elements nested past its depth limit) must be what expat reports for those inputs.
-// Ours runs twice, visiting everything and skipping some elements: the verdict must not
-// depend on what a handler skips.
+// data. Inputs with a document type declaration are only read by ours (it refuses internal
+// subsets, where expat would expand entities or apply attribute defaults); the reader's own
+// refusals (an encoding other than UTF-8, elements nested past its depth limit) must be what expat
+// reports for those inputs. Ours runs twice, visiting everything and skipping some elements: the
+// verdict must not depend on what a handler skips.
 #include <expat.h>
 
 #include <algorithm>
@@ -143,7 +143,10 @@ Verdict verdict_of(const paravox::Status& status) {
   if (status) return Verdict::Accepted;
   const std::string& text = status.error().text();
   require(status.error().kind() == paravox::ErrorKind::Package, "a refusal is a package error");
-  if (text.find("document type declaration") != std::string::npos) return Verdict::DocumentType;
+  if (text.find("declares XML entities") != std::string::npos ||
+      text.find("internal document type subset") != std::string::npos) {
+    return Verdict::DocumentType;
+  }
   if (text.find("encoding other than UTF-8") != std::string::npos) return Verdict::Encoding;
   if (text.find("nests elements deeper") != std::string::npos) return Verdict::TooDeep;
   require(text.find("is not well-formed XML (line ") != std::string::npos,

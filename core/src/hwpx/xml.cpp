@@ -30,7 +30,8 @@ enum class Fault : std::uint8_t {
   MisplacedDeclaration,
   BadDeclaration,
   Encoding,
-  DocumentType,
+  Entities,
+  InternalSubset,
   TooDeep,
 };
 
@@ -263,7 +264,13 @@ class Reader {
     i = misc(i);
     if (fault_ != Fault::None) return fault_;
     if (i == s_.size()) return fail(i, Fault::NoElement);
-    if (view(i).starts_with("<!DOCTYPE")) return fail(i, Fault::DocumentType);
+    if (view(i).starts_with("<!DOCTYPE")) {
+      i = document_type(i);
+      if (fault_ != Fault::None) return fault_;
+      i = misc(i);
+      if (fault_ != Fault::None) return fault_;
+      if (i == s_.size()) return fail(i, Fault::NoElement);
+    }
     // The root: a start tag, not an end tag, CDATA section or other declaration.
     if (s_[i] != '<') return fail(i, Fault::InvalidToken);
     if (i + 1 == s_.size()) return fail(i, Fault::Unclosed);
@@ -407,6 +414,55 @@ class Reader {
       if (i + 1 == s_.size()) return cut(i);
       ++i;
     }
+  }
+
+  // A document type declaration naming at most an external subset, which is never read. An
+  // internal subset is refused: HWPX parts have none, and entities are never expanded.
+  std::size_t document_type(std::size_t i) {
+    i += 9;  // "<!DOCTYPE"; the final '>' follows at the latest
+    if (!is_space(at(i))) return stop(i, Fault::InvalidToken);
+    i = name(skip_spaces(i));
+    if (fault_ != Fault::None) return i;
+    for (const std::string_view keyword : {"SYSTEM", "PUBLIC"}) {
+      if (!is_space(at(i)) || !view(skip_spaces(i)).starts_with(keyword)) continue;
+      i = skip_spaces(i) + keyword.size();
+      if (keyword == "PUBLIC") {
+        i = literal(i, true);
+        if (fault_ != Fault::None) return i;
+      }
+      i = literal(i, false);
+      if (fault_ != Fault::None) return i;
+      break;
+    }
+    i = skip_spaces(i);
+    if (at(i) == '[') {
+      const bool entities = view(i).find("<!ENTITY") != std::string_view::npos;
+      return stop(i, entities ? Fault::Entities : Fault::InternalSubset);
+    }
+    if (at(i) != '>') return stop(i, Fault::InvalidToken);
+    return i + 1;
+  }
+
+  // White space, then a quoted system literal (any characters but the quote) or public
+  // identifier (letters, digits, space and -'()+,./:=?;!*#@$_%); its end.
+  std::size_t literal(std::size_t i, bool public_id) {
+    if (!is_space(at(i))) return stop(i, Fault::InvalidToken);
+    i = skip_spaces(i);
+    const char quote = s_[i];
+    if (quote != '"' && quote != '\'') return stop(i, Fault::InvalidToken);
+    const std::size_t start = ++i;
+    i = chars_to(i, quote);
+    if (i == s_.size()) return cut(start);
+    if (public_id) {
+      constexpr std::string_view kPunctuation = " \r\n-'()+,./:=?;!*#@$_%";
+      for (const char c : view(start, i - start)) {
+        const bool allowed = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                             (c >= '0' && c <= '9') ||
+                             kPunctuation.find(c) != std::string_view::npos;
+        if (!allowed) return stop(start, Fault::InvalidToken);
+      }
+    }
+    return i + 1;
   }
 
   // A processing instruction, or at the start of the part the XML declaration.
@@ -946,10 +1002,10 @@ Status read_xml(Bytes xml, std::string_view part_name, XmlHandler& handler) {
   switch (fault) {
     case Fault::None:
       return {};
-    case Fault::DocumentType:
-      return ConvertError::package(part +
-                                   " has a document type declaration (HWPX parts declare "
-                                   "no entities, and none is ever expanded)");
+    case Fault::Entities:
+      return ConvertError::package(part + " declares XML entities");
+    case Fault::InternalSubset:
+      return ConvertError::package(part + " declares an internal document type subset");
     case Fault::Encoding:
       return ConvertError::package(part + " declares an encoding other than UTF-8");
     case Fault::TooDeep:
