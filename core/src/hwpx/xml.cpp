@@ -133,6 +133,34 @@ std::size_t decode_utf8(std::string_view s, char32_t& c) {
   return length;
 }
 
+// A scalar value's UTF-8 encoding.
+class Utf8 {
+ public:
+  explicit Utf8(char32_t c) {
+    if (c < 0x80) {
+      put(c);
+    } else if (c < 0x800) {
+      put(0xC0 | (c >> 6));
+      put(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      put(0xE0 | (c >> 12));
+      put(0x80 | ((c >> 6) & 0x3F));
+      put(0x80 | (c & 0x3F));
+    } else {
+      put(0xF0 | (c >> 18));
+      put(0x80 | ((c >> 12) & 0x3F));
+      put(0x80 | ((c >> 6) & 0x3F));
+      put(0x80 | (c & 0x3F));
+    }
+  }
+  std::string_view view() const { return {bytes_.data(), size_}; }
+
+ private:
+  void put(char32_t byte) { bytes_[size_++] = static_cast<char>(byte); }
+  std::array<char, 4> bytes_{};
+  std::size_t size_ = 0;
+};
+
 // The length of the XML character at the start of `s` (first byte 0x80 or above), or 0
 // when it is malformed UTF-8 or one of the two noncharacters XML excludes.
 std::size_t xml_char_length(std::string_view s) {
@@ -617,24 +645,8 @@ class Reader {
   }
 
   void emit_char(char32_t c) {
-    char utf8[4];
-    std::size_t n = 0;
-    if (c < 0x80) {
-      utf8[n++] = static_cast<char>(c);
-    } else if (c < 0x800) {
-      utf8[n++] = static_cast<char>(0xC0 | (c >> 6));
-      utf8[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      utf8[n++] = static_cast<char>(0xE0 | (c >> 12));
-      utf8[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      utf8[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      utf8[n++] = static_cast<char>(0xF0 | (c >> 18));
-      utf8[n++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      utf8[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      utf8[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    handler_.character_data({utf8, n});
+    const Utf8 utf8(c);
+    handler_.character_data(utf8.view());
   }
 
   // The root element and everything in it, from the '<' at `i`; returns where it ends.
@@ -950,31 +962,13 @@ class Reader {
         char32_t c = 0;
         const std::size_t at_part = static_cast<std::size_t>(value.data() - s_.data()) + k;
         k += reference(at_part, c) - at_part;
-        append_utf8(resolved_, c);
+        resolved_.append(Utf8(c).view());
       } else {
         k += value[k] == '\r' && k + 1 < value.size() && value[k + 1] == '\n' ? 2 : 1;
         resolved_.push_back(' ');
       }
     }
     return std::string_view(resolved_).substr(start);
-  }
-
-  static void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
   }
 
   std::string_view s_;
