@@ -1,11 +1,13 @@
 // Times, over a list of HWPX files, what any conversion of them must do at least: read the
-// file, find its section parts in the ZIP central directory and inflate each with zlib. With
+// file, find in the ZIP central directory the parts the conversion reads (the mimetype, the
+// manifest, the package description and the section parts) and inflate each with zlib. With
 // --mode convert it times the core's whole HWPX conversion of the same bytes instead, and
 // with --mode convert-hwp the binary conversion of .hwp files (for twins side by side). --mode
-// expat is the floor plus a pass of expat over each section part with no handlers set: how
-// much of the conversion is the XML tokenizer itself.
+// expat is the floor plus a pass of expat over each section part with no handlers set, and
+// --mode xml the same with our XML reader (its handler skips the root): how much of the
+// conversion is the XML tokenizer itself.
 //
-// Usage: paravox_hwpx_floor [--mode floor|expat|convert|convert-hwp] [--rounds N] FILE...
+// Usage: paravox_hwpx_floor [--mode floor|expat|xml|convert|convert-hwp] [--rounds N] FILE...
 // Prints one JSON object like paravox_floor's: the best round's wall and CPU seconds.
 
 #include <expat.h>
@@ -22,6 +24,7 @@
 
 #include "convert.h"
 #include "hwpx/hwpx.h"
+#include "hwpx/xml.h"
 
 namespace {
 
@@ -87,8 +90,25 @@ std::size_t find_end_record(const std::vector<std::uint8_t>& file) {
   return std::string::npos;
 }
 
-// Tokenizes `xml` with expat, no handlers set; false when it is not well-formed.
-bool tokenize(const std::uint8_t* xml, std::size_t size) {
+enum class Tokenizer { None, Expat, Ours };
+
+// Reads a part and passes over the whole of it.
+class SkipRoot final : public paravox::XmlHandler {
+ public:
+  paravox::XmlVisit start_element(const paravox::XmlStartTag&) override {
+    return paravox::XmlVisit::Skip;
+  }
+  void end_element() override {}
+  void character_data(std::string_view) override {}
+};
+
+// Tokenizes `xml` with expat (no handlers set) or our reader; false when it is not
+// well-formed.
+bool tokenize(Tokenizer tokenizer, const std::uint8_t* xml, std::size_t size) {
+  if (tokenizer == Tokenizer::Ours) {
+    SkipRoot handler;
+    return paravox::read_xml(paravox::Bytes(xml, size), "part", handler).ok();
+  }
   XML_Parser parser = XML_ParserCreate(nullptr);
   const bool ok = XML_Parse(parser, reinterpret_cast<const char*>(xml), static_cast<int>(size),
                             XML_TRUE) == XML_STATUS_OK;
@@ -100,7 +120,12 @@ bool is_section_part(std::string_view name) {
   return name.starts_with("Contents/section") && name.ends_with(".xml");
 }
 
-void read_floor(const std::string& path, Totals& totals, bool parse) {
+// The parts a conversion reads besides the sections.
+bool is_package_part(std::string_view name) {
+  return name == "mimetype" || name == "META-INF/manifest.xml" || name == "Contents/content.hpf";
+}
+
+void read_floor(const std::string& path, Totals& totals, Tokenizer tokenizer) {
   const std::vector<std::uint8_t> file = read_file(path);
   totals.file_bytes += file.size();
   const std::size_t end = find_end_record(file);
@@ -121,17 +146,19 @@ void read_floor(const std::string& path, Totals& totals, bool parse) {
     if (at + 46 + name_size > file.size()) break;
     const std::string_view name(reinterpret_cast<const char*>(file.data() + at + 46), name_size);
     at = next;
-    if (!is_section_part(name) || local + 30 > file.size()) continue;
+    const bool section = is_section_part(name);
+    if ((!section && !is_package_part(name)) || local + 30 > file.size()) continue;
     const std::size_t data = local + 30 + u16(file, local + 26) + u16(file, local + 28);
     if (data > file.size() || packed > file.size() - data) continue;
+    const Tokenizer parse = section ? tokenizer : Tokenizer::None;
     if (method == 0) {
       totals.inflated_bytes += packed;
-      if (parse) tokenize(file.data() + data, packed);
+      if (parse != Tokenizer::None) tokenize(parse, file.data() + data, packed);
     } else if (inflate_part(file.data() + data, packed, declared, inflated)) {
       totals.inflated_bytes += inflated.size();
-      if (parse) tokenize(inflated.data(), inflated.size());
+      if (parse != Tokenizer::None) tokenize(parse, inflated.data(), inflated.size());
     }
-    ++totals.sections;
+    if (section) ++totals.sections;
   }
 }
 
@@ -171,11 +198,12 @@ int main(int argc, char** argv) {
       paths.emplace_back(arg);
     }
   }
-  if ((mode != "floor" && mode != "expat" && mode != "convert" && mode != "convert-hwp") ||
+  if ((mode != "floor" && mode != "expat" && mode != "xml" && mode != "convert" &&
+       mode != "convert-hwp") ||
       rounds < 1 || paths.empty()) {
     std::fprintf(stderr,
-                 "usage: paravox_hwpx_floor [--mode floor|expat|convert|convert-hwp] [--rounds N] "
-                 "FILE...\n");
+                 "usage: paravox_hwpx_floor [--mode floor|expat|xml|convert|convert-hwp] "
+                 "[--rounds N] FILE...\n");
     return 2;
   }
 
@@ -188,8 +216,11 @@ int main(int argc, char** argv) {
     const std::clock_t cpu_start = std::clock();
     const auto start = std::chrono::steady_clock::now();
     for (const std::string& path : paths) {
-      if (mode == "floor" || mode == "expat") {
-        read_floor(path, this_round, mode == "expat");
+      if (mode == "floor" || mode == "expat" || mode == "xml") {
+        read_floor(path, this_round,
+                   mode == "expat" ? Tokenizer::Expat
+                   : mode == "xml" ? Tokenizer::Ours
+                                   : Tokenizer::None);
       } else if (mode == "convert") {
         convert_hwpx(path, this_round);
       } else {

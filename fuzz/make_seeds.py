@@ -6,8 +6,9 @@ OUT/document gets whole files (the shared corpus documents and documents from th
 builder), OUT/inflate_walk their compressed section streams, and OUT/walk_section and
 OUT/parse_records their section record bytes. OUT/hwpx gets HWPX packages from the HWPX
 fixture writer and their section parts' XML (the shared HWPX files are better given to the
-fuzzer as a second seed folder: fuzz/run.sh passes ../shared/corpus/hwpx when it exists). Seeds are named by content hash, so running
-it twice gives the same folder.
+fuzzer as a second seed folder: fuzz/run.sh passes ../shared/corpus/hwpx when it exists).
+OUT/xml gets XML snippets, those section parts, and the first 64 KiB of every XML part of the
+shared HWPX files. Seeds are named by content hash, so running it twice gives the same folder.
 """
 
 from __future__ import annotations
@@ -16,6 +17,7 @@ import argparse
 import hashlib
 import struct
 import sys
+import zipfile
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent
@@ -27,7 +29,16 @@ from hwpbuilder import hwpx as hx  # noqa: E402
 from hwpbuilder import records as r  # noqa: E402
 from test_robustness import CfbLayout, inflate_raw_prefix  # noqa: E402
 
-TARGETS = ("document", "inflate_walk", "walk_section", "parse_records", "hwpx")
+TARGETS = ("document", "inflate_walk", "walk_section", "parse_records", "hwpx", "xml")
+
+# XML that reaches each construct of the XML reader: declarations, references, CDATA,
+# comments, processing instructions, white space in attribute values.
+XML_SNIPPETS = (
+    '<?xml version="1.0" encoding="UTF-8" standalone="yes"?><a x="1">t</a>',
+    "\ufeff<?xml version='1.0'?>\n<!-- c --><?pi data?><a/>\r\n<!-- d -->",
+    '<a b="&lt;&gt;&amp;&apos;&quot;&#x41;&#65;\t\r\n"><![CDATA[<]]]]><c/>&#xAC00;\r</a>',
+    "<hp:t xml:space='preserve'>가나 &#x1F600; ]</hp:t>",
+)
 
 
 def builder_sections() -> list[list[bytes]]:
@@ -205,6 +216,18 @@ def main() -> int:
             put("parse_records", section)
     for data in hwpx_seeds():
         put("hwpx", data)
+        if not data.startswith(b"PK"):
+            put("xml", data)
+    for snippet in XML_SNIPPETS:
+        put("xml", snippet.encode())
+    for path in sorted(args.corpus.glob("hwpx/*/*.hwpx")) if args.corpus.is_dir() else []:
+        try:
+            with zipfile.ZipFile(path) as package:
+                for name in package.namelist():
+                    if name.endswith((".xml", ".hpf")):
+                        put("xml", package.read(name)[:65536])
+        except (zipfile.BadZipFile, OSError, ValueError, KeyError):
+            continue
     for target in TARGETS:
         print(f"{target}: {len(list((args.out / target).iterdir()))} seeds")
     return 0

@@ -16,6 +16,7 @@ case $target in
   inflate_walk) max_len=8192 ;;
   document) max_len=65536 ;;
   hwpx) max_len=131072 ;;
+  xml) max_len=65536 ;;
   *) echo "unknown target $target" >&2; exit 2 ;;
 esac
 mkdir -p "$work/work/$target" "$work/artifacts/$target" "$work/seeds/$target"

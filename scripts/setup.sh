@@ -28,7 +28,7 @@ debs=(
   build-essential pkg-config
   libolecf-dev libbfio-dev libolecf-utils   # compound-file reader (and its tools, used by tests)
   zlib1g-dev                                # raw DEFLATE
-  libminizip-dev libexpat1-dev              # HWPX: ZIP package and XML parts
+  libexpat1-dev                             # the XML reader is fuzzed and measured against expat
   libgtest-dev libgmock-dev libbenchmark-dev
   clang                                     # fuzzing and sanitizer builds
   clang-format                              # C++ formatting (.clang-format)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/error.h"
+#include "hwpx/package.h"
 
 namespace paravox {
 namespace {
@@ -23,14 +24,22 @@ namespace fs = std::filesystem;
 // A ZIP archive of stored entries, enough for packages built from readable parts.
 class ZipWriter {
  public:
-  ZipWriter& add(const std::string& name, const std::string& data) {
+  // An entry holding `data`, stored or deflated, whose headers declare `crc_change` xor its
+  // CRC-32 and its size plus `size_change`.
+  ZipWriter& add(const std::string& name, const std::string& data, bool deflate = false,
+                 std::uint32_t crc_change = 0, std::int64_t size_change = 0) {
     const std::uint32_t crc =
-        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())) ^
+        crc_change;
+    const std::string packed = deflate ? deflate_raw(data) : data;
+    const auto size =
+        static_cast<std::uint32_t>(static_cast<std::int64_t>(data.size()) + size_change);
+    const std::uint16_t method = deflate ? 8 : 0;
     const std::uint32_t offset = static_cast<std::uint32_t>(bytes_.size());
-    header(bytes_, 0x04034b50, {20, 0, 0, 0, 0}, crc, data, name, {});
-    bytes_ += name + data;
+    header(bytes_, 0x04034b50, {20, 0, method, 0, 0}, crc, packed, size, name, {});
+    bytes_ += name + packed;
     std::string& c = directory_;
-    header(c, 0x02014b50, {20, 20, 0, 0, 0, 0}, crc, data, name, {0, 0, 0, 0, 0});
+    header(c, 0x02014b50, {20, 20, 0, method, 0, 0}, crc, packed, size, name, {0, 0, 0, 0, 0});
     put32(c, offset);
     c += name;
     ++count_;
@@ -58,17 +67,30 @@ class ZipWriter {
     put16(out, v & 0xFFFF);
     put16(out, v >> 16);
   }
+  static std::string deflate_raw(const std::string& data) {
+    z_stream stream{};
+    deflateInit2(&stream, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.resize(stream.total_out);
+    deflateEnd(&stream);
+    return out;
+  }
   // Signature, leading 16-bit fields (versions, flags, method, time, date), CRC, sizes, name
   // and extra lengths, trailing 16-bit fields.
   static void header(std::string& out, std::uint32_t signature,
                      std::initializer_list<std::uint16_t> leading, std::uint32_t crc,
-                     const std::string& data, const std::string& name,
+                     const std::string& packed, std::uint32_t size, const std::string& name,
                      std::initializer_list<std::uint16_t> trailing) {
     put32(out, signature);
     for (std::uint16_t v : leading) put16(out, v);
     put32(out, crc);
-    put32(out, static_cast<std::uint32_t>(data.size()));
-    put32(out, static_cast<std::uint32_t>(data.size()));
+    put32(out, static_cast<std::uint32_t>(packed.size()));
+    put32(out, size);
     put16(out, static_cast<std::uint16_t>(name.size()));
     put16(out, 0);
     for (std::uint16_t v : trailing) put16(out, v);
@@ -91,11 +113,18 @@ Result<std::string> convert(const std::string& package) {
   return std::move(text->markdown);
 }
 
+using AddSection = void (*)(ZipWriter&, const std::string& name, const std::string& xml,
+                            std::size_t k);
+
+void add_stored(ZipWriter& zip, const std::string& name, const std::string& xml, std::size_t) {
+  zip.add(name, xml);
+}
+
 // A package whose sections hold `bodies` (the children of each section element), with the
-// paragraph prefix `p` bound to its usual namespace. The part of section `left_out`, if any,
-// is named in the spine but not stored.
+// paragraph prefix `p` bound to its usual namespace; `add` writes each section part. The part
+// of section `left_out`, if any, is named in the spine but not stored.
 std::string package_of(const std::vector<std::string>& bodies,
-                       std::size_t left_out = std::string::npos) {
+                       std::size_t left_out = std::string::npos, AddSection add = add_stored) {
   ZipWriter zip;
   zip.add("mimetype", "application/hwp+zip");
   std::string items, refs;
@@ -111,10 +140,11 @@ std::string package_of(const std::vector<std::string>& bodies,
               "</opf:spine></opf:package>");
   for (std::size_t k = 0; k < bodies.size(); ++k) {
     if (k == left_out) continue;
-    zip.add("Contents/section" + std::to_string(k) + ".xml",
-            "<hs:sec xmlns:hs=\"http://www.hancom.co.kr/hwpml/2011/section\" "
-            "xmlns:p=\"http://www.hancom.co.kr/hwpml/2011/paragraph\">" +
-                bodies[k] + "</hs:sec>");
+    add(zip, "Contents/section" + std::to_string(k) + ".xml",
+        "<hs:sec xmlns:hs=\"http://www.hancom.co.kr/hwpml/2011/section\" "
+        "xmlns:p=\"http://www.hancom.co.kr/hwpml/2011/paragraph\">" +
+            bodies[k] + "</hs:sec>",
+        k);
   }
   return zip.finish();
 }
@@ -349,6 +379,12 @@ const BadPackage kBadPackages[] = {
               "</m:file-entry></m:manifest>")
          .finish(),
      "Password-protected HWP files are not supported"},
+    {"content_crc_mismatch",
+     ZipWriter()
+         .add("mimetype", "application/hwp+zip")
+         .add("Contents/content.hpf", "<opf:package/>", true, 1)
+         .finish(),
+     "Package error: Contents/content.hpf is damaged (its CRC-32 does not match)"},
     {"entity_in_content",
      ZipWriter()
          .add("mimetype", "application/hwp+zip")
@@ -359,6 +395,85 @@ const BadPackage kBadPackages[] = {
 
 INSTANTIATE_TEST_SUITE_P(Hwpx, BadPackageTest, testing::ValuesIn(kBadPackages),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
+// Parts whose bytes are not what their entries declare
+
+// The second of three sections, written with one kind of damage: the document ends before it,
+// with a warning naming the part and the damage.
+struct DamagedPart {
+  const char* name;
+  AddSection add;
+  const char* damage;  // after "Contents/section1.xml is damaged "; empty for a sound part
+};
+
+template <bool kDeflate, std::uint32_t kCrcChange, std::int64_t kSizeChange>
+void add_damaged_second(ZipWriter& zip, const std::string& name, const std::string& xml,
+                        std::size_t k) {
+  if (k == 1) {
+    zip.add(name, xml, kDeflate, kCrcChange, kSizeChange);
+  } else {
+    zip.add(name, xml, kDeflate);
+  }
+}
+
+constexpr const char* kBadCrc = "(its CRC-32 does not match)";
+
+const DamagedPart kDamagedParts[] = {
+    {"stored_crc", add_damaged_second<false, 1, 0>, kBadCrc},
+    {"deflated_crc", add_damaged_second<true, 0x80000000, 0>, kBadCrc},
+    {"stored_longer_than_declared", add_damaged_second<false, 0, -1>,
+     "(its size is not the 165 bytes its entry declares)"},
+    {"deflated_longer_than_declared", add_damaged_second<true, 0, -1>,
+     "(its size is not the 165 bytes its entry declares)"},
+    {"deflated_shorter_than_declared", add_damaged_second<true, 0, 1>,
+     "(its size is not the 167 bytes its entry declares)"},
+    {"sound_deflated", add_damaged_second<true, 0, 0>, ""},
+};
+
+class DamagedPartTest : public testing::TestWithParam<DamagedPart> {};
+
+TEST_P(DamagedPartTest, EndsTheDocumentBeforeItWithAWarning) {
+  const Result<DocumentText> text = read_package(package_of(
+      {para(t("one")), para(t("two")), para(t("three"))}, std::string::npos, GetParam().add));
+  ASSERT_TRUE(text.ok()) << text.error().message();
+  const std::string damage = GetParam().damage;
+  if (damage.empty()) {
+    EXPECT_EQ(text.value().markdown, "one\n\ntwo\n\nthree");
+    EXPECT_TRUE(text.value().warnings.empty());
+    return;
+  }
+  EXPECT_EQ(text.value().markdown, "one");
+  const std::vector<Warning> expected = {
+      {WarningKind::Damaged,
+       "Text from Contents/section1.xml on is missing: Package error: Contents/section1.xml is "
+       "damaged " +
+           damage}};
+  EXPECT_EQ(text.value().warnings, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hwpx, DamagedPartTest, testing::ValuesIn(kDamagedParts),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// The parts read from one package share one budget; the part that would pass it fails as too
+// large, and parts within it are read whole.
+TEST(PackageBudget, PartsReadTogetherStopAtTheBudget) {
+  const std::string zip = ZipWriter()
+                              .add("a", std::string(600, 'a'), true)
+                              .add("b", std::string(600, 'b'))
+                              .add("c", std::string(600, 'c'), true)
+                              .finish();
+  Result<Package> package =
+      Package::open(Bytes(reinterpret_cast<const std::uint8_t*>(zip.data()), zip.size()), 1500);
+  ASSERT_TRUE(package.ok());
+  EXPECT_EQ(package->read("a").value().bytes.size(), 600u);
+  EXPECT_EQ(package->read("b").value().bytes.size(), 600u);
+  const Result<Part> over = package->read("c");
+  ASSERT_FALSE(over.ok());
+  EXPECT_EQ(over.error().cause(), ErrorCause::OverCeiling);
+  EXPECT_EQ(over.error().message(),
+            "Package error: c takes the parts read past 1500 inflated bytes");
+}
 
 // ---------------------------------------------------------------------------------------------
 // The shared corpus of real documents

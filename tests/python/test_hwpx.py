@@ -4,6 +4,8 @@ expected to convert as its binary twin would."""
 
 from __future__ import annotations
 
+import zlib
+
 import pytest
 
 from hwpbuilder import hwpx as hx
@@ -126,6 +128,14 @@ BROKEN_THIRD = [
     ("not well-formed", lambda p: p.replace(THIRD, data=WELL_FORMED[:-4])),
     ("two roots", lambda p: p.replace(THIRD, data=WELL_FORMED + b"<hs:sec/>")),
     ("empty", lambda p: p.replace(THIRD, data=b"")),
+    (
+        "CRC-32 not its entry's",
+        lambda p: p.replace(THIRD, data=WELL_FORMED, crc=zlib.crc32(WELL_FORMED) ^ 1),
+    ),
+    (
+        "longer than its entry declares",
+        lambda p: p.replace(THIRD, data=WELL_FORMED, size=len(WELL_FORMED) - 1),
+    ),
 ]
 
 

@@ -180,9 +180,63 @@ def deflated_repeat(head: bytes, chunk: bytes, count: int, tail: bytes) -> bytes
     )
 
 
+def long_token_entry(
+    name: str, head: bytes, chunk: bytes, count: int, tail: bytes
+) -> hx.Entry:
+    """An entry holding head + chunk * count + tail, deflated without compressing it all, with
+    its true size and CRC-32."""
+    crc = zlib.crc32(head)
+    for _ in range(count):
+        crc = zlib.crc32(chunk, crc)
+    crc = zlib.crc32(tail, crc)
+    size = len(head) + len(chunk) * count + len(tail)
+    stored = deflated_repeat(head, chunk, count, tail)
+    return hx.Entry(name, b"", stored=stored, size=size, crc=crc)
+
+
+def section_around(body: str, token_start: str, token_end: str) -> tuple[bytes, bytes]:
+    """The bytes of a section part before and after a long token placed in `body`."""
+    head, tail = raw_section(body.replace("TOKEN", "\0")).split(b"\0")
+    return head + token_start.encode(), token_end.encode() + tail
+
+
+def long_tokens(specs: list[tuple[str, str, str, int]]) -> bytes:
+    """A package of the first section and one section per (body, token start, token end,
+    MiB of token) whose body holds that token where it says TOKEN."""
+    package = hx.hwpx_package(
+        [first_section(), *(hx.section("x") for _ in specs)]
+    )
+    for k, (body, start, end, mib) in enumerate(specs, start=1):
+        head, tail = section_around(body, start, end)
+        entry = long_token_entry("", head, b"x" * MIB, mib, tail)
+        package.replace(
+            f"Contents/section{k}.xml", stored=entry.stored, size=entry.size, crc=entry.crc
+        )
+    return package.to_bytes()
+
+
+def long_comment() -> list[bytes]:
+    return [long_tokens([("<hp:t>앞</hp:t>TOKEN<hp:t>뒤</hp:t>", "<!--", "-->", 200)])]
+
+
+def long_attribute_value() -> list[bytes]:
+    """A value of 100 MiB with a reference in it, on an element the walk reads."""
+    body = '<hp:t>앞</hp:t><hp:t a="TOKEN">뒤</hp:t>'
+    return [long_tokens([(body, "&amp;", "", 100)])]
+
+
+def comments_past_the_budget() -> list[bytes]:
+    """Fifteen sections of 200 MiB comments: the budget ends the document at the third."""
+    return [
+        long_tokens(
+            [(f"TOKEN<hp:t>{k}</hp:t>", "<!--", "-->", 200) for k in range(1, 16)]
+        )
+    ]
+
+
 def bomb_entry(name: str, inflated_size: int) -> hx.Entry:
-    """An entry that inflates to a well-formed section of `inflated_size` bytes or more
-    while its header declares 1 KiB."""
+    """An entry that inflates to a well-formed section of `inflated_size` bytes or more,
+    declaring its true size (its CRC-32 is never reached)."""
     whole = raw_section("\0")
     head, tail = whole.split(b"\0")
     head += b"<hp:t>"
@@ -190,7 +244,8 @@ def bomb_entry(name: str, inflated_size: int) -> hx.Entry:
     chunk = "가나다라".encode() * 64
     count = inflated_size // len(chunk) + 1
     stored = deflated_repeat(head, chunk, count, tail)
-    return hx.Entry(name, b"", stored=stored, size=1024, crc=0)
+    size = len(head) + len(chunk) * count + len(tail)
+    return hx.Entry(name, b"", stored=stored, size=size, crc=0)
 
 
 def manifest_bomb() -> list[bytes]:
@@ -200,10 +255,12 @@ def manifest_bomb() -> list[bytes]:
     return [package.to_bytes()]
 
 
-def section_bomb() -> list[bytes]:
+def section_bomb(declared: int | None = None) -> list[bytes]:
+    """A second section inflating to 300 MiB, declaring its true size or `declared`."""
     package = hx.hwpx_package([first_section(), hx.section("둘째")])
     bomb = bomb_entry("Contents/section1.xml", 300 * MIB)
-    package.replace("Contents/section1.xml", stored=bomb.stored, size=1024, crc=0)
+    size = bomb.size if declared is None else declared
+    package.replace("Contents/section1.xml", stored=bomb.stored, size=size, crc=0)
     return [package.to_bytes()]
 
 
@@ -360,6 +417,17 @@ HOSTILE = [
             re.escape("Text from Contents/section1.xml on is missing: " + INFLATION_MESSAGE),
         ),
     ),
+    # One declaring 1 KiB is damaged once it gives more: it is never inflated further.
+    Hostile(
+        "zip bomb declaring 1 KiB: section",
+        lambda: section_bomb(declared=1024),
+        stopped_at_second(
+            re.escape(
+                "Contents/section1.xml is damaged (its size is not the 1024 bytes its entry"
+                " declares)"
+            )
+        ),
+    ),
     Hostile(
         "zip bomb: content.hpf", manifest_bomb, OneOf((TOO_LARGE_INFLATED, DAMAGED))
     ),
@@ -387,6 +455,22 @@ HOSTILE = [
         OneOf((DAMAGED, Text(f"{FIRST}\n\n둘째"))),
     ),
     Hostile("invalid UTF-8 and characters", invalid_text, NOT_WELL_FORMED),
+    # Time linear in the inflated size, whatever the length of one token.
+    Hostile("200 MiB comment", long_comment, Text(f"{FIRST}\n\n앞뒤")),
+    Hostile("100 MiB attribute value", long_attribute_value, Text(f"{FIRST}\n\n앞뒤")),
+    # The parts read share 512 MiB: the third 200 MiB section would pass it.
+    Hostile(
+        "fifteen sections of 200 MiB comments",
+        comments_past_the_budget,
+        Partial(
+            f"{FIRST}\n\n1\n\n2",
+            "too_large",
+            re.escape(
+                "Text from Contents/section3.xml on is missing: Package error: "
+                "Contents/section3.xml takes the parts read past 536870912 inflated bytes"
+            ),
+        ),
+    ),
     Hostile(
         "spine naming one part 1,000 times",
         repeated_spine,

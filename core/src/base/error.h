@@ -56,8 +56,8 @@ class [[nodiscard]] ConvertError {
     return ConvertError(ErrorKind::Parse, 0, std::move(text), cause);
   }
   // "Package error: " + `detail`.
-  static ConvertError package(std::string detail) {
-    return ConvertError(ErrorKind::Package, 0, std::move(detail));
+  static ConvertError package(std::string detail, ErrorCause cause = ErrorCause::Unspecified) {
+    return ConvertError(ErrorKind::Package, 0, std::move(detail), cause);
   }
   // A ZIP archive without the application/hwp+zip mimetype; `what` says what it appears to be
   // (one of the kNot... texts of hwpx/package.h), for a caller that names the input's kind.

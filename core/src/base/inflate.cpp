@@ -92,15 +92,15 @@ struct Measured {
 
 // Continues `inflater` without keeping its output and measures the whole output, counting
 // `so_far` bytes already produced; an error when the data is corrupt or the total passes
-// kOutputLimit.
-Result<Measured> measure_rest(RawInflater& inflater, std::size_t so_far) {
+// `limit`.
+Result<Measured> measure_rest(RawInflater& inflater, std::size_t so_far, std::size_t limit) {
   std::vector<std::uint8_t> window(256 * 1024);
   std::size_t total = so_far;
   for (;;) {
     std::size_t written = 0;
     const auto outcome = inflater.inflate_into(window, written);
     total += written;
-    if (total > kOutputLimit) return too_large();
+    if (total > limit) return too_large();
     if (outcome == RawInflater::Outcome::Corrupt) return corrupt();
     if (outcome != RawInflater::Outcome::OutputFull) {
       return Measured{total, outcome == RawInflater::Outcome::Ended};
@@ -109,19 +109,21 @@ Result<Measured> measure_rest(RawInflater& inflater, std::size_t so_far) {
 }
 
 // Inflates into one buffer of uninitialised memory that doubles while it fills, up to
-// kGrowthLimit; large buffers grow by remapping their pages (large_memory.h), so the output
-// is never zero-filled and, in effect, never copied, and the section keeps no spare capacity.
-// Past kGrowthLimit the rest is only measured, and a section that fits the limit is inflated
-// once more into a buffer of its exact size: memory never holds more than the limit.
-Result<Inflated> inflate_growing(Bytes compressed, std::size_t first_size) {
+// kGrowthLimit (or `limit`, when smaller); large buffers grow by remapping their pages
+// (large_memory.h), so the output is never zero-filled and, in effect, never copied, and the
+// section keeps no spare capacity. Past kGrowthLimit the rest is only measured, and a section
+// that fits `limit` is inflated once more into a buffer of its exact size: memory never holds
+// more than the limit.
+Result<Inflated> inflate_growing(Bytes compressed, std::size_t first_size, std::size_t limit) {
+  const std::size_t growth_limit = std::min(kGrowthLimit, limit);
   Measured measured;
   {
     ByteBuffer out;
     RawInflater inflater(compressed);
     auto outcome = RawInflater::Outcome::OutputFull;
-    while (outcome == RawInflater::Outcome::OutputFull && out.size() < kGrowthLimit) {
+    while (outcome == RawInflater::Outcome::OutputFull && out.size() < growth_limit) {
       if (out.spare().empty()) {
-        out.reserve(std::min(std::max(first_size, 2 * out.capacity()), kGrowthLimit));
+        out.reserve(std::min(std::max(first_size, 2 * out.capacity()), growth_limit));
       }
       std::size_t written = 0;
       outcome = inflater.inflate_into(out.spare(), written);
@@ -133,8 +135,17 @@ Result<Inflated> inflate_growing(Bytes compressed, std::size_t first_size) {
       return Inflated{std::move(out), outcome == RawInflater::Outcome::Ended};
     }
     const std::size_t kept = out.size();
+    if (kept < kGrowthLimit) {
+      // Full at `limit`: the stream must not give one byte more.
+      std::uint8_t probe = 0;
+      std::size_t written = 0;
+      outcome = inflater.inflate_into(std::span(&probe, 1), written);
+      if (written != 0) return too_large();
+      if (outcome == RawInflater::Outcome::Corrupt) return corrupt();
+      return Inflated{std::move(out), outcome == RawInflater::Outcome::Ended};
+    }
     out.clear();
-    Result<Measured> rest = measure_rest(inflater, kept);
+    Result<Measured> rest = measure_rest(inflater, kept, limit);
     if (!rest) return std::move(rest).error();
     measured = rest.value();
   }
@@ -156,7 +167,13 @@ Result<Inflated> inflate_raw_stream(Bytes compressed) {
   // Real sections inflate to 2 to 8 times their compressed size: start with room for that.
   const std::size_t first_size =
       std::clamp(compressed.size() * kExpectedRatio, kFirstOutputSize, kGrowthLimit);
-  return inflate_growing(compressed, first_size);
+  return inflate_growing(compressed, first_size, kOutputLimit);
+}
+
+Result<Inflated> inflate_raw_stream(Bytes compressed, std::size_t limit) {
+  limit = std::min(limit, kOutputLimit);
+  // The limit is mostly the size the stream is expected to have.
+  return inflate_growing(compressed, std::max<std::size_t>(limit, 1), limit);
 }
 
 Result<ByteBuffer> inflate_raw(Bytes compressed) {

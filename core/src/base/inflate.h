@@ -24,6 +24,10 @@ struct Inflated {
 // output would pass kOutputLimit.
 Result<Inflated> inflate_raw_stream(Bytes compressed);
 
+// Like inflate_raw_stream, into a buffer sized for `limit` bytes (at most kOutputLimit),
+// failing with the same too-large error (cause OverCeiling) when the stream would give more.
+Result<Inflated> inflate_raw_stream(Bytes compressed, std::size_t limit);
+
 // The bytes of inflate_raw_stream alone.
 Result<ByteBuffer> inflate_raw(Bytes compressed);
 

@@ -25,7 +25,11 @@ struct XmlAttribute {
 
 // The part of `name` after its last ':'. Writers choose prefixes (and namespace years)
 // freely, so elements and attributes are told apart by their local names.
-std::string_view local_name(std::string_view name) noexcept;
+inline std::string_view local_name(std::string_view name) noexcept {
+  std::size_t start = name.size();
+  while (start > 0 && name[start - 1] != ':') --start;
+  return name.substr(start);
+}
 
 // A start tag as the reader reports it. Its views are valid only during the call that
 // reports it.
