@@ -6,7 +6,7 @@ import os
 import sys
 import warnings
 from dataclasses import dataclass
-from typing import Callable, NamedTuple, Optional, Protocol, Tuple, TypeVar, Union
+from typing import Callable, Literal, NamedTuple, Optional, Protocol, Tuple, TypeVar, Union
 
 import _paravox
 
@@ -34,15 +34,25 @@ Source = Union[StrOrBytesPath, BinaryReader]
 _T = TypeVar("_T")
 
 
+# The output profiles, by name.
+PROFILES = ("full", "minimal")
+Profile = Literal["full", "minimal"]
+
+
 @dataclass(frozen=True)
 class Options:
     """How documents are converted: the one value that every route (one document, batches,
     datasets, Dask) hands down to `paravox._native`. Picklable, for worker processes."""
 
+    # What the output holds: "minimal", exactly what `_paravox` gives for a binary document,
+    # or "full".
+    profile: Profile = "minimal"
     # Refuse a document that could be read only in part, with the error of what was lost.
     strict: bool = False
 
     def __post_init__(self) -> None:
+        if self.profile not in PROFILES:
+            raise ValueError(f'profile must be "full" or "minimal", not {self.profile!r}')
         if not isinstance(self.strict, bool):
             raise TypeError(f"strict must be True or False, not {type(self.strict).__name__}")
 
