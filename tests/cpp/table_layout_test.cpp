@@ -9,23 +9,24 @@ namespace paravox {
 namespace {
 
 // A cell: address, spans and text ("" for an empty cell).
-struct Spec {
+struct CellBox {
   std::uint16_t row, column, row_span, column_span;
   std::string text;
 };
 
-model::Table table_of(std::uint16_t rows, std::uint16_t columns, const std::vector<Spec>& cells) {
+model::Table table_of(std::uint16_t rows, std::uint16_t columns,
+                      const std::vector<CellBox>& cells) {
   model::Table table;
   table.row_count = rows;
   table.column_count = columns;
-  for (const Spec& spec : cells) {
+  for (const CellBox& box : cells) {
     model::Cell& cell = table.cells.emplace_back();
-    cell.row = spec.row;
-    cell.column = spec.column;
-    cell.row_span = spec.row_span;
-    cell.column_span = spec.column_span;
-    cell.listed_row = spec.row;
-    if (!spec.text.empty()) cell.blocks.emplace_back(model::Paragraph{spec.text, {}});
+    cell.row = box.row;
+    cell.column = box.column;
+    cell.row_span = box.row_span;
+    cell.column_span = box.column_span;
+    cell.listed_row = box.row;
+    if (!box.text.empty()) cell.blocks.emplace_back(model::Paragraph{box.text, {}});
   }
   return table;
 }

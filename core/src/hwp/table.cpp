@@ -21,8 +21,8 @@ constexpr std::size_t kRowCountOffset = 4;
 constexpr std::size_t kColumnCountOffset = 6;
 constexpr std::size_t kCellCountsOffset = 18;
 // A cell's LIST_HEADER: a u16 of marks at 6 (bit 2: a header cell), then u16 column address,
-// row address, column span and row span at 8-15. Real files carry these two bytes later
-// than the published layout shows: read at 8, every real cell lies inside its table.
+// row address, column span and row span at 8-15. Read at 8, every cell of real documents
+// lies inside its table; read two bytes earlier, most do not.
 constexpr std::size_t kCellMarksOffset = 6;
 constexpr std::uint16_t kHeaderCellMark = 0x0004;
 constexpr std::size_t kCellColumnOffset = 8;
@@ -386,6 +386,7 @@ ModelTableResult read_table_within(Records records, std::size_t start, std::uint
   reading.held.add(HeldSize::kPerBlock);
   return {std::move(table), p - start};
 }
+
 }  // namespace
 
 TableResult convert_table(Records records, std::size_t start, std::uint16_t level, unsigned depth) {
