@@ -60,8 +60,12 @@ def child(function: str, path: str, repeats: int, full_result: bool = False) -> 
 
         native = getattr(_native, function.removeprefix("native."))
 
+        from paravox._convert import Options
+
+        minimal = Options(profile="minimal")
+
         def call(path: str) -> object:
-            return native(path, "minimal")
+            return native(path, minimal)
     else:
         import _paravox
 
@@ -332,8 +336,10 @@ def native_round(paths: list[str]) -> tuple[float, float]:
     """Converts every document once with paravox._native.convert_path (either format), in the
     minimal profile that the rest of this benchmark measures."""
     from paravox import _native
+    from paravox._convert import Options
 
-    return timed_round(lambda path: _native.convert_path(path, "minimal"), paths)
+    minimal = Options(profile="minimal")
+    return timed_round(lambda path: _native.convert_path(path, minimal), paths)
 
 
 def hwpx_program(build: Path, mode: str, paths: list[str], rounds: int) -> dict:

@@ -11,7 +11,7 @@ import pytest
 import table_checker
 from conftest import CORPUS_DIR
 
-native = pytest.importorskip("paravox._native")
+paravox = pytest.importorskip("paravox")
 
 CFB_MAGIC = bytes.fromhex("D0CF11E0A1B11AE1")
 FOLDERS = ("features", "realworld", "hwpx/files", "hwpx/twins")
@@ -27,7 +27,7 @@ def documents() -> list[Path]:
 
 
 def full(path: Path) -> str:
-    return native.convert_path(str(path), "full")[0]
+    return paravox.convert(path, profile="full")
 
 
 class TestCorpusTables:

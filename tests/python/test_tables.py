@@ -11,7 +11,7 @@ import pytest
 import hwpbuilder as hb
 from hwpbuilder import hwpx as hx
 
-native = pytest.importorskip("paravox._native")
+paravox = pytest.importorskip("paravox")
 
 
 @dataclass(frozen=True)
@@ -73,7 +73,7 @@ def both_formats(table: T) -> dict[str, bytes]:
 
 
 def full(data: bytes) -> str:
-    return native.convert_buffer(data, "full")[0]
+    return paravox.convert_bytes(data, profile="full")
 
 
 C = hb.cell
