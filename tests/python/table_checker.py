@@ -1,7 +1,7 @@
 """An independent check of tables in the full profile's Markdown.
 
-It reads every table straight from the file (binary records or HWPX XML, with its own small
-compound-file reader and no call into paravox), computes where each cell must be drawn once
+It reads every table straight from the file (binary records or HWPX XML, through the tests'
+own compound-file reader and no call into paravox), computes where each cell must be drawn once
 the rows and columns without content are left out, parses the rendered pipe and HTML tables
 back, and checks that each cell's own text stands at its own row and column with its spans.
 Tables whose geometry is not sound (addresses that do not tile the declared grid, a cell
@@ -18,6 +18,8 @@ import zipfile
 import zlib
 import xml.etree.ElementTree as ET
 from dataclasses import dataclass, field
+
+from cfb_reader import CfbReader
 
 # --- what a table is, read from either format --------------------------------------------------
 
@@ -106,80 +108,16 @@ def shown_tables(tables: list[Table]) -> list[Table]:
 MAX_DEPTH = 3  # tables nested deeper are left out
 
 
-def cfb_streams(data: bytes) -> dict[str, bytes]:
-    """Every stream of a compound file, by its path ("BodyText/Section0")."""
-    shift = struct.unpack_from("<H", data, 30)[0]
-    size = 1 << shift
-    fat_count, first_dir, _, cutoff, first_mini, mini_count, first_difat, difat_count = (
-        struct.unpack_from("<8I", data, 44)
-    )
-    per = size // 4
-
-    def at(sector: int) -> int:
-        return (sector + 1) * size
-
-    difat = list(struct.unpack_from("<109I", data, 76))
-    sector = first_difat
-    for _ in range(difat_count):
-        words = struct.unpack_from(f"<{per}I", data, at(sector))
-        difat += words[:-1]
-        sector = words[-1]
-    fat: list[int] = []
-    for s in difat[:fat_count]:
-        fat += struct.unpack_from(f"<{per}I", data, at(s))
-
-    def chain(start: int, table: list[int]) -> list[int]:
-        out, seen = [], set()
-        while start < 0xFFFFFFFA and start < len(table) and start not in seen:
-            seen.add(start)
-            out.append(start)
-            start = table[start]
-        return out
-
-    def read(start: int) -> bytes:
-        return b"".join(data[at(s) : at(s) + size] for s in chain(start, fat))
-
-    directory = read(first_dir)
-    entries = []
-    for i in range(len(directory) // 128):
-        e = directory[i * 128 : (i + 1) * 128]
-        name_len, kind, _, left, right, child = struct.unpack_from("<HBBIII", e, 64)
-        start, length = struct.unpack_from("<IQ", e, 116)
-        name = e[: max(0, name_len - 2)].decode("utf-16-le", "replace")
-        entries.append((name, kind, left, right, child, start, length))
-    minifat: list[int] = []
-    for s in chain(first_mini, fat) if mini_count else []:
-        minifat += struct.unpack_from(f"<{per}I", data, at(s))
-    mini = read(entries[0][5])
-
-    streams: dict[str, bytes] = {}
-
-    def walk(index: int, prefix: str, seen: set[int]) -> None:
-        if index >= len(entries) or index in seen:
-            return
-        seen.add(index)
-        name, kind, left, right, child, start, length = entries[index]
-        walk(left, prefix, seen)
-        walk(right, prefix, seen)
-        if kind == 1:
-            walk(child, f"{prefix}{name}/", seen)
-        elif kind == 2:
-            if length < cutoff:
-                body = b"".join(mini[s * 64 : (s + 1) * 64] for s in chain(start, minifat))
-            else:
-                body = read(start)
-            streams[prefix + name] = body[:length]
-
-    walk(entries[0][4], "", set())
-    return streams
-
-
 def hwp_sections(data: bytes) -> list[list[tuple[int, int, bytes]]]:
     """Each body section's records (tag, level, payload), up to the first unreadable one."""
-    streams = {k.upper(): v for k, v in cfb_streams(data).items()}
-    compressed = struct.unpack_from("<I", streams["FILEHEADER"], 36)[0] & 1
+    container = CfbReader(data)
+    compressed = struct.unpack_from("<I", container.stream("FileHeader"), 36)[0] & 1
     sections = []
-    while (raw := streams.get(f"BODYTEXT/SECTION{len(sections)}")) is not None:
+    while True:
+        try:
+            raw = container.stream(f"BodyText/Section{len(sections)}")
+        except KeyError:
+            break
         if compressed:
             try:
                 raw = zlib.decompressobj(-15).decompress(raw)
@@ -203,7 +141,7 @@ def hwp_sections(data: bytes) -> list[list[tuple[int, int, bytes]]]:
     return sections
 
 
-PARA_HEADER, PARA_TEXT, CTRL_HEADER, LIST_HEADER, TABLE, EQEDIT, PICTURE = 66, 67, 71, 72, 77, 88, 85
+PARA_TEXT, CTRL_HEADER, LIST_HEADER, TABLE, EQEDIT, PICTURE = 67, 71, 72, 77, 88, 85
 TBL, GSO, EQED, CLK = (int.from_bytes(n, "big") for n in (b"tbl ", b"gso ", b"eqed", b"%clk"))
 WIDE_CONTROLS = set(range(1, 10)) | {11, 12} | set(range(14, 24))
 

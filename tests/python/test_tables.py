@@ -35,40 +35,28 @@ class T:
     options: dict = field(default_factory=dict)
 
 
-def hwp_content(item):
+def content(item, builder):
+    """`item` written by `builder` (hb for binary, hx for HWPX)."""
     if isinstance(item, list):
-        return [hwp_content(i) for i in item]
+        return [content(i, builder) for i in item]
     if isinstance(item, hb.CellAt):
-        return hb.cell(hwp_content(item.content), item.row, item.col, item.row_span,
+        return hb.cell(content(item.content, builder), item.row, item.col, item.row_span,
                        item.col_span, item.header)
     if isinstance(item, T):
-        return hb.table([[hwp_content(c) for c in row] for row in item.rows],
-                        caption=item.caption, caption_side=item.side, row_count=item.row_count,
-                        cols=item.cols, **item.options)
+        # Per-row cell counts exist in the binary format only.
+        options = item.options if builder is hb else {}
+        return builder.table([[content(c, builder) for c in row] for row in item.rows],
+                             caption=item.caption, caption_side=item.side,
+                             row_count=item.row_count, cols=item.cols, **options)
     if isinstance(item, Eq):
-        return hb.equation(item.script)
-    return hb.picture() if item == PICTURE else item
-
-
-def hwpx_content(item):
-    if isinstance(item, list):
-        return [hwpx_content(i) for i in item]
-    if isinstance(item, hb.CellAt):
-        return hb.cell(hwpx_content(item.content), item.row, item.col, item.row_span,
-                       item.col_span, item.header)
-    if isinstance(item, T):
-        return hx.table([[hwpx_content(c) for c in row] for row in item.rows],
-                        caption=item.caption, caption_side=item.side, row_count=item.row_count,
-                        cols=item.cols)
-    if isinstance(item, Eq):
-        return hx.equation(item.script)
-    return hx.picture() if item == PICTURE else item
+        return builder.equation(item.script)
+    return builder.picture() if item == PICTURE else item
 
 
 def both_formats(table: T) -> dict[str, bytes]:
     return {
-        "hwp": hb.hwp_document([hb.section(hb.paragraph(controls=[hwp_content(table)]))]),
-        "hwpx": hx.hwpx_document([hx.section(hx.paragraph(hwpx_content(table)))]),
+        "hwp": hb.hwp_document([hb.section(hb.paragraph(controls=[content(table, hb)]))]),
+        "hwpx": hx.hwpx_document([hx.section(hx.paragraph(content(table, hx)))]),
     }
 
 
