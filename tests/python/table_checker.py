@@ -472,13 +472,23 @@ def shown_in(markdown: str) -> list[Shown]:
 
 @dataclass
 class Totals:
-    tables: int = 0
+    read: int = 0  # every table read from the files, nested ones included
+    read_unsound: int = 0  # of those, the ones whose geometry is not sound
+    tables: int = 0  # the tables shown as tables, checked below
     sound: int = 0
     fell_back: int = 0
     cells: int = 0
     cells_with_text: int = 0
     found_in_place: int = 0
     problems: list[str] = field(default_factory=list)
+
+
+def count_read(tables: list[Table], totals: Totals) -> None:
+    for table in tables:
+        totals.read += 1
+        totals.read_unsound += not table.sound()
+        for cell in table.cells:
+            count_read(cell.tables, totals)
 
 
 def check(read: list[Table], shown: list[Shown], totals: Totals, where: str) -> None:

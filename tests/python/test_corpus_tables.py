@@ -41,9 +41,11 @@ class TestCorpusTables:
             data = path.read_bytes()
             read = (table_checker.hwp_tables(data) if data.startswith(CFB_MAGIC)
                     else table_checker.hwpx_tables(data))
+            table_checker.count_read(read, totals)
             table_checker.check(read, table_checker.shown_in(markdown), totals, path.name)
         print(
-            f"\n{totals.tables} tables ({totals.sound} sound, {totals.fell_back} in record order),"
+            f"\n{totals.read} tables read ({totals.read_unsound} not sound); shown as tables:"
+            f" {totals.tables} ({totals.sound} sound, {totals.fell_back} in record order),"
             f" {totals.cells} cells, {totals.cells_with_text} with text,"
             f" {totals.found_in_place} found in place"
         )
