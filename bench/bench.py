@@ -53,15 +53,23 @@ def peak_kb() -> int:
 
 def child(function: str, path: str, repeats: int, full_result: bool = False) -> None:
     """Calls `function` on `path` `repeats` times; prints one JSON object with the first and
-    best call times, the resident memory before the first call and the peak of the process."""
+    best call times, the resident memory before the first call and the peak of the process.
+    A function of paravox._native ("native.NAME") runs the minimal profile."""
     if function.startswith("native."):
-        from paravox import _native as module
+        from paravox import _native
 
-        function = function.removeprefix("native.")
+        native = getattr(_native, function.removeprefix("native."))
+
+        from paravox._convert import Options
+
+        minimal = Options(profile="minimal")
+
+        def call(path: str) -> object:
+            return native(path, minimal)
     else:
-        import _paravox as module
+        import _paravox
 
-    call = getattr(module, function)
+        call = getattr(_paravox, function)
     before = status_kb("VmRSS")
     times, cpu_times, result, error = [], [], None, None
     # The kernel accounts user and system time in clock ticks: only their totals over all the
@@ -325,10 +333,13 @@ TARGET_HWPX_PEAK = "3 × inflated XML + 30 MB"
 
 
 def native_round(paths: list[str]) -> tuple[float, float]:
-    """Converts every document once with paravox._native.convert_path (either format)."""
+    """Converts every document once with paravox._native.convert_path (either format), in the
+    minimal profile that the rest of this benchmark measures."""
     from paravox import _native
+    from paravox._convert import Options
 
-    return timed_round(_native.convert_path, paths)
+    minimal = Options(profile="minimal")
+    return timed_round(lambda path: _native.convert_path(path, minimal), paths)
 
 
 def hwpx_program(build: Path, mode: str, paths: list[str], rounds: int) -> dict:
@@ -484,16 +495,6 @@ def render_hwpx(args, info: dict, loads: tuple, hx: dict) -> str:
     return "\n".join(out) + "\n"
 
 
-def merge_hwpx_section(path: Path, section: str) -> None:
-    """Puts the HWPX section into an existing results file in place of an earlier one."""
-    text = path.read_text(encoding="utf-8") if path.exists() else "# Benchmark results\n"
-    start = text.find("\n## HWPX\n")
-    if start >= 0:
-        end = text.find("\n## ", start + 1)
-        text = text[:start] + (text[end:] if end >= 0 else "\n")
-    path.write_text(text.rstrip("\n") + "\n\n" + section, encoding="utf-8")
-
-
 def print_hwpx_summary(hx: dict) -> None:
     shared, twins = hx.get("shared"), hx.get("twins")
     if shared:
@@ -511,6 +512,90 @@ def print_hwpx_summary(hx: dict) -> None:
             mib = r["inflated_bytes"] / MIB
             print(f"HWPX {r['label']:<8} CPU {r['best_cpu_seconds'] / mib * 1e3:.2f} ms/MiB, "
                   f"peak {r['peak_rss_kb'] / 1024:.0f} MiB")
+
+
+# --- profiles --------------------------------------------------------------------------------------
+
+TARGET_FULL_OVER_MINIMAL = 1.15
+PROFILE_MODES = (("floor", "floor"), ("minimal", "convert"), ("full", "full"))
+
+
+def profile_costs(build: Path, corpus: Path, args) -> list[dict]:
+    """The full profile against the minimal one and the read+inflate floor, in each format, on
+    the same documents by the same C++ route: instructions per document under callgrind (three
+    passes minus two, so start-up cancels out) and documents/s (best of interleaved rounds)."""
+    sets = [("binary", "paravox_floor",
+             sorted(str(p) for n in ("realworld", "features") for p in (corpus / n).glob("*.hwp"))),
+            ("HWPX", "paravox_hwpx_floor",
+             sorted(str(p) for p in (corpus / "hwpx").glob("*/*.hwpx")))]
+    rows = []
+    for name, program, paths in sets:
+        if not paths:
+            continue
+        print(f"profiles: {name} ({len(paths)} documents)", file=sys.stderr)
+        row: dict = {"name": name, "documents": len(paths)}
+        command = str(build / "bench" / program)
+        if shutil.which("valgrind") is not None:
+            for label, mode in PROFILE_MODES:
+                # The programs make one untimed pass before their timed rounds.
+                two, three = (callgrind_instructions([command, "--mode", mode, "--rounds",
+                                                      str(rounds), *paths]) for rounds in (1, 2))
+                row[label + "_instructions"] = (three - two) / len(paths)
+        for _ in range(args.repeats):
+            for label, mode in PROFILE_MODES:
+                measured = run_program(build, program, mode, paths, args.rounds)
+                for key in ("best_seconds", "best_cpu_seconds"):
+                    kept = row.get(f"{label}_{key}", float("inf"))
+                    row[f"{label}_{key}"] = min(kept, measured[key])
+        rows.append(row)
+    return rows
+
+
+def render_profiles(args, info: dict, loads: tuple, rows: list[dict]) -> str:
+    out = ["## Profiles", "",
+           f"Measured {datetime.datetime.now().astimezone().strftime('%Y-%m-%d %H:%M %Z')}, "
+           f"commit {info['commit']}, load average {loads[0]:.2f} at start and {loads[1]:.2f} at "
+           "end. The same documents by the same C++ route (`paravox_floor`: open, FileHeader, "
+           "`convert_body`; `paravox_hwpx_floor`: read the file, `hwpx_to_markdown`) in the "
+           "minimal and the full profile, beside the floor (read and inflate every section, "
+           "nothing else). Binary: `realworld` and `features`; HWPX: `hwpx/*/*.hwpx` (its "
+           "refused files included). Instructions per document under callgrind (three passes "
+           "minus two); documents/s: best of "
+           f"{args.repeats} × {args.rounds} interleaved passes.", "",
+           "| | instructions / doc | docs/s (wall) | docs/s (CPU) | / minimal (instructions) |",
+           "|---|---|---|---|---|"]
+    for r in rows:
+        minimal = r.get("minimal_instructions")
+        for label, _ in PROFILE_MODES:
+            count = r.get(f"{label}_instructions")
+            ratio = f"{count / minimal:.3f}" if count and minimal else "-"
+            if label == "full" and count and minimal:
+                ratio += (f" (target ≤ {TARGET_FULL_OVER_MINIMAL:.2f}: "
+                          f"{verdict(count / minimal <= TARGET_FULL_OVER_MINIMAL)})")
+            out.append(f"| {r['name']}: {label} ({r['documents']} documents) | "
+                       + (f"{count:,.0f}" if count else "-")
+                       + f" | {r['documents'] / r[label + '_best_seconds']:,.0f}"
+                       f" | {r['documents'] / r[label + '_best_cpu_seconds']:,.0f} | {ratio} |")
+    return "\n".join(out) + "\n"
+
+
+def print_profiles_summary(rows: list[dict]) -> None:
+    for r in rows:
+        minimal, full = r.get("minimal_instructions"), r.get("full_instructions")
+        ratio = f"{full / minimal:.3f} in instructions, " if minimal and full else ""
+        print(f"{r['name']}: full / minimal {ratio}"
+              f"{r['full_best_cpu_seconds'] / r['minimal_best_cpu_seconds']:.3f} in CPU time")
+
+
+def merge_section(path: Path, heading: str, section: str) -> None:
+    """Puts `section` (which starts with `heading`) into an existing results file in place of
+    an earlier one."""
+    text = path.read_text(encoding="utf-8") if path.exists() else "# Benchmark results\n"
+    start = text.find(f"\n{heading}\n")
+    if start >= 0:
+        end = text.find("\n## ", start + 1)
+        text = text[:start] + (text[end:] if end >= 0 else "\n")
+    path.write_text(text.rstrip("\n") + "\n\n" + section, encoding="utf-8")
 
 
 # --- micro-benchmarks ----------------------------------------------------------------------------
@@ -746,6 +831,8 @@ def main() -> None:
     parser.add_argument("--out", type=Path, default=BENCH_DIR / "results.md")
     parser.add_argument("--hwpx-only", action="store_true",
                         help="measure HWPX alone and replace only that section of --out")
+    parser.add_argument("--profiles-only", action="store_true",
+                        help="measure the profiles alone and replace only that section of --out")
     args = parser.parse_args()
 
     build = args.build.resolve()
@@ -760,8 +847,15 @@ def main() -> None:
         hx = hwpx_measure(build, args.corpus, data, args)
         loads = (load_start, os.getloadavg()[0])
         print_hwpx_summary(hx)
-        merge_hwpx_section(args.out, render_hwpx(args, info, loads, hx))
+        merge_section(args.out, "## HWPX", render_hwpx(args, info, loads, hx))
         print(f"\nwrote the HWPX section of {args.out}")
+        return
+    if args.profiles_only:
+        rows = profile_costs(build, args.corpus, args)
+        loads = (load_start, os.getloadavg()[0])
+        print_profiles_summary(rows)
+        merge_section(args.out, "## Profiles", render_profiles(args, info, loads, rows))
+        print(f"\nwrote the Profiles section of {args.out}")
         return
 
     sets, instruction_sets = [], []
@@ -790,12 +884,15 @@ def main() -> None:
     corpus_dirs = [args.corpus / n for n in ("realworld", "features") if (args.corpus / n).is_dir()]
     micro_rows = micro(build, corpus_dirs, 0.1 if args.quick else 0.5) if corpus_dirs else []
     hx = hwpx_measure(build, args.corpus, data, args)
+    profile_rows = profile_costs(build, args.corpus, args)
 
     loads = (load_start, os.getloadavg()[0])
     print_summary(sets, instruction_sets, scale, hostile_rows, micro_rows)
     print_hwpx_summary(hx)
+    print_profiles_summary(profile_rows)
     args.out.write_text(render(args, info, loads, sets, instruction_sets, scale, hostile_rows,
-                               micro_rows) + "\n" + render_hwpx(args, info, loads, hx),
+                               micro_rows) + "\n" + render_hwpx(args, info, loads, hx)
+                        + "\n" + render_profiles(args, info, loads, profile_rows),
                         encoding="utf-8")
     print(f"\nwrote {args.out}")
 

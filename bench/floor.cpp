@@ -1,8 +1,9 @@
 // Times, over a list of documents, what any conversion must do at least: open the container,
 // read the FileHeader, read and inflate every body section until the first that fails. With
-// --mode convert it times the core's whole conversion instead, from C++ (no Python call).
+// --mode convert it times the core's whole conversion instead, from C++ (no Python call): the
+// minimal profile, as `_paravox` runs it; --mode full times the full profile on the same route.
 //
-// Usage: paravox_floor [--mode floor|convert] [--rounds N] FILE...
+// Usage: paravox_floor [--mode floor|convert|full] [--rounds N] FILE...
 // Prints one JSON object: the best round's wall and CPU seconds (each the best of its own)
 // and what the documents hold.
 
@@ -13,6 +14,7 @@
 #include <ctime>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "convert.h"
@@ -49,8 +51,16 @@ void read_floor(const std::string& path, Totals& totals) {
   }
 }
 
-void convert(const std::string& path, Totals& totals) {
-  auto markdown = paravox::hwp_to_markdown(path);
+paravox::Result<std::string> convert_full(const std::string& path) {
+  auto document = paravox::open_hwp_document(paravox::open_container(path));
+  if (!document) return std::move(document).error();
+  auto text = paravox::convert_body(document.value(), paravox::Profile::Full);
+  if (!text) return std::move(text).error();
+  return std::move(text->markdown);
+}
+
+void convert(const std::string& path, bool full, Totals& totals) {
+  auto markdown = full ? convert_full(path) : paravox::hwp_to_markdown(path);
   if (!markdown) {
     ++totals.failed_documents;
     return;
@@ -74,8 +84,8 @@ int main(int argc, char** argv) {
       paths.emplace_back(arg);
     }
   }
-  if ((mode != "floor" && mode != "convert") || rounds < 1 || paths.empty()) {
-    std::fprintf(stderr, "usage: paravox_floor [--mode floor|convert] [--rounds N] FILE...\n");
+  if ((mode != "floor" && mode != "convert" && mode != "full") || rounds < 1 || paths.empty()) {
+    std::fprintf(stderr, "usage: paravox_floor [--mode floor|convert|full] [--rounds N] FILE...\n");
     return 2;
   }
 
@@ -91,7 +101,7 @@ int main(int argc, char** argv) {
       if (mode == "floor") {
         read_floor(path, this_round);
       } else {
-        convert(path, this_round);
+        convert(path, mode == "full", this_round);
       }
     }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;

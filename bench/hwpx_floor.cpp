@@ -1,13 +1,13 @@
 // Times, over a list of HWPX files, what any conversion of them must do at least: read the
 // file, find in the ZIP central directory the parts the conversion reads (the mimetype, the
 // manifest, the package description and the section parts) and inflate each with zlib. With
-// --mode convert it times the core's whole HWPX conversion of the same bytes instead, and
-// with --mode convert-hwp the binary conversion of .hwp files (for twins side by side). --mode
-// expat is the floor plus a pass of expat over each section part with no handlers set, and
-// --mode xml the same with our XML reader (its handler skips the root): how much of the
-// conversion is the XML tokenizer itself.
+// --mode convert it times the core's whole HWPX conversion of the same bytes instead (the
+// minimal profile; --mode full the full one), and with --mode convert-hwp the binary
+// conversion of .hwp files (for twins side by side). --mode expat is the floor plus a pass
+// of expat over each section part with no handlers set, and --mode xml the same with our XML
+// reader (its handler skips the root): how much of the conversion is the XML tokenizer itself.
 //
-// Usage: paravox_hwpx_floor [--mode floor|expat|xml|convert|convert-hwp] [--rounds N] FILE...
+// Usage: paravox_hwpx_floor [--mode floor|expat|xml|convert|full|convert-hwp] [--rounds N] FILE...
 // Prints one JSON object like paravox_floor's: the best round's wall and CPU seconds.
 
 #include <expat.h>
@@ -162,10 +162,10 @@ void read_floor(const std::string& path, Totals& totals, Tokenizer tokenizer) {
   }
 }
 
-void convert_hwpx(const std::string& path, Totals& totals) {
+void convert_hwpx(const std::string& path, paravox::Profile profile, Totals& totals) {
   const std::vector<std::uint8_t> file = read_file(path);
   totals.file_bytes += file.size();
-  auto markdown = paravox::hwpx_to_markdown(paravox::Bytes(file));
+  auto markdown = paravox::hwpx_to_markdown(paravox::Bytes(file), profile);
   if (!markdown) {
     ++totals.failed_documents;
     return;
@@ -199,10 +199,10 @@ int main(int argc, char** argv) {
     }
   }
   if ((mode != "floor" && mode != "expat" && mode != "xml" && mode != "convert" &&
-       mode != "convert-hwp") ||
+       mode != "full" && mode != "convert-hwp") ||
       rounds < 1 || paths.empty()) {
     std::fprintf(stderr,
-                 "usage: paravox_hwpx_floor [--mode floor|expat|xml|convert|convert-hwp] "
+                 "usage: paravox_hwpx_floor [--mode floor|expat|xml|convert|full|convert-hwp] "
                  "[--rounds N] FILE...\n");
     return 2;
   }
@@ -221,8 +221,9 @@ int main(int argc, char** argv) {
                    mode == "expat" ? Tokenizer::Expat
                    : mode == "xml" ? Tokenizer::Ours
                                    : Tokenizer::None);
-      } else if (mode == "convert") {
-        convert_hwpx(path, this_round);
+      } else if (mode == "convert" || mode == "full") {
+        convert_hwpx(path, mode == "full" ? paravox::Profile::Full : paravox::Profile::Minimal,
+                     this_round);
       } else {
         convert_hwp(path, this_round);
       }

@@ -142,8 +142,7 @@ PyObject* conversion_result(const paravox::Conversion& conversion) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Argument binding: a required first parameter and an optional `options`, by position or
-// keyword.
+// Argument binding: a first parameter and `options`, both required, by position or keyword.
 
 // Raises TypeError "FUNCTION() argument 'NAME' must be WANTED, not 'TYPE'", TYPE being the name
 // the interpreter's own messages give: a static type's full name ("int", "numpy.ndarray"), a
@@ -173,18 +172,43 @@ void raise_wrong_type(const char* function, const char* name, const char* wanted
   Py_DECREF(type_name);
 }
 
-// The conversion options a `paravox._convert.Options` value (or None, for the defaults)
-// holds; false with an exception set when `options` is neither.
+// The attribute `name` of `options`; NULL with TypeError naming what `options` must be when
+// it has none.
+PyObject* option(const char* function, PyObject* options, const char* name) {
+  PyObject* value = PyObject_GetAttrString(options, name);
+  if (value == nullptr && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+    PyErr_Clear();
+    raise_wrong_type(function, "options", "paravox conversion options", options);
+  }
+  return value;
+}
+
+// The conversion options a `paravox._convert.Options` value holds: its profile, "full" or
+// "minimal" (any other value is a ValueError naming the two), and whether it is strict; false
+// with an exception set when they cannot be read.
 bool read_options(const char* function, PyObject* options, paravox::ConvertOptions& out) {
-  if (options == nullptr || options == Py_None) return true;
-  PyObject* strict = PyObject_GetAttrString(options, "strict");
-  if (strict == nullptr) {
-    if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-      PyErr_Clear();
-      raise_wrong_type(function, "options", "paravox conversion options or None", options);
+  PyObject* profile = option(function, options, "profile");
+  if (profile == nullptr) return false;
+  std::optional<paravox::Profile> named;
+  if (PyUnicode_Check(profile)) {
+    Py_ssize_t size = 0;
+    const char* name = PyUnicode_AsUTF8AndSize(profile, &size);
+    if (name == nullptr) {
+      Py_DECREF(profile);
+      return false;
     }
+    named = paravox::profile_named(std::string_view(name, static_cast<std::size_t>(size)));
+  }
+  if (!named) {
+    PyErr_Format(PyExc_ValueError, "%s() options.profile must be \"full\" or \"minimal\", not %R",
+                 function, profile);
+    Py_DECREF(profile);
     return false;
   }
+  Py_DECREF(profile);
+  out.profile = *named;
+  PyObject* strict = option(function, options, "strict");
+  if (strict == nullptr) return false;
   const int truth = PyObject_IsTrue(strict);
   Py_DECREF(strict);
   if (truth < 0) return false;
@@ -192,14 +216,13 @@ bool read_options(const char* function, PyObject* options, paravox::ConvertOptio
   return true;
 }
 
-// Binds the call's arguments to `name` and `options` and reads the options (the defaults when
-// `options` is not given); false with an exception set when they do not fit. `value` is a
-// borrowed reference.
+// Binds the call's arguments to `name` and `options` and reads the options; false with an
+// exception set when they do not fit. `value` is a borrowed reference.
 bool bind_arguments(const char* function, const char* name, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** value, paravox::ConvertOptions& options) {
   if (nargs > 2) {
-    PyErr_Format(PyExc_TypeError, "%s() takes at most 2 positional arguments but %zd were given",
-                 function, nargs);
+    PyErr_Format(PyExc_TypeError, "%s() takes 2 positional arguments but %zd were given", function,
+                 nargs);
     return false;
   }
   *value = nargs >= 1 ? args[0] : nullptr;
@@ -226,9 +249,11 @@ bool bind_arguments(const char* function, const char* name, PyObject* const* arg
     }
     *slot = args[nargs + i];
   }
-  if (*value == nullptr) {
-    PyErr_Format(PyExc_TypeError, "%s() missing 1 required argument: '%s'", function, name);
-    return false;
+  for (const auto& [given, needed] : {std::pair{*value, name}, {options_object, "options"}}) {
+    if (given == nullptr) {
+      PyErr_Format(PyExc_TypeError, "%s() missing required argument: '%s'", function, needed);
+      return false;
+    }
   }
   return read_options(function, options_object, options);
 }
@@ -318,15 +343,16 @@ PyObject* convert_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
 PyMethodDef g_functions[] = {
     {"convert_path", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(convert_path)),
      METH_FASTCALL | METH_KEYWORDS,
-     "convert_path(path, options=None)\n--\n\n"
-     "Converts the HWP or HWPX document at `path` (str or bytes) into Markdown.\n\n"
+     "convert_path(path, options)\n--\n\n"
+     "Converts the HWP or HWPX document at `path` (str or bytes) into Markdown as `options`\n"
+     "(paravox._convert.Options) say: options.profile is \"full\" or \"minimal\".\n\n"
      "Returns (markdown, format, warnings): format is \"hwp\" or \"hwpx\", and warnings\n"
      "holds a (kind, message) pair for each part that could not be read, kind being\n"
-     "\"damaged\" or \"too_large\". `options` (paravox._convert.Options) defaults to none\n"
-     "set; with options.strict, such a part fails the conversion instead."},
+     "\"damaged\" or \"too_large\"; with options.strict, such a part fails the conversion\n"
+     "instead."},
     {"convert_buffer", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(convert_buffer)),
      METH_FASTCALL | METH_KEYWORDS,
-     "convert_buffer(data, options=None)\n--\n\n"
+     "convert_buffer(data, options)\n--\n\n"
      "Converts the HWP or HWPX document held in `data` (any bytes-like object) into Markdown.\n\n"
      "Returns (markdown, format, warnings) and takes `options` as convert_path does."},
     {nullptr, nullptr, 0, nullptr},

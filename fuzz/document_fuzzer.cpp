@@ -1,6 +1,6 @@
 // The whole pipeline over arbitrary file bytes, through the entry points the modules call.
 // The bytes go to an in-memory file opened by its /proc path, as a user's path would be, and
-// are also converted where they lie: both routes must come to the same outcome.
+// are also converted where they lie, in both profiles: both routes must come to the same outcome.
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -57,33 +57,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(!markdown.error().message().empty(), "an error has a message");
   }
 
-  const paravox::Conversion by_path = paravox::convert_path(path);
-  const paravox::Conversion in_memory = paravox::convert_bytes(paravox::Bytes(data, size));
-  require(by_path.format == in_memory.format && by_path.markdown == in_memory.markdown &&
-              by_path.warnings == in_memory.warnings && by_path.ok() == in_memory.ok(),
-          "a file and its bytes convert alike");
-  const paravox::Conversion strict =
-      paravox::convert_bytes(paravox::Bytes(data, size), {.strict = true});
-  require(strict.ok() == (in_memory.ok() && in_memory.warnings.empty()),
-          "strict refuses exactly the documents read in part");
-  if (!in_memory.ok()) {
-    require(by_path.failure->kind == in_memory.failure->kind &&
-                by_path.failure->message == in_memory.failure->message,
-            "a file and its bytes fail alike");
-    require(!in_memory.failure->message.empty() &&
-                in_memory.failure->message.find('\n') == std::string::npos,
-            "a failure has a one-line message");
-  } else {
-    require(paravox::fuzz::is_valid_utf8(in_memory.markdown), "Markdown is valid UTF-8");
-  }
-  // What the binary reader converts is a compound file, converted by the front door alike
-  // unless it is a distribution document, which the front door refuses.
-  if (markdown) {
-    const bool refused =
-        !in_memory.ok() && in_memory.failure->kind == paravox::FailureKind::Distribution;
-    require(in_memory.format == paravox::DocumentFormat::Hwp &&
-                (refused || (in_memory.ok() && in_memory.markdown == markdown.value())),
-            "the front door keeps the binary reader's Markdown");
+  for (const paravox::Profile profile : {paravox::Profile::Minimal, paravox::Profile::Full}) {
+    const paravox::Conversion by_path = paravox::convert_path(path, {.profile = profile});
+    const paravox::Conversion in_memory =
+        paravox::convert_bytes(paravox::Bytes(data, size), {.profile = profile});
+    require(by_path.format == in_memory.format && by_path.markdown == in_memory.markdown &&
+                by_path.warnings == in_memory.warnings && by_path.ok() == in_memory.ok(),
+            "a file and its bytes convert alike");
+    const paravox::Conversion strict =
+        paravox::convert_bytes(paravox::Bytes(data, size), {.profile = profile, .strict = true});
+    require(strict.ok() == (in_memory.ok() && in_memory.warnings.empty()),
+            "strict refuses exactly the documents read in part");
+    if (!in_memory.ok()) {
+      require(by_path.failure->kind == in_memory.failure->kind &&
+                  by_path.failure->message == in_memory.failure->message,
+              "a file and its bytes fail alike");
+      require(!in_memory.failure->message.empty() &&
+                  in_memory.failure->message.find('\n') == std::string::npos,
+              "a failure has a one-line message");
+    } else {
+      require(paravox::fuzz::is_valid_utf8(in_memory.markdown), "Markdown is valid UTF-8");
+      require(in_memory.markdown.size() <= paravox::kOutputLimit,
+              "Markdown stays under the ceiling");
+    }
+    // What the binary reader converts is a compound file, converted by the front door alike in
+    // the minimal profile, unless it is a distribution document, which the front door refuses.
+    if (markdown && profile == paravox::Profile::Minimal) {
+      const bool refused =
+          !in_memory.ok() && in_memory.failure->kind == paravox::FailureKind::Distribution;
+      require(in_memory.format == paravox::DocumentFormat::Hwp &&
+                  (refused || (in_memory.ok() && in_memory.markdown == markdown.value())),
+              "the front door keeps the binary reader's Markdown");
+    }
   }
 
   const auto section = paravox::read_first_section(path);

@@ -1,7 +1,8 @@
 // The HWPX route over arbitrary bytes. An input that starts like a ZIP archive ("PK") is a
 // whole package; any other input is the XML of a section part, which the target wraps in a
 // package of stored entries, so that mutations reach the XML walk instead of being spent
-// on DEFLATE bytes. Either way the bytes go through hwpx_to_markdown.
+// on DEFLATE bytes. Either way the bytes go through hwpx_to_markdown, in both profiles, which
+// must fail alike.
 #include <zlib.h>
 
 #include <cstddef>
@@ -107,17 +108,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const paravox::Bytes package =
       whole_package ? paravox::Bytes(data, size) : paravox::Bytes(wrapped);
 
-  const auto markdown = paravox::hwpx_to_markdown(package);
-  if (markdown) {
-    const std::string& text = markdown.value().markdown;
-    for (const paravox::Warning& warning : markdown.value().warnings) {
-      require(!warning.message.empty() && warning.message.find('\n') == std::string::npos,
-              "a warning is one line");
+  for (const paravox::Profile profile : {paravox::Profile::Minimal, paravox::Profile::Full}) {
+    const auto markdown = paravox::hwpx_to_markdown(package, profile);
+    if (markdown) {
+      const std::string& text = markdown.value().markdown;
+      for (const paravox::Warning& warning : markdown.value().warnings) {
+        require(!warning.message.empty() && warning.message.find('\n') == std::string::npos,
+                "a warning is one line");
+      }
+      require(text.size() <= paravox::kOutputLimit, "Markdown stays under the ceiling");
+      require(paravox::fuzz::is_valid_utf8(text), "Markdown is valid UTF-8");
+      require(text.empty() || !is_white_space_byte(text.back()), "trailing white space is trimmed");
+      continue;
     }
-    require(text.size() <= paravox::kOutputLimit, "Markdown stays under the ceiling");
-    require(paravox::fuzz::is_valid_utf8(text), "Markdown is valid UTF-8");
-    require(text.empty() || !is_white_space_byte(text.back()), "trailing white space is trimmed");
-  } else {
     const paravox::ConvertError& error = markdown.error();
     require(!error.message().empty(), "an error has a message");
     require(error.message().find('\n') == std::string::npos, "an error message is one line");

@@ -1,5 +1,5 @@
-// The section walk and Markdown assembly as the conversion runs them, for the fuzz targets
-// that end in a section's bytes.
+// The section walk and Markdown assembly as the conversion runs them, in both profiles, for
+// the fuzz targets that end in a section's bytes.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "document/block.h"
+#include "document/document_builder.h"
+#include "document/full_markdown.h"
 #include "document/markdown.h"
 #include "fuzz_checks.h"
 #include "hwp/driver.h"
@@ -14,11 +16,28 @@
 
 namespace paravox::fuzz {
 
+// The full profile over the same records: the model stays within its ceiling, and the Markdown
+// is valid UTF-8 within the output ceiling, or the ceiling is reached.
+inline void walk_and_render(Records records) {
+  DocumentBuilder document;
+  try {
+    walk_section(records, document);
+    require(document.held().bytes() <= kOutputLimit, "the model stays under the ceiling");
+    const std::string markdown = render_markdown(document.finish());
+    require(markdown.size() <= kOutputLimit, "the Markdown stays under the ceiling");
+    require(is_valid_utf8(markdown), "the full Markdown is valid UTF-8");
+  } catch (const OutputLimitExceeded&) {
+    require(document.held().bytes() <= kOutputLimit, "the ceiling is met before it is passed");
+  }
+}
+
 // Splits `section`, walks it and assembles the Markdown, checking what the caller relies
 // on: the walk's running size is what assembly writes before its final trim, and the text
-// is valid UTF-8. The output ceiling is an expected outcome, as in the driver.
+// is valid UTF-8. The output ceiling is an expected outcome, as in the driver. Then the same
+// records go through the full profile.
 inline void walk_and_assemble(Bytes section) {
   const RecordList records = parse_records(section);
+  walk_and_render(records);
   std::vector<Block> blocks;
   std::uint64_t output_size = 0;
   try {

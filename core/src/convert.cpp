@@ -68,11 +68,11 @@ Conversion convert_compound_file(Result<Container> container, const ConvertOptio
   if (document->header.distribution()) {
     return failed(DocumentFormat::Hwp, FailureKind::Distribution, std::string(kDistribution));
   }
-  return outcome(DocumentFormat::Hwp, convert_body(document.value()), options);
+  return outcome(DocumentFormat::Hwp, convert_body(document.value(), options.profile), options);
 }
 
 Conversion convert_zip(Bytes archive, const ConvertOptions& options) {
-  return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive), options);
+  return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive, options.profile), options);
 }
 
 // Inputs that are neither a compound file nor a ZIP archive.
@@ -184,7 +184,7 @@ Conversion convert_path(std::string_view path, const ConvertOptions& options) {
 Result<std::string> hwp_to_markdown(std::string_view path) {
   Result<HwpDocument> document = open_hwp_document(open_container(path));
   if (!document) return std::move(document).error();
-  Result<DocumentText> text = convert_body(document.value());
+  Result<DocumentText> text = convert_body(document.value(), Profile::Minimal);
   if (!text) return std::move(text).error();
   return std::move(text->markdown);
 }

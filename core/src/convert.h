@@ -12,6 +12,7 @@
 #include "base/byte_cursor.h"
 #include "base/error.h"
 #include "base/large_memory.h"
+#include "document/options.h"
 #include "document/warning.h"
 
 namespace paravox {
@@ -36,13 +37,6 @@ struct Failure {
   std::string message;  // one line, e.g. "Not an HWP or HWPX document: a PDF document"
 };
 
-// How a document is converted.
-struct ConvertOptions {
-  // A document of which a part could not be read fails, with its first warning's message
-  // (Damaged or TooLarge by the warning's kind), instead of converting without that part.
-  bool strict = false;
-};
-
 // The outcome of one conversion. `format` names the reader the input went to, also on
 // failure; it is None when the input was not recognised as either format.
 struct Conversion {
@@ -54,23 +48,25 @@ struct Conversion {
   bool ok() const noexcept { return !failure.has_value(); }
 };
 
-// Converts the document at `path` (a file-system name, any bytes but NUL). The file is
-// opened once: a compound file larger than kHeadSize is read in place through a block cache,
-// any other input (a ZIP package, a small file, a pipe) is read into memory. A compound
-// file gives the same Markdown and messages as hwp_to_markdown(path), except that a
-// distribution document fails (the binary route alone converts its placeholder paragraph).
-Conversion convert_path(std::string_view path, const ConvertOptions& options = {});
+// Converts the document at `path` (a file-system name, any bytes but NUL) as `options` say.
+// The file is opened once: a compound file larger than kHeadSize is read in place through a
+// block cache, any other input (a ZIP package, a small file, a pipe) is read into memory. A
+// compound file converted in the minimal profile gives the same Markdown and messages as
+// hwp_to_markdown(path), except that a distribution document fails (the binary route alone
+// converts its placeholder paragraph).
+Conversion convert_path(std::string_view path, const ConvertOptions& options);
 
 // Converts the document held in `document`, read in place. The same bytes give the same
 // Conversion as convert_path on a file holding them, except that no I/O failure can occur.
-Conversion convert_bytes(Bytes document, const ConvertOptions& options = {});
+Conversion convert_bytes(Bytes document, const ConvertOptions& options);
 
 // The kind of failure `error` is: one exception class per kind in Python.
 FailureKind failure_kind(const ConvertError& error);
 
-// The binary route alone, as `_paravox` defines it: the document at `path` must be an HWP
-// compound file; anything else fails with the compound-file reader's error. Says nothing of
-// the parts it could not read, and converts a distribution document's placeholder.
+// The binary route alone, as `_paravox` defines it (the minimal profile): the document at
+// `path` must be an HWP compound file; anything else fails with the compound-file reader's
+// error. Says nothing of the parts it could not read, and converts a distribution document's
+// placeholder.
 Result<std::string> hwp_to_markdown(std::string_view path);
 
 // The first body section of the binary document at `path`, or held in `document`, inflated:

@@ -171,9 +171,9 @@ InputKind recognise(Bytes head, std::uint64_t size) {
   if (starts_with(head, "%PDF-")) return InputKind::Pdf;
   if (starts_with(head, "HWP Document File V3.00")) return InputKind::Hwp3;
   if (starts_with(head, "<MARKANY_DOCUMENTSAFER>")) return InputKind::MarkAnyDrm;
-  if (const auto root = xml_root_name(ascii_start(head)); root && *root == "HWPML") {
-    return InputKind::Hwpml;
-  }
+  // The root's name views this text, which must outlive it.
+  const std::string start = ascii_start(head);
+  if (const auto root = xml_root_name(start); root && *root == "HWPML") return InputKind::Hwpml;
   if (starts_with(head, "\xFF\xFE") || starts_with(head, "\xFE\xFF")) {
     if (is_utf16_text(head.subspan(2), head[0] == 0xFE, cut)) return InputKind::PlainText;
   } else {

@@ -26,7 +26,7 @@ from typing import (
     Union,
 )
 
-from ._convert import Converted, Options, StrOrBytesPath, convert_document, to_str_path
+from ._convert import Converted, Options, Profile, StrOrBytesPath, convert_document, to_str_path
 from ._convert import warn_partial
 
 _Item = TypeVar("_Item")
@@ -205,6 +205,7 @@ def convert_many(
     jobs: Optional[int] = None,
     executor: ExecutorKind = DEFAULT_EXECUTOR,
     *,
+    profile: Profile = "full",
     strict: bool = False,
 ) -> Iterator[Tuple[_P, Union[str, Exception]]]:
     """Converts many documents in parallel, yielding `(path, markdown or exception)` in input order.
@@ -217,7 +218,8 @@ def convert_many(
     `convert`); nothing is raised for it, and the other documents go on. A document converted
     only in part yields its Markdown, and its `paravox.PartialDocumentWarning` (the message
     starting with the path) is issued as it is yielded; with `strict=True` it yields the error
-    instead, as `convert` raises it. Paths are read lazily, so a long iterable of paths is fine.
+    instead, as `convert` raises it. `profile` is as for `convert`. Paths are read lazily, so a
+    long iterable of paths is fine.
 
     Worker processes are started with the interpreter's default method; under "spawn" or
     "forkserver" a script that calls this with `executor="process"` needs the usual
@@ -229,7 +231,7 @@ def convert_many(
         raise TypeError(f"jobs must be an int or None, not {type(jobs).__name__}")
     if jobs < 1:
         raise ValueError(f"jobs must be at least 1, got {jobs}")
-    function = functools.partial(convert_document, options=Options(strict=strict))
+    function = functools.partial(convert_document, options=Options(profile=profile, strict=strict))
     return _markdown_of(ordered_map(function, paths, jobs, executor=check_executor(executor)))
 
 

@@ -6,7 +6,7 @@ import os
 import sys
 import warnings
 from dataclasses import dataclass
-from typing import Callable, NamedTuple, Optional, Protocol, Tuple, TypeVar, Union
+from typing import Callable, Literal, NamedTuple, Optional, Protocol, Tuple, TypeVar, Union
 
 import _paravox
 
@@ -34,15 +34,25 @@ Source = Union[StrOrBytesPath, BinaryReader]
 _T = TypeVar("_T")
 
 
+# The output profiles, by name.
+PROFILES = ("full", "minimal")
+Profile = Literal["full", "minimal"]
+
+
 @dataclass(frozen=True)
 class Options:
     """How documents are converted: the one value that every route (one document, batches,
     datasets, Dask) hands down to `paravox._native`. Picklable, for worker processes."""
 
+    # What the output holds: "full" (tables as the document draws them), or "minimal",
+    # exactly what `_paravox` gives for a binary document.
+    profile: Profile = "full"
     # Refuse a document that could be read only in part, with the error of what was lost.
     strict: bool = False
 
     def __post_init__(self) -> None:
+        if self.profile not in PROFILES:
+            raise ValueError(f'profile must be "full" or "minimal", not {self.profile!r}')
         if not isinstance(self.strict, bool):
             raise TypeError(f"strict must be True or False, not {type(self.strict).__name__}")
 
@@ -134,12 +144,15 @@ def warn_partial(converted: Converted, about: Optional[str] = None, stacklevel: 
         warnings.warn(PartialDocumentWarning(text, kind), stacklevel=stacklevel + 1)
 
 
-def convert(source: Source, *, strict: bool = False) -> str:
+def convert(source: Source, *, profile: Profile = "full", strict: bool = False) -> str:
     """Converts an HWP or HWPX document into Markdown and returns it.
 
     `source` is the document's path (`str`, `bytes` or any path-like object such as
     `pathlib.Path`) or a file object opened in binary mode, which is read to its end. The
     format is recognised from the document's first bytes, whatever its file name.
+    `profile` says what the Markdown holds: "full" (the default: tables as the document draws
+    them, merged cells and nested tables in HTML, captions) or "minimal" (exactly what
+    `_paravox` gives for a binary document); any other name raises ValueError.
     Raises a `paravox.ParavoxError` (a `RuntimeError`) when the document cannot be converted;
     its class says what kind of failure it is and its message says why, e.g.
     "Not an HWP or HWPX document: a PDF document".
@@ -149,19 +162,19 @@ def convert(source: Source, *, strict: bool = False) -> str:
     is missing and why; with `strict=True` it raises the error of that part instead
     (`DamagedDocumentError` or `DocumentTooLargeError`, with the warning's message).
     """
-    converted = convert_document(source, Options(strict=strict))
+    converted = convert_document(source, Options(profile=profile, strict=strict))
     warn_partial(converted, stacklevel=2)
     return converted.markdown
 
 
-def convert_bytes(data: Buffer, *, strict: bool = False) -> str:
+def convert_bytes(data: Buffer, *, profile: Profile = "full", strict: bool = False) -> str:
     """Converts the HWP or HWPX document held in `data` into Markdown and returns it.
 
     `data` is any bytes-like object (bytes, bytearray, memoryview, mmap); it is read in place,
     and other threads run while it is converted. Same results, warnings and exceptions as
     `convert` on a file holding the same bytes.
     """
-    converted = convert_data(data, Options(strict=strict))
+    converted = convert_data(data, Options(profile=profile, strict=strict))
     warn_partial(converted, stacklevel=2)
     return converted.markdown
 

@@ -27,7 +27,7 @@ from typing import (
 
 from ._batch import DEFAULT_EXECUTOR, ExecutorKind, check_executor, default_jobs, ordered_map
 from ._batch import process_context
-from ._convert import Converted, Options, StrOrBytesPath, convert_data, convert_document
+from ._convert import Converted, Options, Profile, StrOrBytesPath, convert_data, convert_document
 from ._convert import to_str_path
 from ._errors import failure_message
 from ._storage import (
@@ -331,6 +331,7 @@ def convert_to_dataset(
     jobs: Optional[int] = None,
     executor: ExecutorKind = DEFAULT_EXECUTOR,
     storage_options: Optional[Dict[str, Any]] = None,
+    profile: Profile = "full",
     strict: bool = False,
 ) -> DatasetCounts:
     """Converts documents into one dataset file `out`, one row per input document.
@@ -346,11 +347,12 @@ def convert_to_dataset(
     with `strict=True` it is an "error" row instead. `jobs` workers convert in parallel
     (default: the number of cores), in worker processes or threads as `executor` says, as for
     `convert_many`; memory:// URLs are seen by threads only, since each process has its own.
-    `storage_options` go to fsspec for the URLs of inputs and `out`.
+    `storage_options` go to fsspec for the URLs of inputs and `out`. `profile` is as for
+    `paravox.convert`.
     Returns how many documents were converted whole, how many failed and how many were
     converted in part.
     """
-    options = Options(strict=strict)
+    options = Options(profile=profile, strict=strict)
     names = input_names(inputs)
     target = to_str_path(out)
     chosen = format_of(target, format)

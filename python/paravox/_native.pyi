@@ -17,8 +17,10 @@ _Result = tuple[str, str, tuple[tuple[str, str], ...]]
 
 class InternalFault(BaseException): ...
 
-def convert_path(path: str | bytes, options: Options | None = None) -> _Result:
-    """Converts the HWP or HWPX document at `path` (str or bytes) into Markdown."""
+def convert_path(path: str | bytes, options: Options) -> _Result:
+    """Converts the HWP or HWPX document at `path` (str or bytes) into Markdown as `options`
+    say (options.profile: "full" or "minimal")."""
 
-def convert_buffer(data: Buffer, options: Options | None = None) -> _Result:
-    """Converts the HWP or HWPX document held in `data` (any bytes-like object) into Markdown."""
+def convert_buffer(data: Buffer, options: Options) -> _Result:
+    """Converts the HWP or HWPX document held in `data` (any bytes-like object) into Markdown
+    as `options` say."""

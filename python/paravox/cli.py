@@ -26,7 +26,7 @@ from ._console import (
     ReportEntry,
     error,
 )
-from ._convert import Options, convert_data, convert_document
+from ._convert import PROFILES, Options, convert_data, convert_document
 from ._errors import failure_message
 from ._storage import DOCUMENT_SUFFIXES, list_local, new_file_mode, open_output
 
@@ -38,6 +38,7 @@ examples:
   paravox docs/ -o md/                   convert every .hwp and .hwpx under docs/ into
                                          md/, keeping sub-folders: docs/a/b.hwp -> md/a/b.md
   paravox docs/ extra.hwp -o md/ --jobs 4 --report md/report.json
+  paravox report.hwp --profile minimal   tables cell after cell, as _paravox gives them
   find docs -name '*.hwp' -print0 | xargs -0 paravox -o md/
 
 Folders are searched recursively for files ending in .hwp or .hwpx (any letter case).
@@ -146,6 +147,14 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="FILE.json",
         help="with -o, write a JSON report of every input: format, status, message, output, "
         "sizes, time",
+    )
+    parser.add_argument(
+        "--profile",
+        choices=PROFILES,
+        default="full",
+        help="what the Markdown holds: full (tables as the document draws them, merged cells "
+        "and nested tables in HTML, captions) or minimal (cells in record order, as _paravox "
+        "gives them) (default: %(default)s)",
     )
     parser.add_argument(
         "--strict",
@@ -381,7 +390,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     inputs: List[str] = args.inputs
-    options = Options(strict=args.strict)
+    options = Options(profile=args.profile, strict=args.strict)
     try:
         from . import _dataset_cli
 

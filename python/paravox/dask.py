@@ -19,7 +19,7 @@ import importlib
 import math
 from typing import Any, Deque, Dict, Iterable, Iterator, List, Optional, Tuple, Type, Union
 
-from ._convert import Options, StrOrBytesPath
+from ._convert import Options, Profile, StrOrBytesPath
 from ._dataset import COLUMNS, Row, arrow_schema, failed_row, input_names, listed_name, slice_rows
 from ._storage import Listed, import_optional, list_documents
 
@@ -57,18 +57,20 @@ def convert_frame(
     partition_size: int = PARTITION_SIZE,
     npartitions: Optional[int] = None,
     storage_options: Optional[Dict[str, Any]] = None,
+    profile: Profile = "full",
     strict: bool = False,
 ) -> DataFrame:
     """A Dask DataFrame of the inputs' documents, one row each, with the dataset's columns.
 
-    `inputs` are documents, folders and storage URL prefixes, and `strict` says what a document
-    of which a part could not be read becomes, as for `paravox.convert_to_dataset`; paths must
+    `inputs` are documents, folders and storage URL prefixes, `profile` says what the Markdown
+    holds and `strict` what a document of which a part could not be read becomes, as for
+    `paravox.convert_to_dataset`; paths must
     be readable where the workers run. The inputs are listed by one task and each
     partition converts its slice of that listing, so the documents are read by the workers.
     Without `npartitions`, the listing is counted first (on a worker when a distributed client
     is active; only the count comes back) to make partitions of about `partition_size` rows.
     """
-    options = Options(strict=strict)
+    options = Options(profile=profile, strict=strict)
     names = input_names(inputs)
     listing = dask.delayed(list_documents, pure=True)(names, storage_options)
     if npartitions is None:

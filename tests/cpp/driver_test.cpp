@@ -395,14 +395,17 @@ TEST(ConvertSections, WarnsOfEachSectionReadInPart) {
                                    std::to_string(cut_record.size()) + " bytes)"}}},
   };
   for (const Case& c : cases) {
-    const Result<DocumentText> text = convert_sections([&](const std::string& path) {
-      if (path == "/BodyText/Section0")
-        return stored(SectionWriter().paragraph(1, u"하나").bytes());
-      if (path == "/BodyText/Section1") return c.read_second();
-      if (path == "/BodyText/Section2") return stored(SectionWriter().paragraph(1, u"셋").bytes());
-      return Result<Inflated>(
-          ConvertError::compound_file("No such stream", ErrorCause::MissingStream));
-    });
+    const Result<DocumentText> text = convert_sections(
+        [&](const std::string& path) {
+          if (path == "/BodyText/Section0")
+            return stored(SectionWriter().paragraph(1, u"하나").bytes());
+          if (path == "/BodyText/Section1") return c.read_second();
+          if (path == "/BodyText/Section2")
+            return stored(SectionWriter().paragraph(1, u"셋").bytes());
+          return Result<Inflated>(
+              ConvertError::compound_file("No such stream", ErrorCause::MissingStream));
+        },
+        Profile::Minimal);
     ASSERT_TRUE(text.ok()) << c.name;
     EXPECT_EQ(text.value().markdown, c.markdown) << c.name;
     EXPECT_EQ(dump(text.value().warnings), dump(c.warnings)) << c.name;

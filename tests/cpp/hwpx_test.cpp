@@ -103,7 +103,8 @@ class ZipWriter {
 
 Result<DocumentText> read_package(const std::string& package) {
   return hwpx_to_markdown(
-      Bytes(reinterpret_cast<const std::uint8_t*>(package.data()), package.size()));
+      Bytes(reinterpret_cast<const std::uint8_t*>(package.data()), package.size()),
+      Profile::Minimal);
 }
 
 // The Markdown alone.

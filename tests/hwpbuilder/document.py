@@ -18,6 +18,7 @@ from __future__ import annotations
 import os
 import struct
 import zlib
+from dataclasses import dataclass
 from typing import Callable, Iterable, Mapping, Sequence, Union
 
 from . import records as r
@@ -248,41 +249,70 @@ def _object_header(ctrl_id: int, description: str = "", **common) -> bytes:
                          + struct.pack("<H", r.utf16_units(description)) + r.utf16(description))
 
 
-def _caption(caption: Content | None, lvl: int) -> bytes:
+# Caption sides as the caption list's property word gives them (bits 0-1).
+CAPTION_SIDES = {"LEFT": 0, "RIGHT": 1, "TOP": 2, "BOTTOM": 3}
+
+
+def _caption(caption: Content | None, lvl: int, side: str = "BOTTOM") -> bytes:
     if caption is None:
         return b""
-    # Caption list: paragraph count, list properties, caption direction, width, gap, max width.
-    head = struct.pack("<iIIIhI", _paragraph_count(caption), 0, 3, 8504, 850, 42520)
+    # Caption list: paragraph count, list properties, caption side, width, gap, max width.
+    head = struct.pack("<iIIIhI", _paragraph_count(caption), 0, CAPTION_SIDES[side], 8504, 850,
+                       42520)
     return r.record(r.LIST_HEADER, lvl + 1, head) + _content(caption, lvl + 1)
 
 
-Cell = Union[str, bytes, Sequence[Union[str, bytes]]]
+@dataclass(frozen=True)
+class CellAt:
+    """A table cell with the address, spans and header mark its list header (or hp:tc) gives,
+    for tables whose cells do not simply follow each other row by row. Both builders take it."""
+
+    content: object
+    row: int
+    col: int
+    row_span: int = 1
+    col_span: int = 1
+    header: bool = False
+
+
+def cell(content, row: int, col: int, row_span: int = 1, col_span: int = 1,
+         header: bool = False) -> CellAt:
+    return CellAt(content, row, col, row_span, col_span, header)
+
+
+Cell = Union[str, bytes, CellAt, Sequence[Union[str, bytes]]]
 
 
 def table(rows: Sequence[Sequence[Cell]], level: int = 1, *, caption: Content | None = None,
-          cells_per_row: Sequence[int] | None = None, cols: int | None = None,
+          caption_side: str = "BOTTOM", cells_per_row: Sequence[int] | None = None,
+          cols: int | None = None, row_count: int | None = None,
           table_payload: bytes | None = None) -> Part:
-    """CTRL_HEADER('tbl ') at `level`, an optional caption, the TABLE record at level+1, then per
-    cell a LIST_HEADER at level+1 with the cell's paragraphs (PARA_HEADER at level+1). A cell is
-    a str, a paragraph or control Part (a nested `table(...)` among them), bytes, or a list of
-    those. `cells_per_row`, `cols` and `table_payload` override what the TABLE record declares."""
+    """CTRL_HEADER('tbl ') at `level`, an optional caption (its side "TOP", "BOTTOM", "LEFT" or
+    "RIGHT"), the TABLE record at level+1, then per cell a LIST_HEADER at level+1 with the
+    cell's paragraphs (PARA_HEADER at level+1). A cell is a str, a paragraph or control Part (a
+    nested `table(...)` among them), bytes, a list of those, or a `CellAt` giving its own
+    address, spans and header mark (a plain cell's address is its place in `rows`).
+    `cells_per_row`, `cols`, `row_count` and `table_payload` override what the TABLE record
+    declares."""
     counts = list(cells_per_row) if cells_per_row is not None else [len(row) for row in rows]
     ncols = cols if cols is not None else max((len(row) for row in rows), default=0)
+    nrows = row_count if row_count is not None else len(rows)
 
     def build(lvl: int) -> bytes:
         out = [r.record(r.CTRL_HEADER, lvl, _object_header(r.TBL, width=14173 * max(ncols, 1),
-                                                           height=1000 * max(len(rows), 1))),
-               _caption(caption, lvl)]
-        body = table_payload if table_payload is not None else r.table_record(len(rows), counts,
-                                                                               ncols)
+                                                           height=1000 * max(nrows, 1))),
+               _caption(caption, lvl, caption_side)]
+        body = table_payload if table_payload is not None else r.table_record(nrows, counts, ncols)
         out.append(r.record(r.TABLE, lvl + 1, body))
         for row_index, row in enumerate(rows):
-            for col_index, cell in enumerate(row):
+            for col_index, item in enumerate(row):
+                at = item if isinstance(item, CellAt) else CellAt(item, row_index, col_index)
                 out.append(r.record(r.LIST_HEADER, lvl + 1,
-                                    r.list_header(_paragraph_count(cell) or 1, col=col_index,
-                                                  row=row_index)))
+                                    r.list_header(_paragraph_count(at.content) or 1, col=at.col,
+                                                  row=at.row, col_span=at.col_span,
+                                                  row_span=at.row_span, header=at.header)))
                 # A cell always holds at least one paragraph, even an empty one.
-                out.append(_content(cell, lvl + 1) or paragraph(level=lvl + 1))
+                out.append(_content(at.content, lvl + 1) or paragraph(level=lvl + 1))
         return b"".join(out)
 
     return Part(build, level, r.TBL)

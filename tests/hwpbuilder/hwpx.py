@@ -21,6 +21,8 @@ import zlib
 from dataclasses import dataclass, field, replace
 from typing import Iterable, Sequence, Union
 
+from .document import CellAt
+
 MIMETYPE = b"application/hwp+zip"
 
 # Namespace keys used by the element builders, with the part of the URI after the year.
@@ -280,12 +282,12 @@ def sub_list(paragraphs: Sequence["ParagraphLike"]) -> El:
     )
 
 
-def caption_element(caption: "ParagraphLike | Sequence[ParagraphLike]") -> El:
+def caption_element(caption: "ParagraphLike | Sequence[ParagraphLike]", side: str = "BOTTOM") -> El:
     paragraphs = [caption] if isinstance(caption, (str, El)) else list(caption)
     return hp(
         "caption",
         {
-            "side": "BOTTOM",
+            "side": side,
             "fullSz": "0",
             "width": "8504",
             "gap": "850",
@@ -295,42 +297,50 @@ def caption_element(caption: "ParagraphLike | Sequence[ParagraphLike]") -> El:
     )
 
 
-def _with_caption(children: list[El], caption) -> list[El]:
-    return children + ([caption_element(caption)] if caption is not None else [])
+def _with_caption(children: list[El], caption, side: str = "BOTTOM") -> list[El]:
+    return children + ([caption_element(caption, side)] if caption is not None else [])
 
 
 def table(
-    rows: Sequence[Sequence["Cell"]], *, caption=None, cols: int | None = None
+    rows: Sequence[Sequence["Cell"]],
+    *,
+    caption=None,
+    caption_side: str = "BOTTOM",
+    cols: int | None = None,
+    row_count: int | None = None,
 ) -> El:
     """A table; each cell is a text, a paragraph, a nested table or a list of those (the
-    cell's paragraphs; a table is anchored in a paragraph of its own)."""
+    cell's paragraphs; a table is anchored in a paragraph of its own), or a `CellAt` giving
+    its own address, spans and header mark (a plain cell's address is its place in `rows`).
+    `cols` and `row_count` override the declared size."""
     cols = cols if cols is not None else max((len(r) for r in rows), default=0)
     attrs = _object_attrs("TABLE")
     attrs.update(
         {
             "pageBreak": "CELL",
             "repeatHeader": "1",
-            "rowCnt": str(len(rows)),
+            "rowCnt": str(row_count if row_count is not None else len(rows)),
             "colCnt": str(cols),
             "cellSpacing": "0",
             "borderFillIDRef": "3",
             "noAdjust": "0",
         }
     )
-    children = _with_caption(_placement(), caption)
+    children = _with_caption(_placement(), caption, caption_side)
     children.append(
         hp("inMargin", {"left": "510", "right": "510", "top": "141", "bottom": "141"})
     )
     for r, row in enumerate(rows):
         tr = hp("tr")
-        for c, cell in enumerate(row):
-            content = cell if isinstance(cell, list) else [cell]
+        for c, item in enumerate(row):
+            at = item if isinstance(item, CellAt) else CellAt(item, r, c)
+            content = at.content if isinstance(at.content, list) else [at.content]
             tr.children.append(
                 hp(
                     "tc",
                     {
                         "name": "",
-                        "header": "0",
+                        "header": "1" if at.header else "0",
                         "hasMargin": "0",
                         "protect": "0",
                         "editable": "0",
@@ -338,8 +348,8 @@ def table(
                         "borderFillIDRef": "3",
                     },
                     sub_list(content),
-                    hp("cellAddr", {"colAddr": str(c), "rowAddr": str(r)}),
-                    hp("cellSpan", {"colSpan": "1", "rowSpan": "1"}),
+                    hp("cellAddr", {"colAddr": str(at.col), "rowAddr": str(at.row)}),
+                    hp("cellSpan", {"colSpan": str(at.col_span), "rowSpan": str(at.row_span)}),
                     hp("cellSz", {"width": "10000", "height": "1000"}),
                     hp(
                         "cellMargin",
@@ -427,7 +437,7 @@ def text_box(paragraphs: Sequence["ParagraphLike"], *, caption=None) -> El:
 
 Inline = Union[str, ClickHere, El, Raw]
 ParagraphLike = Union[str, El]
-Cell = Union[ParagraphLike, Sequence[ParagraphLike]]
+Cell = Union[ParagraphLike, CellAt, Sequence[ParagraphLike]]
 
 
 def run(*items: Inline, char_shape: int = 0) -> El:

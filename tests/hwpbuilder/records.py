@@ -231,11 +231,11 @@ def table_record(rows: int, cells_per_row: list[int], cols: int | None = None, *
 
 def list_header(paragraphs: int = 1, *, col: int = 0, row: int = 0, col_span: int = 1,
                 row_span: int = 1, width: int = 14173, height: int = 282,
-                cell: bool = True) -> bytes:
-    """LIST_HEADER payload: paragraph count and list properties, followed (for a table cell) by
-    the cell's address, spans, size, margins, border fill and text width (38 bytes, as in real
-    cells)."""
-    head = struct.pack("<iI", paragraphs, 0x20 if cell else 0)
+                cell: bool = True, header: bool = False) -> bytes:
+    """LIST_HEADER payload: paragraph count and list properties (bit 18 marks a header cell),
+    followed (for a table cell) by the cell's address, spans, size, margins, border fill and
+    text width (38 bytes, as in real cells)."""
+    head = struct.pack("<iI", paragraphs, (0x20 if cell else 0) | (0x40000 if header else 0))
     if not cell:
         return head
     return head + struct.pack("<HHHHIIhhhhHI", col, row, col_span, row_span, width, height,

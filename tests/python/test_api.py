@@ -2,12 +2,14 @@
 
 from __future__ import annotations
 
+import json
 import os
 import shutil
 from concurrent.futures.process import BrokenProcessPool
 from pathlib import Path
 from typing import Iterator
 
+import _paravox
 import pytest
 
 import paravox
@@ -93,7 +95,7 @@ class TestConvert:
     @pytest.mark.parametrize("form", PATH_FORMS)
     def test_matches_expected_output(self, corpus_dir, folder, name, form):
         path = form(str(corpus_dir / folder / name))
-        assert paravox.convert(path) == expected_markdown(corpus_dir, folder, name)
+        assert paravox.convert(path, profile="minimal") == expected_markdown(corpus_dir, folder, name)
 
     @pytest.mark.parametrize("kind,message", FAILURES)
     def test_failures_raise_runtime_error_with_message(self, documents, kind, message):
@@ -112,8 +114,8 @@ class TestConvert:
         target = os.path.join(os.fsencode(tmp_path), name)
         shutil.copyfile(corpus_dir / "features" / "표.hwp", target)
         expected = expected_markdown(corpus_dir, "features", "표.hwp")
-        assert paravox.convert(target) == expected
-        assert paravox.convert(os.fsdecode(target)) == expected
+        assert paravox.convert(target, profile="minimal") == expected
+        assert paravox.convert(os.fsdecode(target), profile="minimal") == expected
         assert paravox.records(Path(os.fsdecode(target))) == expected_records(
             corpus_dir, "features", "표.hwp"
         )
@@ -173,7 +175,7 @@ class TestConvertMany:
     ):
         rows = mixed_inputs(corpus_dir, documents)
         paths = [path for path, _ in rows]
-        results = list(paravox.convert_many(iter(paths), **pool))
+        results = list(paravox.convert_many(iter(paths), profile="minimal", **pool))
 
         assert [path for path, _ in results] == paths
         for (path, outcome), (_, expected) in zip(results, rows):
@@ -230,7 +232,7 @@ class TestConvertMany:
                 consumed += 1
                 yield corpus_dir / "features" / "table.hwp"
 
-        results = paravox.convert_many(paths(), jobs=2, executor=executor)
+        results = paravox.convert_many(paths(), jobs=2, executor=executor, profile="minimal")
         _, first = next(results)
         assert first == expected_markdown(corpus_dir, "features", "table.hwp")
         results.close()
@@ -261,3 +263,47 @@ class TestOrderedMapWorkerDeath:
                 assert isinstance(outcome, ValueError) and outcome.args == ("bad item",)
             else:
                 assert outcome == item.upper()
+
+
+def twin_with_merged_cells(corpus_dir: Path) -> Path:
+    return corpus_dir / "hwpx" / "twins" / "hwp2hwpx-table.hwp"
+
+
+def dataset_markdown(path: Path, tmp_path: Path, **profile: str) -> str:
+    out = tmp_path / "rows.jsonl"
+    paravox.convert_to_dataset([path], out, jobs=1, **profile)
+    return json.loads(out.read_text(encoding="utf-8"))["markdown"]
+
+
+def dask_frame(path: Path, tmp_path: Path, **profile: str) -> object:
+    return pytest.importorskip("paravox.dask").convert_frame([path], **profile)
+
+
+# Each route, given a path and the profile argument (none: the default).
+ROUTES = {
+    "convert": lambda path, tmp, **profile: paravox.convert(path, **profile),
+    "convert_bytes": lambda path, tmp, **profile: paravox.convert_bytes(path.read_bytes(), **profile),
+    "convert_many": lambda path, tmp, **profile: next(paravox.convert_many([path], **profile))[1],
+    "convert_to_dataset": dataset_markdown,
+}
+
+
+class TestProfile:
+    @pytest.mark.parametrize("route", ROUTES.values(), ids=ROUTES.keys())
+    def test_full_by_default_and_minimal_as_paravox_gives_it(self, corpus_dir, tmp_path, route):
+        path = twin_with_merged_cells(corpus_dir)
+        minimal = route(path, tmp_path, profile="minimal")
+        assert minimal == _paravox.hwp_to_markdown(str(path))
+        full = route(path, tmp_path, profile="full")
+        assert full.startswith("<table><tr><th rowspan=\"2\">") and full != minimal
+        assert route(path, tmp_path) == full
+
+    @pytest.mark.parametrize(
+        "route", [*ROUTES.values(), dask_frame], ids=[*ROUTES.keys(), "dask.convert_frame"]
+    )
+    def test_a_profile_of_another_name_is_refused_at_the_call(self, tmp_path, route):
+        document = tmp_path / "a.hwp"
+        document.write_bytes(b"")
+        with pytest.raises(ValueError) as caught:
+            route(document, tmp_path, profile="Full")
+        assert str(caught.value) == "profile must be \"full\" or \"minimal\", not 'Full'"

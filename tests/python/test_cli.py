@@ -33,10 +33,14 @@ def run(
     cwd: Path,
     env: dict[str, str] | None = None,
     stdin: bytes | None = None,
+    profile: str | None = "minimal",
 ):
-    """Runs the command line; returns the completed process with stdout as bytes, stderr as text."""
+    """Runs the command line; returns the completed process with stdout as bytes, stderr as text.
+    The minimal profile by default, whose output the expected files hold; `profile=None` gives
+    no --profile."""
+    chosen = ["--profile", profile] if profile is not None else []
     completed = subprocess.run(
-        [sys.executable, "-m", "paravox", *map(str, args)],
+        [sys.executable, "-m", "paravox", *chosen, *map(str, args)],
         cwd=cwd,
         env={**os.environ, **(env or {})},
         input=stdin,
@@ -417,6 +421,16 @@ class TestStandardOutput:
         assert completed.stderr == ""
         assert not (workspace.root / "in" / "표.md").exists()
 
+    def test_full_profile_by_default(self, workspace, corpus_dir):
+        document = corpus_dir / "hwpx" / "twins" / "hwp2hwpx-table.hwpx"
+        full = run(document, cwd=workspace.root, profile=None)
+        minimal = run(document, cwd=workspace.root)
+
+        assert full.stdout == run(document, cwd=workspace.root, profile="full").stdout
+        assert full.stdout.startswith(b'<table><tr><th rowspan="2">1<br>2</th>')
+        expected = corpus_dir / "hwpx" / "expected" / "hwp2hwpx-table.md"
+        assert minimal.stdout == expected.read_bytes() + b"\n"
+
     @pytest.mark.parametrize(
         "path,message",
         [
@@ -472,6 +486,10 @@ class TestUsage:
             (["in", "-o", "out", "--jobs", "many"], "argument -j/--jobs: not a whole number"),
             (["in", "-o", "out", "--colour"], "unrecognized arguments: --colour"),
             (["in", "-o", "out", "--executor", "gpu"], "argument --executor: invalid choice"),
+            (
+                ["in", "-o", "out", "--profile", "html"],
+                "argument --profile: invalid choice: 'html' (choose from 'full', 'minimal')",
+            ),
             (["-", "-o", "out"], "- (standard input) is converted to standard output only"),
         ],
     )
@@ -519,6 +537,7 @@ class TestUsage:
             "--executor {thread,process}",
             "--progress, --no-progress",
             "--report FILE.json",
+            "--profile {full,minimal}",
         ):
             assert option in text
 

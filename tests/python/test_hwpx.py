@@ -11,10 +11,11 @@ import pytest
 from hwpbuilder import hwpx as hx
 
 native = pytest.importorskip("paravox._native")
+MINIMAL = pytest.importorskip("paravox._convert").Options(profile="minimal")
 
 
 def convert(data: bytes) -> str:
-    markdown, fmt, warnings = native.convert_buffer(data)
+    markdown, fmt, warnings = native.convert_buffer(data, MINIMAL)
     assert (fmt, warnings) == ("hwpx", ())
     return markdown
 
@@ -145,7 +146,7 @@ class TestBrokenSection:
     )
     def test_keeps_the_sections_before_it(self, damage):
         damaged = damage(package(THREE))
-        markdown, fmt, warnings = native.convert_buffer(damaged.to_bytes())
+        markdown, fmt, warnings = native.convert_buffer(damaged.to_bytes(), MINIMAL)
         assert (markdown, fmt) == ("하나\n\n둘", "hwpx")
         [(kind, message)] = warnings
         assert kind == "damaged" and message.startswith(f"Text from {THIRD} on is missing: ")

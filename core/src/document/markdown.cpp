@@ -11,13 +11,6 @@
 namespace paravox {
 namespace {
 
-constexpr std::string_view kParagraphEnd = "\n\n";
-constexpr std::string_view kEquationOpen = "$$\n";
-constexpr std::string_view kEquationClose = "\n$$\n\n";
-constexpr std::string_view kImageOpen = "[이미지: ";
-constexpr std::string_view kImageClose = "]\n\n";
-constexpr std::string_view kImageWithoutCaption = "[이미지]\n\n";
-
 // Cell text seldom holds '|' or a line feed, so both are looked for with find (memchr), which
 // skips many bytes per step, rather than byte by byte.
 std::size_t escaped_length(std::string_view text) noexcept {
@@ -126,8 +119,9 @@ std::uint64_t assembled_size(const Block& block) noexcept {
         } else if constexpr (std::is_same_v<Content, Equation>) {
           return kEquationOpen.size() + trim_text(content.script).size() + kEquationClose.size();
         } else if constexpr (std::is_same_v<Content, Image>) {
-          if (content.caption.empty()) return kImageWithoutCaption.size();
-          return kImageOpen.size() + content.caption.size() + kImageClose.size();
+          if (content.caption.empty()) return kImageWithoutCaption.size() + kParagraphEnd.size();
+          return kImageOpen.size() + content.caption.size() + kImageClose.size() +
+                 kParagraphEnd.size();
         } else {
           return rendered_table_size(content);
         }
@@ -171,6 +165,7 @@ void append_blocks(std::span<const Block> blocks, std::string& out) {
         out += image->caption;
         out += kImageClose;
       }
+      out += kParagraphEnd;
     } else {
       // Measured with the other blocks above.
       render_measured_table(std::get<Table>(block), out);

@@ -15,6 +15,15 @@
 
 namespace paravox {
 
+// The pieces blocks are written with, in every profile: a paragraph is its text and an empty
+// line, an equation its script between "$$" lines, a picture a placeholder with its caption.
+inline constexpr std::string_view kParagraphEnd = "\n\n";
+inline constexpr std::string_view kEquationOpen = "$$\n";
+inline constexpr std::string_view kEquationClose = "\n$$\n\n";
+inline constexpr std::string_view kImageOpen = "[이미지: ";
+inline constexpr std::string_view kImageClose = "]";
+inline constexpr std::string_view kImageWithoutCaption = "[이미지]";
+
 // Pipe tables. A cell's "|" becomes "\|", then every line feed becomes a space.
 std::string escape_cell_text(std::string_view text);
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "document/fields.h"
+#include "document/full_markdown.h"
 #include "document/markdown.h"
 #include "hwp/field_controls.h"
 #include "hwp/objects.h"
@@ -15,7 +16,9 @@
 namespace paravox {
 namespace {
 
-// Field attachment in the body requires the field's control header at level 1.
+// A section's own paragraphs have their PARA_HEADER at level 0 and their text and controls at
+// level 1; field attachment in the body requires the field's control header at level 1.
+constexpr std::uint16_t kSectionParagraphLevel = 0;
 constexpr std::uint16_t kBodyParagraphLevel = 1;
 
 // Inflated record bytes per byte of Markdown in typical documents (realworld: 8.2).
@@ -43,10 +46,66 @@ class BlockCollector {
   std::uint64_t& output_size_;
 };
 
-// The walk over one section's records, handing each block to `out` (a MarkdownWriter or a
-// BlockCollector) as it is complete.
-template <class BlockSink>
-void walk_records(Records records, BlockSink& out) {
+// The minimal profile's side of the walk: blocks of the minimal set, tables as rows of cell
+// texts, handed to `Out` (a MarkdownWriter or a BlockCollector).
+template <class Out>
+class MinimalBlocks {
+ public:
+  static constexpr bool kCountsParagraphs = false;
+
+  explicit MinimalBlocks(Out& out) : out_(out) {}
+
+  void start_paragraph() {}
+  void start_paragraph_text() {}
+  void add_paragraph(std::optional<PendingParagraph>& slot) { out_.add_paragraph(slot); }
+  void add_equation(std::string script) { out_.add(Equation{std::move(script)}); }
+  void add_drawing(Block block) { out_.add(std::move(block)); }
+  std::size_t add_table(Records records, std::size_t start, std::uint16_t level) {
+    TableResult table = convert_table(records, start, level, 0);
+    if (table.table) out_.add(std::move(*table.table));
+    return table.consumed;
+  }
+
+ private:
+  Out& out_;
+};
+
+// The full profile's side of the walk: the model's blocks, each with its origin.
+class ModelBlocks {
+ public:
+  static constexpr bool kCountsParagraphs = true;
+
+  explicit ModelBlocks(DocumentBuilder& document) : document_(document) {}
+
+  void start_paragraph() { document_.start_paragraph(); }
+  // A paragraph's text belongs to the paragraph whose header came before it, even when it is
+  // finished after the next header.
+  void start_paragraph_text() { text_origin_ = document_.origin(); }
+  void add_paragraph(std::optional<PendingParagraph>& slot) {
+    add_finished_paragraph(slot, text_origin_, document_.body(), document_.held());
+  }
+  void add_equation(std::string script) {
+    document_.add(equation_block(script, document_.origin(), document_.held()));
+  }
+  void add_drawing(Block block) {
+    document_.add(drawing_block(std::move(block), document_.origin(), document_.held()));
+  }
+  std::size_t add_table(Records records, std::size_t start, std::uint16_t level) {
+    ModelTableResult table =
+        read_table(records, start, level, document_.origin(), document_.held());
+    if (table.table) document_.add(std::move(*table.table));
+    return table.consumed;
+  }
+
+ private:
+  DocumentBuilder& document_;
+  model::Origin text_origin_;
+};
+
+// The walk over one section's records, handing each block to `out` (MinimalBlocks or
+// ModelBlocks) as it is complete.
+template <class Blocks>
+void walk_records(Records records, Blocks& out) {
   const std::size_t n = records.size();
   std::optional<PendingParagraph> pending;
 
@@ -65,26 +124,30 @@ void walk_records(Records records, BlockSink& out) {
       std::size_t consumed = 0;
       if (id == kEquationId) {
         EquationResult equation = convert_equation(records, start, record.level);
-        if (equation.script) out.add(Equation{std::move(*equation.script)});
+        if (equation.script) out.add_equation(std::move(*equation.script));
         consumed = equation.consumed;
       } else if (id == kDrawingId) {
         DrawingResult drawing = convert_drawing_object(records, start, record.level);
-        if (drawing.block) out.add(std::move(*drawing.block));
+        if (drawing.block) out.add_drawing(std::move(*drawing.block));
         consumed = drawing.consumed;
       } else if (id == kTableId) {
-        TableResult table = convert_table(records, start, record.level, 0);
-        if (table.table) out.add(std::move(*table.table));
-        consumed = table.consumed;
+        consumed = out.add_table(records, start, record.level);
       } else {
         consumed = skip_control(records, start, record.level);
       }
       i = start + consumed;
     } else if (record.tag_id == tag::kParaText && record.level == kBodyParagraphLevel) {
       out.add_paragraph(pending);
+      out.start_paragraph_text();
       ParaText decoded = decode_para_text(record.data());
       pending = PendingParagraph{std::move(decoded.text), std::move(decoded.field_texts), {}};
       ++i;
     } else {
+      if constexpr (Blocks::kCountsParagraphs) {
+        if (record.tag_id == tag::kParaHeader && record.level == kSectionParagraphLevel) {
+          out.start_paragraph();
+        }
+      }
       ++i;
     }
   }
@@ -95,7 +158,13 @@ void walk_records(Records records, BlockSink& out) {
 
 void walk_section(Records records, std::vector<Block>& blocks, std::uint64_t& output_size) {
   BlockCollector collector(blocks, output_size);
-  walk_records(records, collector);
+  MinimalBlocks<BlockCollector> out(collector);
+  walk_records(records, out);
+}
+
+void walk_section(Records records, DocumentBuilder& document) {
+  ModelBlocks out(document);
+  walk_records(records, out);
 }
 
 void walk_section(Records records, std::vector<Block>& blocks) {
@@ -110,51 +179,90 @@ Result<HwpDocument> open_hwp_document(Result<Container> container) {
   return HwpDocument{std::move(container).value(), header.value()};
 }
 
-Result<DocumentText> convert_sections(const SectionReader& read_section) {
+namespace {
+
+// Calls `walk(k, section, records)` for sections 0, 1, 2, ... as `read_section` gives them, up
+// to the first that is missing; the section's bytes and records are released after each call.
+// A section that is there but cannot be read or inflated ends the document too, and what is
+// missing is said in `warnings`, as is the end of a section cut short.
+template <class Walk>
+void for_each_section(const SectionReader& read_section, std::vector<Warning>& warnings,
+                      Walk&& walk) {
+  for (std::uint32_t k = 0;; ++k) {
+    const std::string path = section_stream_path(k);
+    Result<Inflated> section = read_section(path);
+    if (!section) {
+      // The first missing section is the end of the body. One that is there but cannot be
+      // read or inflated ends the document as well: the sections after it are not read.
+      if (section.error().cause() != ErrorCause::MissingStream) {
+        warnings.push_back(text_missing_from(path, section.error()));
+      }
+      break;
+    }
+    const ByteBuffer& bytes = section->bytes;
+    // Records view the section bytes; both are released at the end of this iteration.
+    const RecordList records = parse_records(bytes);
+    walk(k, bytes, records);
+    if (!section->ended) {
+      warnings.push_back(end_missing(path, "its compressed data ends before the last block"));
+    } else if (records.whole_size() < bytes.size()) {
+      warnings.push_back(end_missing(path, "a record at byte " +
+                                               std::to_string(records.whole_size()) +
+                                               " runs past the end of the section (" +
+                                               std::to_string(bytes.size()) + " bytes)"));
+    }
+  }
+}
+
+std::string convert_minimal(const SectionReader& read_section, std::vector<Warning>& warnings) {
+  MarkdownWriter markdown;
+  for_each_section(read_section, warnings,
+                   [&](std::uint32_t, const ByteBuffer& bytes, Records records) {
+                     // Markdown runs at about an eighth of the records it comes from: room for
+                     // that spares a large document most of the text's regrowth copies (and
+                     // their fresh pages).
+                     markdown.reserve_more(bytes.size() / kRecordBytesPerMarkdownByte);
+                     MinimalBlocks<MarkdownWriter> out(markdown);
+                     walk_records(records, out);
+                     // Before the records and the section bytes are released (measured: fewer
+                     // instructions in the allocator than writing them with the next batch).
+                     markdown.write_held_blocks();
+                   });
+  return markdown.finish();
+}
+
+std::string convert_full(const SectionReader& read_section, std::vector<Warning>& warnings) {
+  DocumentBuilder builder;
+  std::size_t expected_size = 0;
+  for_each_section(read_section, warnings,
+                   [&](std::uint32_t k, const ByteBuffer& bytes, Records records) {
+                     expected_size += bytes.size() / kRecordBytesPerMarkdownByte;
+                     builder.start_section(k);
+                     walk_section(records, builder);
+                   });
+  return render_markdown(builder.finish(), expected_size);
+}
+
+}  // namespace
+
+Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile) {
   std::vector<Warning> warnings;
   try {
-    MarkdownWriter markdown;
-    for (std::uint32_t k = 0;; ++k) {
-      const std::string path = section_stream_path(k);
-      Result<Inflated> section = read_section(path);
-      if (!section) {
-        // The first missing section is the end of the body. One that is there but cannot be
-        // read or inflated ends the document as well: the sections after it are not read.
-        if (section.error().cause() != ErrorCause::MissingStream) {
-          warnings.push_back(text_missing_from(path, section.error()));
-        }
-        break;
-      }
-      const ByteBuffer& bytes = section->bytes;
-      // Records view the section bytes; both are released at the end of this iteration.
-      const RecordList records = parse_records(bytes);
-      // Markdown runs at about an eighth of the records it comes from: room for that spares
-      // a large document most of the text's regrowth copies (and their fresh pages).
-      markdown.reserve_more(bytes.size() / kRecordBytesPerMarkdownByte);
-      walk_records(records, markdown);
-      // Before the records and the section bytes are released (measured: fewer instructions
-      // in the allocator than writing them with the next batch).
-      markdown.write_held_blocks();
-      if (!section->ended) {
-        warnings.push_back(end_missing(path, "its compressed data ends before the last block"));
-      } else if (records.whole_size() < bytes.size()) {
-        warnings.push_back(end_missing(path, "a record at byte " +
-                                                 std::to_string(records.whole_size()) +
-                                                 " runs past the end of the section (" +
-                                                 std::to_string(bytes.size()) + " bytes)"));
-      }
-    }
-    return DocumentText{markdown.finish(), std::move(warnings)};
+    std::string markdown = profile == Profile::Minimal ? convert_minimal(read_section, warnings)
+                                                       : convert_full(read_section, warnings);
+    return DocumentText{std::move(markdown), std::move(warnings)};
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }
 }
 
-Result<DocumentText> convert_body(HwpDocument& document) {
+Result<DocumentText> convert_body(HwpDocument& document, Profile profile) {
   const bool compressed = document.header.compressed();
-  return convert_sections([&](const std::string& path) {
-    return read_section_stream(document.container, path, compressed);
-  });
+  return convert_sections(
+      [&](const std::string& path) {
+        return read_section_stream(document.container, path, compressed);
+      },
+      profile);
 }
 
 Result<ByteBuffer> read_first_section(HwpDocument& document) {

@@ -10,6 +10,8 @@
 #include "base/inflate.h"
 #include "base/large_memory.h"
 #include "document/block.h"
+#include "document/document_builder.h"
+#include "document/options.h"
 #include "document/warning.h"
 #include "hwp/container.h"
 #include "hwp/records.h"
@@ -24,6 +26,10 @@ void walk_section(Records records, std::vector<Block>& blocks, std::uint64_t& ou
 
 // The same, counting toward the ceiling only the blocks of this section.
 void walk_section(Records records, std::vector<Block>& blocks);
+
+// The full profile's walk of one section into `document`, whose section index the caller has
+// set. Throws OutputLimitExceeded when the model would pass kOutputLimit (HeldSize).
+void walk_section(Records records, DocumentBuilder& document);
 
 // A binary document whose container is open and whose FileHeader has been accepted.
 struct HwpDocument {
@@ -40,15 +46,15 @@ Result<HwpDocument> open_hwp_document(Result<Container> container);
 using SectionReader = std::function<Result<Inflated>(const std::string& path)>;
 
 // Converts sections 0, 1, 2, ... as `read_section` gives them, up to the first that is
-// missing, and returns the Markdown. A section that is there but cannot be read or inflated
-// ends the document too, with a warning that the text from it on is missing; a section whose
-// compressed data or last record is cut short gives what it holds, with a warning that its
-// end is missing. The only error is the output ceiling: Parse "Markdown output exceeds
-// 268435456 bytes".
-Result<DocumentText> convert_sections(const SectionReader& read_section);
+// missing, and returns the Markdown of `profile`. A section that is there but cannot be read
+// or inflated ends the document too, with a warning that the text from it on is missing; a
+// section whose compressed data or last record is cut short gives what it holds, with a
+// warning that its end is missing. The only error is the output ceiling: Parse "Markdown
+// output exceeds 268435456 bytes".
+Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile);
 
 // convert_sections over the document's section streams.
-Result<DocumentText> convert_body(HwpDocument& document);
+Result<DocumentText> convert_body(HwpDocument& document, Profile profile);
 
 // Section 0, inflated: the bytes whose records a record listing shows (for_each_record), or
 // the error of reading or inflating it.

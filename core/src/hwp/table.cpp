@@ -1,7 +1,10 @@
 #include "hwp/table.h"
 
 #include <algorithm>
+#include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "base/error.h"
 #include "document/fields.h"
@@ -15,7 +18,19 @@ namespace {
 // margins, then one u16 cell count per row.
 constexpr std::size_t kTableMinSize = 18;
 constexpr std::size_t kRowCountOffset = 4;
+constexpr std::size_t kColumnCountOffset = 6;
 constexpr std::size_t kCellCountsOffset = 18;
+// A cell's LIST_HEADER: a u16 of marks at 6 (bit 2: a header cell), then u16 column address,
+// row address, column span and row span at 8-15. Read at 8, every cell of real documents
+// lies inside its table; read two bytes earlier, most do not.
+constexpr std::size_t kCellMarksOffset = 6;
+constexpr std::uint16_t kHeaderCellMark = 0x0004;
+constexpr std::size_t kCellColumnOffset = 8;
+constexpr std::size_t kCellRowOffset = 10;
+constexpr std::size_t kCellColumnSpanOffset = 12;
+constexpr std::size_t kCellRowSpanOffset = 14;
+// A caption's LIST_HEADER: its side in bits 0-1 of the u32 at 8.
+constexpr std::size_t kCaptionSideOffset = 8;
 // More cells than this in one row are rare; a row declaring them grows as it is read.
 constexpr std::size_t kReservedCellsPerRow = 64;
 
@@ -52,6 +67,10 @@ bool is_cell_start(const Record& record, unsigned child_level) noexcept {
   return record.tag_id == tag::kListHeader && record.level == child_level;
 }
 
+bool is_table_record(const Record& record, unsigned child_level) noexcept {
+  return record.tag_id == tag::kTable && record.level == child_level;
+}
+
 // Finishes the cell's pending paragraph and counts what it added to the cell text.
 void finish_cell(std::optional<PendingParagraph>& slot, std::string& text, CellTextBudget& budget) {
   if (!slot) return;
@@ -60,30 +79,32 @@ void finish_cell(std::optional<PendingParagraph>& slot, std::string& text, CellT
   budget.add(text.size() - before);
 }
 
-TableResult convert_table_within(Records records, std::size_t start, std::uint16_t level,
-                                 unsigned depth, TableReading& reading);
-
-// Reads one cell's records from `p` (just after its LIST_HEADER) up to the next cell or the
-// end of the control, leaving `p` there, into `cell` (empty on entry).
-void read_cell(Records records, std::size_t& p, unsigned child_level, unsigned depth,
-               TableReading& reading, TableCell& cell) {
+// Reads the records of one list (a cell or a caption) from `p`, just after its list header,
+// up to the next list at `child_level`, the end of the control, or (for a caption) the TABLE
+// record, leaving `p` there. `Content` takes what the records give: its decode buffer is
+// decoded(); add_text(text) takes a paragraph without fields, finish(slot) a pending one,
+// and control(id, records, p, level, depth) a control other than an attached field,
+// returning the records it consumed from `p`.
+template <class Content>
+void read_list(Records records, std::size_t& p, unsigned child_level, unsigned depth,
+               Content& content) {
   const std::size_t n = records.size();
-  CellTextBudget& budget = reading.budget;
   std::optional<PendingParagraph> slot;
   while (p < n) {
     const Record& record = records[p];
     if (record.level < child_level || is_cell_start(record, child_level)) break;
+    if constexpr (Content::kEndsAtTableRecord) {
+      if (is_table_record(record, child_level)) break;
+    }
     ++p;
     if (record.tag_id == tag::kParaText) {
-      finish_cell(slot, cell.text, budget);
-      ParaText& decoded = reading.decoded;
+      content.finish(slot);
+      ParaText& decoded = content.decoded();
       decode_para_text_into(record.data(), decoded);
       if (decoded.field_texts.empty()) {
         // No field control attaches to a paragraph without fields, so nothing can change
         // it before it would be finished: it is finished now.
-        const std::size_t before = cell.text.size();
-        append_cell_text(cell.text, decoded.text);
-        budget.add(cell.text.size() - before);
+        content.add_text(decoded.text);
       } else {
         slot = PendingParagraph{decoded.text, std::move(decoded.field_texts), {}};
       }
@@ -98,20 +119,50 @@ void read_cell(Records records, std::size_t& p, unsigned child_level, unsigned d
       continue;
     }
 
-    finish_cell(slot, cell.text, budget);
-    if (id == kTableId && depth < kMaxTableDepth) {
-      TableResult nested = convert_table_within(records, p, record.level, depth + 1, reading);
-      // The nested cells' text was counted when they were read; folding only copies it.
-      if (nested.table) flatten_table_text(*nested.table, cell.text);
-      p += nested.consumed;
-    } else if (id == kEquationId) {
-      // An equation inside a cell reaches no output; only its records are consumed.
-      p += convert_equation(records, p, record.level).consumed;
-    } else {
-      p += skip_control(records, p, record.level);
-    }
+    content.finish(slot);
+    p += content.control(id, records, p, record.level, depth);
   }
-  finish_cell(slot, cell.text, budget);
+  content.finish(slot);
+}
+
+TableResult convert_table_within(Records records, std::size_t start, std::uint16_t level,
+                                 unsigned depth, TableReading& reading);
+
+// A cell's text, as the minimal profile reads it: paragraphs joined by spaces, nested tables
+// folded in, equations and other controls left out.
+struct CellText {
+  static constexpr bool kEndsAtTableRecord = false;
+
+  TableReading& reading;
+  std::string& text;
+
+  ParaText& decoded() { return reading.decoded; }
+  void finish(std::optional<PendingParagraph>& slot) { finish_cell(slot, text, reading.budget); }
+  void add_text(std::string_view paragraph) {
+    const std::size_t before = text.size();
+    append_cell_text(text, paragraph);
+    reading.budget.add(text.size() - before);
+  }
+  std::size_t control(std::uint32_t id, Records records, std::size_t p, std::uint16_t level,
+                      unsigned depth) {
+    if (id == kTableId && depth < kMaxTableDepth) {
+      TableResult nested = convert_table_within(records, p, level, depth + 1, reading);
+      // The nested cells' text was counted when they were read; folding only copies it.
+      if (nested.table) flatten_table_text(*nested.table, text);
+      return nested.consumed;
+    }
+    // An equation inside a cell reaches no output; only its records are consumed.
+    if (id == kEquationId) return convert_equation(records, p, level).consumed;
+    return skip_control(records, p, level);
+  }
+};
+
+// Reads one cell's records from `p` (just after its LIST_HEADER) up to the next cell or the
+// end of the control, leaving `p` there, into `cell` (empty on entry).
+void read_cell(Records records, std::size_t& p, unsigned child_level, unsigned depth,
+               TableReading& reading, TableCell& cell) {
+  CellText content{reading, cell.text};
+  read_list(records, p, child_level, depth, content);
 }
 
 TableResult convert_table_within(Records records, std::size_t start, std::uint16_t level,
@@ -120,8 +171,7 @@ TableResult convert_table_within(Records records, std::size_t start, std::uint16
   const unsigned child_level = unsigned{level} + 1;
 
   std::size_t t = start;
-  while (t < n && records[t].level >= child_level &&
-         !(records[t].tag_id == tag::kTable && records[t].level == child_level)) {
+  while (t < n && records[t].level >= child_level && !is_table_record(records[t], child_level)) {
     ++t;
   }
   if (t >= n || records[t].level < child_level) return {std::nullopt, t - start};
@@ -171,11 +221,183 @@ TableResult convert_table_within(Records records, std::size_t start, std::uint16
   return {std::move(table), p - start};
 }
 
+// What the reading of one top-level table into the model shares across its cells, caption
+// and nested tables.
+struct ModelReading {
+  ModelReading(model::Origin at, HeldSize& held_size) : origin(at), held(held_size) {
+    decoded.text.reserve(TableReading::kInitialDecodeCapacity);
+  }
+
+  model::Origin origin;
+  HeldSize& held;
+  ParaText decoded;
+};
+
+ModelTableResult read_table_within(Records records, std::size_t start, std::uint16_t level,
+                                   unsigned depth, ModelReading& reading);
+
+// A cell's or caption's blocks, as the full profile reads them.
+template <bool kCaption>
+struct ListBlocks {
+  static constexpr bool kEndsAtTableRecord = kCaption;
+
+  ModelReading& reading;
+  std::vector<model::Block>& blocks;
+
+  ParaText& decoded() { return reading.decoded; }
+  void finish(std::optional<PendingParagraph>& slot) {
+    add_finished_paragraph(slot, reading.origin, blocks, reading.held);
+  }
+  void add_text(std::string_view paragraph) {
+    add_paragraph_text(paragraph, reading.origin, blocks, reading.held);
+  }
+  std::size_t control(std::uint32_t id, Records records, std::size_t p, std::uint16_t level,
+                      unsigned depth) {
+    if (id == kTableId && depth < kMaxTableDepth) {
+      ModelTableResult nested = read_table_within(records, p, level, depth + 1, reading);
+      if (nested.table) blocks.emplace_back(std::move(*nested.table));
+      return nested.consumed;
+    }
+    if (id == kEquationId) {
+      EquationResult equation = convert_equation(records, p, level);
+      if (equation.script) {
+        blocks.push_back(equation_block(*equation.script, reading.origin, reading.held));
+      }
+      return equation.consumed;
+    }
+    if (id == kDrawingId) {
+      DrawingResult drawing = convert_drawing_object(records, p, level);
+      if (drawing.block) {
+        blocks.push_back(drawing_block(std::move(*drawing.block), reading.origin, reading.held));
+      }
+      return drawing.consumed;
+    }
+    return skip_control(records, p, level);
+  }
+};
+
+model::CaptionSide caption_side(Bytes list_header) {
+  switch (u32_at(list_header, kCaptionSideOffset).value_or(3) & 3) {
+    case 0:
+      return model::CaptionSide::Left;
+    case 1:
+      return model::CaptionSide::Right;
+    case 2:
+      return model::CaptionSide::Top;
+    default:
+      return model::CaptionSide::Bottom;
+  }
+}
+
+// The address, spans and header mark of a cell's LIST_HEADER; false when it is too short to
+// hold them.
+bool read_cell_place(Bytes list_header, model::Cell& cell) {
+  const auto span = u16_at(list_header, kCellRowSpanOffset);
+  if (!span) return false;
+  cell.column = *u16_at(list_header, kCellColumnOffset);
+  cell.row = *u16_at(list_header, kCellRowOffset);
+  cell.column_span = *u16_at(list_header, kCellColumnSpanOffset);
+  cell.row_span = *span;
+  cell.header = (*u16_at(list_header, kCellMarksOffset) & kHeaderCellMark) != 0;
+  return true;
+}
+
+// The rows a TABLE record declares: the cells listed in each row, in record order.
+class DeclaredRows {
+ public:
+  DeclaredRows(Bytes payload, std::size_t rows) : payload_(payload), rows_(rows) {
+    for (std::size_t k = 0; k < rows; ++k) total_ += count(k);
+    left_in_row_ = rows > 0 ? count(0) : 0;
+  }
+
+  std::uint64_t total() const noexcept { return total_; }
+
+  // The row the next cell is listed in; cells past the declared ones share one more row.
+  std::uint32_t next_cell() noexcept {
+    while (row_ < rows_ && left_in_row_ == 0) {
+      ++row_;
+      if (row_ < rows_) left_in_row_ = count(row_);
+    }
+    if (row_ < rows_) --left_in_row_;
+    return static_cast<std::uint32_t>(row_);
+  }
+
+ private:
+  std::uint16_t count(std::size_t row) const noexcept {
+    return *u16_at(payload_, kCellCountsOffset + 2 * row);
+  }
+
+  Bytes payload_;
+  std::size_t rows_;
+  std::size_t row_ = 0;
+  std::uint32_t left_in_row_ = 0;
+  std::uint64_t total_ = 0;
+};
+
+ModelTableResult read_table_within(Records records, std::size_t start, std::uint16_t level,
+                                   unsigned depth, ModelReading& reading) {
+  const std::size_t n = records.size();
+  const unsigned child_level = unsigned{level} + 1;
+  model::Table table;
+  table.origin = reading.origin;
+
+  std::size_t t = start;
+  bool captioned = false;
+  while (t < n && records[t].level >= child_level && !is_table_record(records[t], child_level)) {
+    if (!is_cell_start(records[t], child_level)) {
+      ++t;
+      continue;
+    }
+    // A list before the TABLE record is the caption (the first gives its side).
+    if (!captioned) table.caption_side = caption_side(records[t].data());
+    captioned = true;
+    ++t;
+    ListBlocks<true> caption{reading, table.caption};
+    read_list(records, t, child_level, depth, caption);
+  }
+  if (t >= n || records[t].level < child_level) return {std::nullopt, t - start};
+
+  const Bytes payload = records[t].data();
+  if (payload.size() < kTableMinSize) return {std::nullopt, t - start + 1};
+  table.row_count = *u16_at(payload, kRowCountOffset);
+  table.column_count = *u16_at(payload, kColumnCountOffset);
+  DeclaredRows rows(
+      payload, std::min<std::size_t>(table.row_count, (payload.size() - kCellCountsOffset) / 2));
+
+  std::size_t p = t + 1;
+  // Each declared cell takes a record at least.
+  table.cells.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(rows.total(), n - p)));
+  while (p < n && records[p].level >= child_level) {
+    if (!is_cell_start(records[p], child_level)) {
+      ++p;
+      continue;
+    }
+    const Bytes list_header = records[p].data();
+    ++p;
+    reading.held.add(HeldSize::kPerCell);
+    model::Cell& cell = table.cells.emplace_back();
+    if (!read_cell_place(list_header, cell)) table.listing_agrees = false;
+    cell.listed_row = rows.next_cell();
+    ListBlocks<false> content{reading, cell.blocks};
+    read_list(records, p, child_level, depth, content);
+  }
+  if (table.cells.empty()) return {std::nullopt, p - start};
+  if (table.cells.size() != rows.total()) table.listing_agrees = false;
+  reading.held.add(HeldSize::kPerBlock);
+  return {std::move(table), p - start};
+}
+
 }  // namespace
 
 TableResult convert_table(Records records, std::size_t start, std::uint16_t level, unsigned depth) {
   TableReading reading;
   return convert_table_within(records, start, level, depth, reading);
+}
+
+ModelTableResult read_table(Records records, std::size_t start, std::uint16_t level,
+                            model::Origin origin, HeldSize& held) {
+  ModelReading reading(origin, held);
+  return read_table_within(records, start, level, 0, reading);
 }
 
 }  // namespace paravox

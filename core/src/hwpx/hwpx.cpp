@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "document/block.h"
+#include "document/document_builder.h"
+#include "document/full_markdown.h"
 #include "document/markdown.h"
 #include "hwpx/package.h"
 #include "hwpx/section_walk.h"
@@ -152,9 +155,32 @@ Result<std::vector<std::string>> section_parts(const Package& package) {
   return names;
 }
 
+// Walks the section parts named in `sections` into `out` (a MarkdownWriter or a
+// DocumentBuilder). The first part that is missing, does not inflate or is not well-formed
+// ends the document, keeping the sections before it, with a warning in `warnings`.
+template <class Output>
+void walk_sections(const Package& package, const std::vector<std::string>& sections, Output& out,
+                   std::vector<Warning>& warnings) {
+  for (std::uint32_t k = 0; k < sections.size(); ++k) {
+    const std::string& name = sections[k];
+    Result<Part> part = package.read(name);
+    if (!part) {
+      warnings.push_back(text_missing_from(name, part.error()));
+      break;
+    }
+    const typename Output::Mark before = out.mark();
+    if constexpr (std::is_same_v<Output, DocumentBuilder>) out.start_section(k);
+    if (Status walked = walk_section_part(part->bytes, name, out); !walked) {
+      out.roll_back(before);
+      warnings.push_back(text_missing_from(name, walked.error()));
+      break;
+    }
+  }
+}
+
 }  // namespace
 
-Result<DocumentText> hwpx_to_markdown(Bytes bytes) {
+Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile) {
   Result<Package> opened = Package::open(bytes);
   if (!opened) return std::move(opened).error();
   const Package& package = opened.value();
@@ -174,24 +200,15 @@ Result<DocumentText> hwpx_to_markdown(Bytes bytes) {
   if (!sections) return std::move(sections).error();
 
   try {
-    MarkdownWriter writer;
     std::vector<Warning> warnings;
-    for (const std::string& name : sections.value()) {
-      // The first section part that is missing, does not inflate or is not well-formed
-      // ends the document, keeping the sections before it.
-      Result<Part> part = package.read(name);
-      if (!part) {
-        warnings.push_back(text_missing_from(name, part.error()));
-        break;
-      }
-      const MarkdownWriter::Mark before = writer.mark();
-      if (Status walked = walk_section_part(part->bytes, name, writer); !walked) {
-        writer.roll_back(before);
-        warnings.push_back(text_missing_from(name, walked.error()));
-        break;
-      }
+    if (profile == Profile::Minimal) {
+      MarkdownWriter writer;
+      walk_sections(package, sections.value(), writer, warnings);
+      return DocumentText{writer.finish(), std::move(warnings)};
     }
-    return DocumentText{writer.finish(), std::move(warnings)};
+    DocumentBuilder builder;
+    walk_sections(package, sections.value(), builder, warnings);
+    return DocumentText{render_markdown(builder.finish()), std::move(warnings)};
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }

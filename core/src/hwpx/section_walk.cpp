@@ -2,13 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "document/block.h"
+#include "document/document_builder.h"
 #include "document/fields.h"
 #include "document/markdown.h"
+#include "document/model.h"
+#include "document/options.h"
 #include "document/text.h"
 #include "hwpx/xml.h"
 
@@ -83,6 +87,7 @@ enum class Role : std::uint8_t {
   Command,          // its "Command" string parameter
   Prop,             // its "Prop" integer parameter
   Table,
+  TableCaption,  // a table's own caption (full profile)
   Row,
   Cell,
   Drawing,  // a drawing object in the body
@@ -92,10 +97,40 @@ enum class Role : std::uint8_t {
   Other,  // looked through: a cell's hp:subList, anything inside a drawing object
 };
 
-// Where paragraphs belong: the body, a table cell, or a drawing object (whose paragraphs
-// give plain text, as the binary drawing object handler reads them).
-enum class Scope : std::uint8_t { Body, Cell, Drawing };
+// Where paragraphs belong: the body, a table cell, a drawing object (whose paragraphs give
+// plain text, as the binary drawing object handler reads them), or a table's caption (read
+// in the full profile only).
+enum class Scope : std::uint8_t { Body, Cell, Drawing, Caption };
 
+// The blocks and tables each profile builds: the minimal profile's rows of cell texts, or the
+// model's addressed cells holding blocks.
+template <Profile kProfile>
+struct Built;
+template <>
+struct Built<Profile::Minimal> {
+  using Block = paravox::Block;
+  using Table = paravox::Table;
+  using Output = MarkdownWriter;
+};
+template <>
+struct Built<Profile::Full> {
+  using Block = model::Block;
+  using Table = model::Table;
+  using Output = DocumentBuilder;
+};
+
+// A whole number attribute that fits 16 bits, or nothing.
+std::optional<std::uint16_t> u16_attribute(const XmlStartTag& tag, std::string_view name) {
+  const auto value = tag.attribute(name);
+  if (!value) return std::nullopt;
+  std::uint16_t number = 0;
+  const char* end = value->data() + value->size();
+  const auto [at, error] = std::from_chars(value->data(), end, number);
+  if (error != std::errc() || at != end) return std::nullopt;
+  return number;
+}
+
+template <Profile kProfile>
 struct ParagraphState {
   Scope scope = Scope::Body;
   std::string text;  // with a field marker for each closed click-here field
@@ -103,9 +138,10 @@ struct ParagraphState {
   std::string open_field;
   bool field_open = false;
   std::vector<FieldInfo> field_infos;
-  bool attaching = true;      // no control other than an attached field has come yet
-  std::vector<Block> blocks;  // body: blocks of the controls, written after the text
-  std::vector<Table> tables;  // cell: nested tables, folded in after the text
+  bool attaching = true;  // no control other than an attached field has come yet
+  // Blocks of the controls, after the text: the body's (minimal), every scope's (full).
+  std::vector<typename Built<kProfile>::Block> blocks;
+  std::vector<Table> tables;  // cell: nested tables, folded in after the text (minimal)
   bool in_caption = false;    // drawing: which list the text goes to, and where
   std::size_t slot = 0;
 
@@ -122,9 +158,12 @@ struct ParagraphState {
   }
 };
 
+template <Profile kProfile>
 struct TableState {
-  Table table;
+  typename Built<kProfile>::Table table;
   unsigned depth = 0;
+  std::uint32_t rows = 0;       // hp:tr elements so far (full)
+  bool cell_addressed = false;  // the open cell has had its hp:cellAddr (full)
 };
 
 struct DrawingState {
@@ -157,9 +196,13 @@ struct DrawingState {
   }
 };
 
+template <Profile kProfile>
 class SectionWalk final : public XmlHandler {
  public:
-  explicit SectionWalk(MarkdownWriter& writer) : writer_(writer) {}
+  static constexpr bool kFull = kProfile == Profile::Full;
+  using Output = typename Built<kProfile>::Output;
+
+  explicit SectionWalk(Output& out) : out_(out) {}
 
   XmlVisit start_element(const XmlStartTag& tag) override {
     const std::optional<Role> role = classify(tag.local_name(), tag);
@@ -178,7 +221,7 @@ class SectionWalk final : public XmlHandler {
     if (frames_.empty()) return;
     switch (frames_.back()) {
       case Role::Text: {
-        ParagraphState& p = paragraph();
+        ParagraphState<kProfile>& p = paragraph();
         std::string& target = p.field_open ? p.open_field : p.text;
         // Characters below U+0020 are control codes in the binary paragraph text, where
         // none of them shows; the XML writes them as elements, and a literal one shows nothing.
@@ -202,12 +245,19 @@ class SectionWalk final : public XmlHandler {
   }
 
  private:
-  ParagraphState& paragraph() { return paragraphs_[open_paragraphs_ - 1]; }
+  ParagraphState<kProfile>& paragraph() { return paragraphs_[open_paragraphs_ - 1]; }
 
   void open_paragraph(Scope scope) {
     if (open_paragraphs_ == paragraphs_.size()) paragraphs_.emplace_back();
-    ParagraphState& p = paragraphs_[open_paragraphs_++];
+    ParagraphState<kProfile>& p = paragraphs_[open_paragraphs_++];
     p.reset(scope);
+    if constexpr (kFull) {
+      // Every block of a section's paragraph, in cells at any depth too, comes from it.
+      if (scope == Scope::Body) {
+        out_.start_paragraph();
+        origin_ = out_.origin();
+      }
+    }
     if (scope == Scope::Drawing) {
       // The slot is taken now: a paragraph's text comes before the texts nested in it.
       p.in_caption = drawing_.in_caption;
@@ -263,19 +313,30 @@ class SectionWalk final : public XmlHandler {
         return std::nullopt;
       }
       case Role::Table:
+        if constexpr (kFull) {
+          if (name == "caption") return open_caption(tag);
+        }
         if (name != "tr") return std::nullopt;
-        tables_.back().table.rows.emplace_back();
+        open_row();
         return Role::Row;
       case Role::Row:
         if (name != "tc") return std::nullopt;
-        tables_.back().table.rows.back().cells.emplace_back();
+        open_cell(tag);
         scopes_.push_back(Scope::Cell);
         return Role::Cell;
       case Role::Cell:
+        if constexpr (kFull) {
+          if (name == "cellAddr" || name == "cellSpan") {
+            read_cell_place(name, tag);
+            return std::nullopt;
+          }
+        }
+        [[fallthrough]];
+      case Role::TableCaption:
       case Role::Other:
         if (name == "subList") return Role::Other;
         if (name != "p") return std::nullopt;
-        open_paragraph(Scope::Cell);
+        open_paragraph(kFull ? scopes_.back() : Scope::Cell);
         return Role::Paragraph;
       case Role::Equation:
         if (name != "script" || script_seen_) return std::nullopt;
@@ -304,9 +365,9 @@ class SectionWalk final : public XmlHandler {
     return Role::Other;
   }
 
-  // A control of the innermost paragraph, in the body or in a table cell.
+  // A control of the innermost paragraph, in the body, a table cell or a caption.
   std::optional<Role> control(std::string_view name, const XmlStartTag& tag) {
-    ParagraphState& p = paragraph();
+    ParagraphState<kProfile>& p = paragraph();
     if (name == "fieldBegin") {
       const bool click_here = tag.attribute("type") == "CLICK_HERE";
       // Only a click-here field opens, and only when none is open; the end of any field
@@ -330,17 +391,17 @@ class SectionWalk final : public XmlHandler {
     const Scope scope = p.scope;
     if (name == "tbl") {
       unsigned depth = 0;
-      if (scope == Scope::Cell) {
+      if (scope != Scope::Body) {
         depth = tables_.back().depth + 1;
         if (depth > kMaxTableDepth) return std::nullopt;
       } else {
         table_text_ = 0;
       }
-      tables_.push_back(TableState{Table{}, depth});
+      open_table(tag, depth);
       return Role::Table;
     }
-    // Inside cells, equations and drawing objects give nothing.
-    if (scope != Scope::Body) return std::nullopt;
+    // Inside cells, equations and drawing objects give nothing in the minimal profile.
+    if (!kFull && scope != Scope::Body) return std::nullopt;
     if (name == "equation") {
       script_.clear();
       script_seen_ = false;
@@ -354,8 +415,72 @@ class SectionWalk final : public XmlHandler {
     return std::nullopt;
   }
 
+  void open_table(const XmlStartTag& tag, unsigned depth) {
+    TableState<kProfile>& state = tables_.emplace_back();
+    state.depth = depth;
+    if constexpr (kFull) {
+      state.table.row_count = u16_attribute(tag, "rowCnt").value_or(0);
+      state.table.column_count = u16_attribute(tag, "colCnt").value_or(0);
+      state.table.origin = origin_;
+    } else {
+      (void)tag;
+    }
+  }
+
+  void open_row() {
+    TableState<kProfile>& state = tables_.back();
+    if constexpr (kFull) {
+      ++state.rows;
+    } else {
+      state.table.rows.emplace_back();
+    }
+  }
+
+  void open_cell(const XmlStartTag& tag) {
+    TableState<kProfile>& state = tables_.back();
+    if constexpr (kFull) {
+      out_.held().add(HeldSize::kPerCell);
+      model::Cell& cell = state.table.cells.emplace_back();
+      // Cells of an hp:tc outside any hp:tr share row 0.
+      cell.listed_row = state.rows > 0 ? state.rows - 1 : 0;
+      cell.header = is_true(tag.attribute("header"));
+      state.cell_addressed = false;
+    } else {
+      (void)tag;
+      state.table.rows.back().cells.emplace_back();
+    }
+  }
+
+  // hp:cellAddr (colAddr, rowAddr) and hp:cellSpan (colSpan, rowSpan) of the open cell. A
+  // cell without a whole address makes the table's listing disagree; spans default to 1.
+  void read_cell_place(std::string_view name, const XmlStartTag& tag) {
+    TableState<kProfile>& state = tables_.back();
+    model::Cell& cell = state.table.cells.back();
+    if (name == "cellAddr") {
+      const auto column = u16_attribute(tag, "colAddr");
+      const auto row = u16_attribute(tag, "rowAddr");
+      state.cell_addressed = column && row;
+      cell.column = column.value_or(0);
+      cell.row = row.value_or(0);
+    } else {
+      cell.column_span = u16_attribute(tag, "colSpan").value_or(1);
+      cell.row_span = u16_attribute(tag, "rowSpan").value_or(1);
+    }
+  }
+
+  std::optional<Role> open_caption(const XmlStartTag& tag) {
+    model::Table& table = tables_.back().table;
+    const auto side = tag.attribute("side");
+    table.caption_side = side == "TOP"     ? model::CaptionSide::Top
+                         : side == "LEFT"  ? model::CaptionSide::Left
+                         : side == "RIGHT" ? model::CaptionSide::Right
+                                           : model::CaptionSide::Bottom;
+    scopes_.push_back(Scope::Caption);
+    return Role::TableCaption;
+  }
+
   void end_field() {
-    ParagraphState& p = paragraph();
+    ParagraphState<kProfile>& p = paragraph();
     if (p.scope == Scope::Drawing || !p.field_open) return;
     append_field_marker(p.text, p.field_texts.size());
     p.field_texts.push_back(std::move(p.open_field));
@@ -367,10 +492,16 @@ class SectionWalk final : public XmlHandler {
     switch (role) {
       case Role::Section:
       case Role::Cell:
+      case Role::TableCaption:
       case Role::Drawing:
         scopes_.pop_back();
         if (role == Role::Drawing) {
-          if (std::optional<Block> block = drawing_.block()) add_block(std::move(*block));
+          if (std::optional<Block> block = drawing_.block()) add_drawing(std::move(*block));
+        }
+        if constexpr (kFull) {
+          if (role == Role::Cell && !tables_.back().cell_addressed) {
+            tables_.back().table.listing_agrees = false;
+          }
         }
         break;
       case Role::Caption:
@@ -382,19 +513,17 @@ class SectionWalk final : public XmlHandler {
       case Role::Field:
         close_field();
         break;
-      case Role::Table: {
-        TableState state = std::move(tables_.back());
-        tables_.pop_back();
-        if (state.table.rows.empty()) break;
-        if (state.depth == 0) {
-          add_block(std::move(state.table));
-        } else {
-          paragraph().tables.push_back(std::move(state.table));
-        }
+      case Role::Table:
+        close_table();
         break;
-      }
       case Role::Equation:
-        if (!script_.empty()) add_block(Equation{std::move(script_)});
+        if (!script_.empty()) {
+          if constexpr (kFull) {
+            add_block(equation_block(script_, origin_, out_.held()));
+          } else {
+            add_block(Equation{std::move(script_)});
+          }
+        }
         script_.clear();
         break;
       default:
@@ -402,8 +531,35 @@ class SectionWalk final : public XmlHandler {
     }
   }
 
-  // A block of a control of the innermost (body) paragraph, written after its text.
-  void add_block(Block block) { paragraph().blocks.push_back(std::move(block)); }
+  void add_drawing(Block block) {
+    if constexpr (kFull) {
+      add_block(drawing_block(std::move(block), origin_, out_.held()));
+    } else {
+      add_block(std::move(block));
+    }
+  }
+
+  void close_table() {
+    TableState<kProfile> state = std::move(tables_.back());
+    tables_.pop_back();
+    if constexpr (kFull) {
+      if (state.table.cells.empty()) return;
+      out_.held().add(HeldSize::kPerBlock);
+      add_block(std::move(state.table));
+    } else {
+      if (state.table.rows.empty()) return;
+      if (state.depth == 0) {
+        add_block(std::move(state.table));
+      } else {
+        paragraph().tables.push_back(std::move(state.table));
+      }
+    }
+  }
+
+  // A block of a control of the innermost paragraph, written after its text.
+  void add_block(typename Built<kProfile>::Block block) {
+    paragraph().blocks.push_back(std::move(block));
+  }
 
   void close_field() {
     FieldInfo field = std::move(field_);
@@ -421,54 +577,79 @@ class SectionWalk final : public XmlHandler {
 
   // The paragraph as the binary walk finishes it: a field control beyond its markers is
   // never attached (it finishes the paragraph instead).
-  static std::optional<PendingParagraph> take_pending(ParagraphState& p) {
+  static std::optional<PendingParagraph> take_pending(ParagraphState<kProfile>& p) {
     if (p.field_infos.size() > p.field_texts.size()) p.field_infos.resize(p.field_texts.size());
     return PendingParagraph{std::move(p.text), std::move(p.field_texts), std::move(p.field_infos)};
   }
 
   void close_paragraph() {
-    ParagraphState& p = paragraph();
+    ParagraphState<kProfile>& p = paragraph();
     // A field left open keeps its text in place, unmarked.
     if (p.field_open) p.text += p.open_field;
-    switch (p.scope) {
-      case Scope::Body: {
-        std::optional<PendingParagraph> slot = take_pending(p);
-        writer_.add_paragraph(slot);
-        for (Block& block : p.blocks) writer_.add(std::move(block));
-        break;
+    if constexpr (kFull) {
+      if (p.scope == Scope::Drawing) {
+        close_drawing_paragraph(p);
+      } else {
+        close_model_paragraph(p);
       }
-      case Scope::Cell: {
-        TableCell& cell = tables_.back().table.rows.back().cells.back();
-        const std::size_t before = cell.text.size();
-        if (p.field_texts.empty()) {
-          append_cell_text(cell.text, p.text);
-        } else {
+    } else {
+      switch (p.scope) {
+        case Scope::Body: {
           std::optional<PendingParagraph> slot = take_pending(p);
-          finish_cell_paragraph(slot, cell.text);
+          out_.add_paragraph(slot);
+          for (Block& block : p.blocks) out_.add(std::move(block));
+          break;
         }
-        // Cell text of one top-level table, at every depth, all reaches the Markdown.
-        const std::size_t added = cell.text.size() - before;
-        if (added > kOutputLimit - table_text_) throw OutputLimitExceeded{};
-        table_text_ += added;
-        for (const Table& nested : p.tables) flatten_table_text(nested, cell.text);
-        break;
-      }
-      case Scope::Drawing: {
-        std::vector<std::string>& list = p.in_caption ? drawing_.captions : drawing_.contents;
-        list[p.slot] = std::string(trim_text(p.text));
-        break;
+        case Scope::Cell: {
+          TableCell& cell = tables_.back().table.rows.back().cells.back();
+          const std::size_t before = cell.text.size();
+          if (p.field_texts.empty()) {
+            append_cell_text(cell.text, p.text);
+          } else {
+            std::optional<PendingParagraph> slot = take_pending(p);
+            finish_cell_paragraph(slot, cell.text);
+          }
+          // Cell text of one top-level table, at every depth, all reaches the Markdown.
+          const std::size_t added = cell.text.size() - before;
+          if (added > kOutputLimit - table_text_) throw OutputLimitExceeded{};
+          table_text_ += added;
+          for (const Table& nested : p.tables) flatten_table_text(nested, cell.text);
+          break;
+        }
+        case Scope::Drawing:
+          close_drawing_paragraph(p);
+          break;
+        case Scope::Caption:
+          break;
       }
     }
     --open_paragraphs_;
   }
 
-  MarkdownWriter& writer_;
+  void close_drawing_paragraph(ParagraphState<kProfile>& p) {
+    std::vector<std::string>& list = p.in_caption ? drawing_.captions : drawing_.contents;
+    list[p.slot] = std::string(trim_text(p.text));
+  }
+
+  // The full profile's paragraph of the body, a cell or a caption: its text, then the blocks
+  // of its controls, into the list it belongs to.
+  void close_model_paragraph(ParagraphState<kProfile>& p) {
+    std::vector<model::Block>& blocks = p.scope == Scope::Body ? out_.body()
+                                        : p.scope == Scope::Caption
+                                            ? tables_.back().table.caption
+                                            : tables_.back().table.cells.back().blocks;
+    std::optional<PendingParagraph> slot = take_pending(p);
+    add_finished_paragraph(slot, origin_, blocks, out_.held());
+    for (model::Block& block : p.blocks) blocks.push_back(std::move(block));
+  }
+
+  Output& out_;
 
   std::vector<Role> frames_;
   std::vector<Scope> scopes_;
-  std::vector<ParagraphState> paragraphs_;  // open ones first; the rest keep their storage
+  std::vector<ParagraphState<kProfile>> paragraphs_;  // open ones first; the rest keep storage
   std::size_t open_paragraphs_ = 0;
-  std::vector<TableState> tables_;
+  std::vector<TableState<kProfile>> tables_;
   std::size_t table_text_ = 0;
   DrawingState drawing_;
   std::string script_;
@@ -477,12 +658,18 @@ class SectionWalk final : public XmlHandler {
   std::string command_;
   std::string prop_;
   bool has_prop_ = false;
+  model::Origin origin_;  // of the section's paragraph being read (full)
 };
 
 }  // namespace
 
 Status walk_section_part(Bytes xml, std::string_view part_name, MarkdownWriter& writer) {
-  SectionWalk walk(writer);
+  SectionWalk<Profile::Minimal> walk(writer);
+  return read_xml(xml, part_name, walk);
+}
+
+Status walk_section_part(Bytes xml, std::string_view part_name, DocumentBuilder& document) {
+  SectionWalk<Profile::Full> walk(document);
   return read_xml(xml, part_name, walk);
 }
 

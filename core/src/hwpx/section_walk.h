@@ -5,6 +5,7 @@
 
 #include "base/byte_cursor.h"
 #include "base/error.h"
+#include "document/document_builder.h"
 #include "document/markdown.h"
 
 namespace paravox {
@@ -22,5 +23,12 @@ namespace paravox {
 // give blocks after the paragraph's own text; every other control and its contents (section
 // and column definitions, headers, footers, notes, fields of other kinds, ...) gives nothing.
 Status walk_section_part(Bytes xml, std::string_view part_name, MarkdownWriter& writer);
+
+// The full profile's walk: the same reading into `document`, whose section index the caller
+// has set. Tables keep their caption (hp:caption, its side), declared size (rowCnt, colCnt)
+// and cells with their addresses and spans (hp:cellAddr, hp:cellSpan after the cell's
+// hp:subList), header marks (hp:tc header) and blocks; equations and drawing objects count
+// in cells too. Throws OutputLimitExceeded when the model would pass kOutputLimit.
+Status walk_section_part(Bytes xml, std::string_view part_name, DocumentBuilder& document);
 
 }  // namespace paravox

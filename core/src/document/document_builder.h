@@ -1,0 +1,91 @@
+// Collecting the full profile's document (document/model.h) as a reader walks it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "base/error.h"
+#include "document/block.h"
+#include "document/fields.h"
+#include "document/model.h"
+
+namespace paravox {
+
+// Bytes of a document's model: its text, and a fixed cost per block and per cell, counted by
+// whoever makes the block or cell. Held under
+// kOutputLimit, so that a crafted document (millions of empty cells, say) is refused before
+// its model outgrows what any Markdown could be; no real document comes near.
+class HeldSize {
+ public:
+  static constexpr std::size_t kPerBlock = sizeof(model::Block);
+  static constexpr std::size_t kPerCell = sizeof(model::Cell);
+
+  // Throws OutputLimitExceeded, counting nothing, when the total would pass kOutputLimit.
+  void add(std::size_t bytes) {
+    if (bytes > kOutputLimit - held_) throw OutputLimitExceeded{};
+    held_ += bytes;
+  }
+  std::size_t bytes() const noexcept { return held_; }
+  void roll_back(std::size_t bytes) noexcept { held_ = bytes; }
+
+ private:
+  std::size_t held_ = 0;
+};
+
+// Adds `text` trimmed, unless blank, as a Paragraph from `origin` to `blocks`, counted in
+// `held` (as every function here counts the block it makes).
+void add_paragraph_text(std::string_view text, model::Origin origin,
+                        std::vector<model::Block>& blocks, HeldSize& held);
+
+// Empties `slot` and adds its paragraph, fields rendered, as add_paragraph_text does.
+void add_finished_paragraph(std::optional<PendingParagraph>& slot, model::Origin origin,
+                            std::vector<model::Block>& blocks, HeldSize& held);
+
+// A drawing object's block (a Paragraph of its text or an Image) as the model's Paragraph or
+// Picture from `origin`, its text counted in `held`.
+model::Block drawing_block(Block drawing, model::Origin origin, HeldSize& held);
+
+// An equation's script, trimmed, as the model's Equation from `origin`, counted in `held`.
+model::Block equation_block(std::string_view script, model::Origin origin, HeldSize& held);
+
+// A document's body, block by block, with the origin of each.
+class DocumentBuilder {
+ public:
+  // The blocks added from now on come from section `index`, before its first paragraph.
+  void start_section(std::uint32_t index) noexcept {
+    origin_ = {index, 0};
+    paragraphs_ = 0;
+  }
+  // The section's next top-level paragraph begins.
+  void start_paragraph() noexcept { origin_.paragraph = paragraphs_++; }
+  model::Origin origin() const noexcept { return origin_; }
+  HeldSize& held() noexcept { return held_; }
+  std::vector<model::Block>& body() noexcept { return document_.body; }
+
+  // Adds `block`, which whoever made it has counted in held().
+  void add(model::Block block) { document_.body.push_back(std::move(block)); }
+
+  // What has been added so far, for a reader that takes back the blocks of a damaged part.
+  struct Mark {
+    std::size_t blocks = 0;
+    std::size_t held = 0;
+  };
+  Mark mark() const noexcept { return {document_.body.size(), held_.bytes()}; }
+  void roll_back(const Mark& mark) {
+    document_.body.resize(mark.blocks);
+    held_.roll_back(mark.held);
+  }
+
+  model::Document finish() { return std::move(document_); }
+
+ private:
+  model::Document document_;
+  HeldSize held_;
+  model::Origin origin_;
+  std::uint32_t paragraphs_ = 0;
+};
+
+}  // namespace paravox

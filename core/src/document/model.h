@@ -1,0 +1,98 @@
+// The full profile's document: what a reader found, as blocks in reading order, with the
+// information a faithful rendering needs. Both readers build it in their one walk; the full
+// Markdown writer (document/full_markdown.h) renders it, and so will the writers still to
+// come (JSON, the Python Document), which read these blocks, never the Markdown.
+//
+// How the model grows, so that each addition has its place:
+// - Every block carries its Origin: the body section and the top-level paragraph it comes
+//   from. Blocks inside a table carry the Origin of the paragraph that anchors the top-level
+//   table; the cell they sit in is the Cell that holds them.
+// - Paragraph is the unit of text. Headings (level, number text) and list items become
+//   properties of a Paragraph, not blocks of their own; footnote and endnote references are
+//   marks at positions inside its text, pointing at the notes, whose own blocks live in a
+//   list of the Document beside `body`.
+// - Headers and footers are a separate layer of the Document (their own block lists, per
+//   section), never interleaved with `body`; memos are annotations attached to a place in
+//   `body` (a block and a position in its text).
+// - Drawing objects give a Picture (with, later, the embedded binary item it shows) or the
+//   Paragraph of their text; groups and text boxes will give their own blocks.
+// - Metadata (title, author, dates) is a member of the Document.
+// - Cells hold blocks, not a string: paragraphs, equations, pictures and nested tables.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace paravox::model {
+
+// Where a block comes from: its body section (0, 1, ...) and the index of the section's
+// top-level paragraph that holds it or its anchor.
+struct Origin {
+  std::uint32_t section = 0;
+  std::uint32_t paragraph = 0;
+};
+
+// A paragraph's text with its click-here fields rendered, trimmed and never blank. The text
+// of a text box keeps its paragraphs apart with line feeds.
+struct Paragraph {
+  std::string text;
+  Origin origin;
+};
+
+// An equation's script, trimmed (possibly empty).
+struct Equation {
+  std::string script;
+  Origin origin;
+};
+
+// A picture drawn in the document; `caption` is its caption's text, possibly empty.
+struct Picture {
+  std::string caption;
+  Origin origin;
+};
+
+struct Table;
+using Block = std::variant<Paragraph, Table, Equation, Picture>;
+
+// Where a caption stands beside its table.
+enum class CaptionSide : std::uint8_t { Left, Right, Top, Bottom };
+
+struct Cell;
+
+// A table as the file gives it: its declared size and its cells in the order the file lists
+// them, each with the address and spans the file gives it. Placing the cells (and deciding
+// whether the addresses can be trusted) is table_layout.h's work, so that every writer
+// places them alike.
+struct Table {
+  std::uint16_t row_count = 0;     // declared
+  std::uint16_t column_count = 0;  // declared
+  // False when the file's own lists disagree, so the addresses are not to be trusted: the
+  // cells present are not as many as the rows declare, or a cell has no address.
+  bool listing_agrees = true;
+  CaptionSide caption_side = CaptionSide::Bottom;
+  Origin origin;
+  std::vector<Cell> cells;
+  std::vector<Block> caption;  // empty when the table has none
+};
+
+struct Cell {
+  std::uint16_t row = 0;
+  std::uint16_t column = 0;
+  std::uint16_t row_span = 1;
+  std::uint16_t column_span = 1;
+  // The row the file lists the cell in (record order: a binary row's declared cell count, an
+  // HWPX hp:tr), for a table whose addresses cannot be trusted.
+  std::uint32_t listed_row = 0;
+  bool header = false;  // marked by the document as a header cell
+  std::vector<Block> blocks;
+};
+
+// A converted document.
+struct Document {
+  std::vector<Block> body;
+};
+
+}  // namespace paravox::model
