@@ -4,7 +4,8 @@
 
 OUT/document gets whole files (the shared corpus documents and documents from the fixture
 builder), OUT/inflate_walk their compressed section streams, and OUT/walk_section and
-OUT/parse_records their section record bytes. OUT/hwpx gets HWPX packages from the HWPX
+OUT/parse_records their section record bytes, OUT/docinfo their inflated DocInfo streams and
+OUT/summary their summary-information streams. OUT/hwpx gets HWPX packages from the HWPX
 fixture writer and their section parts' XML (the shared HWPX files are better given to the
 fuzzer as a second seed folder: fuzz/run.sh passes ../shared/corpus/hwpx when it exists). Seeds are named by content hash, so running
 it twice gives the same folder.
@@ -27,7 +28,9 @@ from hwpbuilder import hwpx as hx  # noqa: E402
 from hwpbuilder import records as r  # noqa: E402
 from test_robustness import CfbLayout, inflate_raw_prefix  # noqa: E402
 
-TARGETS = ("document", "inflate_walk", "walk_section", "parse_records", "hwpx")
+TARGETS = (
+    "document", "inflate_walk", "walk_section", "parse_records", "hwpx", "docinfo", "summary"
+)
 
 
 def builder_sections() -> list[list[bytes]]:
@@ -196,6 +199,14 @@ def main() -> int:
             paths = layout.section_paths()
         except (ValueError, KeyError, IndexError, struct.error):
             continue  # the files that are not documents only seed the whole-file target
+        streams = (("/DocInfo", "docinfo"), ("/\x05HwpSummaryInformation", "summary"))
+        for stream, target in streams:
+            try:
+                stored = layout.read(stream)
+            except (ValueError, KeyError, IndexError, struct.error):
+                continue
+            inflate = compressed and target == "docinfo"
+            put(target, inflate_raw_prefix(stored) if inflate else stored)
         for path in paths:
             stored = layout.read(path)
             section = inflate_raw_prefix(stored) if compressed else stored

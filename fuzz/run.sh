@@ -16,6 +16,8 @@ case $target in
   inflate_walk) max_len=8192 ;;
   document) max_len=65536 ;;
   hwpx) max_len=131072 ;;
+  docinfo) max_len=16384 ;;
+  summary) max_len=4096 ;;
   *) echo "unknown target $target" >&2; exit 2 ;;
 esac
 mkdir -p "$work/work/$target" "$work/artifacts/$target" "$work/seeds/$target"
