@@ -52,6 +52,7 @@ std::vector<DocInfoRecord> sample_records() {
       {tag::kStyle, style_payload(u"머리말", u"Header", 2)},
       {tag::kStyle, style_payload(u"개요 3", u"Outline 3", 0)},
       {tag::kStyle, style_payload(u"Outline 9", u"", 3)},
+      {tag::kStyle, style_payload(u"개요 2", u"Outline 2", 1, true)},
       {27, Payload(8, 0)},  // document data
   };
 }
@@ -78,6 +79,7 @@ TEST(DocInfo, ReadsTheDefinitionsInRecordOrder) {
             "style 머리말/Header shape 2 outline 9\n"
             "style 개요 3/Outline 3 shape 0 outline 3\n"
             "style Outline 9/ shape 3 outline 9\n"
+            "style 개요 2/Outline 2 character shape 0 outline 0\n"
             "binary 3  kind 1 compression 0 jpg /BinData/BIN0003.jpg \n"
             "binary 0  kind 0 compression 0   \n"
             "binary 26  kind 2 compression 2 OLE /BinData/BIN001A.OLE \n");

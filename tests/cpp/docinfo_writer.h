@@ -70,13 +70,13 @@ inline Payload bullet_payload(char16_t character) {
 }
 
 inline Payload style_payload(std::u16string_view name, std::u16string_view english_name,
-                             std::uint16_t para_shape) {
+                             std::uint16_t para_shape, bool character = false) {
   Payload out;
   put_counted(out, name);
   put_counted(out, english_name);
-  out.push_back(0);    // a paragraph style
-  out.push_back(0);    // next style
-  put_u16(out, 1042);  // language
+  out.push_back(character ? 1 : 0);  // the kind
+  out.push_back(0);                  // next style
+  put_u16(out, 1042);                // language
   put_u16(out, para_shape);
   put_u16(out, 0);  // character shape
   put_u16(out, 0);

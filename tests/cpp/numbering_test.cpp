@@ -96,7 +96,8 @@ DocumentStyles definitions() {
       {HeadKind::Number, 0, 9},   // 9: a numbering that does not exist
       {HeadKind::Bullet, 2, 7},   // 10: a bullet that does not exist
   };
-  styles.styles = {{"바탕글", "Normal", 0, 0}, {"개요 2", "Outline 2", 0, 2}};
+  styles.styles = {{.name = "바탕글", .english_name = "Normal"},
+                   {.name = "개요 2", .english_name = "Outline 2", .outline_level = 2}};
   return styles;
 }
 

@@ -33,8 +33,8 @@ inline std::string dump(const Numbering& numbering) {
 }
 
 inline std::string dump(const Style& style) {
-  return style.name + "/" + style.english_name + " shape " + std::to_string(style.para_shape) +
-         " outline " + std::to_string(style.outline_level);
+  return style.name + "/" + style.english_name + (style.character ? " character" : "") + " shape " +
+         std::to_string(style.para_shape) + " outline " + std::to_string(style.outline_level);
 }
 
 inline std::string dump(const BinaryDataItem& item) {

@@ -4,6 +4,10 @@ namespace paravox {
 
 void assign_style_outline_levels(DocumentStyles& styles) {
   for (Style& style : styles.styles) {
+    if (style.character) {
+      style.outline_level = 0;
+      continue;
+    }
     // English names are often left over from the template a style was renamed from.
     style.outline_level = outline_level_of_style_name(style.name);
     if (style.para_shape < styles.para_shapes.size()) {

@@ -68,9 +68,10 @@ struct Bullet {
 struct Style {
   std::string name;  // "개요 1"
   std::string english_name;
-  std::uint16_t para_shape = 0;
-  // 1-10 for an outline style (a style of outline paragraphs, or one named "개요 N" or
-  // "Outline N"; the English name does not count), 0 for any other.
+  bool character = false;        // a character style, whose paragraph shape means nothing
+  std::uint16_t para_shape = 0;  // 0 for a character style
+  // 1-10 for an outline style (a paragraph style of outline paragraphs, or one named
+  // "개요 N" or "Outline N"; the English name does not count), 0 for any other.
   std::uint8_t outline_level = 0;
 };
 
@@ -98,9 +99,11 @@ struct DocumentStyles {
   std::vector<BinaryDataItem> binary_data;
 };
 
-// Microseconds since 1970-01-01T00:00:00Z. Readers give only moments within the years 1 to
-// 9999.
+// Microseconds since 1970-01-01T00:00:00Z. Readers give only moments from kEarliestTime to
+// kLatestTime, the years 1 to 9999 that a Python datetime holds.
 using UnixMicroseconds = std::int64_t;
+inline constexpr UnixMicroseconds kEarliestTime = -62135596800000000;  // 0001-01-01T00:00:00Z
+inline constexpr UnixMicroseconds kLatestTime = 253402300799999999;    // 9999-12-31T23:59:59.999999Z
 
 // What a document says about itself. An empty string is an absent value.
 struct Metadata {

@@ -105,8 +105,9 @@ Bullet read_bullet(Bytes payload) {
   return bullet;
 }
 
-// Name and English name (each counted UTF-16), a property byte, the next style's id, a
-// language id, then the paragraph shape id.
+// Name and English name (each counted UTF-16), a property byte (bits 0-2 the kind: 0 a
+// paragraph style, 1 a character style), the next style's id, a language id, then the
+// paragraph shape id.
 Style read_style(Bytes payload) {
   Style style;
   ByteCursor cursor(payload);
@@ -116,7 +117,10 @@ Style read_style(Bytes payload) {
   std::optional<std::string> english_name = read_counted_text(cursor);
   if (!english_name) return style;
   style.english_name = std::move(*english_name);
-  if (cursor.skip(4)) style.para_shape = cursor.read_u16().value_or(0);
+  const std::optional<std::uint16_t> kind_and_next = cursor.read_u16();
+  if (!kind_and_next) return style;
+  style.character = (*kind_and_next & 0x7) == 1;
+  if (!style.character && cursor.skip(2)) style.para_shape = cursor.read_u16().value_or(0);
   return style;
 }
 

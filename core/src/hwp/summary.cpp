@@ -29,9 +29,8 @@ enum : std::uint32_t {
   kFileTime = 0x40,  // 100-nanosecond ticks since 1601-01-01, UTC
 };
 
-// FILETIME ticks from 1601-01-01 to 1970-01-01, and the last microsecond of 9999.
+// FILETIME ticks from 1601-01-01 to 1970-01-01.
 constexpr std::uint64_t kUnixEpochTicks = 116444736000000000;
-constexpr std::int64_t kLastMicrosecond = 253402300799999999;
 
 std::string* text_field(Metadata& metadata, std::uint32_t id) {
   switch (id) {
@@ -87,7 +86,7 @@ std::optional<UnixMicroseconds> read_time(ByteCursor value) {
   if (ticks == 0) return std::nullopt;
   const std::int64_t microseconds =
       static_cast<std::int64_t>(ticks / 10) - static_cast<std::int64_t>(kUnixEpochTicks / 10);
-  if (microseconds > kLastMicrosecond) return std::nullopt;
+  if (microseconds > kLatestTime) return std::nullopt;
   return microseconds;
 }
 
