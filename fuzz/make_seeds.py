@@ -5,7 +5,8 @@
 OUT/document gets whole files (the shared corpus documents and documents from the fixture
 builder), OUT/inflate_walk their compressed section streams, and OUT/walk_section and
 OUT/parse_records their section record bytes, OUT/docinfo their inflated DocInfo streams and
-OUT/summary their summary-information streams. OUT/hwpx gets HWPX packages from the HWPX
+OUT/summary their summary-information streams, OUT/header the header.xml and content.hpf
+parts of the HWPX packages (the shared ones too). OUT/hwpx gets HWPX packages from the HWPX
 fixture writer and their section parts' XML (the shared HWPX files are better given to the
 fuzzer as a second seed folder: fuzz/run.sh passes ../shared/corpus/hwpx when it exists). Seeds are named by content hash, so running
 it twice gives the same folder.
@@ -15,8 +16,10 @@ from __future__ import annotations
 
 import argparse
 import hashlib
+import io
 import struct
 import sys
+import zipfile
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parent.parent
@@ -29,7 +32,7 @@ from hwpbuilder import records as r  # noqa: E402
 from test_robustness import CfbLayout, inflate_raw_prefix  # noqa: E402
 
 TARGETS = (
-    "document", "inflate_walk", "walk_section", "parse_records", "hwpx", "docinfo", "summary"
+    "document", "inflate_walk", "walk_section", "parse_records", "hwpx", "docinfo", "summary", "header"
 )
 
 
@@ -216,6 +219,17 @@ def main() -> int:
             put("parse_records", section)
     for data in hwpx_seeds():
         put("hwpx", data)
+    packages = [hx.hwpx_package(sections).to_bytes() for sections in hwpx_sections()]
+    if args.corpus.is_dir():
+        packages += [p.read_bytes() for p in sorted(args.corpus.glob("hwpx/*/*.hwpx"))]
+    for data in packages:
+        try:
+            with zipfile.ZipFile(io.BytesIO(data)) as package:
+                for name in ("Contents/header.xml", "Contents/content.hpf"):
+                    if name in package.namelist():
+                        put("header", package.read(name))
+        except (zipfile.BadZipFile, ValueError, NotImplementedError):
+            continue  # not a package, or one the reader must refuse
     for target in TARGETS:
         print(f"{target}: {len(list((args.out / target).iterdir()))} seeds")
     return 0

@@ -18,6 +18,7 @@ case $target in
   hwpx) max_len=131072 ;;
   docinfo) max_len=16384 ;;
   summary) max_len=4096 ;;
+  header) max_len=65536 ;;
   *) echo "unknown target $target" >&2; exit 2 ;;
 esac
 mkdir -p "$work/work/$target" "$work/artifacts/$target" "$work/seeds/$target"

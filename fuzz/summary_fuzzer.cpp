@@ -20,11 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A UTF-16 unit gives at most three bytes of UTF-8.
     require(text->size() <= size / 2 * 3, "a value is no longer than its bytes allow");
   }
-  // Python's datetime holds the years 1 to 9999; FILETIME starts in 1601.
-  constexpr std::int64_t kFirst1601 = -11644473600000000;
-  constexpr std::int64_t kLast9999 = 253402300799999999;
   for (const auto& time : {metadata.created, metadata.modified}) {
-    require(!time || (*time >= kFirst1601 && *time <= kLast9999), "times lie in 1601 to 9999");
+    require(!time || (*time >= paravox::kEarliestTime && *time <= paravox::kLatestTime),
+            "times lie in the years 1 to 9999");
   }
   return 0;
 }
