@@ -263,6 +263,30 @@ TEST(DefinitionsCorpus, TwinsAgreeOnTheDefinitionsTheirParagraphsUse) {
   EXPECT_GT(shapes_compared, 200u);
 }
 
+// header.xml's definition lists are read on their own when they are well-formed so; closing
+// tags met in a comment after the root make them not, and the whole part is read instead.
+TEST(DefinitionsCorpus, DefinitionListsReadAloneGiveWhatTheWholeHeaderGives) {
+  const fs::path hwpx = corpus_dir() / "hwpx";
+  if (!fs::is_directory(hwpx)) GTEST_SKIP() << "shared HWPX files not found at " << hwpx;
+  std::size_t headers = 0;
+  for (const char* folder : {"twins", "files"}) {
+    for (const fs::path& path : files_in(hwpx / folder, ".hwpx")) {
+      const std::string bytes = read_file(path);
+      Result<Package> package = Package::open(as_bytes(bytes));
+      if (!package) continue;
+      Result<Part> header = package->read("Contents/header.xml");
+      if (!header) continue;
+      std::string whole(reinterpret_cast<const char*>(header->bytes.data()), header->bytes.size());
+      whole += "<!-- </hh:numberings></hh:bullets></hh:paraProperties></hh:styles> -->";
+      EXPECT_EQ(test::dump(read_header_xml(header->bytes)),
+                test::dump(read_header_xml(as_bytes(whole))))
+          << path;
+      ++headers;
+    }
+  }
+  EXPECT_GE(headers, 100u);
+}
+
 // Paragraphs whose own text is their number path ("3-2-1": the first of the third level
 // under the second under the third) show the number of their level in its format.
 TEST(DefinitionsCorpus, ParagraphsThatSpellOutTheirCountsGetThoseNumbers) {

@@ -89,6 +89,26 @@ TEST(HeaderXml, PlacesItemsByTheirIds) {
   }
 }
 
+// Parts where finding tags by their '<' and '>' would misread the paragraph properties are
+// read whole, and give what the XML says.
+TEST(HeaderXml, PartsTheShortReadingWouldMisreadAreReadWhole) {
+  const std::vector<std::string> properties = {
+      "<!-- <hh:paraPr id=\"1\"><hh:heading type=\"BULLET\" idRef=\"1\" level=\"0\"/> -->"
+      "<hh:paraPr id=\"0\"><hh:heading type=\"OUTLINE\" idRef=\"0\" level=\"2\"/></hh:paraPr>",
+      "<hh:paraPr id=\"0\" note=\"a>b\"><hh:heading type=\"OUTLINE\" level=\"2\"/></hh:paraPr>",
+      "<hh:paraPr id=\"0\"><hh:x><![CDATA[<hh:heading type=\"BULLET\"/>]]></hh:x>"
+      "<hh:heading type=\"OUTLINE\" level=\"2\"/></hh:paraPr>",
+      "<hh:paraPr id=\"0\"><?note <hh:heading type=\"BULLET\"/>?>"
+      "<hh:heading type=\"OUTLINE\" level=\"2\"/></hh:paraPr>",
+  };
+  for (const std::string& property : properties) {
+    const std::string xml = "<hh:head><hh:refList><hh:paraProperties>" + property +
+                            "</hh:paraProperties></hh:refList></hh:head>";
+    EXPECT_EQ(test::dump(read_header_xml(as_bytes(xml))), "shape outline level 2 id 0\n")
+        << property;
+  }
+}
+
 // Cut anywhere, a header gives no more items of a kind than the whole one, and each
 // definition it gives whole is the whole header's.
 TEST(HeaderXml, AHeaderCutAnywhereGivesWhatCameBeforeTheCut) {

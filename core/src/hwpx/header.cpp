@@ -17,6 +17,10 @@ namespace {
 constexpr std::string_view kHeaderName = "Contents/header.xml";
 constexpr std::string_view kContentName = "Contents/content.hpf";
 
+Bytes as_bytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
 std::optional<std::uint32_t> parse_unsigned(std::optional<std::string_view> text) {
   if (!text) return std::nullopt;
   std::uint32_t value = 0;
@@ -388,9 +392,122 @@ class ContentMetadataReading final : public XmlHandler {
   std::string text_;
 };
 
+// Reading only what the definitions need. In the word processor's header.xml the definition
+// lists are siblings in hh:refList after the font, border and character lists (about half of
+// the part), and each paragraph property holds, besides its heading, margins, spacing and
+// break settings that make up most of the rest. The tags read are copied, as written, into a
+// document of their own: the lists' stretch of the part, with each paragraph property cut to
+// its start tag and its first heading. Tags are found by their '<', the first '>' after the
+// name taken for their end. A part with comments, CDATA or processing instructions among the
+// lists is read whole, and so is one whose cut is not well-formed (a '>' inside an attribute
+// value); the reader behind read_xml checks the cut as it checks any part.
+
+// A tag as found by its '<': where it opens and closes, whether it is an end tag, its name
+// as written and after its prefix. Comments and declarations count as tags named "!..." and
+// processing instructions as "?...".
+struct Tag {
+  std::size_t open;
+  std::size_t close;  // its '>'
+  bool closing;
+  std::string_view name;
+  std::string_view local;
+
+  bool self_closing(std::string_view xml) const { return !closing && xml[close - 1] == '/'; }
+  std::string_view text(std::string_view xml) const { return xml.substr(open, close + 1 - open); }
+};
+
+// The first tag opening at or after `from`, or nothing.
+std::optional<Tag> next_tag(std::string_view xml, std::size_t from) {
+  const std::size_t open = xml.find('<', from);
+  if (open == xml.npos || xml.size() - open < 3) return std::nullopt;
+  const bool closing = xml[open + 1] == '/';
+  const std::size_t name_begin = open + (closing ? 2 : 1);
+  std::size_t local_begin = name_begin;
+  std::size_t name_end = name_begin;
+  for (; name_end < xml.size(); ++name_end) {
+    const char c = xml[name_end];
+    if (c == ' ' || c == '>' || c == '/' || c == '\n' || c == '\t' || c == '\r') break;
+    if (c == ':') local_begin = name_end + 1;
+  }
+  const std::size_t close = xml.find('>', name_end);
+  if (close == xml.npos) return std::nullopt;
+  return Tag{open, close, closing, xml.substr(name_begin, name_end - name_begin),
+             xml.substr(local_begin, name_end - local_begin)};
+}
+
+bool is_definition_list(std::string_view local) {
+  static constexpr std::array<std::string_view, 8> kLists = {
+      "numberings", "numberingList", "bullets",        "bulletList",
+      "styles",     "styleList",     "paraProperties", "paraPrList"};
+  return std::find(kLists.begin(), kLists.end(), local) != kLists.end();
+}
+
+// Appends the paragraph properties among the tags of xml[from, to) cut to their start tags
+// and their first headings.
+void append_cut_paragraph_properties(std::string& out, std::string_view xml, std::size_t from,
+                                     std::size_t to) {
+  std::optional<Tag> open_property;  // a paragraph property whose heading is still to come
+  for (auto tag = next_tag(xml, from); tag && tag->open < to; tag = next_tag(xml, tag->close + 1)) {
+    if (tag->local == "paraPr") {
+      if (open_property) out.append("</").append(open_property->name).append(">");
+      open_property.reset();
+      if (tag->closing) continue;
+      out += tag->text(xml);
+      if (!tag->self_closing(xml)) open_property = tag;
+    } else if (tag->local == "heading" && !tag->closing && open_property) {
+      const std::string_view text = tag->text(xml);
+      if (tag->self_closing(xml)) {
+        out += text;
+      } else {
+        out.append(text.substr(0, text.size() - 1)).append("/>");
+      }
+      out.append("</").append(open_property->name).append(">");
+      open_property.reset();
+    }
+  }
+  if (open_property) out.append("</").append(open_property->name).append(">");
+}
+
+// The document to read the definitions from, or nothing when the part is to be read whole.
+std::optional<std::string> definition_lists(std::string_view xml) {
+  std::size_t begin = xml.npos;
+  std::size_t end = 0;
+  std::size_t first_markup = xml.npos;   // the first comment, CDATA or instruction after begin
+  std::optional<Tag> properties;         // the paragraph-property list's start tag
+  std::optional<Tag> properties_closed;  // and its end tag
+  for (auto tag = next_tag(xml, 0); tag; tag = next_tag(xml, tag->close + 1)) {
+    if (begin != xml.npos && first_markup == xml.npos && !tag->closing &&
+        (tag->name.starts_with('!') || tag->name.starts_with('?'))) {
+      first_markup = tag->open;
+    }
+    if (!is_definition_list(tag->local)) continue;
+    begin = std::min(begin, tag->open);
+    if (tag->closing || tag->self_closing(xml)) end = std::max(end, tag->close + 1);
+    if (!tag->local.starts_with("paraPr")) continue;
+    if (!tag->closing && !tag->self_closing(xml) && !properties) properties = tag;
+    if (tag->closing && properties && !properties_closed) properties_closed = tag;
+  }
+  if (begin == xml.npos || end <= begin || first_markup < end) return std::nullopt;
+  std::string out = "<refList>";
+  if (properties && properties_closed) {
+    out.append(xml.substr(begin, properties->close + 1 - begin));
+    append_cut_paragraph_properties(out, xml, properties->close + 1, properties_closed->open);
+    out.append(xml.substr(properties_closed->open, end - properties_closed->open));
+  } else {
+    out.append(xml.substr(begin, end - begin));
+  }
+  out.append("</refList>");
+  return out;
+}
+
 }  // namespace
 
 DocumentStyles read_header_xml(Bytes xml) {
+  const std::string_view text(reinterpret_cast<const char*>(xml.data()), xml.size());
+  if (const std::optional<std::string> lists = definition_lists(text)) {
+    HeaderReading reading;
+    if (read_xml(as_bytes(*lists), kHeaderName, reading)) return reading.finish();
+  }
   HeaderReading reading;
   (void)read_xml(xml, kHeaderName, reading);
   return reading.finish();
