@@ -3,9 +3,11 @@
 // --mode convert it times the core's whole HWPX conversion of the same bytes instead, and
 // with --mode convert-hwp the binary conversion of .hwp files (for twins side by side). --mode
 // expat is the floor plus a pass of expat over each section part with no handlers set: how
-// much of the conversion is the XML tokenizer itself.
+// much of the conversion is the XML tokenizer itself. --mode definitions is the floor plus
+// opening the package and reading its definitions (header.xml) and metadata (content.hpf).
 //
-// Usage: paravox_hwpx_floor [--mode floor|expat|convert|convert-hwp] [--rounds N] FILE...
+// Usage: paravox_hwpx_floor [--mode floor|expat|definitions|convert|convert-hwp] [--rounds N]
+// FILE...
 // Prints one JSON object like paravox_floor's: the best round's wall and CPU seconds.
 
 #include <expat.h>
@@ -21,7 +23,9 @@
 #include <vector>
 
 #include "convert.h"
+#include "hwpx/header.h"
 #include "hwpx/hwpx.h"
+#include "hwpx/package.h"
 
 namespace {
 
@@ -31,6 +35,7 @@ struct Totals {
   std::uint64_t sections = 0;
   std::uint64_t failed_documents = 0;
   std::uint64_t output_bytes = 0;
+  std::uint64_t definitions = 0;  // definitions mode: paragraph properties and styles
 };
 
 // The whole file in one read (the size from seeking to the end).
@@ -100,8 +105,18 @@ bool is_section_part(std::string_view name) {
   return name.starts_with("Contents/section") && name.ends_with(".xml");
 }
 
-void read_floor(const std::string& path, Totals& totals, bool parse) {
+void read_definitions(const std::vector<std::uint8_t>& file, Totals& totals) {
+  auto package = paravox::Package::open(paravox::Bytes(file));
+  if (!package) return;
+  const paravox::DocumentStyles styles = paravox::read_document_styles(*package);
+  totals.definitions += styles.para_shapes.size() + styles.styles.size();
+  const paravox::Metadata metadata = paravox::read_metadata(*package);
+  totals.definitions += metadata.created.has_value();
+}
+
+void read_floor(const std::string& path, Totals& totals, bool parse, bool definitions) {
   const std::vector<std::uint8_t> file = read_file(path);
+  if (definitions) read_definitions(file, totals);
   totals.file_bytes += file.size();
   const std::size_t end = find_end_record(file);
   if (end == std::string::npos) {
@@ -171,11 +186,12 @@ int main(int argc, char** argv) {
       paths.emplace_back(arg);
     }
   }
-  if ((mode != "floor" && mode != "expat" && mode != "convert" && mode != "convert-hwp") ||
+  if ((mode != "floor" && mode != "expat" && mode != "definitions" && mode != "convert" &&
+       mode != "convert-hwp") ||
       rounds < 1 || paths.empty()) {
     std::fprintf(stderr,
-                 "usage: paravox_hwpx_floor [--mode floor|expat|convert|convert-hwp] [--rounds N] "
-                 "FILE...\n");
+                 "usage: paravox_hwpx_floor [--mode floor|expat|definitions|convert|convert-hwp] "
+                 "[--rounds N] FILE...\n");
     return 2;
   }
 
@@ -188,8 +204,8 @@ int main(int argc, char** argv) {
     const std::clock_t cpu_start = std::clock();
     const auto start = std::chrono::steady_clock::now();
     for (const std::string& path : paths) {
-      if (mode == "floor" || mode == "expat") {
-        read_floor(path, this_round, mode == "expat");
+      if (mode == "floor" || mode == "expat" || mode == "definitions") {
+        read_floor(path, this_round, mode == "expat", mode == "definitions");
       } else if (mode == "convert") {
         convert_hwpx(path, this_round);
       } else {
@@ -206,12 +222,13 @@ int main(int argc, char** argv) {
       "{\"mode\": \"%s\", \"documents\": %zu, \"rounds\": %d, \"best_seconds\": %.9f, "
       "\"best_cpu_seconds\": %.9f, \"file_bytes\": %llu, "
       "\"inflated_bytes\": %llu, \"sections\": %llu, \"failed_documents\": %llu, "
-      "\"output_bytes\": %llu}\n",
+      "\"output_bytes\": %llu, \"definitions\": %llu}\n",
       mode.c_str(), paths.size(), rounds, best, best_cpu,
       static_cast<unsigned long long>(totals.file_bytes),
       static_cast<unsigned long long>(totals.inflated_bytes),
       static_cast<unsigned long long>(totals.sections),
       static_cast<unsigned long long>(totals.failed_documents),
-      static_cast<unsigned long long>(totals.output_bytes));
+      static_cast<unsigned long long>(totals.output_bytes),
+      static_cast<unsigned long long>(totals.definitions));
   return 0;
 }
