@@ -154,7 +154,7 @@ Result<std::vector<std::string>> section_parts(const Package& package) {
 
 }  // namespace
 
-Result<DocumentText> hwpx_to_markdown(Bytes bytes) {
+Result<Package> open_hwpx_package(Bytes bytes) {
   Result<Package> opened = Package::open(bytes);
   if (!opened) return std::move(opened).error();
   const Package& package = opened.value();
@@ -169,6 +169,13 @@ Result<DocumentText> hwpx_to_markdown(Bytes bytes) {
       }
     }
   }
+  return opened;
+}
+
+Result<DocumentText> hwpx_to_markdown(Bytes bytes) {
+  Result<Package> opened = open_hwpx_package(bytes);
+  if (!opened) return std::move(opened).error();
+  const Package& package = opened.value();
 
   Result<std::vector<std::string>> sections = section_parts(package);
   if (!sections) return std::move(sections).error();
