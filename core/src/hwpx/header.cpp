@@ -71,21 +71,24 @@ HeadKind head_kind(std::optional<std::string_view> name) {
 template <class T>
 using Identified = std::vector<std::pair<std::optional<std::uint32_t>, T>>;
 
-// Places each item at its id less `first`, in a list as long as the items; an item without an
-// id takes the place after the one before it.
+// Places each item at its id less `first`, in a list as long as the items; items without a
+// usable id take the places left, in order.
 template <class T>
 std::vector<T> place_by_id(Identified<T>& items, std::uint32_t first) {
   std::vector<T> placed(items.size());
+  std::vector<bool> taken(items.size(), false);
+  for (auto& [id, item] : items) {
+    if (!id || *id < first || *id - first >= placed.size() || taken[*id - first]) continue;
+    placed[*id - first] = std::move(item);
+    taken[*id - first] = true;
+  }
   std::size_t next = 0;
   for (auto& [id, item] : items) {
-    std::size_t at = next;
-    if (id) {
-      if (*id < first || *id - first >= placed.size()) continue;
-      at = *id - first;
-    }
-    if (at >= placed.size()) continue;
-    placed[at] = std::move(item);
-    next = at + 1;
+    if (id) continue;
+    while (next < taken.size() && taken[next]) ++next;
+    if (next == taken.size()) break;
+    placed[next] = std::move(item);
+    taken[next] = true;
   }
   return placed;
 }

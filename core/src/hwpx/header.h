@@ -14,8 +14,8 @@ namespace paravox {
 // The definitions header.xml holds. Never fails: a part that is not well-formed XML gives
 // what came before the fault. Items are placed by their id attribute (paraPr and style ids
 // from 0, numbering and bullet ids from 1), as the word processor numbers them in order; an
-// item without a usable id takes the next place, and one whose id lies past the number of
-// items of its kind is dropped.
+// item whose id lies past the number of items of its kind, or names a place already taken, is
+// dropped, and items without a usable id take the places left, in order.
 DocumentStyles read_header_xml(Bytes xml);
 
 // What the package description says besides the order of the sections.
