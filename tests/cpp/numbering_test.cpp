@@ -3,66 +3,43 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace paravox {
 namespace {
 
 TEST(NumberText, EveryKindWritesItsNumbersAndGoesOnPastItsCharacters) {
-  struct Case {
-    NumberKind kind;
-    std::uint32_t value;
-    std::string text;
+  // Each kind with numbers and the texts they give, separated by spaces.
+  const std::vector<std::tuple<NumberKind, std::vector<std::uint32_t>, std::string>> cases = {
+      {NumberKind::Digit, {1, 4294967295}, "1 4294967295"},
+      {NumberKind::CircledDigit, {20, 21, 50, 51}, "⑳ ㉑ ㊿ 51"},
+      {NumberKind::RomanCapital, {1994, 3999, 4000}, "MCMXCIV MMMCMXCIX 4000"},
+      {NumberKind::RomanSmall, {4}, "iv"},
+      {NumberKind::LatinCapital, {26, 27}, "Z AA"},
+      {NumberKind::LatinSmall, {703}, "aaa"},
+      {NumberKind::CircledLatinCapital, {1}, "Ⓐ"},
+      {NumberKind::CircledLatinSmall, {26, 27}, "ⓩ aa"},
+      {NumberKind::HangulSyllable, {14, 15, 30, 84, 85}, "하 거 노 히 가"},
+      {NumberKind::CircledHangulSyllable, {14, 15}, "㉻ 거"},
+      {NumberKind::HangulJamo, {14, 15}, "ㅎ ㄱ"},
+      {NumberKind::CircledHangulJamo, {1, 16}, "㉠ ㄴ"},
+      {NumberKind::HangulPhonetic,
+       {10, 21, 105, 12345, 100000000},
+       "십 이십일 백오 일만이천삼백사십오 일억"},
+      {NumberKind::Ideograph, {2020}, "二千二十"},
+      {NumberKind::CircledIdeograph, {10, 11}, "㊉ 十一"},
+      {NumberKind::DecagonCircle, {10, 11}, "계 갑"},
+      {NumberKind::DecagonCircleHanja, {2}, "乙"},
+      {NumberKind::Symbol, {3}, "3"},
   };
-  const std::vector<Case> cases = {
-      {NumberKind::Digit, 1, "1"},
-      {NumberKind::Digit, 4294967295, "4294967295"},
-      {NumberKind::CircledDigit, 1, "①"},
-      {NumberKind::CircledDigit, 20, "⑳"},
-      {NumberKind::CircledDigit, 21, "㉑"},
-      {NumberKind::CircledDigit, 50, "㊿"},
-      {NumberKind::CircledDigit, 51, "51"},
-      {NumberKind::RomanCapital, 1994, "MCMXCIV"},
-      {NumberKind::RomanCapital, 3999, "MMMCMXCIX"},
-      {NumberKind::RomanCapital, 4000, "4000"},
-      {NumberKind::RomanSmall, 4, "iv"},
-      {NumberKind::LatinCapital, 26, "Z"},
-      {NumberKind::LatinCapital, 27, "AA"},
-      {NumberKind::LatinSmall, 703, "aaa"},
-      {NumberKind::CircledLatinCapital, 1, "Ⓐ"},
-      {NumberKind::CircledLatinSmall, 26, "ⓩ"},
-      {NumberKind::CircledLatinSmall, 27, "aa"},
-      {NumberKind::HangulSyllable, 1, "가"},
-      {NumberKind::HangulSyllable, 14, "하"},
-      {NumberKind::HangulSyllable, 15, "거"},
-      {NumberKind::HangulSyllable, 30, "노"},
-      {NumberKind::HangulSyllable, 84, "히"},
-      {NumberKind::HangulSyllable, 85, "가"},
-      {NumberKind::CircledHangulSyllable, 14, "㉻"},
-      {NumberKind::CircledHangulSyllable, 15, "거"},
-      {NumberKind::HangulJamo, 14, "ㅎ"},
-      {NumberKind::HangulJamo, 15, "ㄱ"},
-      {NumberKind::CircledHangulJamo, 1, "㉠"},
-      {NumberKind::CircledHangulJamo, 16, "ㄴ"},
-      {NumberKind::HangulPhonetic, 1, "일"},
-      {NumberKind::HangulPhonetic, 10, "십"},
-      {NumberKind::HangulPhonetic, 21, "이십일"},
-      {NumberKind::HangulPhonetic, 105, "백오"},
-      {NumberKind::HangulPhonetic, 12345, "일만이천삼백사십오"},
-      {NumberKind::HangulPhonetic, 100000000, "일억"},
-      {NumberKind::Ideograph, 11, "十一"},
-      {NumberKind::Ideograph, 2020, "二千二十"},
-      {NumberKind::CircledIdeograph, 10, "㊉"},
-      {NumberKind::CircledIdeograph, 11, "十一"},
-      {NumberKind::DecagonCircle, 10, "계"},
-      {NumberKind::DecagonCircle, 11, "갑"},
-      {NumberKind::DecagonCircleHanja, 2, "乙"},
-      {NumberKind::Symbol, 3, "3"},
-  };
-  for (const Case& c : cases) {
-    std::string text;
-    append_number(text, c.kind, c.value);
-    EXPECT_EQ(text, c.text) << "kind " << static_cast<int>(c.kind) << ", value " << c.value;
+  for (const auto& [kind, values, texts] : cases) {
+    std::string written;
+    for (const std::uint32_t value : values) {
+      if (!written.empty()) written += ' ';
+      append_number(written, kind, value);
+    }
+    EXPECT_EQ(written, texts) << "kind " << static_cast<int>(kind);
   }
 }
 

@@ -1,4 +1,5 @@
-// A compact text form of the definitions, one line per item, for tests to compare.
+// A compact text form of the definitions (one line per item) and of metadata, for tests to
+// compare.
 #pragma once
 
 #include <string>
@@ -13,23 +14,17 @@ inline std::string dump(const ParaShape& shape) {
          std::to_string(shape.level) + " id " + std::to_string(shape.head_id);
 }
 
-// Levels as "format kind start" separated by '|', up to the last that differs from an
-// empty level.
+// Levels as "format kind start", separated by '|', up to the last that is not empty.
 inline std::string dump(const Numbering& numbering) {
-  std::size_t shown = numbering.levels.size();
-  while (shown > 0 && numbering.levels[shown - 1].format.empty() &&
-         numbering.levels[shown - 1].kind == NumberKind::Digit &&
-         numbering.levels[shown - 1].start == 1) {
-    --shown;
-  }
   std::string out;
-  for (std::size_t i = 0; i < shown; ++i) {
-    const NumberingLevel& level = numbering.levels[i];
-    if (i > 0) out += "|";
+  std::size_t shown = 0;
+  for (const NumberingLevel& level : numbering.levels) {
     out += level.format + " " + std::to_string(static_cast<int>(level.kind)) + " " +
-           std::to_string(level.start);
+           std::to_string(level.start) + "|";
+    if (level.format.empty() && level.kind == NumberKind::Digit && level.start == 1) continue;
+    shown = out.size() - 1;
   }
-  return out;
+  return out.substr(0, shown);
 }
 
 inline std::string dump(const Style& style) {
@@ -37,23 +32,28 @@ inline std::string dump(const Style& style) {
          std::to_string(style.para_shape) + " outline " + std::to_string(style.outline_level);
 }
 
-inline std::string dump(const BinaryDataItem& item) {
-  return std::to_string(item.id) + " " + item.name + " kind " +
-         std::to_string(static_cast<int>(item.kind)) + " compression " +
-         std::to_string(static_cast<int>(item.compression)) + " " + item.extension + " " +
-         item.path + " " + item.media_type;
-}
-
 inline std::string dump(const DocumentStyles& styles) {
   std::string out;
   for (const ParaShape& shape : styles.para_shapes) out += "shape " + dump(shape) + "\n";
-  for (const Numbering& numbering : styles.numberings) {
-    out += "numbering " + dump(numbering) + "\n";
-  }
+  for (const Numbering& numbering : styles.numberings) out += "numbering " + dump(numbering) + "\n";
   for (const Bullet& bullet : styles.bullets) out += "bullet " + bullet.character + "\n";
   for (const Style& style : styles.styles) out += "style " + dump(style) + "\n";
-  for (const BinaryDataItem& item : styles.binary_data) out += "binary " + dump(item) + "\n";
+  for (const BinaryDataItem& item : styles.binary_data) {
+    out += "binary " + std::to_string(item.id) + " " + item.name + " kind " +
+           std::to_string(static_cast<int>(item.kind)) + " compression " +
+           std::to_string(static_cast<int>(item.compression)) + " " + item.extension + " " +
+           item.path + " " + item.media_type + "\n";
+  }
   return out;
+}
+
+// The values separated by '|', times as microseconds or "-".
+inline std::string dump(const Metadata& m) {
+  const auto time = [](const std::optional<UnixMicroseconds>& t) {
+    return t ? std::to_string(*t) : std::string("-");
+  };
+  return m.title + "|" + m.subject + "|" + m.author + "|" + m.keywords + "|" + m.comments + "|" +
+         m.last_saved_by + "|" + time(m.created) + "|" + time(m.modified);
 }
 
 }  // namespace paravox::test
