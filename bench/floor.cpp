@@ -2,8 +2,10 @@
 // read the FileHeader, read and inflate every body section until the first that fails. With
 // --mode convert it times the core's whole conversion instead, from C++ (no Python call): the
 // minimal profile, as `_paravox` runs it; --mode full times the full profile on the same route.
+// With --mode definitions the floor and, besides, the document's definitions and metadata
+// (under callgrind, their functions' inclusive costs set the one against the other).
 //
-// Usage: paravox_floor [--mode floor|convert|full] [--rounds N] FILE...
+// Usage: paravox_floor [--mode floor|convert|full|definitions] [--rounds N] FILE...
 // Prints one JSON object: the best round's wall and CPU seconds (each the best of its own)
 // and what the documents hold.
 
@@ -19,8 +21,10 @@
 
 #include "convert.h"
 #include "hwp/container.h"
+#include "hwp/docinfo.h"
 #include "hwp/driver.h"
 #include "hwp/section.h"
+#include "hwp/summary.h"
 
 namespace {
 
@@ -29,9 +33,10 @@ struct Totals {
   std::uint64_t sections = 0;
   std::uint64_t failed_documents = 0;  // open or FileHeader refused
   std::uint64_t output_bytes = 0;      // convert mode: Markdown bytes
+  std::uint64_t definitions = 0;       // definitions mode: paragraph shapes and styles
 };
 
-void read_floor(const std::string& path, Totals& totals) {
+void read_floor(const std::string& path, Totals& totals, bool definitions) {
   auto container = paravox::open_container(path);
   if (!container) {
     ++totals.failed_documents;
@@ -49,6 +54,11 @@ void read_floor(const std::string& path, Totals& totals) {
     totals.inflated_bytes += section->bytes.size();
     ++totals.sections;
   }
+  if (!definitions) return;
+  auto styles = paravox::read_document_styles(*container, header->compressed());
+  if (styles) totals.definitions += styles->para_shapes.size() + styles->styles.size();
+  const paravox::Metadata metadata = paravox::read_metadata(*container);
+  totals.definitions += metadata.created.has_value();
 }
 
 paravox::Result<std::string> convert_full(const std::string& path) {
@@ -84,8 +94,11 @@ int main(int argc, char** argv) {
       paths.emplace_back(arg);
     }
   }
-  if ((mode != "floor" && mode != "convert" && mode != "full") || rounds < 1 || paths.empty()) {
-    std::fprintf(stderr, "usage: paravox_floor [--mode floor|convert|full] [--rounds N] FILE...\n");
+  if ((mode != "floor" && mode != "convert" && mode != "full" && mode != "definitions") ||
+      rounds < 1 || paths.empty()) {
+    std::fprintf(stderr,
+                 "usage: paravox_floor [--mode floor|convert|full|definitions] [--rounds N] "
+                 "FILE...\n");
     return 2;
   }
 
@@ -98,8 +111,8 @@ int main(int argc, char** argv) {
     const std::clock_t cpu_start = std::clock();
     const auto start = std::chrono::steady_clock::now();
     for (const std::string& path : paths) {
-      if (mode == "floor") {
-        read_floor(path, this_round);
+      if (mode == "floor" || mode == "definitions") {
+        read_floor(path, this_round, mode == "definitions");
       } else {
         convert(path, mode == "full", this_round);
       }
@@ -114,11 +127,12 @@ int main(int argc, char** argv) {
       "{\"mode\": \"%s\", \"documents\": %zu, \"rounds\": %d, \"best_seconds\": %.9f, "
       "\"best_cpu_seconds\": %.9f, "
       "\"inflated_bytes\": %llu, \"sections\": %llu, \"failed_documents\": %llu, "
-      "\"output_bytes\": %llu}\n",
+      "\"output_bytes\": %llu, \"definitions\": %llu}\n",
       mode.c_str(), paths.size(), rounds, best, best_cpu,
       static_cast<unsigned long long>(totals.inflated_bytes),
       static_cast<unsigned long long>(totals.sections),
       static_cast<unsigned long long>(totals.failed_documents),
-      static_cast<unsigned long long>(totals.output_bytes));
+      static_cast<unsigned long long>(totals.output_bytes),
+      static_cast<unsigned long long>(totals.definitions));
   return 0;
 }

@@ -6,8 +6,11 @@
 // conversion of .hwp files (for twins side by side). --mode expat is the floor plus a pass
 // of expat over each section part with no handlers set, and --mode xml the same with our XML
 // reader (its handler skips the root): how much of the conversion is the XML tokenizer itself.
+// --mode definitions is the floor plus opening the package and reading its definitions
+// (header.xml) and metadata (content.hpf).
 //
-// Usage: paravox_hwpx_floor [--mode floor|expat|xml|convert|full|convert-hwp] [--rounds N] FILE...
+// Usage: paravox_hwpx_floor [--mode floor|expat|xml|definitions|convert|full|convert-hwp]
+//                           [--rounds N] FILE...
 // Prints one JSON object like paravox_floor's: the best round's wall and CPU seconds.
 
 #include <expat.h>
@@ -23,7 +26,9 @@
 #include <vector>
 
 #include "convert.h"
+#include "hwpx/header.h"
 #include "hwpx/hwpx.h"
+#include "hwpx/package.h"
 #include "hwpx/xml.h"
 
 namespace {
@@ -34,6 +39,7 @@ struct Totals {
   std::uint64_t sections = 0;
   std::uint64_t failed_documents = 0;
   std::uint64_t output_bytes = 0;
+  std::uint64_t definitions = 0;  // definitions mode: paragraph properties and styles
 };
 
 // The whole file in one read (the size from seeking to the end).
@@ -125,8 +131,18 @@ bool is_package_part(std::string_view name) {
   return name == "mimetype" || name == "META-INF/manifest.xml" || name == "Contents/content.hpf";
 }
 
-void read_floor(const std::string& path, Totals& totals, Tokenizer tokenizer) {
+void read_definitions(const std::vector<std::uint8_t>& file, Totals& totals) {
+  auto package = paravox::Package::open(paravox::Bytes(file));
+  if (!package) return;
+  const paravox::DocumentStyles styles = paravox::read_document_styles(*package);
+  totals.definitions += styles.para_shapes.size() + styles.styles.size();
+  const paravox::Metadata metadata = paravox::read_metadata(*package);
+  totals.definitions += metadata.created.has_value();
+}
+
+void read_floor(const std::string& path, Totals& totals, Tokenizer tokenizer, bool definitions) {
   const std::vector<std::uint8_t> file = read_file(path);
+  if (definitions) read_definitions(file, totals);
   totals.file_bytes += file.size();
   const std::size_t end = find_end_record(file);
   if (end == std::string::npos) {
@@ -198,12 +214,13 @@ int main(int argc, char** argv) {
       paths.emplace_back(arg);
     }
   }
-  if ((mode != "floor" && mode != "expat" && mode != "xml" && mode != "convert" &&
-       mode != "full" && mode != "convert-hwp") ||
+  if ((mode != "floor" && mode != "expat" && mode != "xml" && mode != "definitions" &&
+       mode != "convert" && mode != "full" && mode != "convert-hwp") ||
       rounds < 1 || paths.empty()) {
-    std::fprintf(stderr,
-                 "usage: paravox_hwpx_floor [--mode floor|expat|xml|convert|full|convert-hwp] "
-                 "[--rounds N] FILE...\n");
+    std::fprintf(
+        stderr,
+        "usage: paravox_hwpx_floor [--mode floor|expat|xml|definitions|convert|full|convert-hwp] "
+        "[--rounds N] FILE...\n");
     return 2;
   }
 
@@ -216,11 +233,12 @@ int main(int argc, char** argv) {
     const std::clock_t cpu_start = std::clock();
     const auto start = std::chrono::steady_clock::now();
     for (const std::string& path : paths) {
-      if (mode == "floor" || mode == "expat" || mode == "xml") {
+      if (mode == "floor" || mode == "expat" || mode == "xml" || mode == "definitions") {
         read_floor(path, this_round,
                    mode == "expat" ? Tokenizer::Expat
                    : mode == "xml" ? Tokenizer::Ours
-                                   : Tokenizer::None);
+                                   : Tokenizer::None,
+                   mode == "definitions");
       } else if (mode == "convert" || mode == "full") {
         convert_hwpx(path, mode == "full" ? paravox::Profile::Full : paravox::Profile::Minimal,
                      this_round);
@@ -238,12 +256,13 @@ int main(int argc, char** argv) {
       "{\"mode\": \"%s\", \"documents\": %zu, \"rounds\": %d, \"best_seconds\": %.9f, "
       "\"best_cpu_seconds\": %.9f, \"file_bytes\": %llu, "
       "\"inflated_bytes\": %llu, \"sections\": %llu, \"failed_documents\": %llu, "
-      "\"output_bytes\": %llu}\n",
+      "\"output_bytes\": %llu, \"definitions\": %llu}\n",
       mode.c_str(), paths.size(), rounds, best, best_cpu,
       static_cast<unsigned long long>(totals.file_bytes),
       static_cast<unsigned long long>(totals.inflated_bytes),
       static_cast<unsigned long long>(totals.sections),
       static_cast<unsigned long long>(totals.failed_documents),
-      static_cast<unsigned long long>(totals.output_bytes));
+      static_cast<unsigned long long>(totals.output_bytes),
+      static_cast<unsigned long long>(totals.definitions));
   return 0;
 }

@@ -1,6 +1,6 @@
 // The paravox._native extension module: documents of either format, given by path or in
-// memory, converted without holding the interpreter lock; the one place where the front
-// door's failures become the package's exceptions.
+// memory, converted (or their metadata read) without holding the interpreter lock; the one
+// place where the front door's failures become the package's exceptions.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -82,8 +82,8 @@ void raise_failure(const paravox::Failure& failure, paravox::DocumentFormat form
 // Runs `work` with the interpreter lock released. `work` touches no Python object; an
 // exception it throws is carried past the lock's return and rethrown with the lock held.
 template <class Work>
-paravox::Conversion without_interpreter_lock(Work&& work) {
-  std::optional<paravox::Conversion> conversion;
+auto without_interpreter_lock(Work&& work) {
+  std::optional<decltype(work())> conversion;
   std::exception_ptr fault;
   Py_BEGIN_ALLOW_THREADS;
   try {
@@ -141,8 +141,55 @@ PyObject* conversion_result(const paravox::Conversion& conversion) {
   return result;
 }
 
+// Sets dict[key] = value, taking over the reference to `value`; false with an exception set
+// when `value` is NULL or cannot be set.
+bool set_item(PyObject* dict, const char* key, PyObject* value) {
+  const bool set = value != nullptr && PyDict_SetItemString(dict, key, value) == 0;
+  Py_XDECREF(value);
+  return set;
+}
+
+// The metadata as a dict: the text values present, and the times as microseconds since
+// 1970-01-01T00:00:00Z (the package makes datetimes of them). NULL with an exception set on
+// failure.
+PyObject* metadata_dict(const paravox::Metadata& metadata) {
+  PyObject* dict = PyDict_New();
+  if (dict == nullptr) return nullptr;
+  const std::pair<const char*, const std::string*> texts[] = {
+      {"title", &metadata.title},       {"subject", &metadata.subject},
+      {"author", &metadata.author},     {"keywords", &metadata.keywords},
+      {"comments", &metadata.comments}, {"last_saved_by", &metadata.last_saved_by},
+  };
+  const std::pair<const char*, const std::optional<paravox::UnixMicroseconds>*> times[] = {
+      {"created", &metadata.created}, {"modified", &metadata.modified}};
+  bool ok = true;
+  for (const auto& [key, text] : texts) {
+    if (ok && !text->empty()) ok = set_item(dict, key, utf8_string(*text));
+  }
+  for (const auto& [key, time] : times) {
+    if (ok && time->has_value()) ok = set_item(dict, key, PyLong_FromLongLong(**time));
+  }
+  if (!ok) Py_CLEAR(dict);
+  return dict;
+}
+
+// (metadata, format) for a document whose metadata was read, or NULL with the failure raised.
+PyObject* metadata_result(const paravox::MetadataReading& reading) {
+  if (!reading.ok()) {
+    raise_failure(*reading.failure, reading.format);
+    return nullptr;
+  }
+  PyObject* dict = metadata_dict(reading.metadata);
+  PyObject* format = dict != nullptr ? format_object(reading.format) : nullptr;
+  PyObject* result = format != nullptr ? PyTuple_Pack(2, dict, format) : nullptr;
+  Py_XDECREF(format);
+  Py_XDECREF(dict);
+  return result;
+}
+
 // ---------------------------------------------------------------------------------------
-// Argument binding: a first parameter and `options`, both required, by position or keyword.
+// Argument binding: a first parameter and, for a conversion, `options`, both required, by
+// position or keyword.
 
 // Raises TypeError "FUNCTION() argument 'NAME' must be WANTED, not 'TYPE'", TYPE being the name
 // the interpreter's own messages give: a static type's full name ("int", "numpy.ndarray"), a
@@ -216,10 +263,16 @@ bool read_options(const char* function, PyObject* options, paravox::ConvertOptio
   return true;
 }
 
-// Binds the call's arguments to `name` and `options` and reads the options; false with an
-// exception set when they do not fit. `value` is a borrowed reference.
+// Binds the call's arguments to `name` and `options` and reads the options; with no `options`
+// to fill, to `name` alone. False with an exception set when they do not fit. `value` is a
+// borrowed reference.
 bool bind_arguments(const char* function, const char* name, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames, PyObject** value, paravox::ConvertOptions& options) {
+                    PyObject* kwnames, PyObject** value, paravox::ConvertOptions* options) {
+  if (options == nullptr && nargs > 1) {
+    PyErr_Format(PyExc_TypeError, "%s() takes 1 positional argument but %zd were given", function,
+                 nargs);
+    return false;
+  }
   if (nargs > 2) {
     PyErr_Format(PyExc_TypeError, "%s() takes 2 positional arguments but %zd were given", function,
                  nargs);
@@ -235,7 +288,8 @@ bool bind_arguments(const char* function, const char* name, PyObject* const* arg
     if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, name) == 0) {
       slot = value;
       slot_name = name;
-    } else if (PyUnicode_Check(key) && PyUnicode_CompareWithASCIIString(key, "options") == 0) {
+    } else if (options != nullptr && PyUnicode_Check(key) &&
+               PyUnicode_CompareWithASCIIString(key, "options") == 0) {
       slot = &options_object;
       slot_name = "options";
     } else {
@@ -249,13 +303,14 @@ bool bind_arguments(const char* function, const char* name, PyObject* const* arg
     }
     *slot = args[nargs + i];
   }
-  for (const auto& [given, needed] : {std::pair{*value, name}, {options_object, "options"}}) {
-    if (given == nullptr) {
-      PyErr_Format(PyExc_TypeError, "%s() missing required argument: '%s'", function, needed);
-      return false;
-    }
+  const char* missing = *value == nullptr                                 ? name
+                        : options != nullptr && options_object == nullptr ? "options"
+                                                                          : nullptr;
+  if (missing != nullptr) {
+    PyErr_Format(PyExc_TypeError, "%s() missing required argument: '%s'", function, missing);
+    return false;
   }
-  return read_options(function, options_object, options);
+  return options == nullptr || read_options(function, options_object, *options);
 }
 
 // A held buffer export, released on scope exit.
@@ -283,37 +338,55 @@ class HeldBuffer {
 };
 
 // ---------------------------------------------------------------------------------------
-// The two functions
+// The functions
+
+// The file-system name `path` (str or bytes) gives, or nothing with TypeError.
+std::optional<std::string> file_name_of(const char* function, PyObject* path) {
+  PyObject* name = nullptr;  // the file-system name as bytes, owned
+  if (PyUnicode_Check(path)) {
+    // The file-system encoding with surrogateescape: a name read from a directory whose
+    // bytes are not UTF-8 comes back as the same bytes.
+    name = PyUnicode_EncodeFSDefault(path);
+    if (name == nullptr) return std::nullopt;
+  } else if (PyBytes_Check(path)) {
+    name = Py_NewRef(path);
+  } else {
+    raise_wrong_type(function, "path", "str or bytes", path);
+    return std::nullopt;
+  }
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(name, &data, &size) < 0) {
+    Py_DECREF(name);
+    return std::nullopt;
+  }
+  std::string file_name(data, static_cast<std::size_t>(size));
+  Py_DECREF(name);
+  return file_name;
+}
+
+// Holds `data`'s bytes in place; false with an exception set when it is no bytes-like object
+// of one contiguous run. The export keeps the bytes where they lie (a bytearray cannot be
+// resized while it is held), so they are read there while other threads run.
+bool hold_bytes(const char* function, PyObject* data, HeldBuffer& buffer) {
+  if (!PyObject_CheckBuffer(data)) {
+    raise_wrong_type(function, "data", "a bytes-like object", data);
+    return false;
+  }
+  return buffer.acquire(data);
+}
 
 PyObject* convert_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     PyObject* path = nullptr;
     paravox::ConvertOptions options;
-    if (!bind_arguments("convert_path", "path", args, nargs, kwnames, &path, options))
-      return nullptr;
-    PyObject* name = nullptr;  // the file-system name as bytes, owned
-    if (PyUnicode_Check(path)) {
-      // The file-system encoding with surrogateescape: a name read from a directory whose
-      // bytes are not UTF-8 comes back as the same bytes.
-      name = PyUnicode_EncodeFSDefault(path);
-      if (name == nullptr) return nullptr;
-    } else if (PyBytes_Check(path)) {
-      name = Py_NewRef(path);
-    } else {
-      raise_wrong_type("convert_path", "path", "str or bytes", path);
+    if (!bind_arguments("convert_path", "path", args, nargs, kwnames, &path, &options)) {
       return nullptr;
     }
-    char* data = nullptr;
-    Py_ssize_t size = 0;
-    if (PyBytes_AsStringAndSize(name, &data, &size) < 0) {
-      Py_DECREF(name);
-      return nullptr;
-    }
-    const std::string file_name(data, static_cast<std::size_t>(size));
-    Py_DECREF(name);
-    const paravox::Conversion conversion =
-        without_interpreter_lock([&] { return paravox::convert_path(file_name, options); });
-    return conversion_result(conversion);
+    const std::optional<std::string> file_name = file_name_of("convert_path", path);
+    if (!file_name) return nullptr;
+    return conversion_result(
+        without_interpreter_lock([&] { return paravox::convert_path(*file_name, options); }));
   });
 }
 
@@ -321,20 +394,39 @@ PyObject* convert_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
   return guarded([&]() -> PyObject* {
     PyObject* data = nullptr;
     paravox::ConvertOptions options;
-    if (!bind_arguments("convert_buffer", "data", args, nargs, kwnames, &data, options))
-      return nullptr;
-    if (!PyObject_CheckBuffer(data)) {
-      raise_wrong_type("convert_buffer", "data", "a bytes-like object", data);
+    HeldBuffer buffer;
+    if (!bind_arguments("convert_buffer", "data", args, nargs, kwnames, &data, &options) ||
+        !hold_bytes("convert_buffer", data, buffer)) {
       return nullptr;
     }
-    // The export keeps the bytes in place (a bytearray cannot be resized while it is held),
-    // so they are read where they lie while other threads run.
+    return conversion_result(
+        without_interpreter_lock([&] { return paravox::convert_bytes(buffer.bytes(), options); }));
+  });
+}
+
+PyObject* metadata_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* path = nullptr;
+    if (!bind_arguments("metadata_path", "path", args, nargs, kwnames, &path, nullptr)) {
+      return nullptr;
+    }
+    const std::optional<std::string> file_name = file_name_of("metadata_path", path);
+    if (!file_name) return nullptr;
+    return metadata_result(
+        without_interpreter_lock([&] { return paravox::metadata_path(*file_name); }));
+  });
+}
+
+PyObject* metadata_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* data = nullptr;
     HeldBuffer buffer;
-    if (!buffer.acquire(data)) return nullptr;
-    const paravox::Bytes bytes = buffer.bytes();
-    const paravox::Conversion conversion =
-        without_interpreter_lock([&] { return paravox::convert_bytes(bytes, options); });
-    return conversion_result(conversion);
+    if (!bind_arguments("metadata_buffer", "data", args, nargs, kwnames, &data, nullptr) ||
+        !hold_bytes("metadata_buffer", data, buffer)) {
+      return nullptr;
+    }
+    return metadata_result(
+        without_interpreter_lock([&] { return paravox::metadata_bytes(buffer.bytes()); }));
   });
 }
 
@@ -355,13 +447,27 @@ PyMethodDef g_functions[] = {
      "convert_buffer(data, options)\n--\n\n"
      "Converts the HWP or HWPX document held in `data` (any bytes-like object) into Markdown.\n\n"
      "Returns (markdown, format, warnings) and takes `options` as convert_path does."},
+    {"metadata_path", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(metadata_path)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "metadata_path(path)\n--\n\n"
+     "Reads the metadata of the HWP or HWPX document at `path` (str or bytes).\n\n"
+     "Returns (metadata, format): a dict of the values present (title, subject, author,\n"
+     "keywords, comments and last_saved_by as str; created and modified as microseconds\n"
+     "since 1970-01-01T00:00:00Z), and \"hwp\" or \"hwpx\"."},
+    {"metadata_buffer",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(metadata_buffer)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "metadata_buffer(data)\n--\n\n"
+     "Reads the metadata of the HWP or HWPX document held in `data` (any bytes-like object).\n\n"
+     "Returns (metadata, format) as metadata_path does."},
     {nullptr, nullptr, 0, nullptr},
 };
 
 PyModuleDef g_module_def = {
     PyModuleDef_HEAD_INIT,
     "paravox._native",
-    "Conversion of HWP and HWPX documents, by path or from memory, without the interpreter lock.",
+    "Conversion and metadata of HWP and HWPX documents, by path or from memory, without the "
+    "interpreter lock.",
     0,
     g_functions,
     nullptr,
@@ -411,7 +517,8 @@ PyObject* create_module() {
   if (!load_error_classes()) return nullptr;
   PyObject* module = PyModule_Create(&g_module_def);
   if (module == nullptr) return nullptr;
-  PyObject* all = Py_BuildValue("[ss]", "convert_path", "convert_buffer");
+  PyObject* all =
+      Py_BuildValue("[ssss]", "convert_path", "convert_buffer", "metadata_path", "metadata_buffer");
   const bool added = all != nullptr && PyModule_AddObjectRef(module, "__all__", all) == 0 &&
                      PyModule_AddObjectRef(module, "InternalFault", g_internal_fault) == 0;
   Py_XDECREF(all);

@@ -4,7 +4,9 @@
 
 OUT/document gets whole files (the shared corpus documents and documents from the fixture
 builder), OUT/inflate_walk their compressed section streams, and OUT/walk_section and
-OUT/parse_records their section record bytes. OUT/hwpx gets HWPX packages from the HWPX
+OUT/parse_records their section record bytes, OUT/docinfo their inflated DocInfo streams and
+OUT/summary their summary-information streams, OUT/header the header.xml and content.hpf
+parts of the HWPX packages (the shared ones too). OUT/hwpx gets HWPX packages from the HWPX
 fixture writer and their section parts' XML (the shared HWPX files are better given to the
 fuzzer as a second seed folder: fuzz/run.sh passes ../shared/corpus/hwpx when it exists).
 OUT/xml gets XML snippets, those section parts, and the first 64 KiB of every XML part of the
@@ -15,6 +17,7 @@ from __future__ import annotations
 
 import argparse
 import hashlib
+import io
 import struct
 import sys
 import zipfile
@@ -29,7 +32,10 @@ from hwpbuilder import hwpx as hx  # noqa: E402
 from hwpbuilder import records as r  # noqa: E402
 from test_robustness import CfbLayout, inflate_raw_prefix  # noqa: E402
 
-TARGETS = ("document", "inflate_walk", "walk_section", "parse_records", "hwpx", "xml")
+TARGETS = (
+    "document", "inflate_walk", "walk_section", "parse_records", "hwpx", "xml", "docinfo",
+    "summary", "header",
+)
 
 # XML that reaches each construct of the XML reader: declarations, references, CDATA,
 # comments, processing instructions, white space in attribute values.
@@ -207,6 +213,14 @@ def main() -> int:
             paths = layout.section_paths()
         except (ValueError, KeyError, IndexError, struct.error):
             continue  # the files that are not documents only seed the whole-file target
+        streams = (("/DocInfo", "docinfo"), ("/\x05HwpSummaryInformation", "summary"))
+        for stream, target in streams:
+            try:
+                stored = layout.read(stream)
+            except (ValueError, KeyError, IndexError, struct.error):
+                continue
+            inflate = compressed and target == "docinfo"
+            put(target, inflate_raw_prefix(stored) if inflate else stored)
         for path in paths:
             stored = layout.read(path)
             section = inflate_raw_prefix(stored) if compressed else stored
@@ -228,6 +242,17 @@ def main() -> int:
                         put("xml", package.read(name)[:65536])
         except (zipfile.BadZipFile, OSError, ValueError, KeyError):
             continue
+    packages = [hx.hwpx_package(sections).to_bytes() for sections in hwpx_sections()]
+    if args.corpus.is_dir():
+        packages += [p.read_bytes() for p in sorted(args.corpus.glob("hwpx/*/*.hwpx"))]
+    for data in packages:
+        try:
+            with zipfile.ZipFile(io.BytesIO(data)) as package:
+                for name in ("Contents/header.xml", "Contents/content.hpf"):
+                    if name in package.namelist():
+                        put("header", package.read(name))
+        except (zipfile.BadZipFile, ValueError, NotImplementedError):
+            continue  # not a package, or one the reader must refuse
     for target in TARGETS:
         print(f"{target}: {len(list((args.out / target).iterdir()))} seeds")
     return 0

@@ -17,6 +17,9 @@ case $target in
   document) max_len=65536 ;;
   hwpx) max_len=131072 ;;
   xml) max_len=65536 ;;
+  docinfo) max_len=16384 ;;
+  summary) max_len=4096 ;;
+  header) max_len=65536 ;;
   *) echo "unknown target $target" >&2; exit 2 ;;
 esac
 mkdir -p "$work/work/$target" "$work/artifacts/$target" "$work/seeds/$target"

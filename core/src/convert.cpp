@@ -9,6 +9,8 @@
 #include "base/file_io.h"
 #include "hwp/container.h"
 #include "hwp/driver.h"
+#include "hwp/summary.h"
+#include "hwpx/header.h"
 #include "hwpx/hwpx.h"
 #include "recognise.h"
 
@@ -23,79 +25,167 @@ constexpr std::string_view kDistribution =
     "Distribution HWP documents are not supported: the text is stored encrypted, for viewing "
     "only";
 
-Conversion failed(DocumentFormat format, FailureKind kind, std::string message) {
-  return Conversion{format, {}, {}, Failure{kind, std::move(message)}};
+Failure not_a_document(std::string_view appears_to_be) {
+  return Failure{FailureKind::NotADocument,
+                 "Not an HWP or HWPX document: " + std::string(appears_to_be)};
 }
 
-// Errors before the input's bytes are known: opening the file, reading its head.
-Conversion unreadable(const ConvertError& error) {
-  return failed(DocumentFormat::None, FailureKind::Io, error.message());
-}
-
-Conversion not_a_document(std::string_view appears_to_be) {
-  return failed(DocumentFormat::None, FailureKind::NotADocument,
-                "Not an HWP or HWPX document: " + std::string(appears_to_be));
-}
-
-// The outcome of a reader: its Markdown and warnings, or its error under the reader's format
-// (None when the error says the input was not that format after all). Strict, the first
-// warning is the failure.
-Conversion outcome(DocumentFormat format, Result<DocumentText> text,
-                   const ConvertOptions& options) {
-  if (text) {
-    DocumentText& read = text.value();
-    if (options.strict && !read.warnings.empty()) {
-      const Warning& first = read.warnings.front();
-      const FailureKind kind =
-          first.kind == WarningKind::TooLarge ? FailureKind::TooLarge : FailureKind::Damaged;
-      return failed(format, kind, first.message);
-    }
-    return Conversion{format, std::move(read.markdown), std::move(read.warnings), std::nullopt};
-  }
-  const ConvertError& error = text.error();
+// A reader's error as a failure, with the format it is told under: None when the error says
+// the input was not that format after all.
+std::pair<DocumentFormat, Failure> failure_of(DocumentFormat format, const ConvertError& error) {
   // The HWPX reader says what a ZIP archive that is no HWPX package appears to be.
-  if (error.kind() == ErrorKind::NotHwpxPackage) return not_a_document(error.text());
-  const FailureKind kind = failure_kind(error);
-  return failed(kind == FailureKind::NotADocument ? DocumentFormat::None : format, kind,
-                error.message());
-}
-
-// A binary document through the package's route: a distribution document is refused, since
-// its body holds only a placeholder paragraph.
-Conversion convert_compound_file(Result<Container> container, const ConvertOptions& options) {
-  Result<HwpDocument> document = open_hwp_document(std::move(container));
-  if (!document) return outcome(DocumentFormat::Hwp, std::move(document).error(), options);
-  if (document->header.distribution()) {
-    return failed(DocumentFormat::Hwp, FailureKind::Distribution, std::string(kDistribution));
+  if (error.kind() == ErrorKind::NotHwpxPackage) {
+    return {DocumentFormat::None, not_a_document(error.text())};
   }
-  return outcome(DocumentFormat::Hwp, convert_body(document.value(), options.profile), options);
+  const FailureKind kind = failure_kind(error);
+  return {kind == FailureKind::NotADocument ? DocumentFormat::None : format,
+          Failure{kind, error.message()}};
 }
 
-Conversion convert_zip(Bytes archive, const ConvertOptions& options) {
-  return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive, options.profile), options);
-}
-
-// Inputs that are neither a compound file nor a ZIP archive.
-Conversion convert_other(InputKind kind) {
+// What an input that is neither a compound file nor a ZIP archive appears to be.
+std::string_view appearance(InputKind kind) {
   switch (kind) {
     case InputKind::Empty:
-      return not_a_document("the file is empty");
+      return "the file is empty";
     case InputKind::Pdf:
-      return not_a_document("a PDF document");
+      return "a PDF document";
     case InputKind::Hwp3:
-      return not_a_document("an HWP 3.x document");
+      return "an HWP 3.x document";
     case InputKind::Hwpml:
-      return not_a_document("an HWPML (.hml) XML document");
+      return "an HWPML (.hml) XML document";
     case InputKind::MarkAnyDrm:
-      return not_a_document("a document encrypted by the MarkAny Document SAFER DRM client");
+      return "a document encrypted by the MarkAny Document SAFER DRM client";
     case InputKind::PlainText:
-      return not_a_document("plain text");
+      return "plain text";
     case InputKind::CompoundFile:
     case InputKind::Zip:
     case InputKind::Unrecognised:
       break;
   }
-  return not_a_document("data of an unrecognised type");
+  return "data of an unrecognised type";
+}
+
+// Conversion: a Conversion for each route an input takes.
+struct Converting {
+  using Outcome = Conversion;
+  const ConvertOptions& options;
+
+  static Conversion failed(DocumentFormat format, Failure failure) {
+    return Conversion{format, {}, {}, std::move(failure)};
+  }
+
+  // The outcome of a reader: its Markdown and warnings, or its failure. Strict, the first
+  // warning is the failure.
+  Conversion outcome(DocumentFormat format, Result<DocumentText> text) const {
+    if (!text) {
+      auto [told_as, failure] = failure_of(format, text.error());
+      return failed(told_as, std::move(failure));
+    }
+    DocumentText& read = text.value();
+    if (options.strict && !read.warnings.empty()) {
+      const Warning& first = read.warnings.front();
+      const FailureKind kind =
+          first.kind == WarningKind::TooLarge ? FailureKind::TooLarge : FailureKind::Damaged;
+      return failed(format, Failure{kind, first.message});
+    }
+    return Conversion{format, std::move(read.markdown), std::move(read.warnings), std::nullopt};
+  }
+
+  // A binary document through the package's route: a distribution document is refused,
+  // since its body holds only a placeholder paragraph.
+  Conversion compound_file(Result<Container> container) const {
+    Result<HwpDocument> document = open_hwp_document(std::move(container));
+    if (!document) return outcome(DocumentFormat::Hwp, std::move(document).error());
+    if (document->header.distribution()) {
+      return failed(DocumentFormat::Hwp,
+                    Failure{FailureKind::Distribution, std::string(kDistribution)});
+    }
+    return outcome(DocumentFormat::Hwp, convert_body(document.value(), options.profile));
+  }
+
+  Conversion zip(Bytes archive) const {
+    return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive, options.profile));
+  }
+};
+
+// Metadata: the binary summary information, HWPX's content.hpf, from a document opened and
+// refused as for a conversion.
+struct ReadingMetadata {
+  using Outcome = MetadataReading;
+
+  static MetadataReading failed(DocumentFormat format, Failure failure) {
+    return MetadataReading{format, {}, std::move(failure)};
+  }
+
+  static MetadataReading error(DocumentFormat format, const ConvertError& error) {
+    auto [told_as, failure] = failure_of(format, error);
+    return failed(told_as, std::move(failure));
+  }
+
+  MetadataReading compound_file(Result<Container> container) const {
+    Result<HwpDocument> document = open_hwp_document(std::move(container));
+    if (!document) return error(DocumentFormat::Hwp, document.error());
+    if (document->header.distribution()) {
+      return failed(DocumentFormat::Hwp,
+                    Failure{FailureKind::Distribution, std::string(kDistribution)});
+    }
+    return MetadataReading{DocumentFormat::Hwp, read_metadata(document->container), std::nullopt};
+  }
+
+  MetadataReading zip(Bytes archive) const {
+    Result<Package> package = open_hwpx_package(archive);
+    if (!package) return error(DocumentFormat::Hwpx, package.error());
+    return MetadataReading{DocumentFormat::Hwpx, read_metadata(package.value()), std::nullopt};
+  }
+};
+
+// Hands the input held in `document` to the operation's reader for its kind.
+template <class Operation>
+typename Operation::Outcome route_bytes(Bytes document, const Operation& operation) {
+  const InputKind kind = recognise(document, document.size());
+  if (kind == InputKind::CompoundFile) return operation.compound_file(open_container(document));
+  if (kind == InputKind::Zip) return operation.zip(document);
+  return Operation::failed(DocumentFormat::None, not_a_document(appearance(kind)));
+}
+
+// The same for the file at `path`, opened once: a compound file larger than kHeadSize is
+// read in place through a block cache, any other input is read into memory.
+template <class Operation>
+typename Operation::Outcome route_path(std::string_view path, const Operation& operation) {
+  // Errors before the input's bytes are known: opening the file, reading its head.
+  const auto unreadable = [](const ConvertError& error) {
+    return Operation::failed(DocumentFormat::None, Failure{FailureKind::Io, error.message()});
+  };
+  Result<FileDescriptor> fd = open_read_only(path);
+  if (!fd) return unreadable(fd.error());
+  Result<FileInfo> info = file_info(fd->get());
+  if (!info) return unreadable(info.error());
+  if (info->is_directory) return unreadable(ConvertError::io_os(EISDIR));
+  // A pipe or a device has no length to read in place, and a small file is cheaper read
+  // whole than through the block cache: read what they hold from memory.
+  if (!info->is_regular || info->size <= kHeadSize) {
+    const Result<ByteBuffer> data =
+        read_to_end(fd->get(), info->is_regular ? info->size : 0, kMaxInput);
+    if (!data) return unreadable(data.error());
+    return route_bytes(data.value(), operation);
+  }
+
+  const auto head = std::make_unique_for_overwrite<std::uint8_t[]>(kHeadSize);
+  const Result<std::size_t> got = read_at(fd->get(), 0, std::span(head.get(), kHeadSize));
+  if (!got) return unreadable(got.error());
+  // A file that shrank since fstat is judged by what it holds now.
+  const std::uint64_t size = got.value() < kHeadSize ? got.value() : info->size;
+
+  const InputKind kind = recognise(Bytes(head.get(), got.value()), size);
+  if (kind == InputKind::CompoundFile) {
+    return operation.compound_file(open_container(std::move(fd).value()));
+  }
+  if (kind == InputKind::Zip) {
+    const Result<ByteBuffer> archive = read_to_end(fd->get(), info->size, kMaxInput);
+    if (!archive) return unreadable(archive.error());
+    return operation.zip(archive.value());
+  }
+  return Operation::failed(DocumentFormat::None, not_a_document(appearance(kind)));
 }
 
 }  // namespace
@@ -140,45 +230,19 @@ std::string_view format_name(DocumentFormat format) {
 }
 
 Conversion convert_bytes(Bytes document, const ConvertOptions& options) {
-  const InputKind kind = recognise(document, document.size());
-  if (kind == InputKind::CompoundFile) {
-    return convert_compound_file(open_container(document), options);
-  }
-  if (kind == InputKind::Zip) return convert_zip(document, options);
-  return convert_other(kind);
+  return route_bytes(document, Converting{options});
 }
 
 Conversion convert_path(std::string_view path, const ConvertOptions& options) {
-  Result<FileDescriptor> fd = open_read_only(path);
-  if (!fd) return unreadable(fd.error());
-  Result<FileInfo> info = file_info(fd->get());
-  if (!info) return unreadable(info.error());
-  if (info->is_directory) return unreadable(ConvertError::io_os(EISDIR));
-  // A pipe or a device has no length to read in place, and a small file is cheaper read
-  // whole than through the block cache: convert what they hold from memory.
-  if (!info->is_regular || info->size <= kHeadSize) {
-    const Result<ByteBuffer> data =
-        read_to_end(fd->get(), info->is_regular ? info->size : 0, kMaxInput);
-    if (!data) return unreadable(data.error());
-    return convert_bytes(data.value(), options);
-  }
+  return route_path(path, Converting{options});
+}
 
-  const auto head = std::make_unique_for_overwrite<std::uint8_t[]>(kHeadSize);
-  const Result<std::size_t> got = read_at(fd->get(), 0, std::span(head.get(), kHeadSize));
-  if (!got) return unreadable(got.error());
-  // A file that shrank since fstat is judged by what it holds now.
-  const std::uint64_t size = got.value() < kHeadSize ? got.value() : info->size;
+MetadataReading metadata_bytes(Bytes document) {
+  return route_bytes(document, ReadingMetadata{});
+}
 
-  const InputKind kind = recognise(Bytes(head.get(), got.value()), size);
-  if (kind == InputKind::CompoundFile) {
-    return convert_compound_file(open_container(std::move(fd).value()), options);
-  }
-  if (kind == InputKind::Zip) {
-    const Result<ByteBuffer> archive = read_to_end(fd->get(), info->size, kMaxInput);
-    if (!archive) return unreadable(archive.error());
-    return convert_zip(archive.value(), options);
-  }
-  return convert_other(kind);
+MetadataReading metadata_path(std::string_view path) {
+  return route_path(path, ReadingMetadata{});
 }
 
 Result<std::string> hwp_to_markdown(std::string_view path) {

@@ -1,6 +1,6 @@
 // The front door: a document given by path or in memory, its format recognised from its
 // first bytes (a compound file goes to the binary reader, a ZIP package to the HWPX reader),
-// converted into Markdown.
+// converted into Markdown, or its metadata read.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@
 #include "base/error.h"
 #include "base/large_memory.h"
 #include "document/options.h"
+#include "document/styles.h"
 #include "document/warning.h"
 
 namespace paravox {
@@ -59,6 +60,23 @@ Conversion convert_path(std::string_view path, const ConvertOptions& options);
 // Converts the document held in `document`, read in place. The same bytes give the same
 // Conversion as convert_path on a file holding them, except that no I/O failure can occur.
 Conversion convert_bytes(Bytes document, const ConvertOptions& options);
+
+// The outcome of reading one document's metadata; `format` and `failure` as in a Conversion.
+struct MetadataReading {
+  DocumentFormat format = DocumentFormat::None;
+  Metadata metadata;               // empty on failure
+  std::optional<Failure> failure;  // nothing on success
+
+  bool ok() const noexcept { return !failure.has_value(); }
+};
+
+// The metadata of the document at `path`, or held in `document`: the binary document's
+// summary information, the HWPX package's content.hpf. The input is recognised, opened and
+// refused exactly as for a conversion (a password-protected or distribution document fails
+// alike); a summary stream or content.hpf that is missing or damaged only leaves values
+// absent.
+MetadataReading metadata_path(std::string_view path);
+MetadataReading metadata_bytes(Bytes document);
 
 // The kind of failure `error` is: one exception class per kind in Python.
 FailureKind failure_kind(const ConvertError& error);

@@ -3,6 +3,7 @@
     >>> import paravox
     >>> markdown = paravox.convert("report.hwp")
     >>> markdown = paravox.convert_bytes(data)  # a document already in memory
+    >>> paravox.metadata("report.hwp")["author"]
     >>> for path, result in paravox.convert_many(["a.hwp", "b.hwpx"]):
     ...     print(path, "failed:" if isinstance(result, Exception) else "ok", result)
 
@@ -19,7 +20,7 @@ from pkgutil import extend_path as _extend_path
 __path__ = _extend_path(__path__, __name__)
 
 from ._batch import convert_many  # noqa: E402
-from ._convert import StrOrBytesPath, convert, convert_bytes, records  # noqa: E402
+from ._convert import StrOrBytesPath, convert, convert_bytes, metadata, records  # noqa: E402
 from ._errors import (  # noqa: E402
     DamagedDocumentError,
     DistributionDocumentError,
@@ -53,5 +54,6 @@ __all__ = [
     "convert_bytes",
     "convert_many",
     "convert_to_dataset",
+    "metadata",
     "records",
 ]

@@ -6,7 +6,19 @@ import os
 import sys
 import warnings
 from dataclasses import dataclass
-from typing import Callable, Literal, NamedTuple, Optional, Protocol, Tuple, TypeVar, Union
+from datetime import datetime, timedelta, timezone
+from typing import (
+    Any,
+    Callable,
+    Dict,
+    Literal,
+    NamedTuple,
+    Optional,
+    Protocol,
+    Tuple,
+    TypeVar,
+    Union,
+)
 
 import _paravox
 
@@ -114,21 +126,36 @@ def _call_with_path(function: Callable[[str], _T], path: StrOrBytesPath) -> _T:
         os.close(fd)
 
 
-def convert_document(source: Source, options: Options = Options()) -> Converted:
-    """Converts a document given as for `convert`; warns of nothing, raises as `convert`."""
+def _read_source(
+    function: str,
+    source: Source,
+    by_path: Callable[[Union[str, bytes]], _T],
+    by_buffer: Callable[[bytes], _T],
+) -> _T:
+    """`by_path` of a path, or `by_buffer` of what a binary file object holds."""
     if isinstance(source, (str, bytes, os.PathLike)):
         # A str or bytes name goes to the file system as it is: bytes never mean content.
-        return Converted(*_native.convert_path(os.fspath(source), options))
+        return by_path(os.fspath(source))
     read = getattr(source, "read", None)
     if read is None:
         raise TypeError(
-            "convert() takes a path (str, bytes or os.PathLike) or a file opened in binary mode,"
-            f" not {type(source).__name__!r}"
+            f"{function}() takes a path (str, bytes or os.PathLike) or a file opened in binary"
+            f" mode, not {type(source).__name__!r}"
         )
     data = read()
     if isinstance(data, str):
-        raise TypeError("convert() needs a file opened in binary mode ('rb'), not text mode")
-    return convert_data(data, options)
+        raise TypeError(f"{function}() needs a file opened in binary mode ('rb'), not text mode")
+    return by_buffer(data)
+
+
+def convert_document(source: Source, options: Options = Options()) -> Converted:
+    """Converts a document given as for `convert`; warns of nothing, raises as `convert`."""
+    return _read_source(
+        "convert",
+        source,
+        lambda path: Converted(*_native.convert_path(path, options)),
+        lambda data: convert_data(data, options),
+    )
 
 
 def convert_data(data: Buffer, options: Options = Options()) -> Converted:
@@ -177,6 +204,28 @@ def convert_bytes(data: Buffer, *, profile: Profile = "full", strict: bool = Fal
     converted = convert_data(data, Options(profile=profile, strict=strict))
     warn_partial(converted, stacklevel=2)
     return converted.markdown
+
+
+_UNIX_EPOCH = datetime(1970, 1, 1, tzinfo=timezone.utc)
+
+
+def metadata(source: Source) -> Dict[str, Any]:
+    """Returns what an HWP or HWPX document says about itself.
+
+    `source` is taken as `convert` takes it. The dict holds the keys among "title",
+    "subject", "author", "keywords", "comments" and "last_saved_by" (`str`) and "created" and
+    "modified" (`datetime` in UTC) whose values the document has; an absent or empty value is
+    an absent key. A binary document's come from its summary information, an HWPX package's
+    from Contents/content.hpf. The document is recognised and refused as `convert` refuses it,
+    with the same exceptions; a damaged summary only leaves values out.
+    """
+    read, _ = _read_source("metadata", source, _native.metadata_path, _native.metadata_buffer)
+    values: Dict[str, Any] = dict(read)
+    for key in ("created", "modified"):
+        microseconds = read.get(key)
+        if isinstance(microseconds, int):
+            values[key] = _UNIX_EPOCH + timedelta(microseconds=microseconds)
+    return values
 
 
 def records(path: StrOrBytesPath) -> list[tuple[int, int, int]]:

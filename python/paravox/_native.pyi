@@ -1,6 +1,7 @@
 # Type information for the paravox._native extension module.
 
 import sys
+from typing import Dict, Tuple, Union
 
 if sys.version_info >= (3, 12):
     from collections.abc import Buffer
@@ -24,3 +25,9 @@ def convert_path(path: str | bytes, options: Options) -> _Result:
 def convert_buffer(data: Buffer, options: Options) -> _Result:
     """Converts the HWP or HWPX document held in `data` (any bytes-like object) into Markdown
     as `options` say."""
+
+def metadata_path(path: str | bytes) -> Tuple[Dict[str, Union[str, int]], str]:
+    """Reads the metadata of the HWP or HWPX document at `path` (str or bytes)."""
+
+def metadata_buffer(data: Buffer) -> Tuple[Dict[str, Union[str, int]], str]:
+    """Reads the metadata of the HWP or HWPX document held in `data` (any bytes-like object)."""

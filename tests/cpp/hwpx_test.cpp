@@ -3,17 +3,14 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/error.h"
+#include "corpus_files.h"
 #include "hwpx/package.h"
 
 namespace paravox {
@@ -480,35 +477,20 @@ TEST(PackageBudget, PartsReadTogetherStopAtTheBudget) {
 // The shared corpus of real documents
 
 fs::path corpus_dir() {
-  if (const char* dir = std::getenv("PARAVOX_CORPUS")) return fs::path(dir) / "hwpx";
-  return fs::path(PARAVOX_SOURCE_DIR).parent_path() / "shared" / "corpus" / "hwpx";
-}
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::vector<fs::path> files_in(const fs::path& dir, const std::string& extension) {
-  std::vector<fs::path> out;
-  for (const auto& entry : fs::directory_iterator(dir)) {
-    if (entry.path().extension() == extension) out.push_back(entry.path());
-  }
-  std::sort(out.begin(), out.end());
-  return out;
+  return test::corpus_root() / "hwpx";
 }
 
 TEST(HwpxCorpus, TwinsConvertToTheirBinaryTwinsMarkdown) {
   const fs::path twins = corpus_dir() / "twins";
   if (!fs::is_directory(twins)) GTEST_SKIP() << "shared HWPX twins not found at " << twins;
-  const std::vector<fs::path> packages = files_in(twins, ".hwpx");
+  const std::vector<fs::path> packages = test::files_in(twins, ".hwpx");
   ASSERT_FALSE(packages.empty());
   for (const fs::path& package : packages) {
     const fs::path expected =
         corpus_dir() / "expected" / package.filename().replace_extension(".md");
-    const Result<std::string> markdown = convert(read_file(package));
+    const Result<std::string> markdown = convert(test::read_file(package));
     ASSERT_TRUE(markdown.ok()) << package << ": " << markdown.error().message();
-    EXPECT_EQ(markdown.value(), read_file(expected)) << package;
+    EXPECT_EQ(markdown.value(), test::read_file(expected)) << package;
   }
 }
 
@@ -516,8 +498,8 @@ TEST(HwpxCorpus, EveryFileHasACleanOutcome) {
   const fs::path files = corpus_dir() / "files";
   if (!fs::is_directory(files)) GTEST_SKIP() << "shared HWPX files not found at " << files;
   std::size_t converted = 0;
-  for (const fs::path& path : files_in(files, ".hwpx")) {
-    const std::string bytes = read_file(path);
+  for (const fs::path& path : test::files_in(files, ".hwpx")) {
+    const std::string bytes = test::read_file(path);
     const Result<std::string> markdown = convert(bytes);
     if (markdown.ok()) {
       ++converted;

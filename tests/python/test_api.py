@@ -2,6 +2,8 @@
 
 from __future__ import annotations
 
+import datetime
+import io
 import json
 import os
 import shutil
@@ -166,6 +168,21 @@ POOLS = [
     pytest.param({"jobs": 2, "executor": "thread"}, id="threads"),
     pytest.param({"jobs": 2, "executor": "process"}, id="processes"),
 ]
+
+
+class TestMetadata:
+    def test_values_and_utc_times_from_paths_and_files(self, corpus_dir):
+        """The same document saved in both formats: one author, one creation time, in UTC."""
+        twin = corpus_dir / "hwpx" / "twins" / "hwp2hwpx-new_number.hwp"
+        binary, package = paravox.metadata(twin), paravox.metadata(str(twin.with_suffix(".hwpx")))
+        with open(twin, "rb") as file:
+            assert paravox.metadata(file) == binary
+        assert binary["author"] == package["author"] == "sungkyunpark"
+        assert "title" not in binary  # empty in both
+        created = datetime.datetime(2023, 10, 5, 3, 27, 6, tzinfo=datetime.timezone.utc)
+        assert package["created"] == binary["created"].replace(microsecond=0) == created
+        with pytest.raises(TypeError, match=r"^metadata\(\) needs a file opened in binary mode"):
+            paravox.metadata(io.StringIO("text"))
 
 
 class TestConvertMany:

@@ -1,5 +1,5 @@
 """paravox._native: documents by path and from memory, what is not a document, the exception
-classes, argument errors, and conversion while other threads run."""
+classes, argument errors, and conversion while other threads run; metadata alike."""
 
 from __future__ import annotations
 
@@ -67,6 +67,10 @@ class TestSharedDocuments:
         assert outcome(
             lambda: (paravox.convert_bytes(bytearray(data), profile="minimal"), by_path[2])
         ) == by_path
+        # Metadata is read from the same input by the same route, and refused alike.
+        metadata = outcome(lambda: _native.metadata_path(str(path)))
+        assert outcome(lambda: _native.metadata_buffer(data)) == metadata
+        assert metadata[0] == by_path[0] and metadata[2] == by_path[2]
         if data.startswith(CFB_MAGIC) and by_path[0] != "DistributionDocumentError":
             # A compound file reads exactly as _paravox reads it, but for distribution documents.
             try:
@@ -186,6 +190,11 @@ class TestWhatIsNotADocument:
         assert outcome(lambda: (paravox.convert_bytes(data, profile="minimal"), "")) == expected
         with open(path, "rb") as file:
             assert outcome(lambda: convert_document(file, MINIMAL)) == expected
+        # Reading metadata never builds the Markdown, so only the ceiling cannot stop it.
+        if error == "DocumentTooLargeError":
+            expected = ("ok", {}, "hwp")
+        assert outcome(lambda: _native.metadata_path(str(path))) == expected
+        assert outcome(lambda: _native.metadata_buffer(data)) == expected
 
     @pytest.mark.parametrize("name", ["010000000000141827.hwp", "010000000000585068.hwp"])
     def test_shared_files_that_are_not_documents(self, corpus_dir, name):
@@ -226,6 +235,8 @@ class Unchecked:
     strict: object = False
 
 
+UNEXPECTED_OPTIONS = "got an unexpected keyword argument 'options'"
+ONE_ARGUMENT = "takes 1 positional argument but 2 were given"
 ARGUMENT_ERRORS = [
     (PATH, (), {}, TypeError, "missing required argument: 'path'"),
     (PATH, ("a",), {}, TypeError, "missing required argument: 'options'"),
@@ -261,6 +272,8 @@ ARGUMENT_ERRORS = [
     (BUFFER, (b"", FULL), {"options": FULL}, TypeError, "got multiple values for argument 'options'"),
     (BUFFER, ("%PDF-", FULL), {}, TypeError, "argument 'data' must be a bytes-like object, not 'str'"),
     (BUFFER, (memoryview(b"%PDF-1.7")[::2], FULL), {}, BufferError, None),
+    ("metadata_path", (), {"options": None}, TypeError, UNEXPECTED_OPTIONS),
+    ("metadata_buffer", (b"x", None), {}, TypeError, ONE_ARGUMENT),
 ]
 
 

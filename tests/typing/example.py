@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import sys
+from datetime import datetime
 from pathlib import Path
 
 import _paravox
@@ -40,6 +41,11 @@ def markdown_or_reason(path: Path) -> tuple[str | None, str | None]:
 
 def markdown_of_bytes(data: bytes | bytearray | memoryview) -> str:
     return paravox.convert_bytes(data)
+
+
+def created_of(path: Path) -> datetime | None:
+    value = paravox.metadata(path).get("created")
+    return value if isinstance(value, datetime) else None
 
 
 def raw_records(path: str) -> list[tuple[int, int, int]]:

@@ -20,6 +20,12 @@ class ByteCursor {
 
   std::size_t remaining() const noexcept { return bytes_.size() - pos_; }
 
+  std::optional<std::uint16_t> read_u16() noexcept {
+    if (remaining() < 2) return std::nullopt;
+    std::uint16_t v = load_u16(bytes_, pos_);
+    pos_ += 2;
+    return v;
+  }
   std::optional<std::uint32_t> read_u32() noexcept {
     if (remaining() < 4) return std::nullopt;
     std::uint32_t v = load_u32(bytes_, pos_);

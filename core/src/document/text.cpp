@@ -125,6 +125,26 @@ void append_utf8(std::string& out, char32_t c) {
   out.append(bytes, len);
 }
 
+std::string decode_utf16(Bytes unit_bytes) {
+  const std::size_t units = unit_bytes.size() / 2;
+  std::string out;
+  for (std::size_t i = 0; i < units; ++i) {
+    const std::uint16_t u = ByteCursor::load_u16(unit_bytes, 2 * i);
+    if (u == 0) break;
+    if (is_low_surrogate(u)) continue;
+    if (!is_high_surrogate(u)) {
+      append_utf8(out, u);
+      continue;
+    }
+    if (i + 1 == units) break;
+    const std::uint16_t v = ByteCursor::load_u16(unit_bytes, 2 * (i + 1));
+    if (!is_low_surrogate(v)) continue;
+    append_utf8(out, 0x10000 + ((u - 0xD800u) << 10) + (v - 0xDC00u));
+    ++i;
+  }
+  return out;
+}
+
 std::optional<std::string> decode_utf16_strict(Bytes unit_bytes) {
   const std::size_t units = unit_bytes.size() / 2;
   std::string out;

@@ -36,6 +36,10 @@ void append_field_marker(std::string& out, std::size_t index);
 void append_utf8(std::string& out, char32_t c);
 
 // Decodes `unit_bytes` (little-endian UTF-16 code units; a final odd byte is ignored)
+// into UTF-8, up to the first NUL if any. Unpaired surrogates are dropped.
+std::string decode_utf16(Bytes unit_bytes);
+
+// Decodes `unit_bytes` (little-endian UTF-16 code units; a final odd byte is ignored)
 // into UTF-8. Fails, with no partial result, on any unpaired surrogate.
 std::optional<std::string> decode_utf16_strict(Bytes unit_bytes);
 

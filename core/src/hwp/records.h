@@ -87,6 +87,13 @@ class RecordList {
 
 // Record tags compared by the conversion (published HWP 5.0 numbers).
 namespace tag {
+// DocInfo
+inline constexpr std::uint16_t kBinData = 18;
+inline constexpr std::uint16_t kNumbering = 23;
+inline constexpr std::uint16_t kBullet = 24;
+inline constexpr std::uint16_t kParaShape = 25;
+inline constexpr std::uint16_t kStyle = 26;
+// Sections
 inline constexpr std::uint16_t kParaHeader = 66;
 inline constexpr std::uint16_t kParaText = 67;
 inline constexpr std::uint16_t kCtrlHeader = 71;

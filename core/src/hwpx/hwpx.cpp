@@ -180,7 +180,7 @@ void walk_sections(const Package& package, const std::vector<std::string>& secti
 
 }  // namespace
 
-Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile) {
+Result<Package> open_hwpx_package(Bytes bytes) {
   Result<Package> opened = Package::open(bytes);
   if (!opened) return std::move(opened).error();
   const Package& package = opened.value();
@@ -195,6 +195,13 @@ Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile) {
       }
     }
   }
+  return opened;
+}
+
+Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile) {
+  Result<Package> opened = open_hwpx_package(bytes);
+  if (!opened) return std::move(opened).error();
+  const Package& package = opened.value();
 
   Result<std::vector<std::string>> sections = section_parts(package);
   if (!sections) return std::move(sections).error();

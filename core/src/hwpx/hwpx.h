@@ -5,8 +5,15 @@
 #include "base/error.h"
 #include "document/options.h"
 #include "document/warning.h"
+#include "hwpx/package.h"
 
 namespace paravox {
+
+// Opens the HWPX package held in `bytes`: a ZIP archive with the application/hwp+zip
+// mimetype whose manifest declares no encrypted parts. Every route into an HWPX document
+// begins here. Errors: Package (not a readable ZIP archive), NotHwpxPackage (another kind of
+// ZIP archive), PasswordProtected.
+Result<Package> open_hwpx_package(Bytes bytes);
 
 // Converts the HWPX package held in `package` into the same Markdown of `profile` its binary
 // twin gives. A section part that is missing, cannot be inflated or is not well-formed XML
