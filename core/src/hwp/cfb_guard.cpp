@@ -32,6 +32,11 @@ ConvertError invalid(const std::string& what) {
   return ConvertError::compound_file("Invalid CFB file (" + what + ")");
 }
 
+// A file too short for the header, or without the signature, is no compound file at all.
+ConvertError not_compound_file(const std::string& what) {
+  return ConvertError::compound_file("Invalid CFB file (" + what + ")", ErrorCause::NotThisFormat);
+}
+
 // Follows sector numbers through the DIFAT and FAT of one file.
 class SectorMap {
  public:
@@ -197,15 +202,26 @@ Status check_directory_tree(const std::vector<std::uint32_t>& chain, const Secto
 }  // namespace
 
 Status check_compound_file(std::uint64_t file_size, const ReadAt& read) {
-  if (file_size < kHeaderSize) {
-    return invalid(std::to_string(file_size) + " bytes is too small");
-  }
   std::array<std::uint8_t, kHeaderSize> header{};
-  auto got = read(0, header);
-  if (!got) return std::move(got).error();
-  if (*got != header.size()) return invalid(std::to_string(*got) + " bytes is too small");
+  std::size_t got = 0;
+  if (file_size > 0) {
+    auto read_bytes = read(0, header);
+    if (!read_bytes) return std::move(read_bytes).error();
+    got = *read_bytes;
+  }
+  // A file shorter than its header is a damaged compound file when what it holds begins as
+  // one, and no compound file at all otherwise.
+  const std::size_t compared = std::min(got, kMagic.size());
+  const bool signed_as_compound_file =
+      got > 0 && std::equal(kMagic.begin(), kMagic.begin() + compared, header.begin());
+  const auto too_small = [&](std::uint64_t size) {
+    const std::string what = std::to_string(size) + " bytes is too small";
+    return signed_as_compound_file ? invalid(what) : not_compound_file(what);
+  };
+  if (file_size < kHeaderSize) return too_small(file_size);
+  if (got != header.size()) return too_small(got);
   if (!std::equal(kMagic.begin(), kMagic.end(), header.begin())) {
-    return invalid("wrong magic number");
+    return not_compound_file("wrong magic number");
   }
 
   const Bytes header_bytes(header);
