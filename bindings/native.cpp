@@ -14,6 +14,7 @@
 
 #include "convert.h"
 #include "module_support.h"
+#include "record_list.h"
 
 namespace {
 
@@ -430,6 +431,45 @@ PyObject* metadata_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
   });
 }
 
+// The records of the first body section of the binary document that `read` reads, or NULL
+// with its failure raised (under the hwp format, but for inputs that are no document).
+template <class Read>
+PyObject* record_list_of(Read&& read) {
+  paravox::Result<paravox::ByteBuffer> section = without_interpreter_lock(read);
+  if (!section) {
+    const paravox::FailureKind kind = paravox::failure_kind(section.error());
+    raise_failure(paravox::Failure{kind, section.error().message()},
+                  kind == paravox::FailureKind::NotADocument ? paravox::DocumentFormat::None
+                                                             : paravox::DocumentFormat::Hwp);
+    return nullptr;
+  }
+  return record_list(section.value());
+}
+
+PyObject* records_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* path = nullptr;
+    if (!bind_arguments("records_path", "path", args, nargs, kwnames, &path, nullptr)) {
+      return nullptr;
+    }
+    const std::optional<std::string> file_name = file_name_of("records_path", path);
+    if (!file_name) return nullptr;
+    return record_list_of([&] { return paravox::read_first_section(*file_name); });
+  });
+}
+
+PyObject* records_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* data = nullptr;
+    HeldBuffer buffer;
+    if (!bind_arguments("records_buffer", "data", args, nargs, kwnames, &data, nullptr) ||
+        !hold_bytes("records_buffer", data, buffer)) {
+      return nullptr;
+    }
+    return record_list_of([&] { return paravox::read_first_section(buffer.bytes()); });
+  });
+}
+
 // Each doc string starts with the signature line, from which the interpreter derives
 // __text_signature__ and the docstring proper.
 PyMethodDef g_functions[] = {
@@ -460,6 +500,16 @@ PyMethodDef g_functions[] = {
      "metadata_buffer(data)\n--\n\n"
      "Reads the metadata of the HWP or HWPX document held in `data` (any bytes-like object).\n\n"
      "Returns (metadata, format) as metadata_path does."},
+    {"records_path", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(records_path)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "records_path(path)\n--\n\n"
+     "Lists the records of the first body section of the binary HWP document at `path`\n"
+     "(str or bytes): one (tag_id, level, size) tuple per record."},
+    {"records_buffer", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(records_buffer)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "records_buffer(data)\n--\n\n"
+     "Lists the records as records_path does, of the document held in `data` (any\n"
+     "bytes-like object)."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -20,7 +20,14 @@ from pkgutil import extend_path as _extend_path
 __path__ = _extend_path(__path__, __name__)
 
 from ._batch import convert_many  # noqa: E402
-from ._convert import StrOrBytesPath, convert, convert_bytes, metadata, records  # noqa: E402
+from ._convert import (  # noqa: E402
+    StrOrBytesPath,
+    convert,
+    convert_bytes,
+    metadata,
+    records,
+    records_bytes,
+)
 from ._errors import (  # noqa: E402
     DamagedDocumentError,
     DistributionDocumentError,
@@ -56,4 +63,5 @@ __all__ = [
     "convert_to_dataset",
     "metadata",
     "records",
+    "records_bytes",
 ]

@@ -20,7 +20,6 @@ from typing import (
     Union,
 )
 
-import _paravox
 
 from . import _native
 from ._errors import PartialDocumentWarning
@@ -83,47 +82,12 @@ class Converted(NamedTuple):
         return "; ".join(message for _, message in self.warnings) or None
 
 
-# Where an open descriptor can be reopened by name (Linux, then BSD and macOS).
-_FD_DIRS = ("/proc/self/fd", "/dev/fd")
-
-
 def to_str_path(path: StrOrBytesPath) -> str:
     """`path` as a `str`: path-like objects through `os.fspath`, bytes through `os.fsdecode`."""
     name = os.fspath(path)
     if isinstance(name, bytes):
         return os.fsdecode(name)
     return name
-
-
-def _has_utf8_form(name: str) -> bool:
-    try:
-        name.encode("utf-8")
-    except UnicodeEncodeError:
-        return False
-    return True
-
-
-def _call_with_path(function: Callable[[str], _T], path: StrOrBytesPath) -> _T:
-    name = to_str_path(path)
-    if _has_utf8_form(name):
-        return function(name)
-    # A file name whose bytes are not UTF-8 (say, EUC-KR names unpacked from an old archive)
-    # decodes to a string with lone surrogates, which `_paravox` cannot take. Open the file
-    # here and hand it a name for the open descriptor instead.
-    fd_dir = next((d for d in _FD_DIRS if os.path.isdir(d)), None)
-    if fd_dir is None:
-        return function(name)  # raises the interpreter's UnicodeEncodeError
-    try:
-        fd = os.open(name, os.O_RDONLY | getattr(os, "O_CLOEXEC", 0))
-    except OSError as error:
-        # The same message `_paravox` gives when it cannot open a file.
-        raise RuntimeError(
-            f"IO error: {os.strerror(error.errno or 0)} (os error {error.errno})"
-        ) from None
-    try:
-        return function(f"{fd_dir}/{fd}")
-    finally:
-        os.close(fd)
 
 
 def _read_source(
@@ -228,10 +192,17 @@ def metadata(source: Source) -> Dict[str, Any]:
     return values
 
 
-def records(path: StrOrBytesPath) -> list[tuple[int, int, int]]:
+def records(source: Source) -> list[tuple[int, int, int]]:
     """Returns one `(tag_id, level, size)` tuple per record of the document's first body section.
 
-    A diagnostic for looking inside a binary HWP document. Raises `RuntimeError` when the
-    document cannot be read, and also when the first section cannot be read or inflated.
+    A diagnostic for looking inside a binary HWP document, given as `convert` takes it (a path
+    or a file opened in binary mode). Raises the errors `convert` raises, with the binary
+    reader's messages, and also when the first section cannot be read or inflated.
     """
-    return _call_with_path(_paravox.hwp_debug_records, path)
+    return _read_source("records", source, _native.records_path, _native.records_buffer)
+
+
+def records_bytes(data: Buffer) -> list[tuple[int, int, int]]:
+    """Returns the records as `records` does, of the binary HWP document held in `data` (any
+    bytes-like object, read in place while other threads run)."""
+    return _native.records_buffer(data)

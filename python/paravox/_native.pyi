@@ -31,3 +31,10 @@ def metadata_path(path: str | bytes) -> Tuple[Dict[str, Union[str, int]], str]:
 
 def metadata_buffer(data: Buffer) -> Tuple[Dict[str, Union[str, int]], str]:
     """Reads the metadata of the HWP or HWPX document held in `data` (any bytes-like object)."""
+
+def records_path(path: str | bytes) -> list[tuple[int, int, int]]:
+    """Lists the (tag_id, level, size) of each record of the first body section of the binary
+    HWP document at `path` (str or bytes)."""
+
+def records_buffer(data: Buffer) -> list[tuple[int, int, int]]:
+    """Lists the records as records_path does, of the document held in `data`."""

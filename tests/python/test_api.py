@@ -76,11 +76,12 @@ FAILURES = [
     ("text", "Not an HWP or HWPX document: plain text"),
     ("password", "Password-protected HWP files are not supported"),
 ]
+# (document, exception class, message); the same from the file's bytes but for "missing".
 RECORDS_FAILURES = [
-    ("missing", "IO error: No such file or directory (os error 2)"),
-    ("empty", "Compound file error: Invalid CFB file (0 bytes is too small)"),
-    ("text", "Compound file error: Invalid CFB file (wrong magic number)"),
-    ("password", "Password-protected HWP files are not supported"),
+    ("missing", paravox.FileReadError, "IO error: No such file or directory (os error 2)"),
+    ("empty", paravox.NotADocumentError, "Compound file error: Invalid CFB file (0 bytes is too small)"),
+    ("text", paravox.NotADocumentError, "Compound file error: Invalid CFB file (wrong magic number)"),
+    ("password", paravox.PasswordProtectedError, "Password-protected HWP files are not supported"),
 ]
 
 
@@ -136,11 +137,25 @@ class TestRecords:
         path = form(str(corpus_dir / folder / name))
         assert paravox.records(path) == expected_records(corpus_dir, folder, name)
 
-    @pytest.mark.parametrize("kind,message", RECORDS_FAILURES)
-    def test_failures_raise_runtime_error_with_message(self, documents, kind, message):
-        with pytest.raises(RuntimeError) as caught:
+    @pytest.mark.parametrize("folder,name", GOOD_DOCUMENTS)
+    def test_bytes_and_files_read_as_paths(self, corpus_dir, folder, name):
+        path = corpus_dir / folder / name
+        expected = expected_records(corpus_dir, folder, name)
+        assert paravox.records_bytes(bytearray(path.read_bytes())) == expected
+        with open(path, "rb") as file:
+            assert paravox.records(file) == expected
+
+    @pytest.mark.parametrize("kind,error,message", RECORDS_FAILURES)
+    def test_failures_raise_typed_errors_with_the_readers_messages(
+        self, documents, kind, error, message
+    ):
+        with pytest.raises(error) as caught:
             paravox.records(str(documents[kind]))
         assert caught.value.args == (message,)
+        if kind != "missing":
+            with pytest.raises(error) as caught:
+                paravox.records_bytes(documents[kind].read_bytes())
+            assert caught.value.args == (message,)
 
 
 def mixed_inputs(corpus_dir: Path, documents: dict[str, Path]) -> list[tuple[object, object]]:
