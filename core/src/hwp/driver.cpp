@@ -231,16 +231,23 @@ std::string convert_minimal(const SectionReader& read_section, std::vector<Warni
   return markdown.finish();
 }
 
-std::string convert_full(const SectionReader& read_section, std::vector<Warning>& warnings) {
+DocumentModel read_model(const SectionReader& read_section) {
+  DocumentModel model;
   DocumentBuilder builder;
-  std::size_t expected_size = 0;
-  for_each_section(read_section, warnings,
+  for_each_section(read_section, model.warnings,
                    [&](std::uint32_t k, const ByteBuffer& bytes, Records records) {
-                     expected_size += bytes.size() / kRecordBytesPerMarkdownByte;
+                     model.expected_markdown_size += bytes.size() / kRecordBytesPerMarkdownByte;
                      builder.start_section(k);
                      walk_section(records, builder);
                    });
-  return render_markdown(builder.finish(), expected_size);
+  model.document = builder.finish();
+  return model;
+}
+
+std::string convert_full(const SectionReader& read_section, std::vector<Warning>& warnings) {
+  DocumentModel model = read_model(read_section);
+  warnings = std::move(model.warnings);
+  return render_markdown(model.document, model.expected_markdown_size);
 }
 
 }  // namespace
@@ -256,13 +263,30 @@ Result<DocumentText> convert_sections(const SectionReader& read_section, Profile
   }
 }
 
+namespace {
+
+SectionReader section_streams(HwpDocument& document) {
+  return [&document, compressed = document.header.compressed()](const std::string& path) {
+    return read_section_stream(document.container, path, compressed);
+  };
+}
+
+}  // namespace
+
 Result<DocumentText> convert_body(HwpDocument& document, Profile profile) {
-  const bool compressed = document.header.compressed();
-  return convert_sections(
-      [&](const std::string& path) {
-        return read_section_stream(document.container, path, compressed);
-      },
-      profile);
+  return convert_sections(section_streams(document), profile);
+}
+
+Result<DocumentModel> read_sections(const SectionReader& read_section) {
+  try {
+    return read_model(read_section);
+  } catch (const OutputLimitExceeded&) {
+    return output_limit_error();
+  }
+}
+
+Result<DocumentModel> read_body(HwpDocument& document) {
+  return read_sections(section_streams(document));
 }
 
 Result<ByteBuffer> read_first_section(HwpDocument& document) {

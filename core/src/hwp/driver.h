@@ -56,6 +56,13 @@ Result<DocumentText> convert_sections(const SectionReader& read_section, Profile
 // convert_sections over the document's section streams.
 Result<DocumentText> convert_body(HwpDocument& document, Profile profile);
 
+// The full profile's model of the sections `read_section` gives, read as convert_sections
+// reads them, with the same warnings and the same one error.
+Result<DocumentModel> read_sections(const SectionReader& read_section);
+
+// read_sections over the document's section streams.
+Result<DocumentModel> read_body(HwpDocument& document);
+
 // Section 0, inflated: the bytes whose records a record listing shows (for_each_record), or
 // the error of reading or inflating it.
 Result<ByteBuffer> read_first_section(HwpDocument& document);

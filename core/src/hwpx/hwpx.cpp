@@ -203,19 +203,37 @@ Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile) {
   if (!opened) return std::move(opened).error();
   const Package& package = opened.value();
 
+  if (profile == Profile::Full) {
+    Result<DocumentModel> model = read_hwpx_document(package);
+    if (!model) return std::move(model).error();
+    try {
+      return DocumentText{render_markdown(model->document), std::move(model->warnings)};
+    } catch (const OutputLimitExceeded&) {
+      return output_limit_error();
+    }
+  }
+
   Result<std::vector<std::string>> sections = section_parts(package);
   if (!sections) return std::move(sections).error();
-
   try {
     std::vector<Warning> warnings;
-    if (profile == Profile::Minimal) {
-      MarkdownWriter writer;
-      walk_sections(package, sections.value(), writer, warnings);
-      return DocumentText{writer.finish(), std::move(warnings)};
-    }
+    MarkdownWriter writer;
+    walk_sections(package, sections.value(), writer, warnings);
+    return DocumentText{writer.finish(), std::move(warnings)};
+  } catch (const OutputLimitExceeded&) {
+    return output_limit_error();
+  }
+}
+
+Result<DocumentModel> read_hwpx_document(const Package& package) {
+  Result<std::vector<std::string>> sections = section_parts(package);
+  if (!sections) return std::move(sections).error();
+  try {
+    DocumentModel model;
     DocumentBuilder builder;
-    walk_sections(package, sections.value(), builder, warnings);
-    return DocumentText{render_markdown(builder.finish()), std::move(warnings)};
+    walk_sections(package, sections.value(), builder, model.warnings);
+    model.document = builder.finish();
+    return model;
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }
