@@ -7,6 +7,9 @@
 
 #include "base/error.h"
 #include "base/file_io.h"
+#include "document/full_markdown.h"
+#include "document/json.h"
+#include "document/markdown.h"
 #include "hwp/container.h"
 #include "hwp/driver.h"
 #include "hwp/summary.h"
@@ -65,6 +68,20 @@ std::string_view appearance(InputKind kind) {
   return "data of an unrecognised type";
 }
 
+// Strict, the failure a document's first warning makes of it; otherwise nothing.
+std::optional<Failure> strict_failure(const ConvertOptions& options,
+                                      const std::vector<Warning>& warnings) {
+  if (!options.strict || warnings.empty()) return std::nullopt;
+  const Warning& first = warnings.front();
+  const FailureKind kind =
+      first.kind == WarningKind::TooLarge ? FailureKind::TooLarge : FailureKind::Damaged;
+  return Failure{kind, first.message};
+}
+
+Failure distribution_failure() {
+  return Failure{FailureKind::Distribution, std::string(kDistribution)};
+}
+
 // Conversion: a Conversion for each route an input takes.
 struct Converting {
   using Outcome = Conversion;
@@ -74,19 +91,15 @@ struct Converting {
     return Conversion{format, {}, {}, std::move(failure)};
   }
 
-  // The outcome of a reader: its Markdown and warnings, or its failure. Strict, the first
-  // warning is the failure.
+  // The outcome of a reader: its Markdown and warnings, or its failure.
   Conversion outcome(DocumentFormat format, Result<DocumentText> text) const {
     if (!text) {
       auto [told_as, failure] = failure_of(format, text.error());
       return failed(told_as, std::move(failure));
     }
     DocumentText& read = text.value();
-    if (options.strict && !read.warnings.empty()) {
-      const Warning& first = read.warnings.front();
-      const FailureKind kind =
-          first.kind == WarningKind::TooLarge ? FailureKind::TooLarge : FailureKind::Damaged;
-      return failed(format, Failure{kind, first.message});
+    if (auto failure = strict_failure(options, read.warnings)) {
+      return failed(format, std::move(*failure));
     }
     return Conversion{format, std::move(read.markdown), std::move(read.warnings), std::nullopt};
   }
@@ -96,10 +109,7 @@ struct Converting {
   Conversion compound_file(Result<Container> container) const {
     Result<HwpDocument> document = open_hwp_document(std::move(container));
     if (!document) return outcome(DocumentFormat::Hwp, std::move(document).error());
-    if (document->header.distribution()) {
-      return failed(DocumentFormat::Hwp,
-                    Failure{FailureKind::Distribution, std::string(kDistribution)});
-    }
+    if (document->header.distribution()) return failed(DocumentFormat::Hwp, distribution_failure());
     return outcome(DocumentFormat::Hwp, convert_body(document.value(), options.profile));
   }
 
@@ -125,10 +135,7 @@ struct ReadingMetadata {
   MetadataReading compound_file(Result<Container> container) const {
     Result<HwpDocument> document = open_hwp_document(std::move(container));
     if (!document) return error(DocumentFormat::Hwp, document.error());
-    if (document->header.distribution()) {
-      return failed(DocumentFormat::Hwp,
-                    Failure{FailureKind::Distribution, std::string(kDistribution)});
-    }
+    if (document->header.distribution()) return failed(DocumentFormat::Hwp, distribution_failure());
     return MetadataReading{DocumentFormat::Hwp, read_metadata(document->container), std::nullopt};
   }
 
@@ -136,6 +143,52 @@ struct ReadingMetadata {
     Result<Package> package = open_hwpx_package(archive);
     if (!package) return error(DocumentFormat::Hwpx, package.error());
     return MetadataReading{DocumentFormat::Hwpx, read_metadata(package.value()), std::nullopt};
+  }
+};
+
+// Reading a document whole: its model, metadata and warnings, from a document opened and
+// refused as for a conversion.
+struct ReadingDocument {
+  using Outcome = DocumentReading;
+  const ConvertOptions& options;
+
+  static DocumentReading failed(DocumentFormat format, Failure failure) {
+    DocumentReading reading;
+    reading.format = format;
+    reading.failure = std::move(failure);
+    return reading;
+  }
+
+  static DocumentReading error(DocumentFormat format, const ConvertError& error) {
+    auto [told_as, failure] = failure_of(format, error);
+    return failed(told_as, std::move(failure));
+  }
+
+  // The outcome of a reader's model, with the metadata `read_metadata` gives when it is kept.
+  template <class ReadMetadata>
+  DocumentReading outcome(DocumentFormat format, Result<DocumentModel> model,
+                          ReadMetadata&& read_metadata) const {
+    if (!model) return error(format, model.error());
+    if (auto failure = strict_failure(options, model->warnings)) {
+      return failed(format, std::move(*failure));
+    }
+    return DocumentReading{format, std::move(model->document), read_metadata(),
+                           std::move(model->warnings), std::nullopt};
+  }
+
+  DocumentReading compound_file(Result<Container> container) const {
+    Result<HwpDocument> document = open_hwp_document(std::move(container));
+    if (!document) return error(DocumentFormat::Hwp, document.error());
+    if (document->header.distribution()) return failed(DocumentFormat::Hwp, distribution_failure());
+    return outcome(DocumentFormat::Hwp, read_body(document.value()),
+                   [&] { return read_metadata(document->container); });
+  }
+
+  DocumentReading zip(Bytes archive) const {
+    Result<Package> package = open_hwpx_package(archive);
+    if (!package) return error(DocumentFormat::Hwpx, package.error());
+    return outcome(DocumentFormat::Hwpx, read_hwpx_document(package.value()),
+                   [&] { return read_metadata(package.value()); });
   }
 };
 
@@ -243,6 +296,32 @@ MetadataReading metadata_bytes(Bytes document) {
 
 MetadataReading metadata_path(std::string_view path) {
   return route_path(path, ReadingMetadata{});
+}
+
+DocumentReading read_document_bytes(Bytes document, const ConvertOptions& options) {
+  return route_bytes(document, ReadingDocument{options});
+}
+
+DocumentReading read_document_path(std::string_view path, const ConvertOptions& options) {
+  return route_path(path, ReadingDocument{options});
+}
+
+Result<std::string> reading_markdown(const DocumentReading& reading) {
+  try {
+    return render_markdown(reading.document);
+  } catch (const OutputLimitExceeded&) {
+    return output_limit_error();
+  }
+}
+
+Result<std::string> reading_json(const DocumentReading& reading) {
+  try {
+    return document_json(format_name(reading.format), reading.document, reading.metadata,
+                         reading.warnings);
+  } catch (const OutputLimitExceeded&) {
+    return ConvertError::parse("JSON output exceeds " + std::to_string(kOutputLimit) + " bytes",
+                               ErrorCause::OverCeiling);
+  }
 }
 
 Result<std::string> hwp_to_markdown(std::string_view path) {

@@ -12,6 +12,7 @@
 #include "base/byte_cursor.h"
 #include "base/error.h"
 #include "base/large_memory.h"
+#include "document/model.h"
 #include "document/options.h"
 #include "document/styles.h"
 #include "document/warning.h"
@@ -77,6 +78,30 @@ struct MetadataReading {
 // absent.
 MetadataReading metadata_path(std::string_view path);
 MetadataReading metadata_bytes(Bytes document);
+
+// The outcome of reading one document whole for the full profile: its model, metadata and
+// the parts that could not be read; `format` and `failure` as in a Conversion.
+struct DocumentReading {
+  DocumentFormat format = DocumentFormat::None;
+  model::Document document;        // empty on failure
+  Metadata metadata;               // empty on failure
+  std::vector<Warning> warnings;   // none on failure
+  std::optional<Failure> failure;  // nothing on success
+
+  bool ok() const noexcept { return !failure.has_value(); }
+};
+
+// The document at `path`, or held in `document`, read as a conversion in the full profile
+// reads it: recognised, refused and failed alike (strictly when `options` say so; their
+// profile is not looked at). Its Markdown is render_markdown(document) and its metadata that
+// of metadata_path.
+DocumentReading read_document_path(std::string_view path, const ConvertOptions& options);
+DocumentReading read_document_bytes(Bytes document, const ConvertOptions& options);
+
+// The Markdown of the full profile, and the JSON (document/json.h), of a document read
+// whole; a TooLarge failure when the text would pass kOutputLimit.
+Result<std::string> reading_markdown(const DocumentReading& reading);
+Result<std::string> reading_json(const DocumentReading& reading);
 
 // The kind of failure `error` is: one exception class per kind in Python.
 FailureKind failure_kind(const ConvertError& error);
