@@ -49,6 +49,10 @@ _T = TypeVar("_T")
 PROFILES = ("full", "minimal")
 Profile = Literal["full", "minimal"]
 
+# What a conversion writes besides the Markdown: nothing, or the document as JSON.
+OUTPUTS = ("markdown", "json")
+Output = Literal["markdown", "json"]
+
 
 @dataclass(frozen=True)
 class Options:
@@ -60,21 +64,29 @@ class Options:
     profile: Profile = "full"
     # Refuse a document that could be read only in part, with the error of what was lost.
     strict: bool = False
+    # "json": the document is read whole, and its JSON comes with the Markdown (full profile).
+    to: Output = "markdown"
 
     def __post_init__(self) -> None:
         if self.profile not in PROFILES:
             raise ValueError(f'profile must be "full" or "minimal", not {self.profile!r}')
         if not isinstance(self.strict, bool):
             raise TypeError(f"strict must be True or False, not {type(self.strict).__name__}")
+        if self.to not in OUTPUTS:
+            raise ValueError(f'to must be "markdown" or "json", not {self.to!r}')
+        if self.to == "json" and self.profile != "full":
+            raise ValueError("the document's JSON comes with the full profile only")
 
 
 class Converted(NamedTuple):
-    """A converted document: its Markdown, its format ("hwp" or "hwpx"), and a `(kind,
-    message)` pair for each part of it that could not be read (none when it was read whole)."""
+    """A converted document: its Markdown, its format ("hwp" or "hwpx"), a `(kind, message)`
+    pair for each part of it that could not be read (none when it was read whole), and its
+    JSON when the options asked for it."""
 
     markdown: str
     format: str
     warnings: Tuple[Tuple[str, str], ...]
+    document: Optional[str] = None
 
     @property
     def missing(self) -> Optional[str]:
@@ -112,18 +124,26 @@ def _read_source(
     return by_buffer(data)
 
 
+def _with_json(read: Tuple[Any, str, Tuple[Tuple[str, str], ...], Any], options: Options) -> Converted:
+    """The Markdown and JSON of a document `_native` read whole."""
+    handle, format, warnings, _ = read
+    markdown = _native.document_markdown(handle, options)
+    return Converted(markdown, format, warnings, _native.document_json(handle))
+
+
 def convert_document(source: Source, options: Options = Options()) -> Converted:
     """Converts a document given as for `convert`; warns of nothing, raises as `convert`."""
-    return _read_source(
-        "convert",
-        source,
-        lambda path: Converted(*_native.convert_path(path, options)),
-        lambda data: convert_data(data, options),
-    )
+    if options.to == "json":
+        by_path = lambda path: _with_json(_native.read_path(path, options), options)  # noqa: E731
+    else:
+        by_path = lambda path: Converted(*_native.convert_path(path, options))  # noqa: E731
+    return _read_source("convert", source, by_path, lambda data: convert_data(data, options))
 
 
 def convert_data(data: Buffer, options: Options = Options()) -> Converted:
     """Converts the document held in `data`, as `convert_bytes`; warns of nothing."""
+    if options.to == "json":
+        return _with_json(_native.read_buffer(data, options), options)
     return Converted(*_native.convert_buffer(data, options))
 
 
@@ -184,6 +204,11 @@ def metadata(source: Source) -> Dict[str, Any]:
     with the same exceptions; a damaged summary only leaves values out.
     """
     read, _ = _read_source("metadata", source, _native.metadata_path, _native.metadata_buffer)
+    return metadata_values(read)
+
+
+def metadata_values(read: Dict[str, Any]) -> Dict[str, Any]:
+    """The metadata `_native` gives, its times (microseconds since 1970) made datetimes."""
     values: Dict[str, Any] = dict(read)
     for key in ("created", "modified"):
         microseconds = read.get(key)
