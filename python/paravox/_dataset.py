@@ -54,6 +54,10 @@ COLUMNS: Tuple[Tuple[str, str], ...] = (
     ("seconds", "double"),
 )
 
+# With Options(to="json"), a last column: the document's JSON (paravox.document); null when
+# not converted.
+DOCUMENT_COLUMN = ("document", "string")
+
 Row = Dict[str, Any]
 
 # A row group is written when it holds this many rows or this much Markdown, whichever comes
@@ -78,10 +82,15 @@ def _pyarrow() -> Tuple[Any, Any]:
     return pyarrow, parquet
 
 
-def arrow_schema() -> Any:
+def columns(options: Options) -> Tuple[Tuple[str, str], ...]:
+    """The columns of a dataset converted with `options`."""
+    return COLUMNS + ((DOCUMENT_COLUMN,) if options.to == "json" else ())
+
+
+def arrow_schema(names: Tuple[Tuple[str, str], ...] = COLUMNS) -> Any:
     pa, _ = _pyarrow()
     types = {"string": pa.string(), "int64": pa.int64(), "double": pa.float64()}
-    return pa.schema([(name, types[kind]) for name, kind in COLUMNS])
+    return pa.schema([(name, types[kind]) for name, kind in names])
 
 
 def format_of(out: str, format: Optional[str] = None) -> Optional[str]:
@@ -117,6 +126,7 @@ def failed_row(source: str, message: str, input_bytes: Optional[int] = None) -> 
         "input_bytes": input_bytes,
         "output_bytes": None,
         "seconds": 0.0,
+        "document": None,
     }
 
 
@@ -144,6 +154,7 @@ def _row(
         "input_bytes": input_bytes,
         "output_bytes": len(converted.markdown.encode("utf-8")),
         "seconds": seconds + time.perf_counter() - start,
+        "document": converted.document,
     }
 
 
@@ -267,11 +278,11 @@ def rows(
 
 
 class _ParquetSink:
-    def __init__(self, file: IO[bytes]) -> None:
+    def __init__(self, file: IO[bytes], names: Tuple[Tuple[str, str], ...]) -> None:
         self._pa, parquet = _pyarrow()
-        self._schema = arrow_schema()
+        self._schema = arrow_schema(names)
         self._writer = parquet.ParquetWriter(file, self._schema, compression="zstd")
-        self._columns: Dict[str, List[Any]] = {name: [] for name, _ in COLUMNS}
+        self._columns: Dict[str, List[Any]] = {name: [] for name, _ in names}
         self._bytes = 0
 
     def add(self, row: Row) -> None:
@@ -296,19 +307,23 @@ class _ParquetSink:
 
 
 class _JsonLinesSink:
-    def __init__(self, file: IO[bytes]) -> None:
+    def __init__(self, file: IO[bytes], names: Tuple[Tuple[str, str], ...]) -> None:
         self._file = file
+        self._names = [name for name, _ in names]
 
     def add(self, row: Row) -> None:
-        line = json.dumps({name: row[name] for name, _ in COLUMNS}, ensure_ascii=False)
+        line = json.dumps({name: row[name] for name in self._names}, ensure_ascii=False)
         self._file.write(line.encode("utf-8") + b"\n")
 
     def close(self) -> None:
         pass
 
 
-def sink(format: str, file: IO[bytes]) -> Union[_ParquetSink, _JsonLinesSink]:
-    return _ParquetSink(file) if format == "parquet" else _JsonLinesSink(file)
+def sink(
+    format: str, file: IO[bytes], options: Options = Options()
+) -> Union[_ParquetSink, _JsonLinesSink]:
+    names = columns(options)
+    return _ParquetSink(file, names) if format == "parquet" else _JsonLinesSink(file, names)
 
 
 def check_format_available(format: str) -> None:
@@ -366,7 +381,7 @@ def convert_to_dataset(
     executor = check_executor(executor)
     counts = collections.Counter[str]()
     with open_output(target, storage_options) as file:
-        writer = sink(chosen, file)
+        writer = sink(chosen, file, options)
         for row in rows(listed, jobs, storage_options, executor, options):
             writer.add(row)
             counts[row["status"]] += 1

@@ -26,7 +26,7 @@ from ._console import (
     ReportEntry,
     error,
 )
-from ._convert import PROFILES, Options, convert_data, convert_document
+from ._convert import OUTPUTS, PROFILES, Converted, Options, convert_data, convert_document
 from ._errors import failure_message
 from ._storage import DOCUMENT_SUFFIXES, list_local, new_file_mode, open_output
 
@@ -39,6 +39,8 @@ examples:
                                          md/, keeping sub-folders: docs/a/b.hwp -> md/a/b.md
   paravox docs/ extra.hwp -o md/ --jobs 4 --report md/report.json
   paravox report.hwp --profile minimal   tables cell after cell, as _paravox gives them
+  paravox docs/ -o data/ --to json       the documents as data: data/a/b.json, one
+                                         "paravox.document" (schema/document.schema.json)
   find docs -name '*.hwp' -print0 | xargs -0 paravox -o md/
 
 Folders are searched recursively for files ending in .hwp or .hwpx (any letter case).
@@ -162,6 +164,14 @@ def build_parser() -> argparse.ArgumentParser:
         help="fail a document of which a part cannot be read, rather than convert the rest of "
         "it and report it as partial",
     )
+    parser.add_argument(
+        "--to",
+        choices=OUTPUTS,
+        default="markdown",
+        help="what is written for each document: its Markdown (<name>.md) or, in the full "
+        "profile, the document as JSON (<name>.json); a dataset written with json gets a "
+        "`document` column holding the JSON beside the Markdown (default: %(default)s)",
+    )
     parser.add_argument("--version", action="version", version=f"paravox {__version__}")
     from ._dataset_cli import add_arguments
 
@@ -169,9 +179,11 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _markdown_bytes(markdown: str) -> bytes:
-    """A document's Markdown as written: UTF-8, ending with a line feed unless empty."""
-    data = markdown.encode("utf-8")
+def _output_bytes(converted: Converted) -> bytes:
+    """A document's JSON if it was asked for, else its Markdown, as written: UTF-8, ending
+    with a line feed unless empty."""
+    text = converted.document if converted.document is not None else converted.markdown
+    data = text.encode("utf-8")
     return data + b"\n" if data else data
 
 
@@ -184,7 +196,7 @@ def _run_task(task: _Task, options: Options) -> _Outcome:
         input_bytes = None
     try:
         converted = convert_document(task.source, options)
-        data = _markdown_bytes(converted.markdown)
+        data = _output_bytes(converted)
     except Exception as error:
         return _Outcome(
             "error",
@@ -208,12 +220,13 @@ def _run_task(task: _Task, options: Options) -> _Outcome:
     )
 
 
-def _markdown_name(name: str) -> str:
-    """x.hwp / x.HWPX -> x.md; any other name gets .md added (notes.txt -> notes.txt.md)."""
+def _output_name(name: str, extension: str) -> str:
+    """x.hwp / x.HWPX -> x.md; any other name gets .md added (notes.txt -> notes.txt.md);
+    likewise for .json."""
     for suffix in DOCUMENT_SUFFIXES:
         if name.lower().endswith(suffix):
-            return name[: -len(suffix)] + ".md"
-    return name + ".md"
+            return name[: -len(suffix)] + extension
+    return name + extension
 
 
 def _file_identity(path: str) -> Optional[Tuple[int, int]]:
@@ -224,7 +237,7 @@ def _file_identity(path: str) -> Optional[Tuple[int, int]]:
     return status.st_dev, status.st_ino
 
 
-def _plan(inputs: Sequence[str], output_dir: str, mode: int) -> List[_Entry]:
+def _plan(inputs: Sequence[str], output_dir: str, mode: int, extension: str) -> List[_Entry]:
     """Every input document with its output path, in command-line order.
 
     An output that is one of the inputs or that a previous document already claims becomes a
@@ -239,7 +252,7 @@ def _plan(inputs: Sequence[str], output_dir: str, mode: int) -> List[_Entry]:
                 continue
             # A folder's documents keep their place below it; a file is named for itself.
             name = os.path.relpath(source, argument) if folder else os.path.basename(source)
-            found.append((source, os.path.join(output_dir, _markdown_name(name))))
+            found.append((source, os.path.join(output_dir, _output_name(name, extension))))
 
     pairs = [item for item in found if isinstance(item, tuple)]
     # An output can only destroy an input if it already exists as that very file (under its own
@@ -282,7 +295,7 @@ def _convert_to_stdout(source: str, options: Options) -> int:
             raise FileNotFoundError(errno.ENOENT, _MISSING, source)
         else:
             converted = convert_document(source, options)
-        data = _markdown_bytes(converted.markdown)
+        data = _output_bytes(converted)
     except Exception as failure:
         print(f"{source}: {failure_message(failure)}", file=sys.stderr)
         return EXIT_FAILED
@@ -355,7 +368,8 @@ def _convert_to_folder(
     batch = Batch(report)
     interrupted = False
     try:
-        entries = _plan(inputs, output_dir, new_file_mode())
+        extension = ".json" if options.to == "json" else ".md"
+        entries = _plan(inputs, output_dir, new_file_mode(), extension)
         if any(entry.task is not None for entry in entries):
             try:
                 os.makedirs(output_dir, exist_ok=True)
@@ -390,7 +404,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     inputs: List[str] = args.inputs
-    options = Options(profile=args.profile, strict=args.strict)
+    if args.to == "json" and args.profile != "full":
+        parser.error("--to json writes the full profile's document; leave out --profile minimal")
+    options = Options(profile=args.profile, strict=args.strict, to=args.to)
     try:
         from . import _dataset_cli
 
