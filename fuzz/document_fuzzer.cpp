@@ -80,6 +80,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       require(in_memory.markdown.size() <= paravox::kOutputLimit,
               "Markdown stays under the ceiling");
     }
+    if (profile == paravox::Profile::Full) {
+      // A document read whole renders the conversion's Markdown, and JSON that parses.
+      const paravox::DocumentReading reading =
+          paravox::read_document_bytes(paravox::Bytes(data, size), {});
+      require(reading.format == in_memory.format && reading.ok() == in_memory.ok() &&
+                  reading.warnings == in_memory.warnings,
+              "a document reads whole as it converts");
+      if (reading.ok()) {
+        const auto rendered = paravox::reading_markdown(reading);
+        require(rendered && rendered.value() == in_memory.markdown,
+                "a document read whole renders the conversion's Markdown");
+        const auto json = paravox::reading_json(reading);
+        require(!json || paravox::fuzz::is_valid_utf8(json.value()), "JSON is valid UTF-8");
+      }
+    }
     // What the binary reader converts is a compound file, converted by the front door alike in
     // the minimal profile, unless it is a distribution document, which the front door refuses.
     if (markdown && profile == paravox::Profile::Minimal) {
