@@ -79,14 +79,12 @@ class Options:
 
 
 class Converted(NamedTuple):
-    """A converted document: its Markdown, its format ("hwp" or "hwpx"), a `(kind, message)`
-    pair for each part of it that could not be read (none when it was read whole), and its
-    JSON when the options asked for it."""
+    """A converted document: its Markdown, its format ("hwp" or "hwpx"), and a `(kind,
+    message)` pair for each part of it that could not be read (none when it was read whole)."""
 
     markdown: str
     format: str
     warnings: Tuple[Tuple[str, str], ...]
-    document: Optional[str] = None
 
     @property
     def missing(self) -> Optional[str]:
@@ -124,27 +122,50 @@ def _read_source(
     return by_buffer(data)
 
 
-def _with_json(read: Tuple[Any, str, Tuple[Tuple[str, str], ...], Any], options: Options) -> Converted:
-    """The Markdown and JSON of a document `_native` read whole."""
-    handle, format, warnings, _ = read
-    markdown = _native.document_markdown(handle, options)
-    return Converted(markdown, format, warnings, _native.document_json(handle))
-
-
 def convert_document(source: Source, options: Options = Options()) -> Converted:
     """Converts a document given as for `convert`; warns of nothing, raises as `convert`."""
-    if options.to == "json":
-        by_path = lambda path: _with_json(_native.read_path(path, options), options)  # noqa: E731
-    else:
-        by_path = lambda path: Converted(*_native.convert_path(path, options))  # noqa: E731
-    return _read_source("convert", source, by_path, lambda data: convert_data(data, options))
+    return _read_source(
+        "convert",
+        source,
+        lambda path: Converted(*_native.convert_path(path, options)),
+        lambda data: convert_data(data, options),
+    )
 
 
 def convert_data(data: Buffer, options: Options = Options()) -> Converted:
     """Converts the document held in `data`, as `convert_bytes`; warns of nothing."""
-    if options.to == "json":
-        return _with_json(_native.read_buffer(data, options), options)
     return Converted(*_native.convert_buffer(data, options))
+
+
+# A conversion and, when the options ask for it, the document's JSON.
+Outcome = Tuple[Converted, Optional[str]]
+
+
+def _with_json(read: Tuple[Any, str, Tuple[Tuple[str, str], ...], Any], options: Options) -> Outcome:
+    """The Markdown and JSON of a document `_native` read whole."""
+    handle, format, warnings, _ = read
+    markdown = _native.document_markdown(handle, options)
+    return Converted(markdown, format, warnings), _native.document_json(handle)
+
+
+def convert_output(source: Source, options: Options = Options()) -> Outcome:
+    """`convert_document`, with the document's JSON when `options.to` is "json" (else None):
+    both from one reading."""
+    if options.to != "json":
+        return convert_document(source, options), None
+    return _read_source(
+        "convert",
+        source,
+        lambda path: _with_json(_native.read_path(path, options), options),
+        lambda data: convert_data_output(data, options),
+    )
+
+
+def convert_data_output(data: Buffer, options: Options = Options()) -> Outcome:
+    """`convert_output` of the document held in `data`."""
+    if options.to != "json":
+        return convert_data(data, options), None
+    return _with_json(_native.read_buffer(data, options), options)
 
 
 def warn_partial(converted: Converted, about: Optional[str] = None, stacklevel: int = 1) -> None:

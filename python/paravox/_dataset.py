@@ -27,7 +27,15 @@ from typing import (
 
 from ._batch import DEFAULT_EXECUTOR, ExecutorKind, check_executor, default_jobs, ordered_map
 from ._batch import process_context
-from ._convert import Converted, Options, Profile, StrOrBytesPath, convert_data, convert_document
+from ._convert import (
+    Options,
+    Outcome,
+    Output,
+    Profile,
+    StrOrBytesPath,
+    convert_data_output,
+    convert_output,
+)
 from ._convert import to_str_path
 from ._errors import failure_message
 from ._storage import (
@@ -132,14 +140,14 @@ def failed_row(source: str, message: str, input_bytes: Optional[int] = None) -> 
 
 def _row(
     source: str,
-    convert: Callable[[], Converted],
+    convert: Callable[[], Outcome],
     input_bytes: Optional[int],
     seconds: float,
 ) -> Row:
     """The row of `source` from `convert()`, its time added to `seconds`; never raises."""
     start = time.perf_counter()
     try:
-        converted = convert()
+        converted, document = convert()
     except Exception as error:  # a row, not an exception: one bad input must not end a run
         row = failed_row(source, failure_message(error), input_bytes)
         row["format"] = getattr(error, "format", None)
@@ -154,7 +162,7 @@ def _row(
         "input_bytes": input_bytes,
         "output_bytes": len(converted.markdown.encode("utf-8")),
         "seconds": seconds + time.perf_counter() - start,
-        "document": converted.document,
+        "document": document,
     }
 
 
@@ -167,7 +175,7 @@ def convert_row(source: str, options: Options = Options()) -> Row:
         input_bytes = None  # the conversion says why it cannot read the file
     return _row(
         source,
-        lambda: convert_document(source, options),
+        lambda: convert_output(source, options),
         input_bytes,
         time.perf_counter() - start,
     )
@@ -180,7 +188,7 @@ def _from_memory(
         row = failed_row(source, failure_message(content))
         row["seconds"] = seconds
         return row
-    return _row(source, lambda: convert_data(content, options), len(content), seconds)
+    return _row(source, lambda: convert_data_output(content, options), len(content), seconds)
 
 
 def convert_rows(
@@ -348,6 +356,7 @@ def convert_to_dataset(
     storage_options: Optional[Dict[str, Any]] = None,
     profile: Profile = "full",
     strict: bool = False,
+    to: Output = "markdown",
 ) -> DatasetCounts:
     """Converts documents into one dataset file `out`, one row per input document.
 
@@ -363,11 +372,12 @@ def convert_to_dataset(
     (default: the number of cores), in worker processes or threads as `executor` says, as for
     `convert_many`; memory:// URLs are seen by threads only, since each process has its own.
     `storage_options` go to fsspec for the URLs of inputs and `out`. `profile` is as for
-    `paravox.convert`.
+    `paravox.convert`. `to="json"` adds a last column, document: the JSON
+    `paravox.read(...).to_json()` gives (null for a failed document).
     Returns how many documents were converted whole, how many failed and how many were
     converted in part.
     """
-    options = Options(profile=profile, strict=strict)
+    options = Options(profile=profile, strict=strict, to=to)
     names = input_names(inputs)
     target = to_str_path(out)
     chosen = format_of(target, format)

@@ -26,7 +26,7 @@ from ._console import (
     ReportEntry,
     error,
 )
-from ._convert import OUTPUTS, PROFILES, Converted, Options, convert_data, convert_document
+from ._convert import OUTPUTS, PROFILES, Options, Outcome, convert_data_output, convert_output
 from ._errors import failure_message
 from ._storage import DOCUMENT_SUFFIXES, list_local, new_file_mode, open_output
 
@@ -179,11 +179,11 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _output_bytes(converted: Converted) -> bytes:
+def _output_bytes(outcome: Outcome) -> bytes:
     """A document's JSON if it was asked for, else its Markdown, as written: UTF-8, ending
     with a line feed unless empty."""
-    text = converted.document if converted.document is not None else converted.markdown
-    data = text.encode("utf-8")
+    converted, document = outcome
+    data = (document if document is not None else converted.markdown).encode("utf-8")
     return data + b"\n" if data else data
 
 
@@ -195,8 +195,9 @@ def _run_task(task: _Task, options: Options) -> _Outcome:
     except OSError:
         input_bytes = None
     try:
-        converted = convert_document(task.source, options)
-        data = _output_bytes(converted)
+        outcome = convert_output(task.source, options)
+        converted = outcome[0]
+        data = _output_bytes(outcome)
     except Exception as error:
         return _Outcome(
             "error",
@@ -290,12 +291,13 @@ _MISSING = os.strerror(errno.ENOENT)
 def _convert_to_stdout(source: str, options: Options) -> int:
     try:
         if source == STDIN:
-            converted = convert_data(sys.stdin.buffer.read(), options)
+            outcome = convert_data_output(sys.stdin.buffer.read(), options)
         elif not os.path.lexists(source):
             raise FileNotFoundError(errno.ENOENT, _MISSING, source)
         else:
-            converted = convert_document(source, options)
-        data = _output_bytes(converted)
+            outcome = convert_output(source, options)
+        converted = outcome[0]
+        data = _output_bytes(outcome)
     except Exception as failure:
         print(f"{source}: {failure_message(failure)}", file=sys.stderr)
         return EXIT_FAILED

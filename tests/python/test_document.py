@@ -215,7 +215,8 @@ class TestCommandLine:
         (tmp_path / "bad.hwp").write_bytes(b"not a document")
         done = self.run("a.hwpx", "bad.hwp", "-o", "rows.jsonl", "--to", "json", cwd=tmp_path)
         assert done.returncode == 1, done.stderr
-        rows = [json.loads(line) for line in (tmp_path / "rows.jsonl").read_text().splitlines()]
+        lines = (tmp_path / "rows.jsonl").read_text("utf-8").split("\n")[:-1]  # U+2028 is no line end
+        rows = [json.loads(line) for line in lines]
         document = paravox.read(tmp_path / "a.hwpx")
         assert [(r["status"], r["markdown"], r["document"]) for r in rows] == [
             ("ok", document.to_markdown(), document.to_json()), ("error", None, None)]
