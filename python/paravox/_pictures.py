@@ -46,18 +46,18 @@ class Picture:
         return f"Picture(id={self.id!r}, format={self.format!r}, size={self.size})"
 
 
-def list_pictures(
-    document: Union[str, bytes], by_path: bool = True
-) -> Tuple[List[Picture], Converted]:
-    """The pictures of the document at the path `document` (or held in it), and what was
-    read as a `Converted` without Markdown: the format and the warnings."""
-    read = _native.pictures_path if by_path else _native.pictures_buffer
-    entries, format, warnings = read(document)
+def list_pictures(document: Union[str, bytes]) -> Tuple[List[Picture], Converted]:
+    """The pictures of the document at the path `document` (a str) or held in it (bytes), and
+    what was read as a `Converted` without Markdown: the format and the warnings."""
+    if isinstance(document, str):
+        entries, format, warnings = _native.pictures_path(document)
+    else:
+        entries, format, warnings = _native.pictures_buffer(document)
     return [Picture(*entry, document) for entry in entries], Converted("", format, warnings)
 
 
-def _listing(document: Union[str, bytes], by_path: bool) -> List[Picture]:
-    listed, read = list_pictures(document, by_path)
+def _listing(document: Union[str, bytes]) -> List[Picture]:
+    listed, read = list_pictures(document)
     warn_partial(read, stacklevel=3)
     return listed
 
@@ -74,6 +74,6 @@ def pictures(source: Source) -> List[Picture]:
     return _read_source(
         "pictures",
         source,
-        lambda path: _listing(os.fsdecode(path) if isinstance(path, bytes) else path, True),
-        lambda data: _listing(bytes(data), False),
+        lambda path: _listing(os.fsdecode(path) if isinstance(path, bytes) else path),
+        lambda data: _listing(bytes(data)),
     )
