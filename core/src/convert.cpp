@@ -7,7 +7,12 @@
 
 #include "base/error.h"
 #include "base/file_io.h"
+#include "document/full_markdown.h"
+#include "document/markdown.h"
+#include "document/pictures.h"
+#include "hwp/bin_data.h"
 #include "hwp/container.h"
+#include "hwp/docinfo.h"
 #include "hwp/driver.h"
 #include "hwp/summary.h"
 #include "hwpx/header.h"
@@ -65,6 +70,148 @@ std::string_view appearance(InputKind kind) {
   return "data of an unrecognised type";
 }
 
+// A document's body model with its pictures numbered, and the items they show.
+struct PicturedDocument {
+  DocumentModel model;
+  std::vector<BinaryDataItem> items;
+};
+
+// Numbers the pictures of `model` by `items`.
+Result<PicturedDocument> numbered(Result<DocumentModel> model, std::vector<BinaryDataItem> items) {
+  if (!model) return std::move(model).error();
+  PicturedDocument pictured{std::move(model).value(), std::move(items)};
+  number_pictures(pictured.model.document, pictured.items);
+  return pictured;
+}
+
+// A DocInfo that cannot be read names no items: the pictures then show none.
+Result<PicturedDocument> pictured_document(HwpDocument& document) {
+  Result<DocumentStyles> styles =
+      read_document_styles(document.container, document.header.compressed());
+  return numbered(read_body(document),
+                  styles ? std::move(styles->binary_data) : std::vector<BinaryDataItem>{});
+}
+
+Result<PicturedDocument> pictured_document(const Package& package) {
+  return numbered(read_hwpx_body(package), read_binary_items(package));
+}
+
+// The bytes of an HWPX package's item: its BinData/ entry, under the package's checks.
+Result<ByteBuffer> read_package_item(const Package& package, const BinaryDataItem& item) {
+  if (item.kind == BinaryDataKind::Link || item.path.empty()) {
+    return ConvertError::package(item.name + " is not kept in the package",
+                                 ErrorCause::MissingStream);
+  }
+  Result<Part> part = package.read(item.path);
+  if (!part) return std::move(part).error();
+  if (part->bytes.size() > kPictureLimit) {
+    return ConvertError::package(
+        item.path + " holds more than " + std::to_string(kPictureLimit) + " bytes",
+        ErrorCause::OverCeiling);
+  }
+  if (!part->inflated.empty()) return std::move(part->inflated);
+  ByteBuffer copy;
+  copy.reserve(part->bytes.size());
+  std::copy(part->bytes.begin(), part->bytes.end(), copy.spare().begin());
+  copy.commit(part->bytes.size());
+  return copy;
+}
+
+// "Picture image2 (/BinData/BIN0002.png) cannot be read: ...", too large past a ceiling.
+Failure picture_unreadable(const model::EmbeddedPicture& picture, const BinaryDataItem& item,
+                           const ConvertError& error) {
+  return Failure{
+      error.cause() == ErrorCause::OverCeiling ? FailureKind::TooLarge : FailureKind::Damaged,
+      "Picture " + picture.id + " (" + item.path + ") cannot be read: " + error.message()};
+}
+
+// The operations on a document's pictures (`Derived::with`), from the document opened and
+// refused as for a conversion, its pictures numbered, with a reader of their bytes.
+template <class Derived, class OutcomeType>
+struct PictureOperation {
+  using Outcome = OutcomeType;
+
+  static Outcome failed(DocumentFormat format, Failure failure) {
+    Outcome outcome;
+    outcome.format = format;
+    outcome.failure = std::move(failure);
+    return outcome;
+  }
+
+  static Outcome error(DocumentFormat format, const ConvertError& error) {
+    auto [told_as, failure] = failure_of(format, error);
+    return failed(told_as, std::move(failure));
+  }
+
+  Outcome compound_file(Result<Container> container) const {
+    Result<HwpDocument> opened = open_hwp_document(std::move(container));
+    if (!opened) return error(DocumentFormat::Hwp, opened.error());
+    HwpDocument& document = opened.value();
+    if (document.header.distribution()) {
+      return failed(DocumentFormat::Hwp,
+                    Failure{FailureKind::Distribution, std::string(kDistribution)});
+    }
+    Result<PicturedDocument> pictured = pictured_document(document);
+    if (!pictured) return error(DocumentFormat::Hwp, pictured.error());
+    return derived().with(DocumentFormat::Hwp, pictured.value(), [&](const BinaryDataItem& item) {
+      return read_binary_item(document.container, item, document.header.compressed());
+    });
+  }
+
+  Outcome zip(Bytes archive) const {
+    Result<Package> opened = open_hwpx_package(archive);
+    if (!opened) return error(DocumentFormat::Hwpx, opened.error());
+    const Package& package = opened.value();
+    Result<PicturedDocument> pictured = pictured_document(package);
+    if (!pictured) return error(DocumentFormat::Hwpx, pictured.error());
+    return derived().with(DocumentFormat::Hwpx, pictured.value(), [&](const BinaryDataItem& item) {
+      return read_package_item(package, item);
+    });
+  }
+
+ private:
+  const Derived& derived() const { return static_cast<const Derived&>(*this); }
+};
+
+struct ListingPictures : PictureOperation<ListingPictures, PictureListing> {
+  template <class ReadItem>
+  PictureListing with(DocumentFormat format, PicturedDocument& pictured,
+                      const ReadItem& read_item) const {
+    PictureListing listing{format, {}, std::move(pictured.model.warnings), std::nullopt};
+    for (const model::EmbeddedPicture& picture : pictured.model.document.pictures) {
+      const BinaryDataItem& item = pictured.items[picture.item];
+      Result<ByteBuffer> data = read_item(item);
+      if (!data) {
+        Failure unreadable = picture_unreadable(picture, item, data.error());
+        listing.warnings.push_back(Warning{
+            unreadable.kind == FailureKind::TooLarge ? WarningKind::TooLarge : WarningKind::Damaged,
+            std::move(unreadable.message)});
+        continue;
+      }
+      listing.pictures.push_back(
+          PictureInfo{picture.id, picture.extension, picture.media_type, data->size()});
+    }
+    return listing;
+  }
+};
+
+struct ReadingPicture : PictureOperation<ReadingPicture, PictureReading> {
+  std::string_view id;
+
+  template <class ReadItem>
+  PictureReading with(DocumentFormat format, PicturedDocument& pictured,
+                      const ReadItem& read_item) const {
+    for (const model::EmbeddedPicture& picture : pictured.model.document.pictures) {
+      if (picture.id != id) continue;
+      const BinaryDataItem& item = pictured.items[picture.item];
+      Result<ByteBuffer> data = read_item(item);
+      if (!data) return failed(format, picture_unreadable(picture, item, data.error()));
+      return PictureReading{format, std::move(data).value(), std::nullopt};
+    }
+    return PictureReading{format, std::nullopt, std::nullopt};
+  }
+};
+
 // Conversion: a Conversion for each route an input takes.
 struct Converting {
   using Outcome = Conversion;
@@ -91,6 +238,22 @@ struct Converting {
     return Conversion{format, std::move(read.markdown), std::move(read.warnings), std::nullopt};
   }
 
+  bool links_pictures() const {
+    return options.profile == Profile::Full && !options.picture_links.empty();
+  }
+
+  // The full profile's Markdown, the pictures linked into options.picture_links.
+  Conversion linked(DocumentFormat format, Result<PicturedDocument> pictured) const {
+    if (!pictured) return outcome(format, std::move(pictured).error());
+    DocumentModel& model = pictured->model;
+    try {
+      std::string markdown = render_markdown(model.document, 0, options.picture_links);
+      return outcome(format, DocumentText{std::move(markdown), std::move(model.warnings)});
+    } catch (const OutputLimitExceeded&) {
+      return outcome(format, output_limit_error());
+    }
+  }
+
   // A binary document through the package's route: a distribution document is refused,
   // since its body holds only a placeholder paragraph.
   Conversion compound_file(Result<Container> container) const {
@@ -100,10 +263,16 @@ struct Converting {
       return failed(DocumentFormat::Hwp,
                     Failure{FailureKind::Distribution, std::string(kDistribution)});
     }
+    if (links_pictures()) return linked(DocumentFormat::Hwp, pictured_document(document.value()));
     return outcome(DocumentFormat::Hwp, convert_body(document.value(), options.profile));
   }
 
   Conversion zip(Bytes archive) const {
+    if (links_pictures()) {
+      Result<Package> package = open_hwpx_package(archive);
+      if (!package) return outcome(DocumentFormat::Hwpx, std::move(package).error());
+      return linked(DocumentFormat::Hwpx, pictured_document(package.value()));
+    }
     return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive, options.profile));
   }
 };
@@ -243,6 +412,26 @@ MetadataReading metadata_bytes(Bytes document) {
 
 MetadataReading metadata_path(std::string_view path) {
   return route_path(path, ReadingMetadata{});
+}
+
+PictureListing pictures_bytes(Bytes document) {
+  return route_bytes(document, ListingPictures{});
+}
+
+PictureListing pictures_path(std::string_view path) {
+  return route_path(path, ListingPictures{});
+}
+
+PictureReading picture_data_bytes(Bytes document, std::string_view id) {
+  ReadingPicture reading;
+  reading.id = id;
+  return route_bytes(document, reading);
+}
+
+PictureReading picture_data_path(std::string_view path, std::string_view id) {
+  ReadingPicture reading;
+  reading.id = id;
+  return route_path(path, reading);
 }
 
 Result<std::string> hwp_to_markdown(std::string_view path) {

@@ -28,6 +28,7 @@ from ._convert import (  # noqa: E402
     records,
     records_bytes,
 )
+from ._pictures import Picture, pictures  # noqa: E402
 from ._errors import (  # noqa: E402
     DamagedDocumentError,
     DistributionDocumentError,
@@ -55,6 +56,7 @@ __all__ = [
     "ParavoxError",
     "PartialDocumentWarning",
     "PasswordProtectedError",
+    "Picture",
     "StrOrBytesPath",
     "__version__",
     "convert",
@@ -62,6 +64,7 @@ __all__ = [
     "convert_many",
     "convert_to_dataset",
     "metadata",
+    "pictures",
     "records",
     "records_bytes",
 ]

@@ -60,12 +60,19 @@ class Options:
     profile: Profile = "full"
     # Refuse a document that could be read only in part, with the error of what was lost.
     strict: bool = False
+    # Full profile: link each embedded picture as ![caption](FOLDER/image1.png) instead of
+    # writing a placeholder ("paravox.pictures" gives the files).
+    picture_links: Optional[str] = None
 
     def __post_init__(self) -> None:
         if self.profile not in PROFILES:
             raise ValueError(f'profile must be "full" or "minimal", not {self.profile!r}')
         if not isinstance(self.strict, bool):
             raise TypeError(f"strict must be True or False, not {type(self.strict).__name__}")
+        if self.picture_links is not None and not isinstance(self.picture_links, str):
+            raise TypeError(
+                f"picture_links must be a str or None, not {type(self.picture_links).__name__}"
+            )
 
 
 class Converted(NamedTuple):
@@ -135,7 +142,13 @@ def warn_partial(converted: Converted, about: Optional[str] = None, stacklevel: 
         warnings.warn(PartialDocumentWarning(text, kind), stacklevel=stacklevel + 1)
 
 
-def convert(source: Source, *, profile: Profile = "full", strict: bool = False) -> str:
+def convert(
+    source: Source,
+    *,
+    profile: Profile = "full",
+    strict: bool = False,
+    picture_links: Optional[str] = None,
+) -> str:
     """Converts an HWP or HWPX document into Markdown and returns it.
 
     `source` is the document's path (`str`, `bytes` or any path-like object such as
@@ -152,20 +165,32 @@ def convert(source: Source, *, profile: Profile = "full", strict: bool = False) 
     ceiling) gives the Markdown of the rest with a `paravox.PartialDocumentWarning` saying what
     is missing and why; with `strict=True` it raises the error of that part instead
     (`DamagedDocumentError` or `DocumentTooLargeError`, with the warning's message).
+
+    With `picture_links="NAME"` (full profile) each embedded picture is written as a link,
+    `![caption](NAME/image1.png)`, to the file `paravox.pictures` gives under that id, instead
+    of the `[이미지]` placeholder.
     """
-    converted = convert_document(source, Options(profile=profile, strict=strict))
+    options = Options(profile=profile, strict=strict, picture_links=picture_links)
+    converted = convert_document(source, options)
     warn_partial(converted, stacklevel=2)
     return converted.markdown
 
 
-def convert_bytes(data: Buffer, *, profile: Profile = "full", strict: bool = False) -> str:
+def convert_bytes(
+    data: Buffer,
+    *,
+    profile: Profile = "full",
+    strict: bool = False,
+    picture_links: Optional[str] = None,
+) -> str:
     """Converts the HWP or HWPX document held in `data` into Markdown and returns it.
 
     `data` is any bytes-like object (bytes, bytearray, memoryview, mmap); it is read in place,
     and other threads run while it is converted. Same results, warnings and exceptions as
     `convert` on a file holding the same bytes.
     """
-    converted = convert_data(data, Options(profile=profile, strict=strict))
+    options = Options(profile=profile, strict=strict, picture_links=picture_links)
+    converted = convert_data(data, options)
     warn_partial(converted, stacklevel=2)
     return converted.markdown
 

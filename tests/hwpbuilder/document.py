@@ -429,17 +429,19 @@ def bulk_section(target_size: int, unit: bytes | None = None) -> bytes:
 
 # --- documents -----------------------------------------------------------------------------------
 
-def doc_info(section_count: int = 1) -> bytes:
-    """A small DocInfo record stream: document properties and empty id mappings."""
+def doc_info(section_count: int = 1, bin_items: Sequence[bytes] = ()) -> bytes:
+    """A small DocInfo record stream: document properties, empty id mappings, then a
+    BIN_DATA record per payload of `bin_items` (records.bin_data)."""
     properties = struct.pack("<H6HIII", section_count, 1, 1, 1, 1, 1, 1, 0, 0, 0)
     return (r.record(16, 0, properties)  # HWPTAG_DOCUMENT_PROPERTIES
-            + r.record(17, 0, bytes(72)))  # HWPTAG_ID_MAPPINGS
+            + r.record(17, 0, bytes(72))  # HWPTAG_ID_MAPPINGS
+            + b"".join(r.record(18, 0, item) for item in bin_items))
 
 
 def hwp_streams(sections: Sequence[bytes], *, compressed: bool = True,
                 header: bytes | None = None, extra_streams: Mapping[str, bytes] | None = None,
                 omit: Iterable[str] = (), section_names: Sequence[str] | None = None,
-                level: int = 6) -> dict[str, bytes]:
+                level: int = 6, bin_items: Sequence[bytes] = ()) -> dict[str, bytes]:
     """The streams of an HWP document (see `hwp_document`)."""
     def pack(data: bytes) -> bytes:
         return deflate_raw(data, level) if compressed else data
@@ -450,7 +452,7 @@ def hwp_streams(sections: Sequence[bytes], *, compressed: bool = True,
         raise ValueError("section_names must name every section")
     streams = {
         "FileHeader": header if header is not None else file_header(compressed=compressed),
-        "DocInfo": pack(doc_info(len(sections))),
+        "DocInfo": pack(doc_info(len(sections), bin_items)),
     }
     for name, data in zip(section_names, sections):
         streams[name if "/" in name else f"BodyText/{name}"] = pack(bytes(data))
@@ -463,15 +465,17 @@ def hwp_streams(sections: Sequence[bytes], *, compressed: bool = True,
 def hwp_document(sections: Sequence[bytes], *, compressed: bool = True,
                  header: bytes | None = None, extra_streams: Mapping[str, bytes] | None = None,
                  omit: Iterable[str] = (), section_names: Sequence[str] | None = None,
-                 **cfb_options) -> bytes:
+                 bin_items: Sequence[bytes] = (), **cfb_options) -> bytes:
     """A complete HWP container: FileHeader (`header` replaces it), DocInfo and
     BodyText/Section0.. (raw DEFLATE when `compressed`, stored as given otherwise).
     `section_names` names the sections' streams ("Section3" or a full path, for gaps);
-    `extra_streams` adds or replaces streams (stored exactly as given); `omit` leaves streams
-    out by path; other keywords go to `write_cfb` (damage options)."""
+    `extra_streams` adds or replaces streams (stored exactly as given, BinData/BIN0001.png
+    too); `omit` leaves streams out by path; `bin_items` are DocInfo's BIN_DATA payloads;
+    other keywords go to `write_cfb` (damage options)."""
     return write_cfb(hwp_streams(sections, compressed=compressed, header=header,
                                  extra_streams=extra_streams, omit=omit,
-                                 section_names=section_names), **cfb_options)
+                                 section_names=section_names, bin_items=bin_items),
+                     **cfb_options)
 
 
 def write_document(path: str | os.PathLike, sections: Sequence[bytes], **options) -> str:

@@ -589,10 +589,13 @@ def deflate_raw(data: bytes, level: int = 6) -> bytes:
 
 
 def content_hpf(
-    section_names: Sequence[str], spine: Sequence[str] | None = None
+    section_names: Sequence[str],
+    spine: Sequence[str] | None = None,
+    binaries: Sequence[tuple[str, str, str]] = (),
 ) -> bytes:
     """Contents/content.hpf: a manifest item per part and a spine in the given order (by
-    default the header, then every section)."""
+    default the header, then every section); `binaries` adds an embedded item per (id, href,
+    media type), outside the spine."""
     items = [("header", "Contents/header.xml")]
     items += [
         (name.rsplit("/", 1)[-1].removesuffix(".xml"), name) for name in section_names
@@ -601,6 +604,10 @@ def content_hpf(
     manifest = "".join(
         f'<opf:item id="{i}" href="{escape(h, True)}" media-type="application/xml"/>'
         for i, h in items
+    ) + "".join(
+        f'<opf:item id="{escape(i, True)}" href="{escape(h, True)}" '
+        f'media-type="{escape(m, True)}" isEmbeded="1"/>'
+        for i, h, m in binaries
     )
     refs = "".join(
         f'<opf:itemref idref="{escape(i, True)}" linear="yes"/>' for i in order
@@ -668,10 +675,12 @@ def hwpx_package(
     spine: Sequence[str] | None = None,
     mimetype: bytes = MIMETYPE,
     mimetype_compressed: bool = False,
+    binaries: Sequence[tuple[str, str, bytes, bool]] = (),
 ) -> Package:
     """A package holding `sections` (elements, or bytes written as the part verbatim) as
     Contents/section0.xml and on. `spine` gives the spine's idrefs ("header", "section0", ...)
-    in order, possibly naming one part several times."""
+    in order, possibly naming one part several times. `binaries` adds an embedded item per
+    (id, file name, data, compressed): BinData/<file name>, listed in the manifest."""
     parts = [s if isinstance(s, bytes) else xml_part(s, names) for s in sections]
     section_names = [f"Contents/section{k}.xml" for k in range(len(parts))]
     entries = [
@@ -684,9 +693,18 @@ def hwpx_package(
     entries += [Entry(n, p, compress) for n, p in zip(section_names, parts)]
     entries += [
         Entry("META-INF/container.xml", CONTAINER_XML, compress),
-        Entry("Contents/content.hpf", content_hpf(section_names, spine), compress),
+        Entry(
+            "Contents/content.hpf",
+            content_hpf(
+                section_names,
+                spine,
+                [(i, f"BinData/{n}", f"image/{n.rsplit('.', 1)[-1]}") for i, n, _, _ in binaries],
+            ),
+            compress,
+        ),
         Entry("META-INF/manifest.xml", MANIFEST_XML, compress),
     ]
+    entries += [Entry(f"BinData/{n}", d, c) for _, n, d, c in binaries]
     return Package(entries)
 
 

@@ -30,8 +30,9 @@ void add_finished_paragraph(std::optional<PendingParagraph>& slot, model::Origin
 
 model::Block drawing_block(Block drawing, model::Origin origin, HeldSize& held) {
   if (auto* image = std::get_if<Image>(&drawing)) {
-    held.add(image->caption.size() + HeldSize::kPerBlock);
-    return model::Picture{std::move(image->caption), origin};
+    held.add(image->caption.size() + image->item_name.size() + HeldSize::kPerBlock);
+    return model::Picture{
+        std::move(image->caption), origin, image->item_number, std::move(image->item_name), {}};
   }
   // A drawing object gives a picture or the paragraph of its text.
   Paragraph& text = std::get<Paragraph>(drawing);

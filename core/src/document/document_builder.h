@@ -11,6 +11,7 @@
 #include "document/block.h"
 #include "document/fields.h"
 #include "document/model.h"
+#include "document/warning.h"
 
 namespace paravox {
 
@@ -86,6 +87,12 @@ class DocumentBuilder {
   HeldSize held_;
   model::Origin origin_;
   std::uint32_t paragraphs_ = 0;
+};
+
+// A document's model as a reader built it, and a warning for each part it could not read.
+struct DocumentModel {
+  model::Document document;
+  std::vector<Warning> warnings;
 };
 
 }  // namespace paravox

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "base/error.h"
 #include "document/block.h"
 #include "document/markdown.h"
+#include "document/pictures.h"
 #include "document/table_layout.h"
 
 namespace paravox {
@@ -131,9 +133,79 @@ bool caption_comes_first(model::CaptionSide side) {
   return side == model::CaptionSide::Top || side == model::CaptionSide::Left;
 }
 
+// Bytes a link target writes as %XX: those that would end or break it in Markdown, in a pipe
+// table or in an HTML attribute, white space, and % itself.
+bool needs_percent(unsigned char c) noexcept {
+  return c <= 0x20 || c == 0x7F ||
+         std::string_view("%()<>[]|\\\"&'`").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// "FOLDER/image1.png", percent-encoded as a relative URL.
+std::string link_target(std::string_view folder, const model::EmbeddedPicture& picture) {
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  std::string target;
+  for (const char c : folder) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (!needs_percent(byte)) {
+      target.push_back(c);
+      continue;
+    }
+    target.push_back('%');
+    target.push_back(kHex[byte >> 4]);
+    target.push_back(kHex[byte & 0xF]);
+  }
+  target.push_back('/');
+  target.append(picture_file_name(picture));
+  return target;
+}
+
+// `caption` as the text of a Markdown link: backslashes and brackets escaped, line feeds as
+// spaces.
+std::string link_text(std::string_view caption) {
+  std::string text;
+  for (const char c : caption) {
+    if (c == '\\' || c == '[' || c == ']') text.push_back('\\');
+    text.push_back(c == '\n' ? ' ' : c);
+  }
+  return text;
+}
+
+// `caption` as an HTML attribute value.
+std::string attribute_value(std::string_view caption) {
+  std::string value;
+  for (const char c : caption) {
+    switch (c) {
+      case '&':
+        value += "&amp;";
+        break;
+      case '<':
+        value += "&lt;";
+        break;
+      case '>':
+        value += "&gt;";
+        break;
+      case '"':
+        value += "&quot;";
+        break;
+      case '\n':
+        value += ' ';
+        break;
+      default:
+        value += c;
+    }
+  }
+  return value;
+}
+
 class Writer {
  public:
-  explicit Writer(std::string& text) : out_(text) {}
+  Writer(std::string& text, const model::Document& document, std::string_view picture_folder)
+      : out_(text) {
+    if (picture_folder.empty()) return;
+    for (const model::EmbeddedPicture& picture : document.pictures) {
+      targets_.try_emplace(picture.id, link_target(picture_folder, picture));
+    }
+  }
 
   void blocks(const std::vector<model::Block>& blocks) {
     for (const model::Block& block : blocks) this->block(block);
@@ -161,8 +233,13 @@ class Writer {
         block);
   }
 
-  // The placeholder of a picture; escaped for a cell of `form`, plain in the body.
+  // The placeholder of a picture, or its link when pictures are linked; escaped for a cell
+  // of `form`, plain in the body.
   void picture(const model::Picture& picture, std::optional<Form> form) {
+    if (const auto target = targets_.find(picture.picture); target != targets_.end()) {
+      linked_picture(picture.caption, target->second, form);
+      return;
+    }
     if (picture.caption.empty()) {
       out_.append(kImageWithoutCaption);
       return;
@@ -174,6 +251,27 @@ class Writer {
       out_.append(picture.caption);
     }
     out_.append(kImageClose);
+  }
+
+  // ![caption](target); in an HTML cell, where Markdown is not read, <img src alt>.
+  void linked_picture(std::string_view caption, std::string_view target, std::optional<Form> form) {
+    if (form == Form::Html) {
+      out_.append("<img src=\"");
+      out_.append(target);
+      out_.append("\" alt=\"");
+      out_.append(attribute_value(caption));
+      out_.append("\">");
+      return;
+    }
+    out_.append("![");
+    if (form) {
+      out_.append_escaped(link_text(caption), *form);
+    } else {
+      out_.append(link_text(caption));
+    }
+    out_.append("](");
+    out_.append(target);
+    out_.append(")");
   }
 
   void table(const model::Table& table) {
@@ -312,14 +410,16 @@ class Writer {
   }
 
   Output out_;
+  std::unordered_map<std::string, std::string> targets_;  // picture id -> link target
 };
 
 }  // namespace
 
-std::string render_markdown(const model::Document& document, std::size_t expected_size) {
+std::string render_markdown(const model::Document& document, std::size_t expected_size,
+                            std::string_view picture_folder) {
   std::string text;
   text.reserve(std::min(expected_size, kOutputLimit));
-  Writer writer(text);
+  Writer writer(text, document, picture_folder);
   writer.blocks(document.body);
   trim_trailing_white_space(text);
   return text;

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "document/model.h"
 
@@ -25,6 +26,10 @@ namespace paravox {
 
 // The Markdown of `document`, trailing white space removed, written into room for
 // `expected_size` bytes. Throws OutputLimitExceeded before the text would pass kOutputLimit.
-std::string render_markdown(const model::Document& document, std::size_t expected_size = 0);
+// With a `picture_folder`, a numbered picture (number_pictures) is written as a link to its
+// file in that folder, ![caption](FOLDER/image1.png) (<img src alt> inside an HTML cell),
+// instead of its placeholder; the folder's bytes that a link cannot hold are percent-encoded.
+std::string render_markdown(const model::Document& document, std::size_t expected_size = 0,
+                            std::string_view picture_folder = {});
 
 }  // namespace paravox

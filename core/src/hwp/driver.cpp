@@ -231,16 +231,22 @@ std::string convert_minimal(const SectionReader& read_section, std::vector<Warni
   return markdown.finish();
 }
 
-std::string convert_full(const SectionReader& read_section, std::vector<Warning>& warnings) {
+model::Document build_full(const SectionReader& read_section, std::vector<Warning>& warnings,
+                           std::size_t& expected_size) {
   DocumentBuilder builder;
-  std::size_t expected_size = 0;
   for_each_section(read_section, warnings,
                    [&](std::uint32_t k, const ByteBuffer& bytes, Records records) {
                      expected_size += bytes.size() / kRecordBytesPerMarkdownByte;
                      builder.start_section(k);
                      walk_section(records, builder);
                    });
-  return render_markdown(builder.finish(), expected_size);
+  return builder.finish();
+}
+
+std::string convert_full(const SectionReader& read_section, std::vector<Warning>& warnings) {
+  std::size_t expected_size = 0;
+  const model::Document document = build_full(read_section, warnings, expected_size);
+  return render_markdown(document, expected_size);
 }
 
 }  // namespace
@@ -254,6 +260,24 @@ Result<DocumentText> convert_sections(const SectionReader& read_section, Profile
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }
+}
+
+Result<DocumentModel> read_sections(const SectionReader& read_section) {
+  DocumentModel model;
+  try {
+    std::size_t expected_size = 0;
+    model.document = build_full(read_section, model.warnings, expected_size);
+  } catch (const OutputLimitExceeded&) {
+    return output_limit_error();
+  }
+  return model;
+}
+
+Result<DocumentModel> read_body(HwpDocument& document) {
+  const bool compressed = document.header.compressed();
+  return read_sections([&](const std::string& path) {
+    return read_section_stream(document.container, path, compressed);
+  });
 }
 
 Result<DocumentText> convert_body(HwpDocument& document, Profile profile) {

@@ -53,6 +53,14 @@ using SectionReader = std::function<Result<Inflated>(const std::string& path)>;
 // output exceeds 268435456 bytes".
 Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile);
 
+// The full profile's model of the body sections `read_section` gives, read as
+// convert_sections reads them, with the same warnings and the same only error.
+Result<DocumentModel> read_sections(const SectionReader& read_section);
+
+// read_sections over the document's section streams: the body's model, its pictures not yet
+// numbered.
+Result<DocumentModel> read_body(HwpDocument& document);
+
 // convert_sections over the document's section streams.
 Result<DocumentText> convert_body(HwpDocument& document, Profile profile);
 

@@ -198,6 +198,20 @@ Result<Package> open_hwpx_package(Bytes bytes) {
   return opened;
 }
 
+Result<DocumentModel> read_hwpx_body(const Package& package) {
+  Result<std::vector<std::string>> sections = section_parts(package);
+  if (!sections) return std::move(sections).error();
+  DocumentModel model;
+  try {
+    DocumentBuilder builder;
+    walk_sections(package, sections.value(), builder, model.warnings);
+    model.document = builder.finish();
+  } catch (const OutputLimitExceeded&) {
+    return output_limit_error();
+  }
+  return model;
+}
+
 Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile) {
   Result<Package> opened = open_hwpx_package(bytes);
   if (!opened) return std::move(opened).error();

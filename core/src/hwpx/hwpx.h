@@ -3,6 +3,7 @@
 
 #include "base/byte_cursor.h"
 #include "base/error.h"
+#include "document/document_builder.h"
 #include "document/options.h"
 #include "document/warning.h"
 #include "hwpx/package.h"
@@ -20,5 +21,9 @@ Result<Package> open_hwpx_package(Bytes bytes);
 // ends the document there, keeping the text of the sections before it, with a warning that
 // the text from that part on is missing.
 Result<DocumentText> hwpx_to_markdown(Bytes package, Profile profile);
+
+// The full profile's model of the package's sections, read as hwpx_to_markdown reads them
+// (same warnings, same errors), its pictures not yet numbered.
+Result<DocumentModel> read_hwpx_body(const Package& package);
 
 }  // namespace paravox

@@ -171,12 +171,14 @@ struct DrawingState {
   std::vector<std::string> contents;
   bool picture = false;
   bool in_caption = false;
+  std::string item_name;  // the last hc:img's binaryItemIDRef outside the caption
 
   void reset(bool is_picture) {
     captions.clear();
     contents.clear();
     picture = is_picture;
     in_caption = false;
+    item_name.clear();
   }
 
   std::optional<Block> block() const {
@@ -189,7 +191,7 @@ struct DrawingState {
       }
       return out;
     };
-    if (picture) return Image{join(captions, ' ')};
+    if (picture) return Image{join(captions, ' '), 0, item_name};
     if (std::string text = join(contents, '\n'); !text.empty()) return Paragraph{std::move(text)};
     if (std::string text = join(captions, ' '); !text.empty()) return Paragraph{std::move(text)};
     return std::nullopt;
@@ -276,7 +278,7 @@ class SectionWalk final : public XmlHandler {
       return Role::Section;
     }
     const Role parent = frames_.back();
-    if (scopes_.back() == Scope::Drawing) return classify_in_drawing(name, parent);
+    if (scopes_.back() == Scope::Drawing) return classify_in_drawing(name, parent, tag);
     switch (parent) {
       case Role::Section:
         if (name != "p") return std::nullopt;
@@ -349,7 +351,8 @@ class SectionWalk final : public XmlHandler {
 
   // Inside a drawing object every paragraph counts, at any depth, as plain text; pictures
   // outside the object's own caption make it a picture.
-  std::optional<Role> classify_in_drawing(std::string_view name, Role parent) {
+  std::optional<Role> classify_in_drawing(std::string_view name, Role parent,
+                                          const XmlStartTag& tag) {
     if (name == "p") {
       open_paragraph(Scope::Drawing);
       return Role::Paragraph;
@@ -361,7 +364,11 @@ class SectionWalk final : public XmlHandler {
       drawing_.in_caption = true;
       return Role::Caption;
     }
-    if (name == "pic" && !drawing_.in_caption) drawing_.picture = true;
+    if (!drawing_.in_caption) {
+      if (name == "pic") drawing_.picture = true;
+      // As in the binary format, the last picture of a group names the item.
+      if (name == "img") drawing_.item_name = tag.attribute("binaryItemIDRef").value_or("");
+    }
     return Role::Other;
   }
 
