@@ -7,6 +7,8 @@
 
 #include "base/error.h"
 #include "base/file_io.h"
+#include "document/front_matter.h"
+#include "document/markdown.h"
 #include "hwp/container.h"
 #include "hwp/driver.h"
 #include "hwp/summary.h"
@@ -76,7 +78,8 @@ struct Converting {
 
   // The outcome of a reader: its Markdown and warnings, or its failure. Strict, the first
   // warning is the failure.
-  Conversion outcome(DocumentFormat format, Result<DocumentText> text) const {
+  Conversion outcome(DocumentFormat format, Result<DocumentText> text,
+                     const Metadata* metadata = nullptr) const {
     if (!text) {
       auto [told_as, failure] = failure_of(format, text.error());
       return failed(told_as, std::move(failure));
@@ -87,6 +90,12 @@ struct Converting {
       const FailureKind kind =
           first.kind == WarningKind::TooLarge ? FailureKind::TooLarge : FailureKind::Damaged;
       return failed(format, Failure{kind, first.message});
+    }
+    if (metadata != nullptr) {
+      read.markdown = with_front_matter(*metadata, std::move(read.markdown));
+      if (read.markdown.size() > kOutputLimit) {
+        return failed(format, Failure{FailureKind::TooLarge, output_limit_error().message()});
+      }
     }
     return Conversion{format, std::move(read.markdown), std::move(read.warnings), std::nullopt};
   }
@@ -100,11 +109,18 @@ struct Converting {
       return failed(DocumentFormat::Hwp,
                     Failure{FailureKind::Distribution, std::string(kDistribution)});
     }
-    return outcome(DocumentFormat::Hwp, convert_body(document.value(), options.profile));
+    Result<DocumentText> text = convert_body(document.value(), options.profile);
+    if (!options.front_matter || !text) return outcome(DocumentFormat::Hwp, std::move(text));
+    const Metadata metadata = read_metadata(document->container);
+    return outcome(DocumentFormat::Hwp, std::move(text), &metadata);
   }
 
   Conversion zip(Bytes archive) const {
-    return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive, options.profile));
+    Result<DocumentText> text = hwpx_to_markdown(archive, options.profile);
+    if (!options.front_matter || !text) return outcome(DocumentFormat::Hwpx, std::move(text));
+    Result<Package> package = open_hwpx_package(archive);
+    const Metadata metadata = package ? read_metadata(package.value()) : Metadata{};
+    return outcome(DocumentFormat::Hwpx, std::move(text), &metadata);
   }
 };
 

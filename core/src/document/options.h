@@ -29,6 +29,8 @@ struct ConvertOptions {
   // (Damaged or TooLarge by the warning's kind), instead of converting without that part.
   // The front door's choice: the readers report what they could not read either way.
   bool strict = false;
+  // The document's metadata as YAML front matter above the Markdown (document/front_matter.h).
+  bool front_matter = false;
 };
 
 }  // namespace paravox
