@@ -60,12 +60,16 @@ class Options:
     profile: Profile = "full"
     # Refuse a document that could be read only in part, with the error of what was lost.
     strict: bool = False
+    # The document's metadata as YAML front matter above the Markdown.
+    front_matter: bool = False
 
     def __post_init__(self) -> None:
         if self.profile not in PROFILES:
             raise ValueError(f'profile must be "full" or "minimal", not {self.profile!r}')
-        if not isinstance(self.strict, bool):
-            raise TypeError(f"strict must be True or False, not {type(self.strict).__name__}")
+        for name in ("strict", "front_matter"):
+            value = getattr(self, name)
+            if not isinstance(value, bool):
+                raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
 
 
 class Converted(NamedTuple):
@@ -135,7 +139,9 @@ def warn_partial(converted: Converted, about: Optional[str] = None, stacklevel: 
         warnings.warn(PartialDocumentWarning(text, kind), stacklevel=stacklevel + 1)
 
 
-def convert(source: Source, *, profile: Profile = "full", strict: bool = False) -> str:
+def convert(
+    source: Source, *, profile: Profile = "full", strict: bool = False, front_matter: bool = False
+) -> str:
     """Converts an HWP or HWPX document into Markdown and returns it.
 
     `source` is the document's path (`str`, `bytes` or any path-like object such as
@@ -152,20 +158,30 @@ def convert(source: Source, *, profile: Profile = "full", strict: bool = False) 
     ceiling) gives the Markdown of the rest with a `paravox.PartialDocumentWarning` saying what
     is missing and why; with `strict=True` it raises the error of that part instead
     (`DamagedDocumentError` or `DocumentTooLargeError`, with the warning's message).
+
+    With `front_matter=True` the values `metadata` gives come first as YAML front matter
+    between "---" lines (strings double-quoted, times as "2024-05-01T09:30:00Z"); a document
+    without any gets none.
     """
-    converted = convert_document(source, Options(profile=profile, strict=strict))
+    converted = convert_document(
+        source, Options(profile=profile, strict=strict, front_matter=front_matter)
+    )
     warn_partial(converted, stacklevel=2)
     return converted.markdown
 
 
-def convert_bytes(data: Buffer, *, profile: Profile = "full", strict: bool = False) -> str:
+def convert_bytes(
+    data: Buffer, *, profile: Profile = "full", strict: bool = False, front_matter: bool = False
+) -> str:
     """Converts the HWP or HWPX document held in `data` into Markdown and returns it.
 
     `data` is any bytes-like object (bytes, bytearray, memoryview, mmap); it is read in place,
     and other threads run while it is converted. Same results, warnings and exceptions as
     `convert` on a file holding the same bytes.
     """
-    converted = convert_data(data, Options(profile=profile, strict=strict))
+    converted = convert_data(
+        data, Options(profile=profile, strict=strict, front_matter=front_matter)
+    )
     warn_partial(converted, stacklevel=2)
     return converted.markdown
 
@@ -184,6 +200,11 @@ def metadata(source: Source) -> Dict[str, Any]:
     with the same exceptions; a damaged summary only leaves values out.
     """
     read, _ = _read_source("metadata", source, _native.metadata_path, _native.metadata_buffer)
+    return metadata_values(read)
+
+
+def metadata_values(read: Dict[str, Union[str, int]]) -> Dict[str, Any]:
+    """The metadata `_native` reads, its times (microseconds since 1970) as UTC datetimes."""
     values: Dict[str, Any] = dict(read)
     for key in ("created", "modified"):
         microseconds = read.get(key)
