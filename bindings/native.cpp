@@ -281,9 +281,21 @@ PyObject* option(const char* function, PyObject* options, const char* name) {
   return value;
 }
 
+// The truth of the attribute `name` of `options`; false with an exception set when it cannot
+// be read.
+bool read_flag(const char* function, PyObject* options, const char* name, bool& out) {
+  PyObject* value = option(function, options, name);
+  if (value == nullptr) return false;
+  const int truth = PyObject_IsTrue(value);
+  Py_DECREF(value);
+  if (truth < 0) return false;
+  out = truth == 1;
+  return true;
+}
+
 // The conversion options a `paravox._convert.Options` value holds: its profile, "full" or
-// "minimal" (any other value is a ValueError naming the two), and whether it is strict; false
-// with an exception set when they cannot be read.
+// "minimal" (any other value is a ValueError naming the two), whether it is strict and
+// whether it writes front matter; false with an exception set when they cannot be read.
 bool read_options(const char* function, PyObject* options, paravox::ConvertOptions& out) {
   PyObject* profile = option(function, options, "profile");
   if (profile == nullptr) return false;
@@ -305,12 +317,6 @@ bool read_options(const char* function, PyObject* options, paravox::ConvertOptio
   }
   Py_DECREF(profile);
   out.profile = *named;
-  PyObject* strict = option(function, options, "strict");
-  if (strict == nullptr) return false;
-  const int truth = PyObject_IsTrue(strict);
-  Py_DECREF(strict);
-  if (truth < 0) return false;
-  out.strict = truth == 1;
   PyObject* links = option(function, options, "picture_links");
   if (links == nullptr) return false;
   if (links != Py_None) {
@@ -327,7 +333,8 @@ bool read_options(const char* function, PyObject* options, paravox::ConvertOptio
     out.picture_links.assign(folder, static_cast<std::size_t>(size));
   }
   Py_DECREF(links);
-  return true;
+  return read_flag(function, options, "strict", out.strict) &&
+         read_flag(function, options, "front_matter", out.front_matter);
 }
 
 // Binds the call's arguments to `name` and `options` and reads the options; with no `options`
@@ -613,7 +620,8 @@ PyMethodDef g_functions[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "convert_path(path, options)\n--\n\n"
      "Converts the HWP or HWPX document at `path` (str or bytes) into Markdown as `options`\n"
-     "(paravox._convert.Options) say: options.profile is \"full\" or \"minimal\".\n\n"
+     "(paravox._convert.Options) say: options.profile is \"full\" or \"minimal\", and\n"
+     "options.front_matter puts the document's metadata above it as YAML front matter.\n\n"
      "Returns (markdown, format, warnings): format is \"hwp\" or \"hwpx\", and warnings\n"
      "holds a (kind, message) pair for each part that could not be read, kind being\n"
      "\"damaged\" or \"too_large\"; with options.strict, such a part fails the conversion\n"

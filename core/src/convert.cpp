@@ -7,6 +7,7 @@
 
 #include "base/error.h"
 #include "base/file_io.h"
+#include "document/front_matter.h"
 #include "document/full_markdown.h"
 #include "document/markdown.h"
 #include "document/pictures.h"
@@ -86,10 +87,11 @@ Result<PicturedDocument> numbered(Result<DocumentModel> model, std::vector<Binar
 
 // A DocInfo that cannot be read names no items: the pictures then show none.
 Result<PicturedDocument> pictured_document(HwpDocument& document) {
-  Result<DocumentStyles> styles =
+  Result<DocumentStyles> read =
       read_document_styles(document.container, document.header.compressed());
-  return numbered(read_body(document),
-                  styles ? std::move(styles->binary_data) : std::vector<BinaryDataItem>{});
+  DocumentStyles styles = read ? std::move(read).value() : DocumentStyles{};
+  Result<DocumentModel> model = read_body(document, styles);
+  return numbered(std::move(model), std::move(styles.binary_data));
 }
 
 Result<PicturedDocument> pictured_document(const Package& package) {
@@ -223,7 +225,8 @@ struct Converting {
 
   // The outcome of a reader: its Markdown and warnings, or its failure. Strict, the first
   // warning is the failure.
-  Conversion outcome(DocumentFormat format, Result<DocumentText> text) const {
+  Conversion outcome(DocumentFormat format, Result<DocumentText> text,
+                     const Metadata* metadata = nullptr) const {
     if (!text) {
       auto [told_as, failure] = failure_of(format, text.error());
       return failed(told_as, std::move(failure));
@@ -235,6 +238,12 @@ struct Converting {
           first.kind == WarningKind::TooLarge ? FailureKind::TooLarge : FailureKind::Damaged;
       return failed(format, Failure{kind, first.message});
     }
+    if (metadata != nullptr) {
+      read.markdown = with_front_matter(*metadata, std::move(read.markdown));
+      if (read.markdown.size() > kOutputLimit) {
+        return failed(format, Failure{FailureKind::TooLarge, output_limit_error().message()});
+      }
+    }
     return Conversion{format, std::move(read.markdown), std::move(read.warnings), std::nullopt};
   }
 
@@ -242,13 +251,16 @@ struct Converting {
     return options.profile == Profile::Full && !options.picture_links.empty();
   }
 
-  // The full profile's Markdown, the pictures linked into options.picture_links.
-  Conversion linked(DocumentFormat format, Result<PicturedDocument> pictured) const {
+  // The full profile's Markdown, the pictures linked into options.picture_links; front matter
+  // from `metadata` when given.
+  Conversion linked(DocumentFormat format, Result<PicturedDocument> pictured,
+                    const Metadata* metadata) const {
     if (!pictured) return outcome(format, std::move(pictured).error());
     DocumentModel& model = pictured->model;
     try {
       std::string markdown = render_markdown(model.document, 0, options.picture_links);
-      return outcome(format, DocumentText{std::move(markdown), std::move(model.warnings)});
+      return outcome(format, DocumentText{std::move(markdown), std::move(model.warnings)},
+                     metadata);
     } catch (const OutputLimitExceeded&) {
       return outcome(format, output_limit_error());
     }
@@ -263,17 +275,30 @@ struct Converting {
       return failed(DocumentFormat::Hwp,
                     Failure{FailureKind::Distribution, std::string(kDistribution)});
     }
-    if (links_pictures()) return linked(DocumentFormat::Hwp, pictured_document(document.value()));
-    return outcome(DocumentFormat::Hwp, convert_body(document.value(), options.profile));
+    const bool front = options.front_matter;
+    const Metadata metadata = front ? read_metadata(document->container) : Metadata{};
+    if (links_pictures()) {
+      return linked(DocumentFormat::Hwp, pictured_document(document.value()),
+                    front ? &metadata : nullptr);
+    }
+    return outcome(DocumentFormat::Hwp, convert_body(document.value(), options.profile),
+                   front ? &metadata : nullptr);
   }
 
   Conversion zip(Bytes archive) const {
-    if (links_pictures()) {
-      Result<Package> package = open_hwpx_package(archive);
-      if (!package) return outcome(DocumentFormat::Hwpx, std::move(package).error());
-      return linked(DocumentFormat::Hwpx, pictured_document(package.value()));
+    const bool front = options.front_matter;
+    if (!links_pictures() && !front) {
+      return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive, options.profile));
     }
-    return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive, options.profile));
+    Result<Package> package = open_hwpx_package(archive);
+    if (!package) return outcome(DocumentFormat::Hwpx, std::move(package).error());
+    const Metadata metadata = front ? read_metadata(package.value()) : Metadata{};
+    if (links_pictures()) {
+      return linked(DocumentFormat::Hwpx, pictured_document(package.value()),
+                    front ? &metadata : nullptr);
+    }
+    return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive, options.profile),
+                   front ? &metadata : nullptr);
   }
 };
 

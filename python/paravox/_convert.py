@@ -63,12 +63,16 @@ class Options:
     # Full profile: link each embedded picture as ![caption](FOLDER/image1.png) instead of
     # writing a placeholder ("paravox.pictures" gives the files).
     picture_links: Optional[str] = None
+    # The document's metadata as YAML front matter above the Markdown.
+    front_matter: bool = False
 
     def __post_init__(self) -> None:
         if self.profile not in PROFILES:
             raise ValueError(f'profile must be "full" or "minimal", not {self.profile!r}')
-        if not isinstance(self.strict, bool):
-            raise TypeError(f"strict must be True or False, not {type(self.strict).__name__}")
+        for name in ("strict", "front_matter"):
+            value = getattr(self, name)
+            if not isinstance(value, bool):
+                raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
         if self.picture_links is not None and not isinstance(self.picture_links, str):
             raise TypeError(
                 f"picture_links must be a str or None, not {type(self.picture_links).__name__}"
@@ -148,6 +152,7 @@ def convert(
     profile: Profile = "full",
     strict: bool = False,
     picture_links: Optional[str] = None,
+    front_matter: bool = False,
 ) -> str:
     """Converts an HWP or HWPX document into Markdown and returns it.
 
@@ -169,8 +174,14 @@ def convert(
     With `picture_links="NAME"` (full profile) each embedded picture is written as a link,
     `![caption](NAME/image1.png)`, to the file `paravox.pictures` gives under that id, instead
     of the `[이미지]` placeholder.
+
+    With `front_matter=True` the values `metadata` gives come first as YAML front matter
+    between "---" lines (strings double-quoted, times as "2024-05-01T09:30:00Z"); a document
+    without any gets none.
     """
-    options = Options(profile=profile, strict=strict, picture_links=picture_links)
+    options = Options(
+        profile=profile, strict=strict, picture_links=picture_links, front_matter=front_matter
+    )
     converted = convert_document(source, options)
     warn_partial(converted, stacklevel=2)
     return converted.markdown
@@ -182,6 +193,7 @@ def convert_bytes(
     profile: Profile = "full",
     strict: bool = False,
     picture_links: Optional[str] = None,
+    front_matter: bool = False,
 ) -> str:
     """Converts the HWP or HWPX document held in `data` into Markdown and returns it.
 
@@ -189,7 +201,9 @@ def convert_bytes(
     and other threads run while it is converted. Same results, warnings and exceptions as
     `convert` on a file holding the same bytes.
     """
-    options = Options(profile=profile, strict=strict, picture_links=picture_links)
+    options = Options(
+        profile=profile, strict=strict, picture_links=picture_links, front_matter=front_matter
+    )
     converted = convert_data(data, options)
     warn_partial(converted, stacklevel=2)
     return converted.markdown
@@ -209,6 +223,11 @@ def metadata(source: Source) -> Dict[str, Any]:
     with the same exceptions; a damaged summary only leaves values out.
     """
     read, _ = _read_source("metadata", source, _native.metadata_path, _native.metadata_buffer)
+    return metadata_values(read)
+
+
+def metadata_values(read: Dict[str, Union[str, int]]) -> Dict[str, Any]:
+    """The metadata `_native` reads, its times (microseconds since 1970) as UTC datetimes."""
     values: Dict[str, Any] = dict(read)
     for key in ("created", "modified"):
         microseconds = read.get(key)

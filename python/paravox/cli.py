@@ -41,6 +41,7 @@ examples:
                                          md/, keeping sub-folders: docs/a/b.hwp -> md/a/b.md
   paravox docs/ extra.hwp -o md/ --jobs 4 --report md/report.json
   paravox report.hwp --profile minimal   tables cell after cell, as _paravox gives them
+  paravox report.hwp --front-matter      title, author and times first, as YAML
   find docs -name '*.hwp' -print0 | xargs -0 paravox -o md/
 
 Folders are searched recursively for files ending in .hwp or .hwpx (any letter case).
@@ -170,6 +171,12 @@ def build_parser() -> argparse.ArgumentParser:
         action="store_true",
         help="with -o: write each document's embedded pictures into a folder beside its "
         "Markdown (md/NAME/image1.png next to md/NAME.md) and link them there",
+    )
+    parser.add_argument(
+        "--front-matter",
+        action="store_true",
+        help="put each document's metadata (title, author, times, ...) above its Markdown as "
+        "YAML front matter",
     )
     parser.add_argument("--version", action="version", version=f"paravox {__version__}")
     from ._dataset_cli import add_arguments
@@ -418,7 +425,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     inputs: List[str] = args.inputs
-    options = Options(profile=args.profile, strict=args.strict)
+    options = Options(profile=args.profile, strict=args.strict, front_matter=args.front_matter)
     try:
         from . import _dataset_cli
 

@@ -22,6 +22,10 @@ namespace paravox {
 namespace {
 
 constexpr std::string_view kCellBreak = "<br>";
+// Markdown has six levels of headings; deeper outline levels share the sixth.
+constexpr std::size_t kDeepestHeading = 6;
+// The most digits an ordered list item's number has in Markdown.
+constexpr std::size_t kLongestListNumber = 9;
 
 // The two forms a table takes, and the escaping each needs.
 enum class Form : std::uint8_t { Pipe, Html };
@@ -82,6 +86,14 @@ class Output {
   void append(std::string_view piece) {
     room_for(piece.size());
     text_.append(piece);
+  }
+
+  // `text` with every `from` written as `to`.
+  void append_joined(std::string_view text, char from, char to) {
+    room_for(text.size());
+    const std::size_t start = text_.size();
+    text_.append(text);
+    std::replace(text_.begin() + static_cast<std::ptrdiff_t>(start), text_.end(), from, to);
   }
 
   void append_escaped(std::string_view text, Form form) {
@@ -217,20 +229,75 @@ class Writer {
         [this](const auto& content) {
           using Content = std::decay_t<decltype(content)>;
           if constexpr (std::is_same_v<Content, model::Paragraph>) {
-            out_.append(content.text);
-            out_.append(kParagraphEnd);
+            paragraph(content);
           } else if constexpr (std::is_same_v<Content, model::Equation>) {
+            list_depth_ = 0;
             out_.append(kEquationOpen);
             out_.append(content.script);
             out_.append(kEquationClose);
           } else if constexpr (std::is_same_v<Content, model::Picture>) {
+            list_depth_ = 0;
             picture(content, std::nullopt);
             out_.append(kParagraphEnd);
           } else {
+            list_depth_ = 0;
             table(content);
           }
         },
         block);
+  }
+
+  void paragraph(const model::Paragraph& paragraph) {
+    switch (paragraph.role) {
+      case model::ParagraphRole::Heading: {
+        list_depth_ = 0;
+        const std::size_t marks = std::clamp<std::size_t>(paragraph.level, 1, kDeepestHeading);
+        out_.append(std::string_view("######", marks));
+        out_.append(" ");
+        if (!paragraph.number.empty()) {
+          out_.append(paragraph.number);
+          out_.append(" ");
+        }
+        // A heading ends at its line's end: line feeds in its text become spaces.
+        out_.append_joined(paragraph.text, '\n', ' ');
+        break;
+      }
+      case model::ParagraphRole::ListItem:
+        if (!paragraph.bullet.empty()) {
+          // An item nests at most one level below the item before it, so that its
+          // indentation always reads as a list item.
+          const std::size_t depth = std::min<std::size_t>(paragraph.level, list_depth_);
+          for (std::size_t i = 0; i < depth; ++i) out_.append("  ");
+          out_.append("- ");
+          out_.append(paragraph.text);
+          list_depth_ = depth + 1;
+          break;
+        }
+        list_depth_ = 0;
+        number_before_text(paragraph.number);
+        out_.append(paragraph.text);
+        break;
+      case model::ParagraphRole::Body:
+        list_depth_ = 0;
+        out_.append(paragraph.text);
+        break;
+    }
+    out_.append(kParagraphEnd);
+  }
+
+  // A number shown before a paragraph's text, which must not make it an ordered list item
+  // that Markdown would renumber: "3." or "3)" is written "3\." or "3\)".
+  void number_before_text(std::string_view number) {
+    const std::size_t digits = number.find_first_not_of("0123456789");
+    if (digits > 0 && digits <= kLongestListNumber && digits < number.size() &&
+        (number[digits] == '.' || number[digits] == ')')) {
+      out_.append(number.substr(0, digits));
+      out_.append("\\");
+      out_.append(number.substr(digits));
+    } else {
+      out_.append(number);
+    }
+    out_.append(" ");
   }
 
   // The placeholder of a picture, or its link when pictures are linked; escaped for a cell
@@ -380,6 +447,12 @@ class Writer {
           using Content = std::decay_t<decltype(content)>;
           if constexpr (std::is_same_v<Content, model::Paragraph>) {
             text_item(last);
+            if (!content.bullet.empty()) {
+              out_.append("- ");
+            } else if (!content.number.empty()) {
+              out_.append_escaped(content.number, form);
+              out_.append(" ");
+            }
             out_.append_escaped(content.text, form);
           } else if constexpr (std::is_same_v<Content, model::Equation>) {
             text_item(last);
@@ -411,6 +484,9 @@ class Writer {
 
   Output out_;
   std::unordered_map<std::string, std::string> targets_;  // picture id -> link target
+  // The bulleted items just written: 1 after a first-level item, 2 after a second-level one
+  // nested in it, ...; 0 after any other block.
+  std::size_t list_depth_ = 0;
 };
 
 }  // namespace

@@ -1,6 +1,14 @@
 // Writing the full profile's document as Markdown.
 //
-// Paragraphs, equations and pictures are written as the minimal profile writes them. A table
+// Paragraphs, equations and pictures are written as the minimal profile writes them, except
+// that a paragraph shows its role:
+// - a heading is "#" repeated for its level (six at most), its number text and its text on
+//   one line ("## 가. 범위");
+// - a bulleted item is "- " and its text (the bullet character is left out), indented two
+//   spaces per level below the first, nesting at most one level below the item before it;
+// - a numbered item is a plain paragraph, its number text before its text with the number's
+//   "." or ")" escaped when Markdown would read it as an ordered list's ("3\. 범위").
+// Inside a cell a paragraph is its number text and its text, or "- " and its text. A table
 // is placed as the document draws it (table_layout.h), then:
 // - a table left with no cell is left out, and one left with a single cell (a frame drawn
 //   around text) gives that cell's blocks as ordinary blocks;

@@ -36,11 +36,23 @@ struct Origin {
   std::uint32_t paragraph = 0;
 };
 
+// What a paragraph is to the document's structure, from its paragraph shape and style.
+enum class ParagraphRole : std::uint8_t {
+  Body,
+  Heading,   // an outline paragraph, or one of an outline style (never inside a table cell)
+  ListItem,  // a numbered or bulleted paragraph
+};
+
 // A paragraph's text with its click-here fields rendered, trimmed and never blank. The text
 // of a text box keeps its paragraphs apart with line feeds.
 struct Paragraph {
   std::string text;
   Origin origin;
+  ParagraphRole role = ParagraphRole::Body;
+  // Heading: 1-10; list item: 0 for the first level, 1 for the second, ...; body: 0.
+  std::uint8_t level = 0;
+  std::string number;  // the number text as shown ("1.", "가)"), empty when none
+  std::string bullet;  // a bulleted list item's bullet character, else empty
 };
 
 // An equation's script, trimmed (possibly empty).

@@ -33,6 +33,8 @@ struct ConvertOptions {
   // Full profile: when not empty, each embedded picture is written as a link to its file in
   // this folder, ![caption](FOLDER/image1.png), instead of a placeholder (render_markdown).
   std::string picture_links;
+  // The document's metadata as YAML front matter above the Markdown (document/front_matter.h).
+  bool front_matter = false;
 };
 
 }  // namespace paravox

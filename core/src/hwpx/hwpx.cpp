@@ -12,6 +12,7 @@
 #include "document/document_builder.h"
 #include "document/full_markdown.h"
 #include "document/markdown.h"
+#include "hwpx/header.h"
 #include "hwpx/package.h"
 #include "hwpx/section_walk.h"
 #include "hwpx/xml.h"
@@ -203,7 +204,8 @@ Result<DocumentModel> read_hwpx_body(const Package& package) {
   if (!sections) return std::move(sections).error();
   DocumentModel model;
   try {
-    DocumentBuilder builder;
+    const DocumentStyles styles = read_document_styles(package);
+    DocumentBuilder builder(styles);
     walk_sections(package, sections.value(), builder, model.warnings);
     model.document = builder.finish();
   } catch (const OutputLimitExceeded&) {
@@ -227,7 +229,8 @@ Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile) {
       walk_sections(package, sections.value(), writer, warnings);
       return DocumentText{writer.finish(), std::move(warnings)};
     }
-    DocumentBuilder builder;
+    const DocumentStyles styles = read_document_styles(package);
+    DocumentBuilder builder(styles);
     walk_sections(package, sections.value(), builder, warnings);
     return DocumentText{render_markdown(builder.finish()), std::move(warnings)};
   } catch (const OutputLimitExceeded&) {

@@ -17,7 +17,7 @@ namespace paravox {
 Result<Package> open_hwpx_package(Bytes bytes);
 
 // Converts the HWPX package held in `package` into the same Markdown of `profile` its binary
-// twin gives. A section part that is missing, cannot be inflated or is not well-formed XML
+// twin gives; the full profile numbers paragraphs by the definitions of header.xml. A section part that is missing, cannot be inflated or is not well-formed XML
 // ends the document there, keeping the text of the sections before it, with a warning that
 // the text from that part on is missing.
 Result<DocumentText> hwpx_to_markdown(Bytes package, Profile profile);
