@@ -188,6 +188,56 @@ PyObject* metadata_result(const paravox::MetadataReading& reading) {
   return result;
 }
 
+// (pictures, format, warnings) for a listing: a tuple of (id, format, size, media_type) per
+// picture, media_type None when not known; or NULL with the failure raised.
+PyObject* pictures_result(const paravox::PictureListing& listing) {
+  if (!listing.ok()) {
+    raise_failure(*listing.failure, listing.format);
+    return nullptr;
+  }
+  PyObject* pictures = PyTuple_New(static_cast<Py_ssize_t>(listing.pictures.size()));
+  for (std::size_t i = 0; pictures != nullptr && i < listing.pictures.size(); ++i) {
+    const paravox::PictureInfo& picture = listing.pictures[i];
+    PyObject* media_type =
+        picture.media_type.empty() ? Py_NewRef(Py_None) : utf8_string(picture.media_type);
+    PyObject* entry =
+        media_type != nullptr
+            ? Py_BuildValue("(s#s#KO)", picture.id.data(),
+                            static_cast<Py_ssize_t>(picture.id.size()), picture.format.data(),
+                            static_cast<Py_ssize_t>(picture.format.size()),
+                            static_cast<unsigned long long>(picture.size), media_type)
+            : nullptr;
+    Py_XDECREF(media_type);
+    if (entry == nullptr) {
+      Py_CLEAR(pictures);
+      break;
+    }
+    PyTuple_SetItem(pictures, static_cast<Py_ssize_t>(i), entry);
+  }
+  PyObject* format = pictures != nullptr ? format_object(listing.format) : nullptr;
+  PyObject* warnings = format != nullptr ? warnings_tuple(listing.warnings) : nullptr;
+  PyObject* result = warnings != nullptr ? PyTuple_Pack(3, pictures, format, warnings) : nullptr;
+  Py_XDECREF(warnings);
+  Py_XDECREF(format);
+  Py_XDECREF(pictures);
+  return result;
+}
+
+// The picture's bytes, or NULL with the failure raised (KeyError naming `id` when the
+// document has no such picture).
+PyObject* picture_data_result(const paravox::PictureReading& reading, PyObject* id) {
+  if (!reading.ok()) {
+    raise_failure(*reading.failure, reading.format);
+    return nullptr;
+  }
+  if (!reading.data) {
+    PyErr_SetObject(PyExc_KeyError, id);
+    return nullptr;
+  }
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(reading.data->data()),
+                                   static_cast<Py_ssize_t>(reading.data->size()));
+}
+
 // ---------------------------------------------------------------------------------------
 // Argument binding: a first parameter and, for a conversion, `options`, both required, by
 // position or keyword.
@@ -231,9 +281,21 @@ PyObject* option(const char* function, PyObject* options, const char* name) {
   return value;
 }
 
+// The truth of the attribute `name` of `options`; false with an exception set when it cannot
+// be read.
+bool read_flag(const char* function, PyObject* options, const char* name, bool& out) {
+  PyObject* value = option(function, options, name);
+  if (value == nullptr) return false;
+  const int truth = PyObject_IsTrue(value);
+  Py_DECREF(value);
+  if (truth < 0) return false;
+  out = truth == 1;
+  return true;
+}
+
 // The conversion options a `paravox._convert.Options` value holds: its profile, "full" or
-// "minimal" (any other value is a ValueError naming the two), and whether it is strict; false
-// with an exception set when they cannot be read.
+// "minimal" (any other value is a ValueError naming the two), whether it is strict and
+// whether it writes front matter; false with an exception set when they cannot be read.
 bool read_options(const char* function, PyObject* options, paravox::ConvertOptions& out) {
   PyObject* profile = option(function, options, "profile");
   if (profile == nullptr) return false;
@@ -255,13 +317,24 @@ bool read_options(const char* function, PyObject* options, paravox::ConvertOptio
   }
   Py_DECREF(profile);
   out.profile = *named;
-  PyObject* strict = option(function, options, "strict");
-  if (strict == nullptr) return false;
-  const int truth = PyObject_IsTrue(strict);
-  Py_DECREF(strict);
-  if (truth < 0) return false;
-  out.strict = truth == 1;
-  return true;
+  PyObject* links = option(function, options, "picture_links");
+  if (links == nullptr) return false;
+  if (links != Py_None) {
+    Py_ssize_t size = 0;
+    const char* folder = PyUnicode_Check(links) ? PyUnicode_AsUTF8AndSize(links, &size) : nullptr;
+    if (folder == nullptr) {
+      if (!PyErr_Occurred()) {
+        PyErr_Format(PyExc_TypeError, "%s() options.picture_links must be a str or None, not %R",
+                     function, links);
+      }
+      Py_DECREF(links);
+      return false;
+    }
+    out.picture_links.assign(folder, static_cast<std::size_t>(size));
+  }
+  Py_DECREF(links);
+  return read_flag(function, options, "strict", out.strict) &&
+         read_flag(function, options, "front_matter", out.front_matter);
 }
 
 // Binds the call's arguments to `name` and `options` and reads the options; with no `options`
@@ -571,7 +644,7 @@ PyObject* document_markdown(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
                       "again for the minimal one");
       return nullptr;
     }
-    return rendered(*reading, [&] { return paravox::reading_markdown(*reading); });
+    return rendered(*reading, [&] { return paravox::reading_markdown(*reading, options); });
   });
 }
 
@@ -587,6 +660,76 @@ PyObject* document_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
   });
 }
 
+PyObject* pictures_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* path = nullptr;
+    if (!bind_arguments("pictures_path", "path", args, nargs, kwnames, &path, nullptr)) {
+      return nullptr;
+    }
+    const std::optional<std::string> file_name = file_name_of("pictures_path", path);
+    if (!file_name) return nullptr;
+    return pictures_result(
+        without_interpreter_lock([&] { return paravox::pictures_path(*file_name); }));
+  });
+}
+
+PyObject* pictures_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* data = nullptr;
+    HeldBuffer buffer;
+    if (!bind_arguments("pictures_buffer", "data", args, nargs, kwnames, &data, nullptr) ||
+        !hold_bytes("pictures_buffer", data, buffer)) {
+      return nullptr;
+    }
+    return pictures_result(
+        without_interpreter_lock([&] { return paravox::pictures_bytes(buffer.bytes()); }));
+  });
+}
+
+// The picture id argument of picture_data_path/picture_data_buffer, positional only.
+std::optional<std::string> picture_id_of(const char* function, PyObject* const* args,
+                                         Py_ssize_t nargs, PyObject* kwnames) {
+  const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_Size(kwnames) : 0;
+  if (nargs != 2 || nkw != 0) {
+    PyErr_Format(PyExc_TypeError, "%s() takes exactly 2 positional arguments", function);
+    return std::nullopt;
+  }
+  if (!PyUnicode_Check(args[1])) {
+    raise_wrong_type(function, "id", "str", args[1]);
+    return std::nullopt;
+  }
+  Py_ssize_t size = 0;
+  const char* id = PyUnicode_AsUTF8AndSize(args[1], &size);
+  if (id == nullptr) return std::nullopt;
+  return std::string(id, static_cast<std::size_t>(size));
+}
+
+PyObject* picture_data_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const std::optional<std::string> id = picture_id_of("picture_data_path", args, nargs, kwnames);
+    if (!id) return nullptr;
+    const std::optional<std::string> file_name = file_name_of("picture_data_path", args[0]);
+    if (!file_name) return nullptr;
+    return picture_data_result(
+        without_interpreter_lock([&] { return paravox::picture_data_path(*file_name, *id); }),
+        args[1]);
+  });
+}
+
+PyObject* picture_data_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const std::optional<std::string> id =
+        picture_id_of("picture_data_buffer", args, nargs, kwnames);
+    if (!id) return nullptr;
+    HeldBuffer buffer;
+    if (!hold_bytes("picture_data_buffer", args[0], buffer)) return nullptr;
+    return picture_data_result(
+        without_interpreter_lock([&] { return paravox::picture_data_bytes(buffer.bytes(), *id); }),
+        args[1]);
+  });
+}
+
 // Each doc string starts with the signature line, from which the interpreter derives
 // __text_signature__ and the docstring proper.
 PyMethodDef g_functions[] = {
@@ -594,7 +737,8 @@ PyMethodDef g_functions[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "convert_path(path, options)\n--\n\n"
      "Converts the HWP or HWPX document at `path` (str or bytes) into Markdown as `options`\n"
-     "(paravox._convert.Options) say: options.profile is \"full\" or \"minimal\".\n\n"
+     "(paravox._convert.Options) say: options.profile is \"full\" or \"minimal\", and\n"
+     "options.front_matter puts the document's metadata above it as YAML front matter.\n\n"
      "Returns (markdown, format, warnings): format is \"hwp\" or \"hwpx\", and warnings\n"
      "holds a (kind, message) pair for each part that could not be read, kind being\n"
      "\"damaged\" or \"too_large\"; with options.strict, such a part fails the conversion\n"
@@ -651,6 +795,30 @@ PyMethodDef g_functions[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "document_json(handle)\n--\n\n"
      "The JSON of the document a handle holds (\"paravox.document\", version 1)."},
+    {"pictures_path", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pictures_path)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "pictures_path(path)\n--\n\n"
+     "Lists the embedded pictures of the HWP or HWPX document at `path` (str or bytes).\n\n"
+     "Returns (pictures, format, warnings): a (id, format, size, media_type) tuple per\n"
+     "picture (\"image1\", \"png\", its size in bytes, the media type or None), in the order\n"
+     "pictures first show them; a picture that cannot be read is left out, with a warning."},
+    {"pictures_buffer",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pictures_buffer)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "pictures_buffer(data)\n--\n\n"
+     "Lists the embedded pictures of the document held in `data` (any bytes-like object),\n"
+     "as pictures_path does."},
+    {"picture_data_path",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(picture_data_path)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "picture_data_path(path, id, /)\n--\n\n"
+     "The bytes of picture `id` (\"image1\") of the document at `path`; KeyError when there\n"
+     "is none, DamagedDocumentError or DocumentTooLargeError when it cannot be read."},
+    {"picture_data_buffer",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(picture_data_buffer)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "picture_data_buffer(data, id, /)\n--\n\n"
+     "The bytes of picture `id` of the document held in `data`, as picture_data_path."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -708,9 +876,10 @@ PyObject* create_module() {
   if (!load_error_classes()) return nullptr;
   PyObject* module = PyModule_Create(&g_module_def);
   if (module == nullptr) return nullptr;
-  PyObject* all = Py_BuildValue("[ssssssss]", "convert_path", "convert_buffer", "metadata_path",
+  PyObject* all = Py_BuildValue("[ssssssssssss]", "convert_path", "convert_buffer", "metadata_path",
                                 "metadata_buffer", "read_path", "read_buffer", "document_markdown",
-                                "document_json");
+                                "document_json", "pictures_path", "pictures_buffer",
+                                "picture_data_path", "picture_data_buffer");
   const bool added = all != nullptr && PyModule_AddObjectRef(module, "__all__", all) == 0 &&
                      PyModule_AddObjectRef(module, "InternalFault", g_internal_fault) == 0;
   Py_XDECREF(all);

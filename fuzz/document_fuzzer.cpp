@@ -58,14 +58,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   for (const paravox::Profile profile : {paravox::Profile::Minimal, paravox::Profile::Full}) {
-    const paravox::Conversion by_path = paravox::convert_path(path, {.profile = profile});
+    paravox::ConvertOptions options;
+    options.profile = profile;
+    paravox::ConvertOptions strict_options = options;
+    strict_options.strict = true;
+    const paravox::Conversion by_path = paravox::convert_path(path, options);
     const paravox::Conversion in_memory =
-        paravox::convert_bytes(paravox::Bytes(data, size), {.profile = profile});
+        paravox::convert_bytes(paravox::Bytes(data, size), options);
     require(by_path.format == in_memory.format && by_path.markdown == in_memory.markdown &&
                 by_path.warnings == in_memory.warnings && by_path.ok() == in_memory.ok(),
             "a file and its bytes convert alike");
     const paravox::Conversion strict =
-        paravox::convert_bytes(paravox::Bytes(data, size), {.profile = profile, .strict = true});
+        paravox::convert_bytes(paravox::Bytes(data, size), strict_options);
     require(strict.ok() == (in_memory.ok() && in_memory.warnings.empty()),
             "strict refuses exactly the documents read in part");
     if (!in_memory.ok()) {
@@ -88,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                   reading.warnings == in_memory.warnings,
               "a document reads whole as it converts");
       if (reading.ok()) {
-        const auto rendered = paravox::reading_markdown(reading);
+        const auto rendered = paravox::reading_markdown(reading, options);
         require(rendered && rendered.value() == in_memory.markdown,
                 "a document read whole renders the conversion's Markdown");
         const auto json = paravox::reading_json(reading);

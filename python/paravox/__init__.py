@@ -31,6 +31,7 @@ from ._convert import (  # noqa: E402
     records_bytes,
 )
 from ._document import Document, read, read_bytes  # noqa: E402
+from ._pictures import Picture, pictures  # noqa: E402
 from ._errors import (  # noqa: E402
     DamagedDocumentError,
     DistributionDocumentError,
@@ -59,6 +60,7 @@ __all__ = [
     "ParavoxError",
     "PartialDocumentWarning",
     "PasswordProtectedError",
+    "Picture",
     "StrOrBytesPath",
     "__version__",
     "convert",
@@ -68,6 +70,7 @@ __all__ = [
     "metadata",
     "read",
     "read_bytes",
+    "pictures",
     "records",
     "records_bytes",
 ]

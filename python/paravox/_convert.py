@@ -66,12 +66,23 @@ class Options:
     strict: bool = False
     # "json": the document is read whole, and its JSON comes with the Markdown (full profile).
     to: Output = "markdown"
+    # Full profile: link each embedded picture as ![caption](FOLDER/image1.png) instead of
+    # writing a placeholder ("paravox.pictures" gives the files).
+    picture_links: Optional[str] = None
+    # The document's metadata as YAML front matter above the Markdown.
+    front_matter: bool = False
 
     def __post_init__(self) -> None:
         if self.profile not in PROFILES:
             raise ValueError(f'profile must be "full" or "minimal", not {self.profile!r}')
-        if not isinstance(self.strict, bool):
-            raise TypeError(f"strict must be True or False, not {type(self.strict).__name__}")
+        for name in ("strict", "front_matter"):
+            value = getattr(self, name)
+            if not isinstance(value, bool):
+                raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
+        if self.picture_links is not None and not isinstance(self.picture_links, str):
+            raise TypeError(
+                f"picture_links must be a str or None, not {type(self.picture_links).__name__}"
+            )
         if self.to not in OUTPUTS:
             raise ValueError(f'to must be "markdown" or "json", not {self.to!r}')
         if self.to == "json" and self.profile != "full":
@@ -176,7 +187,14 @@ def warn_partial(converted: Converted, about: Optional[str] = None, stacklevel: 
         warnings.warn(PartialDocumentWarning(text, kind), stacklevel=stacklevel + 1)
 
 
-def convert(source: Source, *, profile: Profile = "full", strict: bool = False) -> str:
+def convert(
+    source: Source,
+    *,
+    profile: Profile = "full",
+    strict: bool = False,
+    picture_links: Optional[str] = None,
+    front_matter: bool = False,
+) -> str:
     """Converts an HWP or HWPX document into Markdown and returns it.
 
     `source` is the document's path (`str`, `bytes` or any path-like object such as
@@ -193,20 +211,41 @@ def convert(source: Source, *, profile: Profile = "full", strict: bool = False) 
     ceiling) gives the Markdown of the rest with a `paravox.PartialDocumentWarning` saying what
     is missing and why; with `strict=True` it raises the error of that part instead
     (`DamagedDocumentError` or `DocumentTooLargeError`, with the warning's message).
+
+    With `picture_links="NAME"` (full profile) each embedded picture is written as a link,
+    `![caption](NAME/image1.png)`, to the file `paravox.pictures` gives under that id, instead
+    of the `[이미지]` placeholder.
+
+    With `front_matter=True` the values `metadata` gives come first as YAML front matter
+    between "---" lines (strings double-quoted, times as "2024-05-01T09:30:00Z"); a document
+    without any gets none.
     """
-    converted = convert_document(source, Options(profile=profile, strict=strict))
+    options = Options(
+        profile=profile, strict=strict, picture_links=picture_links, front_matter=front_matter
+    )
+    converted = convert_document(source, options)
     warn_partial(converted, stacklevel=2)
     return converted.markdown
 
 
-def convert_bytes(data: Buffer, *, profile: Profile = "full", strict: bool = False) -> str:
+def convert_bytes(
+    data: Buffer,
+    *,
+    profile: Profile = "full",
+    strict: bool = False,
+    picture_links: Optional[str] = None,
+    front_matter: bool = False,
+) -> str:
     """Converts the HWP or HWPX document held in `data` into Markdown and returns it.
 
     `data` is any bytes-like object (bytes, bytearray, memoryview, mmap); it is read in place,
     and other threads run while it is converted. Same results, warnings and exceptions as
     `convert` on a file holding the same bytes.
     """
-    converted = convert_data(data, Options(profile=profile, strict=strict))
+    options = Options(
+        profile=profile, strict=strict, picture_links=picture_links, front_matter=front_matter
+    )
+    converted = convert_data(data, options)
     warn_partial(converted, stacklevel=2)
     return converted.markdown
 
@@ -228,8 +267,8 @@ def metadata(source: Source) -> Dict[str, Any]:
     return metadata_values(read)
 
 
-def metadata_values(read: Dict[str, Any]) -> Dict[str, Any]:
-    """The metadata `_native` gives, its times (microseconds since 1970) made datetimes."""
+def metadata_values(read: Dict[str, Union[str, int]]) -> Dict[str, Any]:
+    """The metadata `_native` reads, its times (microseconds since 1970) as UTC datetimes."""
     values: Dict[str, Any] = dict(read)
     for key in ("created", "modified"):
         microseconds = read.get(key)

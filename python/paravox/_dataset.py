@@ -11,6 +11,7 @@ import functools
 import json
 import os
 import time
+from datetime import datetime
 from typing import (
     IO,
     Any,
@@ -26,6 +27,7 @@ from typing import (
 )
 
 from ._batch import DEFAULT_EXECUTOR, ExecutorKind, check_executor, default_jobs, ordered_map
+from . import _native
 from ._batch import process_context
 from ._convert import (
     Options,
@@ -37,7 +39,7 @@ from ._convert import (
     convert_document,
     convert_output,
 )
-from ._convert import to_str_path
+from ._convert import metadata_values, to_str_path
 from ._errors import failure_message
 from ._storage import (
     Listed,
@@ -50,8 +52,8 @@ from ._storage import (
 
 FORMATS = ("parquet", "jsonl")
 
-# One row per input document. Plain types only (string, int64, double), so that every Parquet
-# reader takes the file as it is.
+# One row per input document. Plain types only (string, int64, double, timestamp in
+# microseconds and UTC), so that every Parquet reader takes the file as it is.
 COLUMNS: Tuple[Tuple[str, str], ...] = (
     ("path", "string"),
     ("format", "string"),  # "hwp", "hwpx", or null when the input was neither
@@ -61,7 +63,13 @@ COLUMNS: Tuple[Tuple[str, str], ...] = (
     ("input_bytes", "int64"),  # null when the input could not be read
     ("output_bytes", "int64"),  # UTF-8 bytes of `markdown`
     ("seconds", "double"),
+    # What the document says about itself (paravox.metadata); null when absent or not read.
+    ("title", "string"),
+    ("author", "string"),
+    ("created", "timestamp"),
+    ("modified", "timestamp"),
 )
+_METADATA_COLUMNS = ("title", "author", "created", "modified")
 
 # With Options(to="json"), a last column: the document's JSON (paravox.document); null when
 # not converted.
@@ -98,7 +106,12 @@ def columns(options: Options) -> Tuple[Tuple[str, str], ...]:
 
 def arrow_schema(names: Tuple[Tuple[str, str], ...] = COLUMNS) -> Any:
     pa, _ = _pyarrow()
-    types = {"string": pa.string(), "int64": pa.int64(), "double": pa.float64()}
+    types = {
+        "string": pa.string(),
+        "int64": pa.int64(),
+        "double": pa.float64(),
+        "timestamp": pa.timestamp("us", tz="UTC"),
+    }
     return pa.schema([(name, types[kind]) for name, kind in names])
 
 
@@ -135,17 +148,29 @@ def failed_row(source: str, message: str, input_bytes: Optional[int] = None) -> 
         "input_bytes": input_bytes,
         "output_bytes": None,
         "seconds": 0.0,
+        **dict.fromkeys(_METADATA_COLUMNS),
         "document": None,
     }
+
+
+def _metadata_columns(read: Callable[[], Tuple[Dict[str, Union[str, int]], str]]) -> Row:
+    """The metadata columns from `read()` (a `_native` metadata reading); nulls when it fails."""
+    try:
+        values = metadata_values(read()[0])
+    except Exception:  # the document converted; its metadata is only left out
+        values = {}
+    return {name: values.get(name) for name in _METADATA_COLUMNS}
 
 
 def _row(
     source: str,
     convert: Callable[[], Outcome],
+    read_metadata: Callable[[], Tuple[Dict[str, Union[str, int]], str]],
     input_bytes: Optional[int],
     seconds: float,
 ) -> Row:
-    """The row of `source` from `convert()`, its time added to `seconds`; never raises."""
+    """The row of `source` from `convert()` and `read_metadata()`, its time added to `seconds`;
+    never raises."""
     start = time.perf_counter()
     try:
         converted, document = convert()
@@ -162,6 +187,7 @@ def _row(
         "markdown": converted.markdown,
         "input_bytes": input_bytes,
         "output_bytes": len(converted.markdown.encode("utf-8")),
+        **_metadata_columns(read_metadata),
         "seconds": seconds + time.perf_counter() - start,
         "document": document,
     }
@@ -180,6 +206,7 @@ def convert_row(source: str, options: Options = Options()) -> Row:
         lambda: convert_output(source, options)
         if options.to == "json"
         else (convert_document(source, options), None),
+        lambda: _native.metadata_path(source),
         input_bytes,
         time.perf_counter() - start,
     )
@@ -192,7 +219,13 @@ def _from_memory(
         row = failed_row(source, failure_message(content))
         row["seconds"] = seconds
         return row
-    return _row(source, lambda: convert_data_output(content, options), len(content), seconds)
+    return _row(
+        source,
+        lambda: convert_data_output(content, options),
+        lambda: _native.metadata_buffer(content),
+        len(content),
+        seconds,
+    )
 
 
 def convert_rows(
@@ -318,13 +351,21 @@ class _ParquetSink:
         self._writer.close()
 
 
+def _json_value(value: Any) -> Any:
+    """`value` as JSON holds it: a UTC datetime as ISO 8601 ending in "Z"."""
+    if isinstance(value, datetime):
+        return value.isoformat().replace("+00:00", "Z")
+    return value
+
+
 class _JsonLinesSink:
     def __init__(self, file: IO[bytes], names: Tuple[Tuple[str, str], ...]) -> None:
         self._file = file
         self._names = [name for name, _ in names]
 
     def add(self, row: Row) -> None:
-        line = json.dumps({name: row[name] for name in self._names}, ensure_ascii=False)
+        values = {name: _json_value(row[name]) for name in self._names}
+        line = json.dumps(values, ensure_ascii=False)
         self._file.write(line.encode("utf-8") + b"\n")
 
     def close(self) -> None:
@@ -361,6 +402,7 @@ def convert_to_dataset(
     profile: Profile = "full",
     strict: bool = False,
     to: Output = "markdown",
+    front_matter: bool = False,
 ) -> DatasetCounts:
     """Converts documents into one dataset file `out`, one row per input document.
 
@@ -369,19 +411,20 @@ def convert_to_dataset(
     files below them. `out` is a local path or a storage URL; it is written as Parquet or
     JSON Lines, by `format` ("parquet" or "jsonl") or else by its suffix. Its columns: path,
     format, status ("ok", "partial" or "error"), message, markdown, input_bytes, output_bytes,
-    seconds. A document that cannot be converted is a row with status "error" and its message;
+    seconds, title, author, created, modified (the last four from `paravox.metadata`, null when
+    absent). A document that cannot be converted is a row with status "error" and its message;
     nothing is raised for it. A document of which a part could not be read is a row with
     status "partial", the Markdown of the rest, and what is missing and why as its message;
     with `strict=True` it is an "error" row instead. `jobs` workers convert in parallel
     (default: the number of cores), in worker processes or threads as `executor` says, as for
     `convert_many`; memory:// URLs are seen by threads only, since each process has its own.
-    `storage_options` go to fsspec for the URLs of inputs and `out`. `profile` is as for
-    `paravox.convert`. `to="json"` adds a last column, document: the JSON
-    `paravox.read(...).to_json()` gives (null for a failed document).
+    `storage_options` go to fsspec for the URLs of inputs and `out`. `profile` and
+    `front_matter` are as for `paravox.convert`. `to="json"` adds a last column, document: the
+    JSON `paravox.read(...).to_json()` gives (null for a failed document).
     Returns how many documents were converted whole, how many failed and how many were
     converted in part.
     """
-    options = Options(profile=profile, strict=strict, to=to)
+    options = Options(profile=profile, strict=strict, to=to, front_matter=front_matter)
     names = input_names(inputs)
     target = to_str_path(out)
     chosen = format_of(target, format)

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import json
 import sys
-from typing import Any, Dict, List, Tuple
+from typing import Any, Dict, List, Optional, Tuple
 
 from . import _native
 from ._convert import Converted, Options, Profile, Source, _read_source, metadata_values, warn_partial
@@ -30,9 +30,17 @@ class Document:
         self.metadata: Dict[str, Any] = metadata_values(values)
         self._dict: Dict[str, Any] | None = None
 
-    def to_markdown(self, *, profile: Profile = "full") -> str:
-        """The Markdown `paravox.convert(source, profile="full")` gives for the document."""
-        return _native.document_markdown(self._handle, Options(profile=profile))
+    def to_markdown(
+        self,
+        *,
+        profile: Profile = "full",
+        picture_links: Optional[str] = None,
+        front_matter: bool = False,
+    ) -> str:
+        """The Markdown `paravox.convert(source, profile="full", ...)` gives for the document
+        with the same `picture_links` and `front_matter`."""
+        options = Options(profile=profile, picture_links=picture_links, front_matter=front_matter)
+        return _native.document_markdown(self._handle, options)
 
     def to_json(self) -> str:
         """The document as JSON text (see `to_dict`)."""

@@ -53,3 +53,18 @@ def document_markdown(handle: object, options: Options) -> str:
 
 def document_json(handle: object) -> str:
     """The JSON of the document a handle holds ("paravox.document", version 1)."""
+
+# Listed pictures: (pictures, format, warnings), a picture being (id, format, size, media_type).
+_Pictures = tuple[tuple[tuple[str, str, int, str | None], ...], str, tuple[tuple[str, str], ...]]
+
+def pictures_path(path: str | bytes) -> _Pictures:
+    """Lists the embedded pictures of the HWP or HWPX document at `path` (str or bytes)."""
+
+def pictures_buffer(data: Buffer) -> _Pictures:
+    """Lists the embedded pictures of the document held in `data` (any bytes-like object)."""
+
+def picture_data_path(path: str | bytes, id: str, /) -> bytes:
+    """The bytes of picture `id` ("image1") of the document at `path`."""
+
+def picture_data_buffer(data: Buffer, id: str, /) -> bytes:
+    """The bytes of picture `id` of the document held in `data`."""

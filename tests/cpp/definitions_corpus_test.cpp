@@ -2,7 +2,8 @@
 // agree, and the numbers computed are those the documents themselves spell out.
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <algorithm>
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -95,7 +96,6 @@ TEST(DefinitionsCorpus, ParagraphsThatSpellOutTheirCountsGetThoseNumbers) {
   Result<DocumentStyles> styles = read_document_styles(document->container, compressed);
   ASSERT_TRUE(styles.ok());
   ParagraphNumbering numbering(styles.value());
-  const std::regex counts("([0-9]+-)*([0-9]+)");
   std::size_t checked = 0;
   for (std::uint32_t k = 0;; ++k) {
     Result<Inflated> bytes =
@@ -117,9 +117,12 @@ TEST(DefinitionsCorpus, ParagraphsThatSpellOutTheirCountsGetThoseNumbers) {
       const std::uint16_t style = header.size() > 10 ? header[10] : 0;
       const ParagraphHead& head = numbering.next(u16_at(header, 8).value_or(0), style);
       const std::string text(trim_text(decode_para_text_plain(records[i + 1].data())));
-      std::smatch match;
+      // The paragraphs checked hold their counts, "2-1-3": digits joined by hyphens.
+      const bool counts = !text.empty() && std::isdigit(static_cast<unsigned char>(text.back())) &&
+                          text.find_first_not_of("0123456789-") == std::string::npos &&
+                          text.front() != '-' && text.find("--") == std::string::npos;
       if (head.kind == HeadKind::None || head.kind == HeadKind::Bullet ||
-          records[i + 1].tag_id != tag::kParaText || !std::regex_match(text, match, counts)) {
+          records[i + 1].tag_id != tag::kParaText || !counts) {
         continue;
       }
       ASSERT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '-')) + 1,
@@ -131,7 +134,8 @@ TEST(DefinitionsCorpus, ParagraphsThatSpellOutTheirCountsGetThoseNumbers) {
       const NumberingLevel& level = styles->numberings.at(id - 1).levels[head.level - 1];
       std::string expected = level.format;
       std::string number;
-      append_number(number, level.kind, static_cast<std::uint32_t>(std::stoul(match[2])));
+      append_number(number, level.kind,
+                    static_cast<std::uint32_t>(std::stoul(text.substr(text.rfind('-') + 1))));
       expected.replace(expected.find('^'), 2, number);
       EXPECT_EQ(head.text, expected) << "section " << k << " '" << text << "'";
       ++checked;

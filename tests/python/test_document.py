@@ -17,7 +17,7 @@ import pytest
 import hwpbuilder as hb
 from conftest import CORPUS_DIR, REPO_DIR
 from hwpbuilder import hwpx as hx
-from paravox._convert import convert_document
+from paravox._convert import Options, convert_document
 
 paravox = pytest.importorskip("paravox")
 jsonschema = pytest.importorskip("jsonschema")
@@ -37,6 +37,16 @@ def documents() -> list[Path]:
         for path in sorted((CORPUS_DIR / folder).glob("*"))
         if path.suffix in (".hwp", ".hwpx")
     ]
+
+
+def walk(blocks: list):
+    """Every block, depth first: cells' blocks and captions after their table."""
+    for block in blocks:
+        yield block
+        if block["type"] == "table":
+            for inner in block["cells"]:
+                yield from walk(inner["blocks"])
+            yield from walk(block.get("caption", ()))
 
 
 def misplaced(blocks: list, outer: dict | None, cell: dict | None) -> list[str]:
@@ -64,6 +74,8 @@ class TestCorpus:
     def test_every_document_reads_as_it_converts(self, corpus_dir):
         jsonschema.Draft202012Validator.check_schema(SCHEMA)
         problems, read = [], 0
+        kinds: set[str] = set()  # heading, list_item, and picture when one names its entry
+        linked = Options(picture_links="pics", front_matter=True)
         for path in documents():
             with warnings.catch_warnings():
                 warnings.simplefilter("ignore", paravox.PartialDocumentWarning)
@@ -88,6 +100,15 @@ class TestCorpus:
             }
             if document.to_markdown() != expected.markdown:
                 problems.append(f"{path.name}: Markdown differs from the conversion's")
+            if document.to_markdown(picture_links="pics", front_matter=True) != (
+                    convert_document(path, linked).markdown):
+                problems.append(f"{path.name}: linked Markdown differs from the conversion's")
+            listed = [picture["id"] for picture in data.get("pictures", [])]
+            shown = {b["picture"] for b in walk(data["body"]) if "picture" in b}
+            if listed != [f"image{i}" for i in range(1, len(listed) + 1)] or shown != set(listed):
+                problems.append(f"{path.name}: pictures {sorted(shown)} listed as {listed}")
+            kinds |= {b["type"] for b in walk(data["body"])
+                      if b["type"] != "picture" or "picture" in b}
             if (data["format"], metadata) != (expected.format, paravox.metadata(path)):
                 problems.append(f"{path.name}: format or metadata differ")
             warned = [(w["kind"], w["message"]) for w in data["warnings"]]
@@ -98,6 +119,7 @@ class TestCorpus:
             problems += [f"{path.name}: {m}" for m in misplaced(data["body"], None, None)]
         assert not problems, "\n".join(problems[:20])
         assert read > 300
+        assert {"heading", "list_item", "picture"} <= kinds
 
 
 # Text that Markdown, HTML, templates and JSON each give a meaning to; a text with a line feed

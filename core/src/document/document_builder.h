@@ -12,6 +12,8 @@
 #include "document/fields.h"
 #include "document/model.h"
 #include "document/warning.h"
+#include "document/numbering.h"
+#include "document/styles.h"
 
 namespace paravox {
 
@@ -37,13 +39,21 @@ class HeldSize {
 };
 
 // Adds `text` trimmed, unless blank, as a Paragraph from `origin` to `blocks`, counted in
-// `held` (as every function here counts the block it makes).
-void add_paragraph_text(std::string_view text, model::Origin origin,
-                        std::vector<model::Block>& blocks, HeldSize& held);
+// `held` (as every function here counts the block it makes). Returns the paragraph added, or
+// nullptr when the text is blank.
+model::Paragraph* add_paragraph_text(std::string_view text, model::Origin origin,
+                                     std::vector<model::Block>& blocks, HeldSize& held);
 
 // Empties `slot` and adds its paragraph, fields rendered, as add_paragraph_text does.
-void add_finished_paragraph(std::optional<PendingParagraph>& slot, model::Origin origin,
-                            std::vector<model::Block>& blocks, HeldSize& held);
+model::Paragraph* add_finished_paragraph(std::optional<PendingParagraph>& slot,
+                                         model::Origin origin, std::vector<model::Block>& blocks,
+                                         HeldSize& held);
+
+// Gives `paragraph` the role, level and number or bullet its `head` shows, its text counted
+// in `held`. A paragraph in a table cell (`in_cell`) is never a heading: an outline paragraph
+// there is a numbered list item.
+void set_paragraph_head(model::Paragraph& paragraph, const ParagraphHead& head, bool in_cell,
+                        HeldSize& held);
 
 // A drawing object's block (a Paragraph of its text or an Image) as the model's Paragraph or
 // Picture from `origin`, its text counted in `held`.
@@ -52,9 +62,15 @@ model::Block drawing_block(Block drawing, model::Origin origin, HeldSize& held);
 // An equation's script, trimmed, as the model's Equation from `origin`, counted in `held`.
 model::Block equation_block(std::string_view script, model::Origin origin, HeldSize& held);
 
-// A document's body, block by block, with the origin of each.
+// A document's body, block by block, with the origin of each, and the numbering of its
+// paragraphs.
 class DocumentBuilder {
  public:
+  // A document whose definitions are unknown: no paragraph has a head.
+  DocumentBuilder() : numbering_(no_styles()) {}
+  // `styles` must outlive the builder.
+  explicit DocumentBuilder(const DocumentStyles& styles) : numbering_(styles) {}
+
   // The blocks added from now on come from section `index`, before its first paragraph.
   void start_section(std::uint32_t index) noexcept {
     origin_ = {index, 0};
@@ -80,10 +96,20 @@ class DocumentBuilder {
     held_.roll_back(mark.held);
   }
 
+  // The numbering every paragraph of the document, body and cells, is given to in reading
+  // order.
+  ParagraphNumbering& numbering() noexcept { return numbering_; }
+
   model::Document finish() { return std::move(document_); }
 
  private:
+  static const DocumentStyles& no_styles() {
+    static const DocumentStyles none;
+    return none;
+  }
+
   model::Document document_;
+  ParagraphNumbering numbering_;
   HeldSize held_;
   model::Origin origin_;
   std::uint32_t paragraphs_ = 0;
@@ -93,8 +119,6 @@ class DocumentBuilder {
 struct DocumentModel {
   model::Document document;
   std::vector<Warning> warnings;
-  // About how many bytes its Markdown takes, so that a writer can make room at once.
-  std::size_t expected_markdown_size = 0;
 };
 
 }  // namespace paravox

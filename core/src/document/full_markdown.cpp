@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -14,12 +15,17 @@
 #include "base/error.h"
 #include "document/block.h"
 #include "document/markdown.h"
+#include "document/pictures.h"
 #include "document/table_layout.h"
 
 namespace paravox {
 namespace {
 
 constexpr std::string_view kCellBreak = "<br>";
+// Markdown has six levels of headings; deeper outline levels share the sixth.
+constexpr std::size_t kDeepestHeading = 6;
+// The most digits an ordered list item's number has in Markdown.
+constexpr std::size_t kLongestListNumber = 9;
 
 // The two forms a table takes, and the escaping each needs.
 enum class Form : std::uint8_t { Pipe, Html };
@@ -82,6 +88,14 @@ class Output {
     text_.append(piece);
   }
 
+  // `text` with every `from` written as `to`.
+  void append_joined(std::string_view text, char from, char to) {
+    room_for(text.size());
+    const std::size_t start = text_.size();
+    text_.append(text);
+    std::replace(text_.begin() + static_cast<std::ptrdiff_t>(start), text_.end(), from, to);
+  }
+
   void append_escaped(std::string_view text, Form form) {
     // Most cell text holds nothing to escape.
     if (std::none_of(text.begin(), text.end(), [form](char c) { return is_special(c, form); })) {
@@ -131,9 +145,79 @@ bool caption_comes_first(model::CaptionSide side) {
   return side == model::CaptionSide::Top || side == model::CaptionSide::Left;
 }
 
+// Bytes a link target writes as %XX: those that would end or break it in Markdown, in a pipe
+// table or in an HTML attribute, white space, and % itself.
+bool needs_percent(unsigned char c) noexcept {
+  return c <= 0x20 || c == 0x7F ||
+         std::string_view("%()<>[]|\\\"&'`").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// "FOLDER/image1.png", percent-encoded as a relative URL.
+std::string link_target(std::string_view folder, const model::EmbeddedPicture& picture) {
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  std::string target;
+  for (const char c : folder) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (!needs_percent(byte)) {
+      target.push_back(c);
+      continue;
+    }
+    target.push_back('%');
+    target.push_back(kHex[byte >> 4]);
+    target.push_back(kHex[byte & 0xF]);
+  }
+  target.push_back('/');
+  target.append(picture_file_name(picture));
+  return target;
+}
+
+// `caption` as the text of a Markdown link: backslashes and brackets escaped, line feeds as
+// spaces.
+std::string link_text(std::string_view caption) {
+  std::string text;
+  for (const char c : caption) {
+    if (c == '\\' || c == '[' || c == ']') text.push_back('\\');
+    text.push_back(c == '\n' ? ' ' : c);
+  }
+  return text;
+}
+
+// `caption` as an HTML attribute value.
+std::string attribute_value(std::string_view caption) {
+  std::string value;
+  for (const char c : caption) {
+    switch (c) {
+      case '&':
+        value += "&amp;";
+        break;
+      case '<':
+        value += "&lt;";
+        break;
+      case '>':
+        value += "&gt;";
+        break;
+      case '"':
+        value += "&quot;";
+        break;
+      case '\n':
+        value += ' ';
+        break;
+      default:
+        value += c;
+    }
+  }
+  return value;
+}
+
 class Writer {
  public:
-  explicit Writer(std::string& text) : out_(text) {}
+  Writer(std::string& text, const model::Document& document, std::string_view picture_folder)
+      : out_(text) {
+    if (picture_folder.empty()) return;
+    for (const model::EmbeddedPicture& picture : document.pictures) {
+      targets_.try_emplace(picture.id, link_target(picture_folder, picture));
+    }
+  }
 
   void blocks(const std::vector<model::Block>& blocks) {
     for (const model::Block& block : blocks) this->block(block);
@@ -145,24 +229,84 @@ class Writer {
         [this](const auto& content) {
           using Content = std::decay_t<decltype(content)>;
           if constexpr (std::is_same_v<Content, model::Paragraph>) {
-            out_.append(content.text);
-            out_.append(kParagraphEnd);
+            paragraph(content);
           } else if constexpr (std::is_same_v<Content, model::Equation>) {
+            list_depth_ = 0;
             out_.append(kEquationOpen);
             out_.append(content.script);
             out_.append(kEquationClose);
           } else if constexpr (std::is_same_v<Content, model::Picture>) {
+            list_depth_ = 0;
             picture(content, std::nullopt);
             out_.append(kParagraphEnd);
           } else {
+            list_depth_ = 0;
             table(content);
           }
         },
         block);
   }
 
-  // The placeholder of a picture; escaped for a cell of `form`, plain in the body.
+  void paragraph(const model::Paragraph& paragraph) {
+    switch (paragraph.role) {
+      case model::ParagraphRole::Heading: {
+        list_depth_ = 0;
+        const std::size_t marks = std::clamp<std::size_t>(paragraph.level, 1, kDeepestHeading);
+        out_.append(std::string_view("######", marks));
+        out_.append(" ");
+        if (!paragraph.number.empty()) {
+          out_.append(paragraph.number);
+          out_.append(" ");
+        }
+        // A heading ends at its line's end: line feeds in its text become spaces.
+        out_.append_joined(paragraph.text, '\n', ' ');
+        break;
+      }
+      case model::ParagraphRole::ListItem:
+        if (!paragraph.bullet.empty()) {
+          // An item nests at most one level below the item before it, so that its
+          // indentation always reads as a list item.
+          const std::size_t depth = std::min<std::size_t>(paragraph.level, list_depth_);
+          for (std::size_t i = 0; i < depth; ++i) out_.append("  ");
+          out_.append("- ");
+          out_.append(paragraph.text);
+          list_depth_ = depth + 1;
+          break;
+        }
+        list_depth_ = 0;
+        number_before_text(paragraph.number);
+        out_.append(paragraph.text);
+        break;
+      case model::ParagraphRole::Body:
+        list_depth_ = 0;
+        out_.append(paragraph.text);
+        break;
+    }
+    out_.append(kParagraphEnd);
+  }
+
+  // A number shown before a paragraph's text, which must not make it an ordered list item
+  // that Markdown would renumber: "3." or "3)" is written "3\." or "3\)".
+  void number_before_text(std::string_view number) {
+    const std::size_t digits = number.find_first_not_of("0123456789");
+    if (digits > 0 && digits <= kLongestListNumber && digits < number.size() &&
+        (number[digits] == '.' || number[digits] == ')')) {
+      out_.append(number.substr(0, digits));
+      out_.append("\\");
+      out_.append(number.substr(digits));
+    } else {
+      out_.append(number);
+    }
+    out_.append(" ");
+  }
+
+  // The placeholder of a picture, or its link when pictures are linked; escaped for a cell
+  // of `form`, plain in the body.
   void picture(const model::Picture& picture, std::optional<Form> form) {
+    if (const auto target = targets_.find(picture.picture); target != targets_.end()) {
+      linked_picture(picture.caption, target->second, form);
+      return;
+    }
     if (picture.caption.empty()) {
       out_.append(kImageWithoutCaption);
       return;
@@ -174,6 +318,27 @@ class Writer {
       out_.append(picture.caption);
     }
     out_.append(kImageClose);
+  }
+
+  // ![caption](target); in an HTML cell, where Markdown is not read, <img src alt>.
+  void linked_picture(std::string_view caption, std::string_view target, std::optional<Form> form) {
+    if (form == Form::Html) {
+      out_.append("<img src=\"");
+      out_.append(target);
+      out_.append("\" alt=\"");
+      out_.append(attribute_value(caption));
+      out_.append("\">");
+      return;
+    }
+    out_.append("![");
+    if (form) {
+      out_.append_escaped(link_text(caption), *form);
+    } else {
+      out_.append(link_text(caption));
+    }
+    out_.append("](");
+    out_.append(target);
+    out_.append(")");
   }
 
   void table(const model::Table& table) {
@@ -282,6 +447,12 @@ class Writer {
           using Content = std::decay_t<decltype(content)>;
           if constexpr (std::is_same_v<Content, model::Paragraph>) {
             text_item(last);
+            if (!content.bullet.empty()) {
+              out_.append("- ");
+            } else if (!content.number.empty()) {
+              out_.append_escaped(content.number, form);
+              out_.append(" ");
+            }
             out_.append_escaped(content.text, form);
           } else if constexpr (std::is_same_v<Content, model::Equation>) {
             text_item(last);
@@ -312,14 +483,19 @@ class Writer {
   }
 
   Output out_;
+  std::unordered_map<std::string, std::string> targets_;  // picture id -> link target
+  // The bulleted items just written: 1 after a first-level item, 2 after a second-level one
+  // nested in it, ...; 0 after any other block.
+  std::size_t list_depth_ = 0;
 };
 
 }  // namespace
 
-std::string render_markdown(const model::Document& document, std::size_t expected_size) {
+std::string render_markdown(const model::Document& document, std::size_t expected_size,
+                            std::string_view picture_folder) {
   std::string text;
   text.reserve(std::min(expected_size, kOutputLimit));
-  Writer writer(text);
+  Writer writer(text, document, picture_folder);
   writer.blocks(document.body);
   trim_trailing_white_space(text);
   return text;

@@ -133,9 +133,21 @@ class DocumentWriter {
     sink_.put_string(text);
   }
 
+  // A heading carries its level (1-10) and number if any; a list item its level (from 0)
+  // and its number or bullet.
   void write(const model::Paragraph& paragraph) {
-    begin_block("paragraph", paragraph.origin);
+    const bool heading = paragraph.role == model::ParagraphRole::Heading;
+    const bool item = paragraph.role == model::ParagraphRole::ListItem;
+    begin_block(heading ? "heading" : item ? "list_item" : "paragraph", paragraph.origin);
     text_member("text", paragraph.text);
+    if (heading || item) {
+      sink_.put(",\"level\":");
+      sink_.put_number(paragraph.level);
+      if (!paragraph.number.empty()) text_member("number", paragraph.number);
+      if (item && paragraph.number.empty() && !paragraph.bullet.empty()) {
+        text_member("bullet", paragraph.bullet);
+      }
+    }
     sink_.put('}');
   }
 
@@ -148,6 +160,7 @@ class DocumentWriter {
   void write(const model::Picture& picture) {
     begin_block("picture", picture.origin);
     text_member("caption", picture.caption);
+    if (!picture.picture.empty()) text_member("picture", picture.picture);
     sink_.put('}');
   }
 
@@ -233,6 +246,22 @@ void write_metadata(Sink& sink, const Metadata& metadata) {
   sink.put('}');
 }
 
+// The embedded pictures, in document order: each one's id, and its format when stored.
+void write_pictures(Sink& sink, const std::vector<model::EmbeddedPicture>& pictures) {
+  sink.put('[');
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    if (i > 0) sink.put(',');
+    sink.put("{\"id\":");
+    sink.put_string(pictures[i].id);
+    if (!pictures[i].extension.empty()) {
+      sink.put(",\"format\":");
+      sink.put_string(pictures[i].extension);
+    }
+    sink.put('}');
+  }
+  sink.put(']');
+}
+
 void write_warnings(Sink& sink, std::span<const Warning> warnings) {
   sink.put('[');
   for (std::size_t i = 0; i < warnings.size(); ++i) {
@@ -297,6 +326,10 @@ std::string document_json(std::string_view format, const model::Document& docume
   write_warnings(sink, warnings);
   sink.put(",\"body\":");
   DocumentWriter(sink).blocks(document.body);
+  if (!document.pictures.empty()) {
+    sink.put(",\"pictures\":");
+    write_pictures(sink, document.pictures);
+  }
   sink.put('}');
   return sink.take();
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace paravox {
@@ -29,6 +30,11 @@ struct ConvertOptions {
   // (Damaged or TooLarge by the warning's kind), instead of converting without that part.
   // The front door's choice: the readers report what they could not read either way.
   bool strict = false;
+  // Full profile: when not empty, each embedded picture is written as a link to its file in
+  // this folder, ![caption](FOLDER/image1.png), instead of a placeholder (render_markdown).
+  std::string picture_links;
+  // The document's metadata as YAML front matter above the Markdown (document/front_matter.h).
+  bool front_matter = false;
 };
 
 }  // namespace paravox

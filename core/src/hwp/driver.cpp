@@ -7,6 +7,7 @@
 #include "document/fields.h"
 #include "document/full_markdown.h"
 #include "document/markdown.h"
+#include "hwp/docinfo.h"
 #include "hwp/field_controls.h"
 #include "hwp/objects.h"
 #include "hwp/section.h"
@@ -23,6 +24,24 @@ constexpr std::uint16_t kBodyParagraphLevel = 1;
 
 // Inflated record bytes per byte of Markdown in typical documents (realworld: 8.2).
 constexpr std::size_t kRecordBytesPerMarkdownByte = 8;
+
+// The control id of a section definition, which the section's first paragraph holds.
+constexpr std::uint32_t kSectionDefinitionId = 0x73656364;  // 'secd'
+
+// The outline numbering id of the section definition among the first paragraph's records,
+// or 0 when there is none.
+std::uint16_t first_paragraph_outline_numbering(Records records) {
+  bool first_paragraph_seen = false;
+  for (const Record& record : records) {
+    if (record.tag_id == tag::kParaHeader && record.level == kSectionParagraphLevel) {
+      if (first_paragraph_seen) break;
+      first_paragraph_seen = true;
+    } else if (record.tag_id == tag::kCtrlHeader && control_id(record) == kSectionDefinitionId) {
+      return section_outline_numbering(record.data());
+    }
+  }
+  return 0;
+}
 
 // Where walk_section puts its blocks: counted toward the ceiling like MarkdownWriter, but
 // kept for the caller instead of written.
@@ -55,7 +74,7 @@ class MinimalBlocks {
 
   explicit MinimalBlocks(Out& out) : out_(out) {}
 
-  void start_paragraph() {}
+  void start_paragraph(Bytes) {}
   void start_paragraph_text() {}
   void add_paragraph(std::optional<PendingParagraph>& slot) { out_.add_paragraph(slot); }
   void add_equation(std::string script) { out_.add(Equation{std::move(script)}); }
@@ -77,12 +96,20 @@ class ModelBlocks {
 
   explicit ModelBlocks(DocumentBuilder& document) : document_(document) {}
 
-  void start_paragraph() { document_.start_paragraph(); }
+  void start_paragraph(Bytes header) {
+    document_.start_paragraph();
+    head_ = next_paragraph_head(document_.numbering(), header);
+  }
   // A paragraph's text belongs to the paragraph whose header came before it, even when it is
   // finished after the next header.
-  void start_paragraph_text() { text_origin_ = document_.origin(); }
+  void start_paragraph_text() {
+    text_origin_ = document_.origin();
+    text_head_ = head_;
+  }
   void add_paragraph(std::optional<PendingParagraph>& slot) {
-    add_finished_paragraph(slot, text_origin_, document_.body(), document_.held());
+    model::Paragraph* paragraph =
+        add_finished_paragraph(slot, text_origin_, document_.body(), document_.held());
+    if (paragraph != nullptr) set_paragraph_head(*paragraph, text_head_, false, document_.held());
   }
   void add_equation(std::string script) {
     document_.add(equation_block(script, document_.origin(), document_.held()));
@@ -91,8 +118,8 @@ class ModelBlocks {
     document_.add(drawing_block(std::move(block), document_.origin(), document_.held()));
   }
   std::size_t add_table(Records records, std::size_t start, std::uint16_t level) {
-    ModelTableResult table =
-        read_table(records, start, level, document_.origin(), document_.held());
+    ModelTableResult table = read_table(records, start, level, document_.origin(), document_.held(),
+                                        document_.numbering());
     if (table.table) document_.add(std::move(*table.table));
     return table.consumed;
   }
@@ -100,6 +127,9 @@ class ModelBlocks {
  private:
   DocumentBuilder& document_;
   model::Origin text_origin_;
+  // The head of the last paragraph header, and of the paragraph whose text is pending.
+  ParagraphHead head_;
+  ParagraphHead text_head_;
 };
 
 // The walk over one section's records, handing each block to `out` (MinimalBlocks or
@@ -145,7 +175,7 @@ void walk_records(Records records, Blocks& out) {
     } else {
       if constexpr (Blocks::kCountsParagraphs) {
         if (record.tag_id == tag::kParaHeader && record.level == kSectionParagraphLevel) {
-          out.start_paragraph();
+          out.start_paragraph(record.data());
         }
       }
       ++i;
@@ -163,6 +193,7 @@ void walk_section(Records records, std::vector<Block>& blocks, std::uint64_t& ou
 }
 
 void walk_section(Records records, DocumentBuilder& document) {
+  document.numbering().begin_section(first_paragraph_outline_numbering(records));
   ModelBlocks out(document);
   walk_records(records, out);
 }
@@ -231,62 +262,82 @@ std::string convert_minimal(const SectionReader& read_section, std::vector<Warni
   return markdown.finish();
 }
 
-DocumentModel read_model(const SectionReader& read_section) {
-  DocumentModel model;
-  DocumentBuilder builder;
-  for_each_section(read_section, model.warnings,
+model::Document build_full(const SectionReader& read_section, const DocumentStyles& styles,
+                           std::vector<Warning>& warnings, std::size_t& expected_size) {
+  DocumentBuilder builder(styles);
+  for_each_section(read_section, warnings,
                    [&](std::uint32_t k, const ByteBuffer& bytes, Records records) {
-                     model.expected_markdown_size += bytes.size() / kRecordBytesPerMarkdownByte;
+                     expected_size += bytes.size() / kRecordBytesPerMarkdownByte;
                      builder.start_section(k);
                      walk_section(records, builder);
                    });
-  model.document = builder.finish();
-  return model;
+  return builder.finish();
 }
 
-std::string convert_full(const SectionReader& read_section, std::vector<Warning>& warnings) {
-  DocumentModel model = read_model(read_section);
-  warnings = std::move(model.warnings);
-  return render_markdown(model.document, model.expected_markdown_size);
+std::string convert_full(const SectionReader& read_section, const DocumentStyles& styles,
+                         std::vector<Warning>& warnings) {
+  std::size_t expected_size = 0;
+  const model::Document document = build_full(read_section, styles, warnings, expected_size);
+  return render_markdown(document, expected_size);
 }
 
 }  // namespace
 
-Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile) {
+Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile,
+                                      const DocumentStyles& styles) {
   std::vector<Warning> warnings;
   try {
-    std::string markdown = profile == Profile::Minimal ? convert_minimal(read_section, warnings)
-                                                       : convert_full(read_section, warnings);
+    std::string markdown = profile == Profile::Minimal
+                               ? convert_minimal(read_section, warnings)
+                               : convert_full(read_section, styles, warnings);
     return DocumentText{std::move(markdown), std::move(warnings)};
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }
 }
 
+Result<DocumentModel> read_sections(const SectionReader& read_section,
+                                    const DocumentStyles& styles) {
+  DocumentModel model;
+  try {
+    std::size_t expected_size = 0;
+    model.document = build_full(read_section, styles, model.warnings, expected_size);
+  } catch (const OutputLimitExceeded&) {
+    return output_limit_error();
+  }
+  return model;
+}
+
 namespace {
 
-SectionReader section_streams(HwpDocument& document) {
-  return [&document, compressed = document.header.compressed()](const std::string& path) {
-    return read_section_stream(document.container, path, compressed);
-  };
+// The document's definitions; none (every paragraph plain) when its DocInfo stream is missing
+// or damaged, since the body can be read without them.
+DocumentStyles definitions_or_none(HwpDocument& document) {
+  Result<DocumentStyles> read =
+      read_document_styles(document.container, document.header.compressed());
+  return read ? std::move(read).value() : DocumentStyles{};
 }
 
 }  // namespace
 
+Result<DocumentModel> read_body(HwpDocument& document, const DocumentStyles& styles) {
+  const bool compressed = document.header.compressed();
+  return read_sections(
+      [&](const std::string& path) {
+        return read_section_stream(document.container, path, compressed);
+      },
+      styles);
+}
+
 Result<DocumentText> convert_body(HwpDocument& document, Profile profile) {
-  return convert_sections(section_streams(document), profile);
-}
-
-Result<DocumentModel> read_sections(const SectionReader& read_section) {
-  try {
-    return read_model(read_section);
-  } catch (const OutputLimitExceeded&) {
-    return output_limit_error();
-  }
-}
-
-Result<DocumentModel> read_body(HwpDocument& document) {
-  return read_sections(section_streams(document));
+  const bool compressed = document.header.compressed();
+  const DocumentStyles styles =
+      profile == Profile::Full ? definitions_or_none(document) : DocumentStyles{};
+  return convert_sections(
+      [&](const std::string& path) {
+        return read_section_stream(document.container, path, compressed);
+      },
+      profile, styles);
 }
 
 Result<ByteBuffer> read_first_section(HwpDocument& document) {

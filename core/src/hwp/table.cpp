@@ -8,6 +8,7 @@
 
 #include "base/error.h"
 #include "document/fields.h"
+#include "hwp/docinfo.h"
 #include "hwp/field_controls.h"
 #include "hwp/text.h"
 
@@ -81,9 +82,10 @@ void finish_cell(std::optional<PendingParagraph>& slot, std::string& text, CellT
 
 // Reads the records of one list (a cell or a caption) from `p`, just after its list header,
 // up to the next list at `child_level`, the end of the control, or (for a caption) the TABLE
-// record, leaving `p` there. `Content` takes what the records give: its decode buffer is
-// decoded(); add_text(text) takes a paragraph without fields, finish(slot) a pending one,
-// and control(id, records, p, level, depth) a control other than an attached field,
+// record, leaving `p` there. `Content` takes what the records give: paragraph_header(payload)
+// each paragraph's header; its decode buffer is decoded(); start_text() comes before each
+// paragraph's text, add_text(text) takes a paragraph without fields, finish(slot) a pending
+// one, and control(id, records, p, level, depth) a control other than an attached field,
 // returning the records it consumed from `p`.
 template <class Content>
 void read_list(Records records, std::size_t& p, unsigned child_level, unsigned depth,
@@ -97,8 +99,13 @@ void read_list(Records records, std::size_t& p, unsigned child_level, unsigned d
       if (is_table_record(record, child_level)) break;
     }
     ++p;
+    if (record.tag_id == tag::kParaHeader) {
+      content.paragraph_header(record.data());
+      continue;
+    }
     if (record.tag_id == tag::kParaText) {
       content.finish(slot);
+      content.start_text();
       ParaText& decoded = content.decoded();
       decode_para_text_into(record.data(), decoded);
       if (decoded.field_texts.empty()) {
@@ -136,6 +143,8 @@ struct CellText {
   TableReading& reading;
   std::string& text;
 
+  void paragraph_header(Bytes) {}
+  void start_text() {}
   ParaText& decoded() { return reading.decoded; }
   void finish(std::optional<PendingParagraph>& slot) { finish_cell(slot, text, reading.budget); }
   void add_text(std::string_view paragraph) {
@@ -224,13 +233,18 @@ TableResult convert_table_within(Records records, std::size_t start, std::uint16
 // What the reading of one top-level table into the model shares across its cells, caption
 // and nested tables.
 struct ModelReading {
-  ModelReading(model::Origin at, HeldSize& held_size) : origin(at), held(held_size) {
+  ModelReading(model::Origin at, HeldSize& held_size, ParagraphNumbering& paragraph_numbering)
+      : origin(at), held(held_size), numbering(paragraph_numbering) {
     decoded.text.reserve(TableReading::kInitialDecodeCapacity);
   }
 
   model::Origin origin;
   HeldSize& held;
+  ParagraphNumbering& numbering;
   ParaText decoded;
+  // The head of the last paragraph header, and of the paragraph whose text is pending.
+  ParagraphHead head;
+  ParagraphHead text_head;
 };
 
 ModelTableResult read_table_within(Records records, std::size_t start, std::uint16_t level,
@@ -244,12 +258,20 @@ struct ListBlocks {
   ModelReading& reading;
   std::vector<model::Block>& blocks;
 
+  // Cell and caption paragraphs count in the document's numbering as the body's do.
+  void paragraph_header(Bytes header) {
+    reading.head = next_paragraph_head(reading.numbering, header);
+  }
+  void start_text() { reading.text_head = reading.head; }
   ParaText& decoded() { return reading.decoded; }
   void finish(std::optional<PendingParagraph>& slot) {
-    add_finished_paragraph(slot, reading.origin, blocks, reading.held);
+    set_head(add_finished_paragraph(slot, reading.origin, blocks, reading.held));
   }
   void add_text(std::string_view paragraph) {
-    add_paragraph_text(paragraph, reading.origin, blocks, reading.held);
+    set_head(add_paragraph_text(paragraph, reading.origin, blocks, reading.held));
+  }
+  void set_head(model::Paragraph* paragraph) {
+    if (paragraph != nullptr) set_paragraph_head(*paragraph, reading.text_head, true, reading.held);
   }
   std::size_t control(std::uint32_t id, Records records, std::size_t p, std::uint16_t level,
                       unsigned depth) {
@@ -395,8 +417,8 @@ TableResult convert_table(Records records, std::size_t start, std::uint16_t leve
 }
 
 ModelTableResult read_table(Records records, std::size_t start, std::uint16_t level,
-                            model::Origin origin, HeldSize& held) {
-  ModelReading reading(origin, held);
+                            model::Origin origin, HeldSize& held, ParagraphNumbering& numbering) {
+  ModelReading reading(origin, held, numbering);
   return read_table_within(records, start, level, 0, reading);
 }
 

@@ -12,6 +12,7 @@
 #include "document/document_builder.h"
 #include "document/full_markdown.h"
 #include "document/markdown.h"
+#include "hwpx/header.h"
 #include "hwpx/package.h"
 #include "hwpx/section_walk.h"
 #include "hwpx/xml.h"
@@ -198,42 +199,40 @@ Result<Package> open_hwpx_package(Bytes bytes) {
   return opened;
 }
 
+Result<DocumentModel> read_hwpx_body(const Package& package) {
+  Result<std::vector<std::string>> sections = section_parts(package);
+  if (!sections) return std::move(sections).error();
+  DocumentModel model;
+  try {
+    const DocumentStyles styles = read_document_styles(package);
+    DocumentBuilder builder(styles);
+    walk_sections(package, sections.value(), builder, model.warnings);
+    model.document = builder.finish();
+  } catch (const OutputLimitExceeded&) {
+    return output_limit_error();
+  }
+  return model;
+}
+
 Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile) {
   Result<Package> opened = open_hwpx_package(bytes);
   if (!opened) return std::move(opened).error();
   const Package& package = opened.value();
 
-  if (profile == Profile::Full) {
-    Result<DocumentModel> model = read_hwpx_document(package);
-    if (!model) return std::move(model).error();
-    try {
-      return DocumentText{render_markdown(model->document), std::move(model->warnings)};
-    } catch (const OutputLimitExceeded&) {
-      return output_limit_error();
-    }
-  }
-
   Result<std::vector<std::string>> sections = section_parts(package);
   if (!sections) return std::move(sections).error();
+
   try {
     std::vector<Warning> warnings;
-    MarkdownWriter writer;
-    walk_sections(package, sections.value(), writer, warnings);
-    return DocumentText{writer.finish(), std::move(warnings)};
-  } catch (const OutputLimitExceeded&) {
-    return output_limit_error();
-  }
-}
-
-Result<DocumentModel> read_hwpx_document(const Package& package) {
-  Result<std::vector<std::string>> sections = section_parts(package);
-  if (!sections) return std::move(sections).error();
-  try {
-    DocumentModel model;
-    DocumentBuilder builder;
-    walk_sections(package, sections.value(), builder, model.warnings);
-    model.document = builder.finish();
-    return model;
+    if (profile == Profile::Minimal) {
+      MarkdownWriter writer;
+      walk_sections(package, sections.value(), writer, warnings);
+      return DocumentText{writer.finish(), std::move(warnings)};
+    }
+    const DocumentStyles styles = read_document_styles(package);
+    DocumentBuilder builder(styles);
+    walk_sections(package, sections.value(), builder, warnings);
+    return DocumentText{render_markdown(builder.finish()), std::move(warnings)};
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }

@@ -17,13 +17,13 @@ namespace paravox {
 Result<Package> open_hwpx_package(Bytes bytes);
 
 // Converts the HWPX package held in `package` into the same Markdown of `profile` its binary
-// twin gives. A section part that is missing, cannot be inflated or is not well-formed XML
+// twin gives; the full profile numbers paragraphs by the definitions of header.xml. A section part that is missing, cannot be inflated or is not well-formed XML
 // ends the document there, keeping the text of the sections before it, with a warning that
 // the text from that part on is missing.
 Result<DocumentText> hwpx_to_markdown(Bytes package, Profile profile);
 
-// The full profile's model of the package `package` (opened by open_hwpx_package), read as
-// hwpx_to_markdown reads it, with the same warnings and errors.
-Result<DocumentModel> read_hwpx_document(const Package& package);
+// The full profile's model of the package's sections, read as hwpx_to_markdown reads them
+// (same warnings, same errors), its pictures not yet numbered.
+Result<DocumentModel> read_hwpx_body(const Package& package);
 
 }  // namespace paravox

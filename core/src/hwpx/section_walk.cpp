@@ -12,6 +12,7 @@
 #include "document/fields.h"
 #include "document/markdown.h"
 #include "document/model.h"
+#include "document/numbering.h"
 #include "document/options.h"
 #include "document/text.h"
 #include "hwpx/xml.h"
@@ -144,6 +145,7 @@ struct ParagraphState {
   std::vector<Table> tables;  // cell: nested tables, folded in after the text (minimal)
   bool in_caption = false;    // drawing: which list the text goes to, and where
   std::size_t slot = 0;
+  ParagraphHead head;  // full: its number, heading level or bullet
 
   void reset(Scope new_scope) {
     scope = new_scope;
@@ -171,12 +173,14 @@ struct DrawingState {
   std::vector<std::string> contents;
   bool picture = false;
   bool in_caption = false;
+  std::string item_name;  // the last hc:img's binaryItemIDRef outside the caption
 
   void reset(bool is_picture) {
     captions.clear();
     contents.clear();
     picture = is_picture;
     in_caption = false;
+    item_name.clear();
   }
 
   std::optional<Block> block() const {
@@ -189,7 +193,7 @@ struct DrawingState {
       }
       return out;
     };
-    if (picture) return Image{join(captions, ' ')};
+    if (picture) return Image{join(captions, ' '), 0, item_name};
     if (std::string text = join(contents, '\n'); !text.empty()) return Paragraph{std::move(text)};
     if (std::string text = join(captions, ' '); !text.empty()) return Paragraph{std::move(text)};
     return std::nullopt;
@@ -247,7 +251,7 @@ class SectionWalk final : public XmlHandler {
  private:
   ParagraphState<kProfile>& paragraph() { return paragraphs_[open_paragraphs_ - 1]; }
 
-  void open_paragraph(Scope scope) {
+  void open_paragraph(Scope scope, const XmlStartTag& tag) {
     if (open_paragraphs_ == paragraphs_.size()) paragraphs_.emplace_back();
     ParagraphState<kProfile>& p = paragraphs_[open_paragraphs_++];
     p.reset(scope);
@@ -257,6 +261,10 @@ class SectionWalk final : public XmlHandler {
         out_.start_paragraph();
         origin_ = out_.origin();
       }
+      // Paragraphs of drawing objects count in no numbering, as in the binary walk.
+      if (scope != Scope::Drawing) number_paragraph(tag);
+    } else {
+      (void)tag;
     }
     if (scope == Scope::Drawing) {
       // The slot is taken now: a paragraph's text comes before the texts nested in it.
@@ -273,14 +281,18 @@ class SectionWalk final : public XmlHandler {
     if (frames_.empty()) {
       if (name != "sec") return std::nullopt;
       scopes_.push_back(Scope::Body);
+      if constexpr (kFull) {
+        out_.numbering().begin_section(0);
+        outline_seen_ = false;
+      }
       return Role::Section;
     }
     const Role parent = frames_.back();
-    if (scopes_.back() == Scope::Drawing) return classify_in_drawing(name, parent);
+    if (scopes_.back() == Scope::Drawing) return classify_in_drawing(name, parent, tag);
     switch (parent) {
       case Role::Section:
         if (name != "p") return std::nullopt;
-        open_paragraph(Scope::Body);
+        open_paragraph(Scope::Body, tag);
         return Role::Paragraph;
       case Role::Paragraph:
         if (name == "run") return Role::Run;
@@ -291,6 +303,9 @@ class SectionWalk final : public XmlHandler {
         if (is_one_of(name, kInlineMarks)) {
           if (name == "fieldEnd") end_field();
           return std::nullopt;
+        }
+        if constexpr (kFull) {
+          if (name == "secPr") begin_section(tag);
         }
         return control(name, tag);
       case Role::Ctrl:
@@ -336,7 +351,7 @@ class SectionWalk final : public XmlHandler {
       case Role::Other:
         if (name == "subList") return Role::Other;
         if (name != "p") return std::nullopt;
-        open_paragraph(kFull ? scopes_.back() : Scope::Cell);
+        open_paragraph(kFull ? scopes_.back() : Scope::Cell, tag);
         return Role::Paragraph;
       case Role::Equation:
         if (name != "script" || script_seen_) return std::nullopt;
@@ -349,9 +364,10 @@ class SectionWalk final : public XmlHandler {
 
   // Inside a drawing object every paragraph counts, at any depth, as plain text; pictures
   // outside the object's own caption make it a picture.
-  std::optional<Role> classify_in_drawing(std::string_view name, Role parent) {
+  std::optional<Role> classify_in_drawing(std::string_view name, Role parent,
+                                          const XmlStartTag& tag) {
     if (name == "p") {
-      open_paragraph(Scope::Drawing);
+      open_paragraph(Scope::Drawing, tag);
       return Role::Paragraph;
     }
     if (parent == Role::Paragraph && name == "run") return Role::Run;
@@ -361,7 +377,11 @@ class SectionWalk final : public XmlHandler {
       drawing_.in_caption = true;
       return Role::Caption;
     }
-    if (name == "pic" && !drawing_.in_caption) drawing_.picture = true;
+    if (!drawing_.in_caption) {
+      if (name == "pic") drawing_.picture = true;
+      // As in the binary format, the last picture of a group names the item.
+      if (name == "img") drawing_.item_name = tag.attribute("binaryItemIDRef").value_or("");
+    }
     return Role::Other;
   }
 
@@ -413,6 +433,34 @@ class SectionWalk final : public XmlHandler {
       return Role::Drawing;
     }
     return std::nullopt;
+  }
+
+  // Numbers the paragraph just opened. The section's first paragraph holds the section
+  // definition (hp:secPr) that names the outline numbering, after its own start: its
+  // number waits for that definition, or for the next paragraph or its own end.
+  void number_paragraph(const XmlStartTag& tag) {
+    number_waiting_paragraph();
+    const std::uint16_t shape = u16_attribute(tag, "paraPrIDRef").value_or(0);
+    const std::uint16_t style = u16_attribute(tag, "styleIDRef").value_or(0);
+    if (!outline_seen_) {
+      waiting_ = Waiting{open_paragraphs_ - 1, shape, style};
+      return;
+    }
+    paragraph().head = out_.numbering().next(shape, style);
+  }
+
+  void number_waiting_paragraph() {
+    if (!waiting_) return;
+    outline_seen_ = true;
+    paragraphs_[waiting_->paragraph].head = out_.numbering().next(waiting_->shape, waiting_->style);
+    waiting_.reset();
+  }
+
+  void begin_section(const XmlStartTag& tag) {
+    if (outline_seen_) return;
+    out_.numbering().begin_section(u16_attribute(tag, "outlineShapeIDRef").value_or(0));
+    number_waiting_paragraph();
+    outline_seen_ = true;
   }
 
   void open_table(const XmlStartTag& tag, unsigned depth) {
@@ -638,8 +686,11 @@ class SectionWalk final : public XmlHandler {
                                         : p.scope == Scope::Caption
                                             ? tables_.back().table.caption
                                             : tables_.back().table.cells.back().blocks;
+    number_waiting_paragraph();
     std::optional<PendingParagraph> slot = take_pending(p);
-    add_finished_paragraph(slot, origin_, blocks, out_.held());
+    if (model::Paragraph* paragraph = add_finished_paragraph(slot, origin_, blocks, out_.held())) {
+      set_paragraph_head(*paragraph, p.head, p.scope != Scope::Body, out_.held());
+    }
     for (model::Block& block : p.blocks) blocks.push_back(std::move(block));
   }
 
@@ -659,6 +710,15 @@ class SectionWalk final : public XmlHandler {
   std::string prop_;
   bool has_prop_ = false;
   model::Origin origin_;  // of the section's paragraph being read (full)
+  // Full: whether the section's outline numbering is known, and the paragraph that waits
+  // for it to be numbered.
+  struct Waiting {
+    std::size_t paragraph = 0;  // in paragraphs_
+    std::uint16_t shape = 0;
+    std::uint16_t style = 0;
+  };
+  bool outline_seen_ = false;
+  std::optional<Waiting> waiting_;
 };
 
 }  // namespace
