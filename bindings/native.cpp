@@ -1,6 +1,6 @@
 // The paravox._native extension module: documents of either format, given by path or in
-// memory, converted (or their metadata read) without holding the interpreter lock; the one
-// place where the front door's failures become the package's exceptions.
+// memory, converted (or their metadata read, or read whole) without holding the interpreter
+// lock; the one place where the front door's failures become the package's exceptions.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -543,6 +543,123 @@ PyObject* records_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
   });
 }
 
+// ---------------------------------------------------------------------------------------
+// Documents read whole: a capsule holds the core's reading, from which Markdown and JSON are
+// rendered as often as asked, without the interpreter lock.
+
+constexpr const char* kDocumentCapsule = "paravox._native.Document";
+
+void delete_held_reading(PyObject* capsule) {
+  delete static_cast<paravox::DocumentReading*>(PyCapsule_GetPointer(capsule, kDocumentCapsule));
+}
+
+// (handle, format, warnings, metadata) for a document read whole, or NULL with the failure
+// raised. The handle takes the reading over.
+PyObject* reading_result(paravox::DocumentReading&& reading) {
+  if (!reading.ok()) {
+    raise_failure(*reading.failure, reading.format);
+    return nullptr;
+  }
+  PyObject* format = format_object(reading.format);
+  PyObject* warnings = format != nullptr ? warnings_tuple(reading.warnings) : nullptr;
+  PyObject* metadata = warnings != nullptr ? metadata_dict(reading.metadata) : nullptr;
+  PyObject* handle = nullptr;
+  if (metadata != nullptr) {
+    auto* held = new paravox::DocumentReading(std::move(reading));
+    handle = PyCapsule_New(held, kDocumentCapsule, delete_held_reading);
+    if (handle == nullptr) delete held;
+  }
+  PyObject* result =
+      handle != nullptr ? PyTuple_Pack(4, handle, format, warnings, metadata) : nullptr;
+  Py_XDECREF(handle);
+  Py_XDECREF(metadata);
+  Py_XDECREF(warnings);
+  Py_XDECREF(format);
+  return result;
+}
+
+// The reading a handle holds; NULL with TypeError when `handle` is none of ours.
+const paravox::DocumentReading* held_reading(const char* function, PyObject* handle) {
+  if (!PyCapsule_IsValid(handle, kDocumentCapsule)) {
+    raise_wrong_type(function, "handle", "a document handle", handle);
+    return nullptr;
+  }
+  return static_cast<const paravox::DocumentReading*>(
+      PyCapsule_GetPointer(handle, kDocumentCapsule));
+}
+
+// A rendering of a held reading as str, or NULL with its failure raised.
+template <class Render>
+PyObject* rendered(const paravox::DocumentReading& reading, Render&& render) {
+  paravox::Result<std::string> text = without_interpreter_lock(render);
+  if (!text) {
+    raise_failure(paravox::Failure{paravox::failure_kind(text.error()), text.error().message()},
+                  reading.format);
+    return nullptr;
+  }
+  return utf8_string(text.value());
+}
+
+PyObject* read_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* path = nullptr;
+    paravox::ConvertOptions options;
+    if (!bind_arguments("read_path", "path", args, nargs, kwnames, &path, &options)) {
+      return nullptr;
+    }
+    const std::optional<std::string> file_name = file_name_of("read_path", path);
+    if (!file_name) return nullptr;
+    return reading_result(
+        without_interpreter_lock([&] { return paravox::read_document_path(*file_name, options); }));
+  });
+}
+
+PyObject* read_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* data = nullptr;
+    paravox::ConvertOptions options;
+    HeldBuffer buffer;
+    if (!bind_arguments("read_buffer", "data", args, nargs, kwnames, &data, &options) ||
+        !hold_bytes("read_buffer", data, buffer)) {
+      return nullptr;
+    }
+    return reading_result(without_interpreter_lock(
+        [&] { return paravox::read_document_bytes(buffer.bytes(), options); }));
+  });
+}
+
+PyObject* document_markdown(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* handle = nullptr;
+    paravox::ConvertOptions options;
+    if (!bind_arguments("document_markdown", "handle", args, nargs, kwnames, &handle, &options)) {
+      return nullptr;
+    }
+    const paravox::DocumentReading* reading = held_reading("document_markdown", handle);
+    if (reading == nullptr) return nullptr;
+    // The held model is the full profile's; the minimal one is a reading of its own.
+    if (options.profile != paravox::Profile::Full) {
+      PyErr_SetString(PyExc_ValueError,
+                      "document_markdown() renders the full profile only: convert the document "
+                      "again for the minimal one");
+      return nullptr;
+    }
+    return rendered(*reading, [&] { return paravox::reading_markdown(*reading, options); });
+  });
+}
+
+PyObject* document_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* handle = nullptr;
+    if (!bind_arguments("document_json", "handle", args, nargs, kwnames, &handle, nullptr)) {
+      return nullptr;
+    }
+    const paravox::DocumentReading* reading = held_reading("document_json", handle);
+    if (reading == nullptr) return nullptr;
+    return rendered(*reading, [&] { return paravox::reading_json(*reading); });
+  });
+}
+
 PyObject* pictures_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     PyObject* path = nullptr;
@@ -654,6 +771,30 @@ PyMethodDef g_functions[] = {
      "records_buffer(data)\n--\n\n"
      "Lists the records as records_path does, of the document held in `data` (any\n"
      "bytes-like object)."},
+    {"read_path", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_path)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "read_path(path, options)\n--\n\n"
+     "Reads the HWP or HWPX document at `path` (str or bytes) whole, as a conversion in the\n"
+     "full profile reads it (options.strict as for convert_path; options.profile is not\n"
+     "looked at).\n\n"
+     "Returns (handle, format, warnings, metadata): an opaque handle holding the document,\n"
+     "for document_markdown and document_json; format and warnings as convert_path gives\n"
+     "them; metadata as metadata_path gives it."},
+    {"read_buffer", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_buffer)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "read_buffer(data, options)\n--\n\n"
+     "Reads the HWP or HWPX document held in `data` (any bytes-like object) whole.\n\n"
+     "Returns (handle, format, warnings, metadata) as read_path does."},
+    {"document_markdown",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_markdown)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "document_markdown(handle, options)\n--\n\n"
+     "The Markdown of the document a handle holds: what convert_path gives in the full\n"
+     "profile (options.profile must be \"full\")."},
+    {"document_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_json)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "document_json(handle)\n--\n\n"
+     "The JSON of the document a handle holds (\"paravox.document\", version 1)."},
     {"pictures_path", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pictures_path)),
      METH_FASTCALL | METH_KEYWORDS,
      "pictures_path(path)\n--\n\n"
@@ -735,8 +876,9 @@ PyObject* create_module() {
   if (!load_error_classes()) return nullptr;
   PyObject* module = PyModule_Create(&g_module_def);
   if (module == nullptr) return nullptr;
-  PyObject* all = Py_BuildValue("[ssssssss]", "convert_path", "convert_buffer", "metadata_path",
-                                "metadata_buffer", "pictures_path", "pictures_buffer",
+  PyObject* all = Py_BuildValue("[ssssssssssss]", "convert_path", "convert_buffer", "metadata_path",
+                                "metadata_buffer", "read_path", "read_buffer", "document_markdown",
+                                "document_json", "pictures_path", "pictures_buffer",
                                 "picture_data_path", "picture_data_buffer");
   const bool added = all != nullptr && PyModule_AddObjectRef(module, "__all__", all) == 0 &&
                      PyModule_AddObjectRef(module, "InternalFault", g_internal_fault) == 0;

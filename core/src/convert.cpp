@@ -9,6 +9,7 @@
 #include "base/file_io.h"
 #include "document/front_matter.h"
 #include "document/full_markdown.h"
+#include "document/json.h"
 #include "document/markdown.h"
 #include "document/pictures.h"
 #include "hwp/bin_data.h"
@@ -69,6 +70,20 @@ std::string_view appearance(InputKind kind) {
       break;
   }
   return "data of an unrecognised type";
+}
+
+// Strict, the failure a document's first warning makes of it; otherwise nothing.
+std::optional<Failure> strict_failure(const ConvertOptions& options,
+                                      const std::vector<Warning>& warnings) {
+  if (!options.strict || warnings.empty()) return std::nullopt;
+  const Warning& first = warnings.front();
+  const FailureKind kind =
+      first.kind == WarningKind::TooLarge ? FailureKind::TooLarge : FailureKind::Damaged;
+  return Failure{kind, first.message};
+}
+
+Failure distribution_failure() {
+  return Failure{FailureKind::Distribution, std::string(kDistribution)};
 }
 
 // A document's body model with its pictures numbered, and the items they show.
@@ -149,10 +164,7 @@ struct PictureOperation {
     Result<HwpDocument> opened = open_hwp_document(std::move(container));
     if (!opened) return error(DocumentFormat::Hwp, opened.error());
     HwpDocument& document = opened.value();
-    if (document.header.distribution()) {
-      return failed(DocumentFormat::Hwp,
-                    Failure{FailureKind::Distribution, std::string(kDistribution)});
-    }
+    if (document.header.distribution()) return failed(DocumentFormat::Hwp, distribution_failure());
     Result<PicturedDocument> pictured = pictured_document(document);
     if (!pictured) return error(DocumentFormat::Hwp, pictured.error());
     return derived().with(DocumentFormat::Hwp, pictured.value(), [&](const BinaryDataItem& item) {
@@ -232,11 +244,8 @@ struct Converting {
       return failed(told_as, std::move(failure));
     }
     DocumentText& read = text.value();
-    if (options.strict && !read.warnings.empty()) {
-      const Warning& first = read.warnings.front();
-      const FailureKind kind =
-          first.kind == WarningKind::TooLarge ? FailureKind::TooLarge : FailureKind::Damaged;
-      return failed(format, Failure{kind, first.message});
+    if (auto failure = strict_failure(options, read.warnings)) {
+      return failed(format, std::move(*failure));
     }
     if (metadata != nullptr) {
       read.markdown = with_front_matter(*metadata, std::move(read.markdown));
@@ -271,10 +280,7 @@ struct Converting {
   Conversion compound_file(Result<Container> container) const {
     Result<HwpDocument> document = open_hwp_document(std::move(container));
     if (!document) return outcome(DocumentFormat::Hwp, std::move(document).error());
-    if (document->header.distribution()) {
-      return failed(DocumentFormat::Hwp,
-                    Failure{FailureKind::Distribution, std::string(kDistribution)});
-    }
+    if (document->header.distribution()) return failed(DocumentFormat::Hwp, distribution_failure());
     const bool front = options.front_matter;
     const Metadata metadata = front ? read_metadata(document->container) : Metadata{};
     if (links_pictures()) {
@@ -319,10 +325,7 @@ struct ReadingMetadata {
   MetadataReading compound_file(Result<Container> container) const {
     Result<HwpDocument> document = open_hwp_document(std::move(container));
     if (!document) return error(DocumentFormat::Hwp, document.error());
-    if (document->header.distribution()) {
-      return failed(DocumentFormat::Hwp,
-                    Failure{FailureKind::Distribution, std::string(kDistribution)});
-    }
+    if (document->header.distribution()) return failed(DocumentFormat::Hwp, distribution_failure());
     return MetadataReading{DocumentFormat::Hwp, read_metadata(document->container), std::nullopt};
   }
 
@@ -330,6 +333,54 @@ struct ReadingMetadata {
     Result<Package> package = open_hwpx_package(archive);
     if (!package) return error(DocumentFormat::Hwpx, package.error());
     return MetadataReading{DocumentFormat::Hwpx, read_metadata(package.value()), std::nullopt};
+  }
+};
+
+// Reading a document whole: its model, metadata and warnings, from a document opened and
+// refused as for a conversion.
+struct ReadingDocument {
+  using Outcome = DocumentReading;
+  const ConvertOptions& options;
+
+  static DocumentReading failed(DocumentFormat format, Failure failure) {
+    DocumentReading reading;
+    reading.format = format;
+    reading.failure = std::move(failure);
+    return reading;
+  }
+
+  static DocumentReading error(DocumentFormat format, const ConvertError& error) {
+    auto [told_as, failure] = failure_of(format, error);
+    return failed(told_as, std::move(failure));
+  }
+
+  // The outcome of a reader's model, pictures numbered, with the metadata `read_metadata`
+  // gives when it is kept.
+  template <class ReadMetadata>
+  DocumentReading outcome(DocumentFormat format, Result<PicturedDocument> pictured,
+                          ReadMetadata&& read_metadata) const {
+    if (!pictured) return error(format, pictured.error());
+    DocumentModel& model = pictured->model;
+    if (auto failure = strict_failure(options, model.warnings)) {
+      return failed(format, std::move(*failure));
+    }
+    return DocumentReading{format, std::move(model.document), read_metadata(),
+                           std::move(model.warnings), std::nullopt};
+  }
+
+  DocumentReading compound_file(Result<Container> container) const {
+    Result<HwpDocument> document = open_hwp_document(std::move(container));
+    if (!document) return error(DocumentFormat::Hwp, document.error());
+    if (document->header.distribution()) return failed(DocumentFormat::Hwp, distribution_failure());
+    return outcome(DocumentFormat::Hwp, pictured_document(document.value()),
+                   [&] { return read_metadata(document->container); });
+  }
+
+  DocumentReading zip(Bytes archive) const {
+    Result<Package> package = open_hwpx_package(archive);
+    if (!package) return error(DocumentFormat::Hwpx, package.error());
+    return outcome(DocumentFormat::Hwpx, pictured_document(package.value()),
+                   [&] { return read_metadata(package.value()); });
   }
 };
 
@@ -437,6 +488,37 @@ MetadataReading metadata_bytes(Bytes document) {
 
 MetadataReading metadata_path(std::string_view path) {
   return route_path(path, ReadingMetadata{});
+}
+
+DocumentReading read_document_bytes(Bytes document, const ConvertOptions& options) {
+  return route_bytes(document, ReadingDocument{options});
+}
+
+DocumentReading read_document_path(std::string_view path, const ConvertOptions& options) {
+  return route_path(path, ReadingDocument{options});
+}
+
+Result<std::string> reading_markdown(const DocumentReading& reading,
+                                     const ConvertOptions& options) {
+  try {
+    std::string markdown = render_markdown(reading.document, 0, options.picture_links);
+    if (!options.front_matter) return markdown;
+    markdown = with_front_matter(reading.metadata, std::move(markdown));
+    if (markdown.size() > kOutputLimit) return output_limit_error();
+    return markdown;
+  } catch (const OutputLimitExceeded&) {
+    return output_limit_error();
+  }
+}
+
+Result<std::string> reading_json(const DocumentReading& reading) {
+  try {
+    return document_json(format_name(reading.format), reading.document, reading.metadata,
+                         reading.warnings);
+  } catch (const OutputLimitExceeded&) {
+    return ConvertError::parse("JSON output exceeds " + std::to_string(kOutputLimit) + " bytes",
+                               ErrorCause::OverCeiling);
+  }
 }
 
 PictureListing pictures_bytes(Bytes document) {

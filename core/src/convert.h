@@ -12,6 +12,7 @@
 #include "base/byte_cursor.h"
 #include "base/error.h"
 #include "base/large_memory.h"
+#include "document/model.h"
 #include "document/options.h"
 #include "document/styles.h"
 #include "document/warning.h"
@@ -115,6 +116,32 @@ struct PictureReading {
 // The bytes of picture `id` ("image1") of the document at `path`, or held in `document`.
 PictureReading picture_data_path(std::string_view path, std::string_view id);
 PictureReading picture_data_bytes(Bytes document, std::string_view id);
+
+// The outcome of reading one document whole for the full profile: its model, metadata and
+// the parts that could not be read; `format` and `failure` as in a Conversion.
+struct DocumentReading {
+  DocumentFormat format = DocumentFormat::None;
+  model::Document document;        // empty on failure
+  Metadata metadata;               // empty on failure
+  std::vector<Warning> warnings;   // none on failure
+  std::optional<Failure> failure;  // nothing on success
+
+  bool ok() const noexcept { return !failure.has_value(); }
+};
+
+// The document at `path`, or held in `document`, read as a conversion in the full profile
+// reads it: recognised, refused and failed alike (strictly when `options` say so; their
+// profile is not looked at). Its Markdown is render_markdown(document) and its metadata that
+// of metadata_path.
+DocumentReading read_document_path(std::string_view path, const ConvertOptions& options);
+DocumentReading read_document_bytes(Bytes document, const ConvertOptions& options);
+
+// The Markdown of the full profile of a document read whole, as a conversion with `options`
+// writes it (pictures linked into options.picture_links, front matter on request; their
+// profile is not looked at), and its JSON (document/json.h); a TooLarge failure when the
+// text would pass kOutputLimit.
+Result<std::string> reading_markdown(const DocumentReading& reading, const ConvertOptions& options);
+Result<std::string> reading_json(const DocumentReading& reading);
 
 // The kind of failure `error` is: one exception class per kind in Python.
 FailureKind failure_kind(const ConvertError& error);

@@ -49,6 +49,10 @@ _T = TypeVar("_T")
 PROFILES = ("full", "minimal")
 Profile = Literal["full", "minimal"]
 
+# What a conversion writes besides the Markdown: nothing, or the document as JSON.
+OUTPUTS = ("markdown", "json")
+Output = Literal["markdown", "json"]
+
 
 @dataclass(frozen=True)
 class Options:
@@ -60,6 +64,8 @@ class Options:
     profile: Profile = "full"
     # Refuse a document that could be read only in part, with the error of what was lost.
     strict: bool = False
+    # "json": the document is read whole, and its JSON comes with the Markdown (full profile).
+    to: Output = "markdown"
     # Full profile: link each embedded picture as ![caption](FOLDER/image1.png) instead of
     # writing a placeholder ("paravox.pictures" gives the files).
     picture_links: Optional[str] = None
@@ -77,6 +83,10 @@ class Options:
             raise TypeError(
                 f"picture_links must be a str or None, not {type(self.picture_links).__name__}"
             )
+        if self.to not in OUTPUTS:
+            raise ValueError(f'to must be "markdown" or "json", not {self.to!r}')
+        if self.to == "json" and self.profile != "full":
+            raise ValueError("the document's JSON comes with the full profile only")
 
 
 class Converted(NamedTuple):
@@ -136,6 +146,37 @@ def convert_document(source: Source, options: Options = Options()) -> Converted:
 def convert_data(data: Buffer, options: Options = Options()) -> Converted:
     """Converts the document held in `data`, as `convert_bytes`; warns of nothing."""
     return Converted(*_native.convert_buffer(data, options))
+
+
+# A conversion and, when the options ask for it, the document's JSON.
+Outcome = Tuple[Converted, Optional[str]]
+
+
+def _with_json(read: Tuple[Any, str, Tuple[Tuple[str, str], ...], Any], options: Options) -> Outcome:
+    """The Markdown and JSON of a document `_native` read whole."""
+    handle, format, warnings, _ = read
+    markdown = _native.document_markdown(handle, options)
+    return Converted(markdown, format, warnings), _native.document_json(handle)
+
+
+def convert_output(source: Source, options: Options = Options()) -> Outcome:
+    """`convert_document`, with the document's JSON when `options.to` is "json" (else None):
+    both from one reading."""
+    if options.to != "json":
+        return convert_document(source, options), None
+    return _read_source(
+        "convert",
+        source,
+        lambda path: _with_json(_native.read_path(path, options), options),
+        lambda data: convert_data_output(data, options),
+    )
+
+
+def convert_data_output(data: Buffer, options: Options = Options()) -> Outcome:
+    """`convert_output` of the document held in `data`."""
+    if options.to != "json":
+        return convert_data(data, options), None
+    return _with_json(_native.read_buffer(data, options), options)
 
 
 def warn_partial(converted: Converted, about: Optional[str] = None, stacklevel: int = 1) -> None:

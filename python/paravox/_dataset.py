@@ -29,7 +29,16 @@ from typing import (
 from ._batch import DEFAULT_EXECUTOR, ExecutorKind, check_executor, default_jobs, ordered_map
 from . import _native
 from ._batch import process_context
-from ._convert import Converted, Options, Profile, StrOrBytesPath, convert_data, convert_document
+from ._convert import (
+    Options,
+    Outcome,
+    Output,
+    Profile,
+    StrOrBytesPath,
+    convert_data_output,
+    convert_document,
+    convert_output,
+)
 from ._convert import metadata_values, to_str_path
 from ._errors import failure_message
 from ._storage import (
@@ -62,6 +71,10 @@ COLUMNS: Tuple[Tuple[str, str], ...] = (
 )
 _METADATA_COLUMNS = ("title", "author", "created", "modified")
 
+# With Options(to="json"), a last column: the document's JSON (paravox.document); null when
+# not converted.
+DOCUMENT_COLUMN = ("document", "string")
+
 Row = Dict[str, Any]
 
 # A row group is written when it holds this many rows or this much Markdown, whichever comes
@@ -86,7 +99,12 @@ def _pyarrow() -> Tuple[Any, Any]:
     return pyarrow, parquet
 
 
-def arrow_schema() -> Any:
+def columns(options: Options) -> Tuple[Tuple[str, str], ...]:
+    """The columns of a dataset converted with `options`."""
+    return COLUMNS + ((DOCUMENT_COLUMN,) if options.to == "json" else ())
+
+
+def arrow_schema(names: Tuple[Tuple[str, str], ...] = COLUMNS) -> Any:
     pa, _ = _pyarrow()
     types = {
         "string": pa.string(),
@@ -94,7 +112,7 @@ def arrow_schema() -> Any:
         "double": pa.float64(),
         "timestamp": pa.timestamp("us", tz="UTC"),
     }
-    return pa.schema([(name, types[kind]) for name, kind in COLUMNS])
+    return pa.schema([(name, types[kind]) for name, kind in names])
 
 
 def format_of(out: str, format: Optional[str] = None) -> Optional[str]:
@@ -131,6 +149,7 @@ def failed_row(source: str, message: str, input_bytes: Optional[int] = None) -> 
         "output_bytes": None,
         "seconds": 0.0,
         **dict.fromkeys(_METADATA_COLUMNS),
+        "document": None,
     }
 
 
@@ -145,7 +164,7 @@ def _metadata_columns(read: Callable[[], Tuple[Dict[str, Union[str, int]], str]]
 
 def _row(
     source: str,
-    convert: Callable[[], Converted],
+    convert: Callable[[], Outcome],
     read_metadata: Callable[[], Tuple[Dict[str, Union[str, int]], str]],
     input_bytes: Optional[int],
     seconds: float,
@@ -154,7 +173,7 @@ def _row(
     never raises."""
     start = time.perf_counter()
     try:
-        converted = convert()
+        converted, document = convert()
     except Exception as error:  # a row, not an exception: one bad input must not end a run
         row = failed_row(source, failure_message(error), input_bytes)
         row["format"] = getattr(error, "format", None)
@@ -170,6 +189,7 @@ def _row(
         "output_bytes": len(converted.markdown.encode("utf-8")),
         **_metadata_columns(read_metadata),
         "seconds": seconds + time.perf_counter() - start,
+        "document": document,
     }
 
 
@@ -182,7 +202,10 @@ def convert_row(source: str, options: Options = Options()) -> Row:
         input_bytes = None  # the conversion says why it cannot read the file
     return _row(
         source,
-        lambda: convert_document(source, options),
+        # Through this module's convert_document, which a test's worker plugin replaces.
+        lambda: convert_output(source, options)
+        if options.to == "json"
+        else (convert_document(source, options), None),
         lambda: _native.metadata_path(source),
         input_bytes,
         time.perf_counter() - start,
@@ -198,7 +221,7 @@ def _from_memory(
         return row
     return _row(
         source,
-        lambda: convert_data(content, options),
+        lambda: convert_data_output(content, options),
         lambda: _native.metadata_buffer(content),
         len(content),
         seconds,
@@ -300,11 +323,11 @@ def rows(
 
 
 class _ParquetSink:
-    def __init__(self, file: IO[bytes]) -> None:
+    def __init__(self, file: IO[bytes], names: Tuple[Tuple[str, str], ...]) -> None:
         self._pa, parquet = _pyarrow()
-        self._schema = arrow_schema()
+        self._schema = arrow_schema(names)
         self._writer = parquet.ParquetWriter(file, self._schema, compression="zstd")
-        self._columns: Dict[str, List[Any]] = {name: [] for name, _ in COLUMNS}
+        self._columns: Dict[str, List[Any]] = {name: [] for name, _ in names}
         self._bytes = 0
 
     def add(self, row: Row) -> None:
@@ -336,11 +359,12 @@ def _json_value(value: Any) -> Any:
 
 
 class _JsonLinesSink:
-    def __init__(self, file: IO[bytes]) -> None:
+    def __init__(self, file: IO[bytes], names: Tuple[Tuple[str, str], ...]) -> None:
         self._file = file
+        self._names = [name for name, _ in names]
 
     def add(self, row: Row) -> None:
-        values = {name: _json_value(row[name]) for name, _ in COLUMNS}
+        values = {name: _json_value(row[name]) for name in self._names}
         line = json.dumps(values, ensure_ascii=False)
         self._file.write(line.encode("utf-8") + b"\n")
 
@@ -348,8 +372,11 @@ class _JsonLinesSink:
         pass
 
 
-def sink(format: str, file: IO[bytes]) -> Union[_ParquetSink, _JsonLinesSink]:
-    return _ParquetSink(file) if format == "parquet" else _JsonLinesSink(file)
+def sink(
+    format: str, file: IO[bytes], options: Options = Options()
+) -> Union[_ParquetSink, _JsonLinesSink]:
+    names = columns(options)
+    return _ParquetSink(file, names) if format == "parquet" else _JsonLinesSink(file, names)
 
 
 def check_format_available(format: str) -> None:
@@ -374,6 +401,7 @@ def convert_to_dataset(
     storage_options: Optional[Dict[str, Any]] = None,
     profile: Profile = "full",
     strict: bool = False,
+    to: Output = "markdown",
     front_matter: bool = False,
 ) -> DatasetCounts:
     """Converts documents into one dataset file `out`, one row per input document.
@@ -391,11 +419,12 @@ def convert_to_dataset(
     (default: the number of cores), in worker processes or threads as `executor` says, as for
     `convert_many`; memory:// URLs are seen by threads only, since each process has its own.
     `storage_options` go to fsspec for the URLs of inputs and `out`. `profile` and
-    `front_matter` are as for `paravox.convert`.
+    `front_matter` are as for `paravox.convert`. `to="json"` adds a last column, document: the
+    JSON `paravox.read(...).to_json()` gives (null for a failed document).
     Returns how many documents were converted whole, how many failed and how many were
     converted in part.
     """
-    options = Options(profile=profile, strict=strict, front_matter=front_matter)
+    options = Options(profile=profile, strict=strict, to=to, front_matter=front_matter)
     names = input_names(inputs)
     target = to_str_path(out)
     chosen = format_of(target, format)
@@ -409,7 +438,7 @@ def convert_to_dataset(
     executor = check_executor(executor)
     counts = collections.Counter[str]()
     with open_output(target, storage_options) as file:
-        writer = sink(chosen, file)
+        writer = sink(chosen, file, options)
         for row in rows(listed, jobs, storage_options, executor, options):
             writer.add(row)
             counts[row["status"]] += 1

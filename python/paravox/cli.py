@@ -27,7 +27,7 @@ from ._console import (
     ReportEntry,
     error,
 )
-from ._convert import PROFILES, Options, convert_data, convert_document
+from ._convert import OUTPUTS, PROFILES, Options, Outcome, convert_data_output, convert_output
 from ._errors import failure_message
 from ._pictures import list_pictures
 from ._storage import DOCUMENT_SUFFIXES, list_local, new_file_mode, open_output
@@ -41,6 +41,8 @@ examples:
                                          md/, keeping sub-folders: docs/a/b.hwp -> md/a/b.md
   paravox docs/ extra.hwp -o md/ --jobs 4 --report md/report.json
   paravox report.hwp --profile minimal   tables cell after cell, as _paravox gives them
+  paravox docs/ -o data/ --to json       the documents as data: data/a/b.json, one
+                                         "paravox.document" (schema/document.schema.json)
   paravox report.hwp --front-matter      title, author and times first, as YAML
   find docs -name '*.hwp' -print0 | xargs -0 paravox -o md/
 
@@ -167,6 +169,14 @@ def build_parser() -> argparse.ArgumentParser:
         "it and report it as partial",
     )
     parser.add_argument(
+        "--to",
+        choices=OUTPUTS,
+        default="markdown",
+        help="what is written for each document: its Markdown (<name>.md) or, in the full "
+        "profile, the document as JSON (<name>.json); a dataset written with json gets a "
+        "`document` column holding the JSON beside the Markdown (default: %(default)s)",
+    )
+    parser.add_argument(
         "--pictures",
         action="store_true",
         help="with -o: write each document's embedded pictures into a folder beside its "
@@ -185,9 +195,11 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _markdown_bytes(markdown: str) -> bytes:
-    """A document's Markdown as written: UTF-8, ending with a line feed unless empty."""
-    data = markdown.encode("utf-8")
+def _output_bytes(outcome: Outcome) -> bytes:
+    """A document's JSON if it was asked for, else its Markdown, as written: UTF-8, ending
+    with a line feed unless empty."""
+    converted, document = outcome
+    data = (document if document is not None else converted.markdown).encode("utf-8")
     return data + b"\n" if data else data
 
 
@@ -202,8 +214,9 @@ def _run_task(task: _Task, options: Options) -> _Outcome:
     try:
         if task.pictures:
             options = dataclasses.replace(options, picture_links=folder)
-        converted = convert_document(task.source, options)
-        data = _markdown_bytes(converted.markdown)
+        outcome = convert_output(task.source, options)
+        converted = outcome[0]
+        data = _output_bytes(outcome)
         files: List[Tuple[str, bytes]] = []  # the pictures' file names and bytes
         if task.pictures:
             listed, read = list_pictures(task.source)
@@ -240,12 +253,13 @@ def _run_task(task: _Task, options: Options) -> _Outcome:
     )
 
 
-def _markdown_name(name: str) -> str:
-    """x.hwp / x.HWPX -> x.md; any other name gets .md added (notes.txt -> notes.txt.md)."""
+def _output_name(name: str, extension: str) -> str:
+    """x.hwp / x.HWPX -> x.md; any other name gets .md added (notes.txt -> notes.txt.md);
+    likewise for .json."""
     for suffix in DOCUMENT_SUFFIXES:
         if name.lower().endswith(suffix):
-            return name[: -len(suffix)] + ".md"
-    return name + ".md"
+            return name[: -len(suffix)] + extension
+    return name + extension
 
 
 def _file_identity(path: str) -> Optional[Tuple[int, int]]:
@@ -257,7 +271,7 @@ def _file_identity(path: str) -> Optional[Tuple[int, int]]:
 
 
 def _plan(
-    inputs: Sequence[str], output_dir: str, mode: int, pictures: bool = False
+    inputs: Sequence[str], output_dir: str, mode: int, extension: str, pictures: bool = False
 ) -> List[_Entry]:
     """Every input document with its output path, in command-line order.
 
@@ -273,7 +287,7 @@ def _plan(
                 continue
             # A folder's documents keep their place below it; a file is named for itself.
             name = os.path.relpath(source, argument) if folder else os.path.basename(source)
-            found.append((source, os.path.join(output_dir, _markdown_name(name))))
+            found.append((source, os.path.join(output_dir, _output_name(name, extension))))
 
     pairs = [item for item in found if isinstance(item, tuple)]
     # An output can only destroy an input if it already exists as that very file (under its own
@@ -311,12 +325,13 @@ _MISSING = os.strerror(errno.ENOENT)
 def _convert_to_stdout(source: str, options: Options) -> int:
     try:
         if source == STDIN:
-            converted = convert_data(sys.stdin.buffer.read(), options)
+            outcome = convert_data_output(sys.stdin.buffer.read(), options)
         elif not os.path.lexists(source):
             raise FileNotFoundError(errno.ENOENT, _MISSING, source)
         else:
-            converted = convert_document(source, options)
-        data = _markdown_bytes(converted.markdown)
+            outcome = convert_output(source, options)
+        converted = outcome[0]
+        data = _output_bytes(outcome)
     except Exception as failure:
         print(f"{source}: {failure_message(failure)}", file=sys.stderr)
         return EXIT_FAILED
@@ -390,7 +405,8 @@ def _convert_to_folder(
     batch = Batch(report)
     interrupted = False
     try:
-        entries = _plan(inputs, output_dir, new_file_mode(), pictures)
+        extension = ".json" if options.to == "json" else ".md"
+        entries = _plan(inputs, output_dir, new_file_mode(), extension, pictures)
         if any(entry.task is not None for entry in entries):
             try:
                 os.makedirs(output_dir, exist_ok=True)
@@ -425,7 +441,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     inputs: List[str] = args.inputs
-    options = Options(profile=args.profile, strict=args.strict, front_matter=args.front_matter)
+    if args.to == "json" and args.profile != "full":
+        parser.error("--to json writes the full profile's document; leave out --profile minimal")
+    options = Options(
+        profile=args.profile, strict=args.strict, to=args.to, front_matter=args.front_matter
+    )
     try:
         from . import _dataset_cli
 

@@ -1,0 +1,337 @@
+#include "document/json.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <variant>
+
+#include "base/error.h"
+#include "document/block.h"
+
+namespace paravox {
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the well-formed UTF-8 sequence starting `text` (a non-ASCII lead byte), or 0
+// when there is none: overlong forms, surrogates and code points past U+10FFFF are not.
+std::size_t utf8_sequence_length(std::string_view text) noexcept {
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(text[i]); };
+  const std::uint8_t lead = byte(0);
+  std::size_t length = 0;
+  std::uint8_t low = 0x80;  // the bounds of the second byte, narrower after some leads
+  std::uint8_t high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+// The JSON text being written, never let past `limit` bytes.
+class Sink {
+ public:
+  explicit Sink(std::size_t limit) : limit_(limit) {}
+
+  void put(std::string_view text) {
+    if (text.size() > limit_ - out_.size()) throw OutputLimitExceeded{};
+    out_ += text;
+  }
+  void put(char c) { put(std::string_view(&c, 1)); }
+
+  // `text` as a JSON string: plain runs copied whole, each escape or replacement put alone.
+  void put_string(std::string_view text) {
+    put('"');
+    std::size_t run = 0;  // start of the plain bytes not yet put
+    std::size_t i = 0;
+    while (i < text.size()) {
+      const auto c = static_cast<std::uint8_t>(text[i]);
+      if (c >= 0x20 && c < 0x80 && c != '"' && c != '\\') {
+        ++i;
+        continue;
+      }
+      const std::size_t sequence = c >= 0x80 ? utf8_sequence_length(text.substr(i)) : 0;
+      if (sequence != 0) {
+        i += sequence;
+        continue;
+      }
+      put(text.substr(run, i - run));
+      if (c == '"' || c == '\\') {
+        const char escaped[2] = {'\\', static_cast<char>(c)};
+        put(std::string_view(escaped, 2));
+      } else if (c < 0x20) {
+        char escaped[7];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+        put(std::string_view(escaped, 6));
+      } else {
+        put(kReplacement);
+      }
+      run = ++i;
+    }
+    put(text.substr(run));
+    put('"');
+  }
+
+  void put_number(std::uint64_t value) { put(std::to_string(value)); }
+
+  std::string take() { return std::move(out_); }
+
+ private:
+  std::string out_;
+  std::size_t limit_;
+};
+
+// Writes the document's parts, one function per kind of block.
+class DocumentWriter {
+ public:
+  explicit DocumentWriter(Sink& sink) : sink_(sink) {}
+
+  void blocks(const std::vector<model::Block>& list) {
+    sink_.put('[');
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if (i > 0) sink_.put(',');
+      std::visit([this](const auto& block) { write(block); }, list[i]);
+    }
+    sink_.put(']');
+  }
+
+ private:
+  void begin_block(std::string_view type, const model::Origin& origin) {
+    sink_.put("{\"type\":\"");
+    sink_.put(type);
+    sink_.put("\",\"origin\":{\"section\":");
+    sink_.put_number(origin.section);
+    sink_.put(",\"paragraph\":");
+    sink_.put_number(origin.paragraph);
+    if (cell_ != nullptr) {
+      sink_.put(",\"cell\":{\"row\":");
+      sink_.put_number(cell_->row);
+      sink_.put(",\"column\":");
+      sink_.put_number(cell_->column);
+      sink_.put('}');
+    }
+    sink_.put('}');
+  }
+
+  // ,"key":"text"
+  void text_member(std::string_view key, std::string_view text) {
+    sink_.put(",\"");
+    sink_.put(key);
+    sink_.put("\":");
+    sink_.put_string(text);
+  }
+
+  // A heading carries its level (1-10) and number if any; a list item its level (from 0)
+  // and its number or bullet.
+  void write(const model::Paragraph& paragraph) {
+    const bool heading = paragraph.role == model::ParagraphRole::Heading;
+    const bool item = paragraph.role == model::ParagraphRole::ListItem;
+    begin_block(heading ? "heading" : item ? "list_item" : "paragraph", paragraph.origin);
+    text_member("text", paragraph.text);
+    if (heading || item) {
+      sink_.put(",\"level\":");
+      sink_.put_number(paragraph.level);
+      if (!paragraph.number.empty()) text_member("number", paragraph.number);
+      if (item && paragraph.number.empty() && !paragraph.bullet.empty()) {
+        text_member("bullet", paragraph.bullet);
+      }
+    }
+    sink_.put('}');
+  }
+
+  void write(const model::Equation& equation) {
+    begin_block("equation", equation.origin);
+    text_member("script", equation.script);
+    sink_.put('}');
+  }
+
+  void write(const model::Picture& picture) {
+    begin_block("picture", picture.origin);
+    text_member("caption", picture.caption);
+    if (!picture.picture.empty()) text_member("picture", picture.picture);
+    sink_.put('}');
+  }
+
+  void write(const model::Table& table) {
+    begin_block("table", table.origin);
+    sink_.put(",\"rows\":");
+    sink_.put_number(table.row_count);
+    sink_.put(",\"columns\":");
+    sink_.put_number(table.column_count);
+    sink_.put(",\"cells\":[");
+    const model::Cell* outer = cell_;
+    for (std::size_t i = 0; i < table.cells.size(); ++i) {
+      const model::Cell& cell = table.cells[i];
+      if (i > 0) sink_.put(',');
+      sink_.put("{\"row\":");
+      sink_.put_number(cell.row);
+      sink_.put(",\"column\":");
+      sink_.put_number(cell.column);
+      sink_.put(",\"row_span\":");
+      sink_.put_number(cell.row_span);
+      sink_.put(",\"column_span\":");
+      sink_.put_number(cell.column_span);
+      sink_.put(cell.header ? ",\"header\":true" : ",\"header\":false");
+      sink_.put(",\"blocks\":");
+      cell_ = &cell;
+      blocks(cell.blocks);
+      cell_ = outer;
+      sink_.put('}');
+    }
+    sink_.put(']');
+    // The caption stands beside the table, in the cell (if any) that holds the table.
+    if (!table.caption.empty()) {
+      sink_.put(",\"caption\":");
+      blocks(table.caption);
+      sink_.put(",\"caption_side\":\"");
+      sink_.put(caption_side_name(table.caption_side));
+      sink_.put('"');
+    }
+    sink_.put('}');
+  }
+
+  static std::string_view caption_side_name(model::CaptionSide side) {
+    switch (side) {
+      case model::CaptionSide::Left:
+        return "left";
+      case model::CaptionSide::Right:
+        return "right";
+      case model::CaptionSide::Top:
+        return "top";
+      case model::CaptionSide::Bottom:
+        break;
+    }
+    return "bottom";
+  }
+
+  Sink& sink_;
+  const model::Cell* cell_ = nullptr;  // the innermost cell being written, if any
+};
+
+void write_metadata(Sink& sink, const Metadata& metadata) {
+  const std::pair<std::string_view, const std::string*> texts[] = {
+      {"title", &metadata.title},       {"subject", &metadata.subject},
+      {"author", &metadata.author},     {"keywords", &metadata.keywords},
+      {"comments", &metadata.comments}, {"last_saved_by", &metadata.last_saved_by},
+  };
+  const std::pair<std::string_view, const std::optional<UnixMicroseconds>*> times[] = {
+      {"created", &metadata.created}, {"modified", &metadata.modified}};
+  sink.put('{');
+  bool first = true;
+  const auto member = [&](std::string_view key, std::string_view value) {
+    if (!first) sink.put(',');
+    first = false;
+    sink.put_string(key);
+    sink.put(':');
+    sink.put_string(value);
+  };
+  for (const auto& [key, text] : texts) {
+    if (!text->empty()) member(key, *text);
+  }
+  for (const auto& [key, time] : times) {
+    if (time->has_value()) member(key, rfc3339_time(**time));
+  }
+  sink.put('}');
+}
+
+// The embedded pictures, in document order: each one's id, and its format when stored.
+void write_pictures(Sink& sink, const std::vector<model::EmbeddedPicture>& pictures) {
+  sink.put('[');
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    if (i > 0) sink.put(',');
+    sink.put("{\"id\":");
+    sink.put_string(pictures[i].id);
+    if (!pictures[i].extension.empty()) {
+      sink.put(",\"format\":");
+      sink.put_string(pictures[i].extension);
+    }
+    sink.put('}');
+  }
+  sink.put(']');
+}
+
+void write_warnings(Sink& sink, std::span<const Warning> warnings) {
+  sink.put('[');
+  for (std::size_t i = 0; i < warnings.size(); ++i) {
+    if (i > 0) sink.put(',');
+    sink.put(warnings[i].kind == WarningKind::TooLarge ? "{\"kind\":\"too_large\",\"message\":"
+                                                       : "{\"kind\":\"damaged\",\"message\":");
+    sink.put_string(warnings[i].message);
+    sink.put('}');
+  }
+  sink.put(']');
+}
+
+// Floor division, for moments before 1970.
+constexpr std::int64_t floor_div(std::int64_t a, std::int64_t b) {
+  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
+}
+
+}  // namespace
+
+std::string rfc3339_time(UnixMicroseconds moment) {
+  constexpr std::int64_t kMicrosecondsPerDay = 86'400'000'000;
+  const std::int64_t days = floor_div(moment, kMicrosecondsPerDay);
+  const std::int64_t in_day = moment - days * kMicrosecondsPerDay;
+  // Civil date from days since 1970-01-01, in 400-year eras starting on 0000-03-01.
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = floor_div(z, 146097);
+  const std::int64_t day_of_era = z - era * 146097;
+  const std::int64_t year_of_era =
+      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+  const std::int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const std::int64_t month_from_march = (5 * day_of_year + 2) / 153;
+  const std::int64_t day = day_of_year - (153 * month_from_march + 2) / 5 + 1;
+  const std::int64_t month = month_from_march < 10 ? month_from_march + 3 : month_from_march - 9;
+  const std::int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
+
+  const std::int64_t seconds = in_day / 1'000'000;
+  const std::int64_t micro = in_day % 1'000'000;
+  char text[40];
+  int length = std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld",
+                             static_cast<long long>(year), static_cast<long long>(month),
+                             static_cast<long long>(day), static_cast<long long>(seconds / 3600),
+                             static_cast<long long>(seconds / 60 % 60),
+                             static_cast<long long>(seconds % 60));
+  if (micro != 0) {
+    length += std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length),
+                            ".%06lld", static_cast<long long>(micro));
+  }
+  return std::string(text, static_cast<std::size_t>(length)) + "Z";
+}
+
+std::string document_json(std::string_view format, const model::Document& document,
+                          const Metadata& metadata, std::span<const Warning> warnings) {
+  Sink sink(kOutputLimit);
+  sink.put("{\"schema\":\"paravox.document\",\"version\":");
+  sink.put_number(kDocumentJsonVersion);
+  sink.put(",\"format\":");
+  sink.put_string(format);
+  sink.put(",\"metadata\":");
+  write_metadata(sink, metadata);
+  sink.put(",\"warnings\":");
+  write_warnings(sink, warnings);
+  sink.put(",\"body\":");
+  DocumentWriter(sink).blocks(document.body);
+  if (!document.pictures.empty()) {
+    sink.put(",\"pictures\":");
+    write_pictures(sink, document.pictures);
+  }
+  sink.put('}');
+  return sink.take();
+}
+
+}  // namespace paravox
