@@ -40,6 +40,7 @@ from ._errors import (  # noqa: E402
     ParavoxError,
     PartialDocumentWarning,
     PasswordProtectedError,
+    SkippedDocumentWarning,
 )
 
 try:
@@ -59,6 +60,7 @@ __all__ = [
     "ParavoxError",
     "PartialDocumentWarning",
     "PasswordProtectedError",
+    "SkippedDocumentWarning",
     "StrOrBytesPath",
     "__version__",
     "convert",
