@@ -114,13 +114,19 @@ def _table_html(block: Block) -> str:
     return "".join(out)
 
 
+def heading_text(block: Block) -> str:
+    """A heading's number, if it has one, and its text."""
+    number = block.get("number")
+    text = str(block.get("text", "")).strip()
+    return f"{number} {text}" if number and text else text
+
+
 def block_text(block: Block) -> str:
     """One block as Markdown; an empty string for a block without text."""
     kind = block.get("type")
     if kind == "heading":
-        number = block.get("number")
-        text = f"{number} {block.get('text', '')}" if number else block.get("text", "")
-        return f"{'#' * min(max(block.get('level', 1), 1), 6)} {text.strip()}" if text else ""
+        text = heading_text(block)
+        return f"{'#' * min(max(block.get('level', 1), 1), 6)} {text}" if text else ""
     if kind == "list_item":
         marker = block.get("number") or ("-" if "bullet" in block else "")
         text = _with_note_marks(block).strip()
@@ -178,7 +184,7 @@ def element_pieces(data: Dict[str, Any], base: Dict[str, Any]) -> Iterator[Piece
                 levels.pop()
                 headings.pop()
             levels.append(level)
-            headings.append(block_text(block).lstrip("# "))
+            headings.append(heading_text(block))
         text = block_text(block)
         if text:
             metadata = {**base, "type": block["type"], **_origin(block)}

@@ -20,7 +20,7 @@ from typing import Any, Dict, List, Optional, Sequence, Union
 
 import paravox
 
-from ._adapters import Block, block_text
+from ._adapters import Block, heading_text
 from ._convert import Source, to_str_path
 from ._storage import import_optional
 
@@ -63,7 +63,7 @@ class _Builder:
             if kind != "list_item":
                 lists = []
             if kind == "heading":
-                text = block_text(block).lstrip("#").strip()
+                text = heading_text(block)
                 if text:
                     self.document.add_heading(
                         text=text, level=max(1, block.get("level", 1)), parent=parent
