@@ -13,10 +13,16 @@ import html
 import os
 import warnings
 from dataclasses import dataclass
-from typing import Any, Dict, Iterable, Iterator, List, Literal, Optional, Sequence, Union
+from typing import Any, Dict, Iterable, Iterator, List, Literal, Optional, Sequence, Tuple, Union
 
 from ._convert import StrOrBytesPath, to_str_path
-from ._errors import FileReadError, PartialDocumentWarning, SkippedDocumentWarning
+from ._document import read, read_bytes
+from ._errors import (
+    FileReadError,
+    PartialDocumentWarning,
+    SkippedDocumentWarning,
+    failure_message,
+)
 from ._storage import list_documents
 
 Mode = Literal["document", "elements", "chunks"]
@@ -245,35 +251,55 @@ def pieces_of(path: str, data: Dict[str, Any], markdown: Optional[str], mode: Mo
         yield from chunk_pieces(data, base, max_chars)
 
 
+def _read_listed(
+    inputs: Union[StrOrBytesPath, Iterable[StrOrBytesPath]], strict: bool, fs: Any
+) -> Iterator[Tuple[str, Any]]:
+    """Each document the inputs name, read, with its path; what cannot be read is skipped with a
+    warning, or with `strict` raised. With an fsspec file system `fs`, inputs are its files."""
+    listed = (
+        list_documents(input_paths(inputs))
+        if fs is None
+        else [(name, None) for name in input_paths(inputs)]
+    )
+    for path, failure in listed:
+        if failure is not None:
+            if strict:
+                raise FileReadError(f"{path}: {failure}")
+            warnings.warn(SkippedDocumentWarning(f"{path}: {failure}"), stacklevel=4)
+            continue
+        try:
+            document = _read_one(path, strict, fs)
+        except Exception as error:
+            if strict:
+                raise
+            warnings.warn(SkippedDocumentWarning(f"{path}: {failure_message(error)}"), stacklevel=4)
+            continue
+        yield path, document
+
+
+def _read_one(path: str, strict: bool, fs: Any) -> Any:
+    with warnings.catch_warnings():
+        # Said again by the caller, with the document's path in front.
+        warnings.simplefilter("ignore", PartialDocumentWarning)
+        if fs is None:
+            return read(path, strict=strict)
+        with fs.open(path, "rb") as file:
+            return read_bytes(file.read(), strict=strict)
+
+
 def load_pieces(
     inputs: Union[StrOrBytesPath, Iterable[StrOrBytesPath]],
     mode: Mode,
     *,
     strict: bool = False,
     max_chars: Optional[int] = None,
+    fs: Any = None,
 ) -> Iterator[Piece]:
     """The pieces of every document the inputs name (folders searched for .hwp and .hwpx files),
     document by document. A document that cannot be read is skipped with a
     SkippedDocumentWarning, and one read in part gives a PartialDocumentWarning; `strict=True`
-    raises the error of either instead."""
-    from . import read  # imported here: the package imports its adapters' helpers lazily
-
-    for path, failure in list_documents(input_paths(inputs)):
-        if failure is not None:
-            if strict:
-                raise FileReadError(f"{path}: {failure}")
-            warnings.warn(SkippedDocumentWarning(f"{path}: {failure}"), stacklevel=3)
-            continue
-        try:
-            with warnings.catch_warnings():
-                # Said again below with the document's path in front.
-                warnings.simplefilter("ignore", PartialDocumentWarning)
-                document = read(path, strict=strict)
-        except Exception as error:
-            if strict:
-                raise
-            warnings.warn(SkippedDocumentWarning(f"{path}: {error}"), stacklevel=3)
-            continue
+    raises the error of either instead. With an fsspec file system `fs`, inputs are its files."""
+    for path, document in _read_listed(inputs, strict, fs):
         data = document.to_dict()
         for warning in data.get("warnings", []):
             warnings.warn(

@@ -18,10 +18,9 @@ import io
 import os
 from typing import Any, Dict, List, Optional, Sequence, Union
 
-import paravox
-
 from ._adapters import Block, heading_text
 from ._convert import Source, to_str_path
+from ._document import read, read_bytes
 from ._storage import import_optional
 
 (_doc,) = import_optional(
@@ -183,6 +182,8 @@ def _image_ref(data: bytes) -> Optional[Any]:
 
 def _pictures_of(path: Optional[str], content: Optional[bytes]) -> Dict[str, bytes]:
     """The embedded pictures' bytes by id, where this build of paravox can read them."""
+    import paravox  # pictures are read through the package's front door, where it has one
+
     pictures = getattr(paravox, "pictures", None)
     if pictures is None:
         return {}
@@ -234,13 +235,13 @@ def to_docling(source: Source, *, images: bool = False) -> Any:
     content: Optional[bytes] = None
     if isinstance(source, (str, bytes, os.PathLike)):
         path = to_str_path(source)
-        read = paravox.read(path)
+        document_read = read(path)
     else:  # read once: the document, its pictures and its hash all need the bytes
         content = source.read()
         if not isinstance(content, bytes):
             raise TypeError("to_docling() needs a file opened in binary mode ('rb'), not text mode")
-        read = paravox.read_bytes(content)
-    data = read.to_dict()
+        document_read = read_bytes(content)
+    data = document_read.to_dict()
     pictures = _pictures_of(path, content) if images else {}
     name = os.path.splitext(os.path.basename(path))[0] if path is not None else "document"
     document = docling_document(data, name or "document", pictures)

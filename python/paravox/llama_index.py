@@ -42,10 +42,15 @@ class ParavoxReader(_BaseReader):  # type: ignore[misc]
         self,
         file: Union[StrOrBytesPath, Iterable[StrOrBytesPath]],
         extra_info: Optional[Dict[str, Any]] = None,
+        fs: Any = None,
     ) -> Iterator[Any]:
         """The documents of `file` (a path, a folder or a list of them); `extra_info` is added
-        to every document's metadata."""
-        for piece in load_pieces(file, self._mode, strict=self._strict, max_chars=self._max_chars):
+        to every document's metadata. With an fsspec file system `fs` (as `SimpleDirectoryReader`
+        hands one), `file` names files in it."""
+        pieces = load_pieces(
+            file, self._mode, strict=self._strict, max_chars=self._max_chars, fs=fs
+        )
+        for piece in pieces:
             metadata = {**piece.metadata, **(extra_info or {})}
             yield _schema.Document(text=piece.text, metadata=metadata)
 
@@ -53,8 +58,9 @@ class ParavoxReader(_BaseReader):  # type: ignore[misc]
         self,
         file: Union[StrOrBytesPath, Iterable[StrOrBytesPath]],
         extra_info: Optional[Dict[str, Any]] = None,
+        fs: Any = None,
     ) -> List[Any]:
-        return list(self.lazy_load_data(file, extra_info))
+        return list(self.lazy_load_data(file, extra_info, fs))
 
 
 __all__ = ["ParavoxReader"]

@@ -168,6 +168,19 @@ def test_loaders_read_files(files, pieces_of):
             pieces_of(files[name], strict=True)
 
 
+def test_llama_index_directory_reader_takes_it_as_its_file_reader(files):
+    module = pytest.importorskip("paravox.llama_index")
+    fsspec = pytest.importorskip("fsspec")
+    from llama_index.core import SimpleDirectoryReader
+
+    fs = fsspec.filesystem("memory")
+    fs.pipe("/hwp/sample.hwp", files["sample"].read_bytes())
+    reader = SimpleDirectoryReader("/hwp", fs=fs, file_extractor={".hwp": module.ParavoxReader()})
+    (document,) = reader.load_data()
+    assert document.text == paravox.convert(files["sample"])
+    assert document.metadata["file_name"] == "sample.hwp" and document.metadata["format"] == "hwp"
+
+
 def test_docling_reads_files_and_file_objects(files):
     docling = pytest.importorskip("paravox.docling")
     by_path = docling.to_docling(files["sample"])
