@@ -205,7 +205,8 @@ def _note_pieces(data: Dict[str, Any], base: Dict[str, Any]) -> Iterator[Piece]:
         for note in data.get(key, []):
             text = blocks_text(note.get("blocks", []))
             if text:
-                yield Piece(f"[^{note['label']}]: {text}", {**base, "type": kind, "label": note["label"]})
+                metadata = {**base, "type": kind, "label": note["label"]}
+                yield Piece(f"[^{note['label']}]: {text}", metadata)
 
 
 def chunk_pieces(

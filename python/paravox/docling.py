@@ -91,7 +91,9 @@ class _Builder:
         del lists[level + 1 :]
         while len(lists) <= level:
             # A deeper list hangs from the item before it, as docling nests lists.
-            owner = lists[-1].children[-1].resolve(self.document) if lists and lists[-1].children else parent
+            owner = parent
+            if lists and lists[-1].children:
+                owner = lists[-1].children[-1].resolve(self.document)
             lists.append(self.document.add_list_group(parent=owner))
         number = block.get("number")
         self.document.add_list_item(
