@@ -15,6 +15,7 @@ from __future__ import annotations
 
 import hashlib
 import io
+import mimetypes
 import os
 from typing import Any, Dict, List, Optional, Sequence, Union
 
@@ -214,6 +215,11 @@ def docling_document(
 def _origin(path: Optional[str], content: Optional[bytes], format: str) -> Any:
     """Where the document came from, as docling records it: media type, file name and a hash
     of the file's bytes."""
+    # docling accepts only the media types Python's `mimetypes` knows, and few systems list
+    # these two: they are made known, once, to the process.
+    for suffix, mimetype in (".hwp", _MIMETYPES["hwp"]), (".hwpx", _MIMETYPES["hwpx"]):
+        if mimetypes.guess_type(f"a{suffix}")[0] != mimetype:
+            mimetypes.add_type(mimetype, suffix)
     digest = hashlib.sha256()
     if content is not None:
         digest.update(content)

@@ -121,10 +121,12 @@ def files(tmp_path_factory) -> dict:
     documents = {
         "sample": [hb.section(hb.paragraph("첫 문단"), hb.paragraph(controls=[table])),
                    hb.section(hb.paragraph("둘째 구역"))],
-        "partial": [hb.section(hb.paragraph("앞 구역")), hb.CORRUPT_DEFLATE],
+        "partial": [hb.section(hb.paragraph("앞 구역")), hb.section(hb.paragraph("뒤 구역"))],
     }
+    damaged = {"partial": {"BodyText/Section1": hb.corrupt_deflate()}}
     for name, sections in documents.items():
-        (folder / f"{name}.hwp").write_bytes(hb.hwp_document(sections))
+        document = hb.hwp_document(sections, extra_streams=damaged.get(name, {}))
+        (folder / f"{name}.hwp").write_bytes(document)
     (folder / "broken.hwp").write_bytes(b"not a document")
     return {path.stem: path for path in folder.iterdir()} | {"folder": folder}
 
@@ -194,7 +196,9 @@ def test_docling_reads_files_and_file_objects(files):
 
 def test_docling_reads_every_shared_document(corpus_dir):
     docling = pytest.importorskip("paravox.docling")
-    paths = sorted(corpus_dir.glob("hwpx/twins/*")) + sorted(corpus_dir.glob("features/*.hwp"))
+    from docling_core.types.doc import DoclingDocument
+
+    paths = sorted(p for p in corpus_dir.rglob("*") if p.suffix.lower() in (".hwp", ".hwpx"))
     failures = {}
     for path in paths:
         try:
@@ -202,6 +206,7 @@ def test_docling_reads_every_shared_document(corpus_dir):
         except paravox.ParavoxError:
             continue
         try:
+            DoclingDocument.model_validate(document.export_to_dict())
             document.export_to_markdown()
             document.export_to_html()
         except Exception as error:  # noqa: BLE001  (collected, then reported together)
