@@ -16,7 +16,7 @@ from dataclasses import dataclass
 from typing import Any, Dict, Iterable, Iterator, List, Literal, Optional, Sequence, Tuple, Union
 
 from ._convert import StrOrBytesPath, to_str_path
-from ._document import read, read_bytes
+from ._document import Document, read, read_bytes
 from ._errors import (
     FileReadError,
     PartialDocumentWarning,
@@ -254,7 +254,7 @@ def pieces_of(path: str, data: Dict[str, Any], markdown: Optional[str], mode: Mo
 
 def _read_listed(
     inputs: Union[StrOrBytesPath, Iterable[StrOrBytesPath]], strict: bool, fs: Any
-) -> Iterator[Tuple[str, Any]]:
+) -> Iterator[Tuple[str, Document]]:
     """Each document the inputs name, read, with its path; what cannot be read is skipped with a
     warning, or with `strict` raised. With an fsspec file system `fs`, inputs are its files."""
     listed = (
@@ -278,7 +278,7 @@ def _read_listed(
         yield path, document
 
 
-def _read_one(path: str, strict: bool, fs: Any) -> Any:
+def _read_one(path: str, strict: bool, fs: Any) -> Document:
     with warnings.catch_warnings():
         # Said again by the caller, with the document's path in front.
         warnings.simplefilter("ignore", PartialDocumentWarning)
