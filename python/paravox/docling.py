@@ -17,7 +17,7 @@ import hashlib
 import io
 import mimetypes
 import os
-from typing import Any, Dict, List, Optional, Sequence, Union
+from typing import Any, Dict, List, Optional, Sequence
 
 from ._adapters import Block, heading_text
 from ._convert import Source, to_str_path
