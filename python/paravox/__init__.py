@@ -41,6 +41,7 @@ from ._errors import (  # noqa: E402
     ParavoxError,
     PartialDocumentWarning,
     PasswordProtectedError,
+    SkippedDocumentWarning,
 )
 
 try:
@@ -61,6 +62,7 @@ __all__ = [
     "PartialDocumentWarning",
     "PasswordProtectedError",
     "Picture",
+    "SkippedDocumentWarning",
     "StrOrBytesPath",
     "__version__",
     "convert",
