@@ -1,4 +1,5 @@
 #include "document/json.h"
+#include "document/front_matter.h"
 
 #include <gtest/gtest.h>
 
@@ -110,7 +111,7 @@ TEST(DocumentJson, WritesTimesAsUtcWithMicrosecondsOnlyWhenThereAreAny) {
       {kEarliestTime, "0001-01-01T00:00:00Z"},
       {kLatestTime, "9999-12-31T23:59:59.999999Z"},
   };
-  for (const auto& c : cases) EXPECT_EQ(rfc3339_time(c.moment), c.text) << c.moment;
+  for (const auto& c : cases) EXPECT_EQ(iso8601_utc(c.moment), c.text) << c.moment;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "base/error.h"
 #include "document/block.h"
+#include "document/front_matter.h"
 
 namespace paravox {
 namespace {
@@ -241,7 +242,7 @@ void write_metadata(Sink& sink, const Metadata& metadata) {
     if (!text->empty()) member(key, *text);
   }
   for (const auto& [key, time] : times) {
-    if (time->has_value()) member(key, rfc3339_time(**time));
+    if (time->has_value()) member(key, iso8601_utc(**time));
   }
   sink.put('}');
 }
@@ -274,44 +275,7 @@ void write_warnings(Sink& sink, std::span<const Warning> warnings) {
   sink.put(']');
 }
 
-// Floor division, for moments before 1970.
-constexpr std::int64_t floor_div(std::int64_t a, std::int64_t b) {
-  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0);
-}
-
 }  // namespace
-
-std::string rfc3339_time(UnixMicroseconds moment) {
-  constexpr std::int64_t kMicrosecondsPerDay = 86'400'000'000;
-  const std::int64_t days = floor_div(moment, kMicrosecondsPerDay);
-  const std::int64_t in_day = moment - days * kMicrosecondsPerDay;
-  // Civil date from days since 1970-01-01, in 400-year eras starting on 0000-03-01.
-  const std::int64_t z = days + 719468;
-  const std::int64_t era = floor_div(z, 146097);
-  const std::int64_t day_of_era = z - era * 146097;
-  const std::int64_t year_of_era =
-      (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const std::int64_t day_of_year =
-      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-  const std::int64_t month_from_march = (5 * day_of_year + 2) / 153;
-  const std::int64_t day = day_of_year - (153 * month_from_march + 2) / 5 + 1;
-  const std::int64_t month = month_from_march < 10 ? month_from_march + 3 : month_from_march - 9;
-  const std::int64_t year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
-
-  const std::int64_t seconds = in_day / 1'000'000;
-  const std::int64_t micro = in_day % 1'000'000;
-  char text[40];
-  int length = std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld",
-                             static_cast<long long>(year), static_cast<long long>(month),
-                             static_cast<long long>(day), static_cast<long long>(seconds / 3600),
-                             static_cast<long long>(seconds / 60 % 60),
-                             static_cast<long long>(seconds % 60));
-  if (micro != 0) {
-    length += std::snprintf(text + length, sizeof text - static_cast<std::size_t>(length),
-                            ".%06lld", static_cast<long long>(micro));
-  }
-  return std::string(text, static_cast<std::size_t>(length)) + "Z";
-}
 
 std::string document_json(std::string_view format, const model::Document& document,
                           const Metadata& metadata, std::span<const Warning> warnings) {

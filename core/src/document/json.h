@@ -28,8 +28,4 @@ inline constexpr int kDocumentJsonVersion = 1;
 std::string document_json(std::string_view format, const model::Document& document,
                           const Metadata& metadata, std::span<const Warning> warnings);
 
-// `moment` as RFC 3339 UTC time: "2024-05-01T09:30:00Z", with six decimals of the second
-// when it has any.
-std::string rfc3339_time(UnixMicroseconds moment);
-
 }  // namespace paravox
