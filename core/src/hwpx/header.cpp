@@ -8,6 +8,10 @@
 #include <string_view>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "document/text.h"
 #include "hwpx/xml.h"
 
@@ -427,11 +431,31 @@ std::optional<Tag> next_tag(std::string_view xml, std::size_t from) {
   const std::size_t name_begin = open + (closing ? 2 : 1);
   std::size_t local_begin = name_begin;
   std::size_t name_end = name_begin;
-  for (; name_end < xml.size(); ++name_end) {
-    const char c = xml[name_end];
-    if (c == ' ' || c == '>' || c == '/' || c == '\n' || c == '\t' || c == '\r') break;
-    if (c == ':') local_begin = name_end + 1;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time: a part holds a tag every few dozen bytes, most of it names.
+  while (xml.size() - name_end >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml.data() + name_end));
+    const auto equal = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    const auto ends = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_or_si128(_mm_or_si128(equal(' '), equal('>')), equal('/')),
+                     _mm_or_si128(_mm_or_si128(equal('\n'), equal('\t')), equal('\r')))));
+    const unsigned within = ends != 0 ? (ends & -ends) - 1 : 0xFFFFu;  // bytes before the end
+    if (const unsigned colons = static_cast<unsigned>(_mm_movemask_epi8(equal(':'))) & within) {
+      local_begin = name_end + 32 - static_cast<std::size_t>(__builtin_clz(colons));
+    }
+    if (ends != 0) {
+      name_end += static_cast<std::size_t>(__builtin_ctz(ends));
+      break;
+    }
+    name_end += 16;
   }
+  if (xml.size() - name_end < 16)
+#endif
+    for (; name_end < xml.size(); ++name_end) {
+      const char c = xml[name_end];
+      if (c == ' ' || c == '>' || c == '/' || c == '\n' || c == '\t' || c == '\r') break;
+      if (c == ':') local_begin = name_end + 1;
+    }
   const std::size_t close = xml.find('>', name_end);
   if (close == xml.npos) return std::nullopt;
   return Tag{open, close, closing, xml.substr(name_begin, name_end - name_begin),
