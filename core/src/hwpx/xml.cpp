@@ -375,8 +375,9 @@ class Reader {
     return name_from(i, false);
   }
 
-  // The rest of a name from `i`, where a name starts (`first`) or continues.
-  std::size_t name_from(std::size_t i, bool first) {
+  // The rest of a name from `i`, where a name starts (`first`) or continues. Out of line:
+  // names are ASCII but for a few, and name() stays small enough to inline.
+  [[gnu::noinline]] std::size_t name_from(std::size_t i, bool first) {
     if (first) {
       if (kNameBytes[at(i)] == 1) {
         ++i;
