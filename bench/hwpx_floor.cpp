@@ -7,9 +7,11 @@
 // of expat over each section part with no handlers set, and --mode xml the same with our XML
 // reader (its handler skips the root): how much of the conversion is the XML tokenizer itself.
 // --mode definitions is the floor plus opening the package and reading its definitions
-// (header.xml) and metadata (content.hpf).
+// (header.xml) and metadata (content.hpf); --mode floor-full the floor plus inflating
+// header.xml, which the full profile reads besides: its floor.
 //
-// Usage: paravox_hwpx_floor [--mode floor|expat|xml|definitions|convert|full|convert-hwp]
+// Usage: paravox_hwpx_floor
+//            [--mode floor|floor-full|expat|xml|definitions|convert|full|convert-hwp]
 //                           [--rounds N] FILE...
 // Prints one JSON object like paravox_floor's: the best round's wall and CPU seconds.
 
@@ -140,7 +142,8 @@ void read_definitions(const std::vector<std::uint8_t>& file, Totals& totals) {
   totals.definitions += metadata.created.has_value();
 }
 
-void read_floor(const std::string& path, Totals& totals, Tokenizer tokenizer, bool definitions) {
+void read_floor(const std::string& path, Totals& totals, Tokenizer tokenizer, bool definitions,
+                bool with_header) {
   const std::vector<std::uint8_t> file = read_file(path);
   if (definitions) read_definitions(file, totals);
   totals.file_bytes += file.size();
@@ -163,7 +166,9 @@ void read_floor(const std::string& path, Totals& totals, Tokenizer tokenizer, bo
     const std::string_view name(reinterpret_cast<const char*>(file.data() + at + 46), name_size);
     at = next;
     const bool section = is_section_part(name);
-    if ((!section && !is_package_part(name)) || local + 30 > file.size()) continue;
+    const bool read =
+        section || is_package_part(name) || (with_header && name == "Contents/header.xml");
+    if (!read || local + 30 > file.size()) continue;
     const std::size_t data = local + 30 + u16(file, local + 26) + u16(file, local + 28);
     if (data > file.size() || packed > file.size() - data) continue;
     const Tokenizer parse = section ? tokenizer : Tokenizer::None;
@@ -214,13 +219,13 @@ int main(int argc, char** argv) {
       paths.emplace_back(arg);
     }
   }
-  if ((mode != "floor" && mode != "expat" && mode != "xml" && mode != "definitions" &&
-       mode != "convert" && mode != "full" && mode != "convert-hwp") ||
+  if ((mode != "floor" && mode != "floor-full" && mode != "expat" && mode != "xml" &&
+       mode != "definitions" && mode != "convert" && mode != "full" && mode != "convert-hwp") ||
       rounds < 1 || paths.empty()) {
-    std::fprintf(
-        stderr,
-        "usage: paravox_hwpx_floor [--mode floor|expat|xml|definitions|convert|full|convert-hwp] "
-        "[--rounds N] FILE...\n");
+    std::fprintf(stderr,
+                 "usage: paravox_hwpx_floor [--mode "
+                 "floor|floor-full|expat|xml|definitions|convert|full|convert-hwp] "
+                 "[--rounds N] FILE...\n");
     return 2;
   }
 
@@ -233,12 +238,13 @@ int main(int argc, char** argv) {
     const std::clock_t cpu_start = std::clock();
     const auto start = std::chrono::steady_clock::now();
     for (const std::string& path : paths) {
-      if (mode == "floor" || mode == "expat" || mode == "xml" || mode == "definitions") {
+      if (mode == "floor" || mode == "floor-full" || mode == "expat" || mode == "xml" ||
+          mode == "definitions") {
         read_floor(path, this_round,
                    mode == "expat" ? Tokenizer::Expat
                    : mode == "xml" ? Tokenizer::Ours
                                    : Tokenizer::None,
-                   mode == "definitions");
+                   mode == "definitions", mode == "floor-full");
       } else if (mode == "convert" || mode == "full") {
         convert_hwpx(path, mode == "full" ? paravox::Profile::Full : paravox::Profile::Minimal,
                      this_round);

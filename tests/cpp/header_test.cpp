@@ -88,6 +88,13 @@ TEST(HeaderXml, PlacesItemsByIdAndReadsWholeWhatTheShortReadingWouldMisread) {
        "<?note <h:heading type=\"BULLET\"/>?><h:heading type=\"OUTLINE\" level=\"2\"/>"
        "</h:paraPr></h:paraProperties>",
        "shape outline level 2 id 0\n"},
+      // Tags found sixteen bytes at a time: a prefix ending past the first sixteen bytes, and
+      // a name without one before a ':'. Only the cut reading sees this heading (the whole
+      // reading passes over margins), so the lists must have been found.
+      {"<a-prefix-of-twenty:paraProperties><a-prefix-of-twenty:paraPr id=\"0\"><h:margin>"
+       "<heading x:y=\"1\" type=\"OUTLINE\" level=\"3\"/></h:margin>"
+       "</a-prefix-of-twenty:paraPr></a-prefix-of-twenty:paraProperties>",
+       "shape outline level 3 id 0\n"},
   };
   for (const auto& [lists, expected] : cases) {
     const std::string xml = "<h:head><h:refList>" + lists + "</h:refList></h:head>";

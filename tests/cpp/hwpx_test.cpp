@@ -211,6 +211,7 @@ const WalkCase kWalkCases[] = {
     {"runs_join_and_marks_show_nothing",
      {para(t("a<p:tab width=\"1\"/>b<p:lineBreak/>c") + "</p:run><p:run>" + t("d&#9;e"))},
      "abcde"},
+    {"control_characters_written_literally_show_nothing", {para(t("\td\te\n\t\tf\t"))}, "def"},
     {"field_with_guide_and_changed_value",
      {para(t("x") + click_here("name", "guide", true) + t("value") + field_end() + t("y"))},
      "x{{name: guide --> value}}y"},

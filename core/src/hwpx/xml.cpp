@@ -253,12 +253,6 @@ struct TagShape {
   }
 };
 
-struct RawAttribute {
-  std::string_view name;
-  std::string_view value;  // as written, between the quotes
-  bool resolve;            // holds a reference or white space other than ' '
-};
-
 class Reader {
  public:
   Reader(std::string_view xml, XmlHandler& handler) : s_(xml), handler_(handler) {}
@@ -381,8 +375,9 @@ class Reader {
     return name_from(i, false);
   }
 
-  // The rest of a name from `i`, where a name starts (`first`) or continues.
-  std::size_t name_from(std::size_t i, bool first) {
+  // The rest of a name from `i`, where a name starts (`first`) or continues. Out of line:
+  // names are ASCII but for a few, and name() stays small enough to inline.
+  [[gnu::noinline]] std::size_t name_from(std::size_t i, bool first) {
     if (first) {
       if (kNameBytes[at(i)] == 1) {
         ++i;
@@ -778,6 +773,7 @@ class Reader {
     if (fault_ != Fault::None) return i;
     const std::string_view tag_name = view(name_start, i - name_start);
     raw_count_ = 0;
+    resolve_ = false;
     TagShape& shape = shapes_[shape_slot(tag_name)];
     if (shape.tag != tag_name) {
       shape.tag = tag_name;
@@ -824,13 +820,11 @@ class Reader {
           shape.remember(k, view(separator, value_start - separator), attribute_name.size());
         }
       }
-      bool resolve = false;
-      i = attribute_value(value_start, s_[value_start - 1], resolve);
+      i = attribute_value(value_start, s_[value_start - 1], resolve_);
       if (fault_ != Fault::None) return i;
       // Grown by hand: a vector's push_back cost a third of a short attribute.
       if (raw_count_ == raw_.size()) raw_.resize(std::max<std::size_t>(16, 2 * raw_.size()));
-      raw_[raw_count_++] = {
-          attribute_name, {s_.data() + value_start, i - 1 - value_start}, resolve};
+      raw_[raw_count_++] = {attribute_name, {s_.data() + value_start, i - 1 - value_start}};
     }
     // Names that all match the first ones of a tag already checked cannot repeat.
     if (!all_known && has_duplicate_attribute()) {
@@ -847,10 +841,6 @@ class Reader {
       if (visit) ++visited_;
     }
     return i;
-  }
-
-  std::span<const RawAttribute> raw() const {
-    return {raw_.data(), raw_count_};
   }
 
   static std::size_t shape_slot(std::string_view tag) {
@@ -924,27 +914,32 @@ class Reader {
       return false;
     }
     names_.clear();
-    for (const RawAttribute& a : raw()) names_.push_back(a.name);
+    for (std::size_t k = 0; k < n; ++k) names_.push_back(raw_[k].name);
     std::sort(names_.begin(), names_.end());
     return std::adjacent_find(names_.begin(), names_.end()) != names_.end();
   }
 
   // The attributes of the start tag just read, values resolved: references replaced, and
-  // each tab, line feed, carriage return or CR LF pair written as a space.
+  // each tab, line feed, carriage return or CR LF pair written as a space. Most tags have
+  // nothing to resolve and are handed over as read.
   std::span<const XmlAttribute> attributes() {
     const std::size_t n = raw_count_;
+    if (!resolve_) return {raw_.data(), n};
+    constexpr std::string_view kResolved = "&\t\n\r";
     if (attributes_.size() < n) attributes_.resize(n);
     std::size_t room = 0;
     for (std::size_t k = 0; k < n; ++k) {
-      const RawAttribute& a = raw_[k];
-      attributes_[k] = {a.name, a.value};
-      if (a.resolve) room += a.value.size();
+      attributes_[k] = raw_[k];
+      if (raw_[k].value.find_first_of(kResolved) != std::string_view::npos) {
+        room += raw_[k].value.size();
+      }
     }
-    if (room == 0) return {attributes_.data(), n};
     resolved_.clear();
     resolved_.reserve(room);  // values only shrink, so the views below stay valid
     for (std::size_t k = 0; k < n; ++k) {
-      if (raw_[k].resolve) attributes_[k].value = resolve(raw_[k].value);
+      if (raw_[k].value.find_first_of(kResolved) != std::string_view::npos) {
+        attributes_[k].value = resolve(raw_[k].value);
+      }
     }
     return {attributes_.data(), n};
   }
@@ -976,10 +971,13 @@ class Reader {
   Fault fault_ = Fault::None;
   std::size_t fault_offset_ = 0;
   std::array<std::string_view, kMaxElementDepth> open_{};
-  std::size_t depth_ = 0;          // elements open
-  std::size_t visited_ = 0;        // of those, the outer ones the handler visits
-  std::vector<RawAttribute> raw_;  // the first raw_count_ are the tag's
+  std::size_t depth_ = 0;    // elements open
+  std::size_t visited_ = 0;  // of those, the outer ones the handler visits
+  // The first raw_count_ are the tag's, values as written between the quotes; resolve_ when
+  // one of them holds a reference or white space other than ' '.
+  std::vector<XmlAttribute> raw_;
   std::size_t raw_count_ = 0;
+  bool resolve_ = false;
   std::vector<std::string_view> names_;
   std::vector<TagShape> shapes_ = std::vector<TagShape>(kShapeSlots);
   std::vector<XmlAttribute> attributes_;
