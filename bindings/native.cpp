@@ -232,8 +232,8 @@ PyObject* option(const char* function, PyObject* options, const char* name) {
 }
 
 // The conversion options a `paravox._convert.Options` value holds: its profile, "full" or
-// "minimal" (any other value is a ValueError naming the two), and whether it is strict; false
-// with an exception set when they cannot be read.
+// "minimal" (any other value is a ValueError naming the two), whether it is strict and whether
+// headers and footers are written; false with an exception set when they cannot be read.
 bool read_options(const char* function, PyObject* options, paravox::ConvertOptions& out) {
   PyObject* profile = option(function, options, "profile");
   if (profile == nullptr) return false;
@@ -255,12 +255,15 @@ bool read_options(const char* function, PyObject* options, paravox::ConvertOptio
   }
   Py_DECREF(profile);
   out.profile = *named;
-  PyObject* strict = option(function, options, "strict");
-  if (strict == nullptr) return false;
-  const int truth = PyObject_IsTrue(strict);
-  Py_DECREF(strict);
-  if (truth < 0) return false;
-  out.strict = truth == 1;
+  for (const auto& [name, flag] :
+       {std::pair{"strict", &out.strict}, std::pair{"headers_footers", &out.headers_footers}}) {
+    PyObject* value = option(function, options, name);
+    if (value == nullptr) return false;
+    const int truth = PyObject_IsTrue(value);
+    Py_DECREF(value);
+    if (truth < 0) return false;
+    *flag = truth == 1;
+  }
   return true;
 }
 
@@ -477,7 +480,8 @@ PyMethodDef g_functions[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "convert_path(path, options)\n--\n\n"
      "Converts the HWP or HWPX document at `path` (str or bytes) into Markdown as `options`\n"
-     "(paravox._convert.Options) say: options.profile is \"full\" or \"minimal\".\n\n"
+     "(paravox._convert.Options) say: options.profile is \"full\" or \"minimal\", and\n"
+     "options.headers_footers writes the headers and footers in the full profile.\n\n"
      "Returns (markdown, format, warnings): format is \"hwp\" or \"hwpx\", and warnings\n"
      "holds a (kind, message) pair for each part that could not be read, kind being\n"
      "\"damaged\" or \"too_large\"; with options.strict, such a part fails the conversion\n"

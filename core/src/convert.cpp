@@ -100,11 +100,13 @@ struct Converting {
       return failed(DocumentFormat::Hwp,
                     Failure{FailureKind::Distribution, std::string(kDistribution)});
     }
-    return outcome(DocumentFormat::Hwp, convert_body(document.value(), options.profile));
+    return outcome(DocumentFormat::Hwp,
+                   convert_body(document.value(), options.profile, options.headers_footers));
   }
 
   Conversion zip(Bytes archive) const {
-    return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive, options.profile));
+    return outcome(DocumentFormat::Hwpx,
+                   hwpx_to_markdown(archive, options.profile, options.headers_footers));
   }
 };
 

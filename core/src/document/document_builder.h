@@ -35,14 +35,24 @@ class HeldSize {
   std::size_t held_ = 0;
 };
 
-// Adds `text` trimmed, unless blank, as a Paragraph from `origin` to `blocks`, counted in
-// `held` (as every function here counts the block it makes).
-void add_paragraph_text(std::string_view text, model::Origin origin,
+// A note reference whose note is not known yet: the paragraph's controls, read after its
+// text, tell which note each of its marks stands for.
+inline constexpr std::uint32_t kUnresolvedNote = 0xFFFFFFFF;
+
+// Adds `text` trimmed as a Paragraph from `origin` to `blocks`, counted in `held` (as every
+// function here counts the block it makes), its note marks (kNoteMark) taken out as
+// NoteReferences to kUnresolvedNote. Returns whether it added one: not when the text is blank
+// and holds no mark.
+bool add_paragraph_text(std::string_view text, model::Origin origin,
                         std::vector<model::Block>& blocks, HeldSize& held);
 
 // Empties `slot` and adds its paragraph, fields rendered, as add_paragraph_text does.
-void add_finished_paragraph(std::optional<PendingParagraph>& slot, model::Origin origin,
+bool add_finished_paragraph(std::optional<PendingParagraph>& slot, model::Origin origin,
                             std::vector<model::Block>& blocks, HeldSize& held);
+
+// Gives the first of `paragraph`'s references still unresolved the note `note`, or, when it
+// has none left, adds a reference to it at the end of the text.
+void resolve_note_reference(model::Paragraph& paragraph, std::uint32_t note);
 
 // A drawing object's block (a Paragraph of its text or an Image) as the model's Paragraph or
 // Picture from `origin`, its text counted in `held`.
@@ -72,12 +82,44 @@ class DocumentBuilder {
   struct Mark {
     std::size_t blocks = 0;
     std::size_t held = 0;
+    std::size_t notes = 0;
+    std::size_t furniture = 0;
+    std::size_t annotations = 0;
+    std::uint32_t footnotes = 0;
+    std::uint32_t endnotes = 0;
   };
-  Mark mark() const noexcept { return {document_.body.size(), held_.bytes()}; }
+  Mark mark() const noexcept {
+    return {document_.body.size(),
+            held_.bytes(),
+            document_.notes.size(),
+            document_.furniture.size(),
+            document_.annotations.size(),
+            footnotes_,
+            endnotes_};
+  }
   void roll_back(const Mark& mark) {
     document_.body.resize(mark.blocks);
+    document_.notes.resize(mark.notes);
+    document_.furniture.resize(mark.furniture);
+    document_.annotations.resize(mark.annotations);
+    footnotes_ = mark.footnotes;
+    endnotes_ = mark.endnotes;
     held_.roll_back(mark.held);
   }
+
+  // Adds a note of `kind`, referred to from `origin`, and returns its index in the document's
+  // notes; its ordinal is the next of its kind. `blocks` were counted by whoever read them.
+  std::uint32_t add_note(model::NoteKind kind, model::Origin origin,
+                         std::vector<model::Block> blocks);
+  void add_furniture(model::Furniture furniture) {
+    held_.add(HeldSize::kPerBlock);
+    document_.furniture.push_back(std::move(furniture));
+  }
+  void add_annotation(model::Annotation annotation) {
+    held_.add(HeldSize::kPerBlock);
+    document_.annotations.push_back(std::move(annotation));
+  }
+  std::vector<model::Note>& notes() noexcept { return document_.notes; }
 
   model::Document finish() { return std::move(document_); }
 
@@ -86,6 +128,8 @@ class DocumentBuilder {
   HeldSize held_;
   model::Origin origin_;
   std::uint32_t paragraphs_ = 0;
+  std::uint32_t footnotes_ = 0;
+  std::uint32_t endnotes_ = 0;
 };
 
 }  // namespace paravox

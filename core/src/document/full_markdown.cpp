@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -131,21 +132,34 @@ bool caption_comes_first(model::CaptionSide side) {
   return side == model::CaptionSide::Top || side == model::CaptionSide::Left;
 }
 
+// The label of a note: "^1", "^2"... for footnotes, "^e1"... for endnotes.
+void append_note_label(std::string& out, const model::Note& note) {
+  out += note.kind == model::NoteKind::Endnote ? "[^e" : "[^";
+  char digits[12];
+  const auto end = std::to_chars(digits, digits + sizeof digits, note.ordinal).ptr;
+  out.append(digits, end);
+  out += ']';
+}
+
+template <class Block>
+model::Origin origin_of(const Block& block) {
+  return std::visit([](const auto& content) { return content.origin; }, block);
+}
+
 class Writer {
  public:
-  explicit Writer(std::string& text) : out_(text) {}
+  Writer(std::string& text, const std::vector<model::Note>& notes) : out_(text), notes_(notes) {}
 
   void blocks(const std::vector<model::Block>& blocks) {
     for (const model::Block& block : blocks) this->block(block);
   }
 
- private:
   void block(const model::Block& block) {
     std::visit(
         [this](const auto& content) {
           using Content = std::decay_t<decltype(content)>;
           if constexpr (std::is_same_v<Content, model::Paragraph>) {
-            out_.append(content.text);
+            paragraph_text(content, std::nullopt);
             out_.append(kParagraphEnd);
           } else if constexpr (std::is_same_v<Content, model::Equation>) {
             out_.append(kEquationOpen);
@@ -159,6 +173,36 @@ class Writer {
           }
         },
         block);
+  }
+
+ private:
+  // A paragraph's text with its note references; escaped for a cell of `form`, plain in the
+  // body. A reference to no note of the document shows nothing.
+  void paragraph_text(const model::Paragraph& paragraph, std::optional<Form> form) {
+    const auto text = [&](std::string_view piece) {
+      if (form) {
+        out_.append_escaped(piece, *form);
+      } else {
+        out_.append(piece);
+      }
+    };
+    if (paragraph.notes.empty()) {
+      text(paragraph.text);
+      return;
+    }
+    const std::string_view whole = paragraph.text;
+    std::size_t written = 0;
+    std::string label;
+    for (const model::NoteReference& reference : paragraph.notes) {
+      const std::size_t at = std::clamp(reference.offset, written, whole.size());
+      text(whole.substr(written, at - written));
+      written = at;
+      if (reference.note >= notes_.size()) continue;
+      label.clear();
+      append_note_label(label, notes_[reference.note]);
+      out_.append(label);
+    }
+    text(whole.substr(written));
   }
 
   // The placeholder of a picture; escaped for a cell of `form`, plain in the body.
@@ -282,7 +326,7 @@ class Writer {
           using Content = std::decay_t<decltype(content)>;
           if constexpr (std::is_same_v<Content, model::Paragraph>) {
             text_item(last);
-            out_.append_escaped(content.text, form);
+            paragraph_text(content, form);
           } else if constexpr (std::is_same_v<Content, model::Equation>) {
             text_item(last);
             out_.append("$");
@@ -312,15 +356,93 @@ class Writer {
   }
 
   Output out_;
+  const std::vector<model::Note>& notes_;
+};
+
+// `text` with four spaces before every line but the first that is not empty, as the lines
+// after the first of a footnote definition stand.
+void append_indented(std::string& out, std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    end = end == std::string_view::npos ? text.size() : end + 1;
+    const std::string_view line = text.substr(at, end - at);
+    if (at > 0 && line != "\n") out += "    ";
+    out += line;
+    at = end;
+  }
+}
+
+// The notes of `kind` as Markdown footnote definitions, in the order of their ordinals.
+void write_notes(const model::Document& document, model::NoteKind kind, std::string& out) {
+  std::string body;
+  for (const model::Note& note : document.notes) {
+    if (note.kind != kind) continue;
+    body.clear();
+    Writer writer(body, document.notes);
+    writer.blocks(note.blocks);
+    trim_trailing_white_space(body);
+    std::string definition;
+    append_note_label(definition, note);
+    definition += body.empty() ? ":" : ": ";
+    append_indented(definition, body);
+    definition += kParagraphEnd;
+    if (definition.size() > kOutputLimit - out.size()) throw OutputLimitExceeded{};
+    out += definition;
+  }
+}
+
+// Writes the headers and footers of the sections up to `section` not written yet, each whose
+// Markdown differs from every one written before.
+class FurnitureWriter {
+ public:
+  FurnitureWriter(const model::Document& document, Writer& writer, std::string& text)
+      : document_(document), writer_(writer), text_(text) {}
+
+  void through(std::uint32_t section) {
+    const std::vector<model::Furniture>& all = document_.furniture;
+    for (; next_ < all.size() && all[next_].origin.section <= section; ++next_) {
+      const std::size_t before = text_.size();
+      writer_.blocks(all[next_].blocks);
+      std::string written = text_.substr(before);
+      if (std::find(seen_.begin(), seen_.end(), written) != seen_.end()) {
+        text_.resize(before);
+      } else {
+        seen_.push_back(std::move(written));
+      }
+    }
+  }
+
+ private:
+  const model::Document& document_;
+  Writer& writer_;
+  std::string& text_;
+  std::size_t next_ = 0;
+  std::vector<std::string> seen_;
 };
 
 }  // namespace
 
-std::string render_markdown(const model::Document& document, std::size_t expected_size) {
+std::string render_markdown(const model::Document& document, std::size_t expected_size,
+                            bool headers_footers) {
   std::string text;
   text.reserve(std::min(expected_size, kOutputLimit));
-  Writer writer(text);
-  writer.blocks(document.body);
+  Writer writer(text, document.notes);
+  if (headers_footers && !document.furniture.empty()) {
+    FurnitureWriter furniture(document, writer, text);
+    for (const model::Block& block : document.body) {
+      furniture.through(origin_of(block).section);
+      writer.block(block);
+    }
+    furniture.through(std::numeric_limits<std::uint32_t>::max());
+  } else {
+    writer.blocks(document.body);
+  }
+  if (!document.notes.empty()) {
+    trim_trailing_white_space(text);
+    if (!text.empty()) text += kParagraphEnd;
+    write_notes(document, model::NoteKind::Footnote, text);
+    write_notes(document, model::NoteKind::Endnote, text);
+  }
   trim_trailing_white_space(text);
   return text;
 }

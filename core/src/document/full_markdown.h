@@ -14,6 +14,12 @@
 // form is escaped: "|" (and a backslash run before it or at the end of the text) in a pipe
 // table, "&", "<" and ">" in HTML. A caption is written as ordinary blocks above its table
 // for a top or left caption, below it for a bottom or right one.
+//
+// A note reference is written where it stands as "[^1]", "[^2]"... for footnotes and "[^e1]"...
+// for endnotes (their ordinals), in the body and in cells alike; after the body come the
+// footnotes' definitions, then the endnotes', "[^1]: " and the note's blocks, every line after
+// the first indented by four spaces. Headers and footers are written only when asked, at the
+// start of the section that defines them, each whose Markdown differs from those written before.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +31,7 @@ namespace paravox {
 
 // The Markdown of `document`, trailing white space removed, written into room for
 // `expected_size` bytes. Throws OutputLimitExceeded before the text would pass kOutputLimit.
-std::string render_markdown(const model::Document& document, std::size_t expected_size = 0);
+std::string render_markdown(const model::Document& document, std::size_t expected_size = 0,
+                            bool headers_footers = false);
 
 }  // namespace paravox

@@ -55,8 +55,13 @@ class MinimalBlocks {
 
   explicit MinimalBlocks(Out& out) : out_(out) {}
 
+  static constexpr bool kMarksNotes = false;
+
   void start_paragraph() {}
   void start_paragraph_text() {}
+  std::size_t add_layer(std::uint32_t, Records records, std::size_t start, std::uint16_t level) {
+    return skip_control(records, start, level);
+  }
   void add_paragraph(std::optional<PendingParagraph>& slot) { out_.add_paragraph(slot); }
   void add_equation(std::string script) { out_.add(Equation{std::move(script)}); }
   void add_drawing(Block block) { out_.add(std::move(block)); }
@@ -77,12 +82,24 @@ class ModelBlocks {
 
   explicit ModelBlocks(DocumentBuilder& document) : document_(document) {}
 
+  static constexpr bool kMarksNotes = true;
+
   void start_paragraph() { document_.start_paragraph(); }
   // A paragraph's text belongs to the paragraph whose header came before it, even when it is
   // finished after the next header.
-  void start_paragraph_text() { text_origin_ = document_.origin(); }
+  void start_paragraph_text() {
+    text_origin_ = document_.origin();
+    referring_ = kNoParagraph;
+  }
   void add_paragraph(std::optional<PendingParagraph>& slot) {
-    add_finished_paragraph(slot, text_origin_, document_.body(), document_.held());
+    if (add_finished_paragraph(slot, text_origin_, document_.body(), document_.held())) {
+      referring_ = document_.body().size() - 1;
+    }
+  }
+  // Notes, headers, footers and hidden comments.
+  std::size_t add_layer(std::uint32_t id, Records records, std::size_t start, std::uint16_t level) {
+    return read_layer(id, records, start, level, text_origin_, document_, document_.body(),
+                      referring_);
   }
   void add_equation(std::string script) {
     document_.add(equation_block(script, document_.origin(), document_.held()));
@@ -91,15 +108,18 @@ class ModelBlocks {
     document_.add(drawing_block(std::move(block), document_.origin(), document_.held()));
   }
   std::size_t add_table(Records records, std::size_t start, std::uint16_t level) {
-    ModelTableResult table =
-        read_table(records, start, level, document_.origin(), document_.held());
+    ModelTableResult table = read_table(records, start, level, document_.origin(), document_);
     if (table.table) document_.add(std::move(*table.table));
     return table.consumed;
   }
 
  private:
+  static constexpr std::size_t kNoParagraph = static_cast<std::size_t>(-1);
+
   DocumentBuilder& document_;
   model::Origin text_origin_;
+  // The body paragraph of the text read last, which the controls after it belong to.
+  std::size_t referring_ = kNoParagraph;
 };
 
 // The walk over one section's records, handing each block to `out` (MinimalBlocks or
@@ -132,6 +152,8 @@ void walk_records(Records records, Blocks& out) {
         consumed = drawing.consumed;
       } else if (id == kTableId) {
         consumed = out.add_table(records, start, record.level);
+      } else if (is_layer_control(id)) {
+        consumed = out.add_layer(id, records, start, record.level);
       } else {
         consumed = skip_control(records, start, record.level);
       }
@@ -139,7 +161,8 @@ void walk_records(Records records, Blocks& out) {
     } else if (record.tag_id == tag::kParaText && record.level == kBodyParagraphLevel) {
       out.add_paragraph(pending);
       out.start_paragraph_text();
-      ParaText decoded = decode_para_text(record.data());
+      ParaText decoded;
+      decode_para_text_into(record.data(), decoded, Blocks::kMarksNotes);
       pending = PendingParagraph{std::move(decoded.text), std::move(decoded.field_texts), {}};
       ++i;
     } else {
@@ -231,7 +254,8 @@ std::string convert_minimal(const SectionReader& read_section, std::vector<Warni
   return markdown.finish();
 }
 
-std::string convert_full(const SectionReader& read_section, std::vector<Warning>& warnings) {
+std::string convert_full(const SectionReader& read_section, std::vector<Warning>& warnings,
+                         bool headers_footers) {
   DocumentBuilder builder;
   std::size_t expected_size = 0;
   for_each_section(read_section, warnings,
@@ -240,29 +264,31 @@ std::string convert_full(const SectionReader& read_section, std::vector<Warning>
                      builder.start_section(k);
                      walk_section(records, builder);
                    });
-  return render_markdown(builder.finish(), expected_size);
+  return render_markdown(builder.finish(), expected_size, headers_footers);
 }
 
 }  // namespace
 
-Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile) {
+Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile,
+                                      bool headers_footers) {
   std::vector<Warning> warnings;
   try {
-    std::string markdown = profile == Profile::Minimal ? convert_minimal(read_section, warnings)
-                                                       : convert_full(read_section, warnings);
+    std::string markdown = profile == Profile::Minimal
+                               ? convert_minimal(read_section, warnings)
+                               : convert_full(read_section, warnings, headers_footers);
     return DocumentText{std::move(markdown), std::move(warnings)};
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }
 }
 
-Result<DocumentText> convert_body(HwpDocument& document, Profile profile) {
+Result<DocumentText> convert_body(HwpDocument& document, Profile profile, bool headers_footers) {
   const bool compressed = document.header.compressed();
   return convert_sections(
       [&](const std::string& path) {
         return read_section_stream(document.container, path, compressed);
       },
-      profile);
+      profile, headers_footers);
 }
 
 Result<ByteBuffer> read_first_section(HwpDocument& document) {

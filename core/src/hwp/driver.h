@@ -50,11 +50,14 @@ using SectionReader = std::function<Result<Inflated>(const std::string& path)>;
 // or inflated ends the document too, with a warning that the text from it on is missing; a
 // section whose compressed data or last record is cut short gives what it holds, with a
 // warning that its end is missing. The only error is the output ceiling: Parse "Markdown
-// output exceeds 268435456 bytes".
-Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile);
+// output exceeds 268435456 bytes". The full profile writes headers and footers only with
+// `headers_footers`.
+Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile,
+                                      bool headers_footers = false);
 
 // convert_sections over the document's section streams.
-Result<DocumentText> convert_body(HwpDocument& document, Profile profile);
+Result<DocumentText> convert_body(HwpDocument& document, Profile profile,
+                                  bool headers_footers = false);
 
 // Section 0, inflated: the bytes whose records a record listing shows (for_each_record), or
 // the error of reading or inflating it.

@@ -198,7 +198,7 @@ Result<Package> open_hwpx_package(Bytes bytes) {
   return opened;
 }
 
-Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile) {
+Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile, bool headers_footers) {
   Result<Package> opened = open_hwpx_package(bytes);
   if (!opened) return std::move(opened).error();
   const Package& package = opened.value();
@@ -215,7 +215,7 @@ Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile) {
     }
     DocumentBuilder builder;
     walk_sections(package, sections.value(), builder, warnings);
-    return DocumentText{render_markdown(builder.finish()), std::move(warnings)};
+    return DocumentText{render_markdown(builder.finish(), 0, headers_footers), std::move(warnings)};
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }

@@ -19,6 +19,7 @@ Result<Package> open_hwpx_package(Bytes bytes);
 // twin gives. A section part that is missing, cannot be inflated or is not well-formed XML
 // ends the document there, keeping the text of the sections before it, with a warning that
 // the text from that part on is missing.
-Result<DocumentText> hwpx_to_markdown(Bytes package, Profile profile);
+// The full profile writes headers and footers only with `headers_footers`.
+Result<DocumentText> hwpx_to_markdown(Bytes package, Profile profile, bool headers_footers = false);
 
 }  // namespace paravox

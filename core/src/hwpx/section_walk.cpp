@@ -94,13 +94,46 @@ enum class Role : std::uint8_t {
   Caption,  // that object's own caption
   Equation,
   Script,
+  Layer,  // a note, header, footer, memo or hidden comment (full profile)
   Other,  // looked through: a cell's hp:subList, anything inside a drawing object
 };
 
 // Where paragraphs belong: the body, a table cell, a drawing object (whose paragraphs give
-// plain text, as the binary drawing object handler reads them), or a table's caption (read
-// in the full profile only).
-enum class Scope : std::uint8_t { Body, Cell, Drawing, Caption };
+// plain text, as the binary drawing object handler reads them), a table's caption or a layer
+// beside the body (read in the full profile only).
+enum class Scope : std::uint8_t { Body, Cell, Drawing, Caption, Layer };
+
+// A note, header, footer, memo or hidden comment being read (full profile), and where its
+// blocks go when it ends.
+struct LayerState {
+  enum class Kind : std::uint8_t { Note, Furniture, Annotation } kind = Kind::Note;
+  std::uint32_t note = 0;  // its index in the document's notes
+  model::Furniture furniture;
+  model::AnnotationKind annotation = model::AnnotationKind::Memo;
+  std::vector<model::Block> blocks;
+};
+
+// The text of a text art object: its "text" attribute, whose line ends the word processor
+// writes as the symbols for carriage return and line feed (U+240D, U+240A).
+std::string text_art_text(std::string_view written) {
+  constexpr std::string_view kReturn = "\xE2\x90\x8D";
+  constexpr std::string_view kLineFeed = "\xE2\x90\x8A";
+  std::string text;
+  text.reserve(written.size());
+  for (std::size_t at = 0; at < written.size();) {
+    if (written.substr(at, kReturn.size()) == kReturn) {
+      at += kReturn.size();
+      if (written.substr(at, kLineFeed.size()) == kLineFeed) at += kLineFeed.size();
+      text += '\n';
+    } else if (written.substr(at, kLineFeed.size()) == kLineFeed) {
+      at += kLineFeed.size();
+      text += '\n';
+    } else {
+      text += written[at++];
+    }
+  }
+  return text;
+}
 
 // The blocks and tables each profile builds: the minimal profile's rows of cell texts, or the
 // model's addressed cells holding blocks.
@@ -144,6 +177,7 @@ struct ParagraphState {
   std::vector<Table> tables;  // cell: nested tables, folded in after the text (minimal)
   bool in_caption = false;    // drawing: which list the text goes to, and where
   std::size_t slot = 0;
+  std::vector<std::uint32_t> notes;  // the notes its marks stand for, in order (full)
 
   void reset(Scope new_scope) {
     scope = new_scope;
@@ -155,6 +189,7 @@ struct ParagraphState {
     attaching = true;
     blocks.clear();
     tables.clear();
+    notes.clear();
   }
 };
 
@@ -276,7 +311,7 @@ class SectionWalk final : public XmlHandler {
       return Role::Section;
     }
     const Role parent = frames_.back();
-    if (scopes_.back() == Scope::Drawing) return classify_in_drawing(name, parent);
+    if (scopes_.back() == Scope::Drawing) return classify_in_drawing(name, parent, tag);
     switch (parent) {
       case Role::Section:
         if (name != "p") return std::nullopt;
@@ -338,6 +373,9 @@ class SectionWalk final : public XmlHandler {
         if (name != "p") return std::nullopt;
         open_paragraph(kFull ? scopes_.back() : Scope::Cell);
         return Role::Paragraph;
+      case Role::Layer:
+        if (name == "subList") return Role::Other;
+        return std::nullopt;
       case Role::Equation:
         if (name != "script" || script_seen_) return std::nullopt;
         script_seen_ = true;
@@ -349,7 +387,8 @@ class SectionWalk final : public XmlHandler {
 
   // Inside a drawing object every paragraph counts, at any depth, as plain text; pictures
   // outside the object's own caption make it a picture.
-  std::optional<Role> classify_in_drawing(std::string_view name, Role parent) {
+  std::optional<Role> classify_in_drawing(std::string_view name, Role parent,
+                                          const XmlStartTag& tag) {
     if (name == "p") {
       open_paragraph(Scope::Drawing);
       return Role::Paragraph;
@@ -362,12 +401,16 @@ class SectionWalk final : public XmlHandler {
       return Role::Caption;
     }
     if (name == "pic" && !drawing_.in_caption) drawing_.picture = true;
+    if (name == "textart") add_text_art(tag);
     return Role::Other;
   }
 
   // A control of the innermost paragraph, in the body, a table cell or a caption.
   std::optional<Role> control(std::string_view name, const XmlStartTag& tag) {
     ParagraphState<kProfile>& p = paragraph();
+    if constexpr (kFull) {
+      if (std::optional<Role> layer = open_layer(name, tag, p)) return layer;
+    }
     if (name == "fieldBegin") {
       const bool click_here = tag.attribute("type") == "CLICK_HERE";
       // Only a click-here field opens, and only when none is open; the end of any field
@@ -391,7 +434,7 @@ class SectionWalk final : public XmlHandler {
     const Scope scope = p.scope;
     if (name == "tbl") {
       unsigned depth = 0;
-      if (scope != Scope::Body) {
+      if (scope != Scope::Body && !tables_.empty()) {
         depth = tables_.back().depth + 1;
         if (depth > kMaxTableDepth) return std::nullopt;
       } else {
@@ -409,10 +452,70 @@ class SectionWalk final : public XmlHandler {
     }
     if (is_one_of(name, kDrawingObjects)) {
       drawing_.reset(name == "pic");
+      if (name == "textart") add_text_art(tag);
       scopes_.push_back(Scope::Drawing);
       return Role::Drawing;
     }
     return std::nullopt;
+  }
+
+  void add_text_art(const XmlStartTag& tag) {
+    const auto text = tag.attribute("text");
+    if (!text || drawing_.in_caption) return;
+    drawing_.contents.push_back(text_art_text(*text));
+  }
+
+  // A note, header, footer, memo or hidden comment, whose paragraphs are read into a layer of
+  // their own; a note leaves its mark where it stands in `p`. Nothing for any other element.
+  std::optional<Role> open_layer(std::string_view name, const XmlStartTag& tag,
+                                 ParagraphState<kProfile>& p) {
+    LayerState layer;
+    if (name == "footNote" || name == "endNote") {
+      layer.kind = LayerState::Kind::Note;
+      layer.note = out_.add_note(
+          name == "footNote" ? model::NoteKind::Footnote : model::NoteKind::Endnote, origin_, {});
+      if (p.scope != Scope::Drawing) {
+        (p.field_open ? p.open_field : p.text).append(kNoteMark);
+        p.notes.push_back(layer.note);
+      }
+    } else if (name == "header" || name == "footer") {
+      layer.kind = LayerState::Kind::Furniture;
+      layer.furniture.kind =
+          name == "header" ? model::FurnitureKind::Header : model::FurnitureKind::Footer;
+      const auto pages = tag.attribute("applyPageType");
+      layer.furniture.pages = pages == "EVEN"  ? model::Pages::Even
+                              : pages == "ODD" ? model::Pages::Odd
+                                               : model::Pages::Both;
+      layer.furniture.origin = origin_;
+    } else if (name == "hiddenComment" ||
+               (name == "fieldBegin" && tag.attribute("type") == "MEMO")) {
+      layer.kind = LayerState::Kind::Annotation;
+      layer.annotation = name == "hiddenComment" ? model::AnnotationKind::HiddenComment
+                                                 : model::AnnotationKind::Memo;
+    } else {
+      return std::nullopt;
+    }
+    p.attaching = false;
+    layers_.push_back(std::move(layer));
+    scopes_.push_back(Scope::Layer);
+    return Role::Layer;
+  }
+
+  void close_layer() {
+    LayerState layer = std::move(layers_.back());
+    layers_.pop_back();
+    switch (layer.kind) {
+      case LayerState::Kind::Note:
+        out_.notes()[layer.note].blocks = std::move(layer.blocks);
+        break;
+      case LayerState::Kind::Furniture:
+        layer.furniture.blocks = std::move(layer.blocks);
+        out_.add_furniture(std::move(layer.furniture));
+        break;
+      case LayerState::Kind::Annotation:
+        out_.add_annotation({layer.annotation, origin_, std::move(layer.blocks)});
+        break;
+    }
   }
 
   void open_table(const XmlStartTag& tag, unsigned depth) {
@@ -494,7 +597,11 @@ class SectionWalk final : public XmlHandler {
       case Role::Cell:
       case Role::TableCaption:
       case Role::Drawing:
+      case Role::Layer:
         scopes_.pop_back();
+        if constexpr (kFull) {
+          if (role == Role::Layer) close_layer();
+        }
         if (role == Role::Drawing) {
           if (std::optional<Block> block = drawing_.block()) add_drawing(std::move(*block));
         }
@@ -620,6 +727,7 @@ class SectionWalk final : public XmlHandler {
           close_drawing_paragraph(p);
           break;
         case Scope::Caption:
+        case Scope::Layer:
           break;
       }
     }
@@ -634,12 +742,16 @@ class SectionWalk final : public XmlHandler {
   // The full profile's paragraph of the body, a cell or a caption: its text, then the blocks
   // of its controls, into the list it belongs to.
   void close_model_paragraph(ParagraphState<kProfile>& p) {
-    std::vector<model::Block>& blocks = p.scope == Scope::Body ? out_.body()
+    std::vector<model::Block>& blocks = p.scope == Scope::Body    ? out_.body()
+                                        : p.scope == Scope::Layer ? layers_.back().blocks
                                         : p.scope == Scope::Caption
                                             ? tables_.back().table.caption
                                             : tables_.back().table.cells.back().blocks;
     std::optional<PendingParagraph> slot = take_pending(p);
-    add_finished_paragraph(slot, origin_, blocks, out_.held());
+    if (add_finished_paragraph(slot, origin_, blocks, out_.held())) {
+      auto& added = std::get<model::Paragraph>(blocks.back());
+      for (const std::uint32_t note : p.notes) resolve_note_reference(added, note);
+    }
     for (model::Block& block : p.blocks) blocks.push_back(std::move(block));
   }
 
@@ -652,6 +764,7 @@ class SectionWalk final : public XmlHandler {
   std::vector<TableState<kProfile>> tables_;
   std::size_t table_text_ = 0;
   DrawingState drawing_;
+  std::vector<LayerState> layers_;  // full
   std::string script_;
   bool script_seen_ = false;
   FieldInfo field_;
