@@ -60,12 +60,17 @@ class Options:
     profile: Profile = "full"
     # Refuse a document that could be read only in part, with the error of what was lost.
     strict: bool = False
+    # Write each distinct header and footer once, at the start of the section that defines it
+    # (full profile; the minimal one has none).
+    headers_footers: bool = False
 
     def __post_init__(self) -> None:
         if self.profile not in PROFILES:
             raise ValueError(f'profile must be "full" or "minimal", not {self.profile!r}')
-        if not isinstance(self.strict, bool):
-            raise TypeError(f"strict must be True or False, not {type(self.strict).__name__}")
+        for name in ("strict", "headers_footers"):
+            value = getattr(self, name)
+            if not isinstance(value, bool):
+                raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
 
 
 class Converted(NamedTuple):
@@ -135,7 +140,13 @@ def warn_partial(converted: Converted, about: Optional[str] = None, stacklevel: 
         warnings.warn(PartialDocumentWarning(text, kind), stacklevel=stacklevel + 1)
 
 
-def convert(source: Source, *, profile: Profile = "full", strict: bool = False) -> str:
+def convert(
+    source: Source,
+    *,
+    profile: Profile = "full",
+    strict: bool = False,
+    headers_footers: bool = False,
+) -> str:
     """Converts an HWP or HWPX document into Markdown and returns it.
 
     `source` is the document's path (`str`, `bytes` or any path-like object such as
@@ -143,7 +154,9 @@ def convert(source: Source, *, profile: Profile = "full", strict: bool = False) 
     format is recognised from the document's first bytes, whatever its file name.
     `profile` says what the Markdown holds: "full" (the default: tables as the document draws
     them, merged cells and nested tables in HTML, captions) or "minimal" (exactly what
-    `_paravox` gives for a binary document); any other name raises ValueError.
+    `_paravox` gives for a binary document); any other name raises ValueError. In the full
+    profile footnotes and endnotes are Markdown footnotes, and `headers_footers=True` writes
+    each distinct header and footer once, at the start of the section that defines it.
     Raises a `paravox.ParavoxError` (a `RuntimeError`) when the document cannot be converted;
     its class says what kind of failure it is and its message says why, e.g.
     "Not an HWP or HWPX document: a PDF document".
@@ -153,19 +166,29 @@ def convert(source: Source, *, profile: Profile = "full", strict: bool = False) 
     is missing and why; with `strict=True` it raises the error of that part instead
     (`DamagedDocumentError` or `DocumentTooLargeError`, with the warning's message).
     """
-    converted = convert_document(source, Options(profile=profile, strict=strict))
+    converted = convert_document(
+        source, Options(profile=profile, strict=strict, headers_footers=headers_footers)
+    )
     warn_partial(converted, stacklevel=2)
     return converted.markdown
 
 
-def convert_bytes(data: Buffer, *, profile: Profile = "full", strict: bool = False) -> str:
+def convert_bytes(
+    data: Buffer,
+    *,
+    profile: Profile = "full",
+    strict: bool = False,
+    headers_footers: bool = False,
+) -> str:
     """Converts the HWP or HWPX document held in `data` into Markdown and returns it.
 
     `data` is any bytes-like object (bytes, bytearray, memoryview, mmap); it is read in place,
     and other threads run while it is converted. Same results, warnings and exceptions as
     `convert` on a file holding the same bytes.
     """
-    converted = convert_data(data, Options(profile=profile, strict=strict))
+    converted = convert_data(
+        data, Options(profile=profile, strict=strict, headers_footers=headers_footers)
+    )
     warn_partial(converted, stacklevel=2)
     return converted.markdown
 

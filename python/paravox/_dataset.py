@@ -333,6 +333,7 @@ def convert_to_dataset(
     storage_options: Optional[Dict[str, Any]] = None,
     profile: Profile = "full",
     strict: bool = False,
+    headers_footers: bool = False,
 ) -> DatasetCounts:
     """Converts documents into one dataset file `out`, one row per input document.
 
@@ -347,12 +348,12 @@ def convert_to_dataset(
     with `strict=True` it is an "error" row instead. `jobs` workers convert in parallel
     (default: the number of cores), in worker processes or threads as `executor` says, as for
     `convert_many`; memory:// URLs are seen by threads only, since each process has its own.
-    `storage_options` go to fsspec for the URLs of inputs and `out`. `profile` is as for
-    `paravox.convert`.
+    `storage_options` go to fsspec for the URLs of inputs and `out`. `profile` and
+    `headers_footers` are as for `paravox.convert`.
     Returns how many documents were converted whole, how many failed and how many were
     converted in part.
     """
-    options = Options(profile=profile, strict=strict)
+    options = Options(profile=profile, strict=strict, headers_footers=headers_footers)
     names = input_names(inputs)
     target = to_str_path(out)
     chosen = format_of(target, format)

@@ -162,6 +162,12 @@ def build_parser() -> argparse.ArgumentParser:
         help="fail a document of which a part cannot be read, rather than convert the rest of "
         "it and report it as partial",
     )
+    parser.add_argument(
+        "--headers-footers",
+        action="store_true",
+        help="write each distinct header and footer once, at the start of the section that "
+        "defines it (full profile)",
+    )
     parser.add_argument("--version", action="version", version=f"paravox {__version__}")
     from ._dataset_cli import add_arguments
 
@@ -390,7 +396,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     inputs: List[str] = args.inputs
-    options = Options(profile=args.profile, strict=args.strict)
+    options = Options(
+        profile=args.profile, strict=args.strict, headers_footers=args.headers_footers
+    )
     try:
         from . import _dataset_cli
 

@@ -59,18 +59,20 @@ def convert_frame(
     storage_options: Optional[Dict[str, Any]] = None,
     profile: Profile = "full",
     strict: bool = False,
+    headers_footers: bool = False,
 ) -> DataFrame:
     """A Dask DataFrame of the inputs' documents, one row each, with the dataset's columns.
 
     `inputs` are documents, folders and storage URL prefixes, `profile` says what the Markdown
-    holds and `strict` what a document of which a part could not be read becomes, as for
+    holds, `strict` what a document of which a part could not be read becomes and
+    `headers_footers` whether headers and footers are written, as for
     `paravox.convert_to_dataset`; paths must
     be readable where the workers run. The inputs are listed by one task and each
     partition converts its slice of that listing, so the documents are read by the workers.
     Without `npartitions`, the listing is counted first (on a worker when a distributed client
     is active; only the count comes back) to make partitions of about `partition_size` rows.
     """
-    options = Options(profile=profile, strict=strict)
+    options = Options(profile=profile, strict=strict, headers_footers=headers_footers)
     names = input_names(inputs)
     listing = dask.delayed(list_documents, pure=True)(names, storage_options)
     if npartitions is None:
