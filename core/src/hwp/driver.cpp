@@ -64,7 +64,7 @@ class MinimalBlocks {
   }
   void add_paragraph(std::optional<PendingParagraph>& slot) { out_.add_paragraph(slot); }
   void add_equation(std::string script) { out_.add(Equation{std::move(script)}); }
-  void add_drawing(Block block) { out_.add(std::move(block)); }
+  void add_drawing(DrawingResult& drawing) { out_.add(std::move(*drawing.block)); }
   std::size_t add_table(Records records, std::size_t start, std::uint16_t level) {
     TableResult table = convert_table(records, start, level, 0);
     if (table.table) out_.add(std::move(*table.table));
@@ -104,8 +104,8 @@ class ModelBlocks {
   void add_equation(std::string script) {
     document_.add(equation_block(script, document_.origin(), document_.held()));
   }
-  void add_drawing(Block block) {
-    document_.add(drawing_block(std::move(block), document_.origin(), document_.held()));
+  void add_drawing(DrawingResult& drawing) {
+    add_drawing_blocks(drawing, document_.origin(), document_.body(), document_.held());
   }
   std::size_t add_table(Records records, std::size_t start, std::uint16_t level) {
     ModelTableResult table = read_table(records, start, level, document_.origin(), document_);
@@ -148,7 +148,7 @@ void walk_records(Records records, Blocks& out) {
         consumed = equation.consumed;
       } else if (id == kDrawingId) {
         DrawingResult drawing = convert_drawing_object(records, start, record.level);
-        if (drawing.block) out.add_drawing(std::move(*drawing.block));
+        if (drawing.block) out.add_drawing(drawing);
         consumed = drawing.consumed;
       } else if (id == kTableId) {
         consumed = out.add_table(records, start, record.level);

@@ -292,9 +292,7 @@ struct ListBlocks {
     }
     if (id == kDrawingId) {
       DrawingResult drawing = convert_drawing_object(records, p, level);
-      if (drawing.block) {
-        blocks.push_back(drawing_block(std::move(*drawing.block), reading.origin, reading.held));
-      }
+      if (drawing.block) add_drawing_blocks(drawing, reading.origin, blocks, reading.held);
       return drawing.consumed;
     }
     return skip_control(records, p, level);

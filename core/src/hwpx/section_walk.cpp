@@ -95,8 +95,16 @@ enum class Role : std::uint8_t {
   Equation,
   Script,
   Layer,  // a note, header, footer, memo or hidden comment (full profile)
+  // Below a control that stands where no paragraph holds it (a tool-written hp:tbl directly
+  // under hs:sec, say): the paragraph opened for it, closed with it (full profile).
+  ImplicitParagraph,
   Other,  // looked through: a cell's hp:subList, anything inside a drawing object
 };
+
+// Elements of the body that never hold text, passed over even where the full profile looks
+// through unknown elements.
+constexpr std::array<std::string_view, 4> kTextless = {"linesegarray", "secPr", "parameters",
+                                                       "shapeComment"};
 
 // Where paragraphs belong: the body, a table cell, a drawing object (whose paragraphs give
 // plain text, as the binary drawing object handler reads them), a table's caption or a layer
@@ -214,16 +222,19 @@ struct DrawingState {
     in_caption = false;
   }
 
+  static std::string join(const std::vector<std::string>& texts, char separator) {
+    std::string out;
+    for (const std::string& text : texts) {
+      if (text.empty()) continue;
+      if (!out.empty()) out += separator;
+      out += text;
+    }
+    return out;
+  }
+
+  std::string joined_contents() const { return join(contents, '\n'); }
+
   std::optional<Block> block() const {
-    const auto join = [](const std::vector<std::string>& texts, char separator) {
-      std::string out;
-      for (const std::string& text : texts) {
-        if (text.empty()) continue;
-        if (!out.empty()) out += separator;
-        out += text;
-      }
-      return out;
-    };
     if (picture) return Image{join(captions, ' ')};
     if (std::string text = join(contents, '\n'); !text.empty()) return Paragraph{std::move(text)};
     if (std::string text = join(captions, ' '); !text.empty()) return Paragraph{std::move(text)};
@@ -240,7 +251,10 @@ class SectionWalk final : public XmlHandler {
   explicit SectionWalk(Output& out) : out_(out) {}
 
   XmlVisit start_element(const XmlStartTag& tag) override {
-    const std::optional<Role> role = classify(tag.local_name(), tag);
+    std::optional<Role> role = classify(tag.local_name(), tag);
+    if constexpr (kFull) {
+      if (!role && !frames_.empty()) role = look_through(tag.local_name(), tag);
+    }
     if (!role) return XmlVisit::Skip;
     frames_.push_back(*role);
     return XmlVisit::Children;
@@ -250,6 +264,10 @@ class SectionWalk final : public XmlHandler {
     const Role role = frames_.back();
     frames_.pop_back();
     close(role);
+    if (!frames_.empty() && frames_.back() == Role::ImplicitParagraph) {
+      frames_.pop_back();
+      close_paragraph();
+    }
   }
 
   void character_data(std::string_view text) override {
@@ -380,6 +398,39 @@ class SectionWalk final : public XmlHandler {
         if (name != "script" || script_seen_) return std::nullopt;
         script_seen_ = true;
         return Role::Script;
+      default:
+        return std::nullopt;
+    }
+  }
+
+  // The full profile reads text wherever a tool has put it: an element the walk does not know
+  // is looked through, a run or text element belongs to the innermost paragraph, and a table,
+  // equation or drawing object outside any paragraph stands in a paragraph of its own.
+  // Nothing for the contents of fields, equations and layers, and for elements that hold no
+  // text.
+  std::optional<Role> look_through(std::string_view name, const XmlStartTag& tag) {
+    switch (frames_.back()) {
+      // Not below a table or row: a paragraph there would belong to no cell.
+      case Role::Section:
+      case Role::Cell:
+      case Role::TableCaption:
+      case Role::Other:
+        if (name == "tbl" || name == "equation" || is_one_of(name, kDrawingObjects)) {
+          open_paragraph(scopes_.back());
+          frames_.push_back(Role::ImplicitParagraph);
+          if (std::optional<Role> role = control(name, tag)) return role;
+          frames_.pop_back();
+          close_paragraph();
+          return std::nullopt;
+        }
+        [[fallthrough]];
+      case Role::Paragraph:
+      case Role::Run:
+        if (open_paragraphs_ > 0 && (name == "run" || name == "t")) {
+          return name == "run" ? Role::Run : Role::Text;
+        }
+        if (is_one_of(name, kTextless)) return std::nullopt;
+        return Role::Other;
       default:
         return std::nullopt;
     }
@@ -641,6 +692,12 @@ class SectionWalk final : public XmlHandler {
   void add_drawing(Block block) {
     if constexpr (kFull) {
       add_block(drawing_block(std::move(block), origin_, out_.held()));
+      // A group's text boxes beside its pictures (a picture's own text is its caption).
+      if (drawing_.picture) {
+        std::vector<model::Block> beside;
+        add_paragraph_text(drawing_.joined_contents(), origin_, beside, out_.held());
+        for (model::Block& text : beside) add_block(std::move(text));
+      }
     } else {
       add_block(std::move(block));
     }
