@@ -58,9 +58,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   for (const paravox::Profile profile : {paravox::Profile::Minimal, paravox::Profile::Full}) {
-    const paravox::Conversion by_path = paravox::convert_path(path, {.profile = profile});
+    // The full profile writes every layer of its model, headers and footers too.
+    const paravox::ConvertOptions options{.profile = profile,
+                                          .headers_footers = profile == paravox::Profile::Full};
+    const paravox::Conversion by_path = paravox::convert_path(path, options);
     const paravox::Conversion in_memory =
-        paravox::convert_bytes(paravox::Bytes(data, size), {.profile = profile});
+        paravox::convert_bytes(paravox::Bytes(data, size), options);
     require(by_path.format == in_memory.format && by_path.markdown == in_memory.markdown &&
                 by_path.warnings == in_memory.warnings && by_path.ok() == in_memory.ok(),
             "a file and its bytes convert alike");
