@@ -1,6 +1,6 @@
 // The paravox._native extension module: documents of either format, given by path or in
-// memory, converted (or their metadata read) without holding the interpreter lock; the one
-// place where the front door's failures become the package's exceptions.
+// memory, converted (or their metadata read, or read whole) without holding the interpreter
+// lock; the one place where the front door's failures become the package's exceptions.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
@@ -188,6 +188,56 @@ PyObject* metadata_result(const paravox::MetadataReading& reading) {
   return result;
 }
 
+// (pictures, format, warnings) for a listing: a tuple of (id, format, size, media_type) per
+// picture, media_type None when not known; or NULL with the failure raised.
+PyObject* pictures_result(const paravox::PictureListing& listing) {
+  if (!listing.ok()) {
+    raise_failure(*listing.failure, listing.format);
+    return nullptr;
+  }
+  PyObject* pictures = PyTuple_New(static_cast<Py_ssize_t>(listing.pictures.size()));
+  for (std::size_t i = 0; pictures != nullptr && i < listing.pictures.size(); ++i) {
+    const paravox::PictureInfo& picture = listing.pictures[i];
+    PyObject* media_type =
+        picture.media_type.empty() ? Py_NewRef(Py_None) : utf8_string(picture.media_type);
+    PyObject* entry =
+        media_type != nullptr
+            ? Py_BuildValue("(s#s#KO)", picture.id.data(),
+                            static_cast<Py_ssize_t>(picture.id.size()), picture.format.data(),
+                            static_cast<Py_ssize_t>(picture.format.size()),
+                            static_cast<unsigned long long>(picture.size), media_type)
+            : nullptr;
+    Py_XDECREF(media_type);
+    if (entry == nullptr) {
+      Py_CLEAR(pictures);
+      break;
+    }
+    PyTuple_SetItem(pictures, static_cast<Py_ssize_t>(i), entry);
+  }
+  PyObject* format = pictures != nullptr ? format_object(listing.format) : nullptr;
+  PyObject* warnings = format != nullptr ? warnings_tuple(listing.warnings) : nullptr;
+  PyObject* result = warnings != nullptr ? PyTuple_Pack(3, pictures, format, warnings) : nullptr;
+  Py_XDECREF(warnings);
+  Py_XDECREF(format);
+  Py_XDECREF(pictures);
+  return result;
+}
+
+// The picture's bytes, or NULL with the failure raised (KeyError naming `id` when the
+// document has no such picture).
+PyObject* picture_data_result(const paravox::PictureReading& reading, PyObject* id) {
+  if (!reading.ok()) {
+    raise_failure(*reading.failure, reading.format);
+    return nullptr;
+  }
+  if (!reading.data) {
+    PyErr_SetObject(PyExc_KeyError, id);
+    return nullptr;
+  }
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(reading.data->data()),
+                                   static_cast<Py_ssize_t>(reading.data->size()));
+}
+
 // ---------------------------------------------------------------------------------------
 // Argument binding: a first parameter and, for a conversion, `options`, both required, by
 // position or keyword.
@@ -231,9 +281,22 @@ PyObject* option(const char* function, PyObject* options, const char* name) {
   return value;
 }
 
+// The truth of the attribute `name` of `options`; false with an exception set when it cannot
+// be read.
+bool read_flag(const char* function, PyObject* options, const char* name, bool& out) {
+  PyObject* value = option(function, options, name);
+  if (value == nullptr) return false;
+  const int truth = PyObject_IsTrue(value);
+  Py_DECREF(value);
+  if (truth < 0) return false;
+  out = truth == 1;
+  return true;
+}
+
 // The conversion options a `paravox._convert.Options` value holds: its profile, "full" or
-// "minimal" (any other value is a ValueError naming the two), whether it is strict and whether
-// headers and footers are written; false with an exception set when they cannot be read.
+// "minimal" (any other value is a ValueError naming the two), whether it is strict, whether
+// it writes front matter and whether it writes headers and footers; false with an exception
+// set when they cannot be read.
 bool read_options(const char* function, PyObject* options, paravox::ConvertOptions& out) {
   PyObject* profile = option(function, options, "profile");
   if (profile == nullptr) return false;
@@ -255,16 +318,25 @@ bool read_options(const char* function, PyObject* options, paravox::ConvertOptio
   }
   Py_DECREF(profile);
   out.profile = *named;
-  for (const auto& [name, flag] :
-       {std::pair{"strict", &out.strict}, std::pair{"headers_footers", &out.headers_footers}}) {
-    PyObject* value = option(function, options, name);
-    if (value == nullptr) return false;
-    const int truth = PyObject_IsTrue(value);
-    Py_DECREF(value);
-    if (truth < 0) return false;
-    *flag = truth == 1;
+  PyObject* links = option(function, options, "picture_links");
+  if (links == nullptr) return false;
+  if (links != Py_None) {
+    Py_ssize_t size = 0;
+    const char* folder = PyUnicode_Check(links) ? PyUnicode_AsUTF8AndSize(links, &size) : nullptr;
+    if (folder == nullptr) {
+      if (!PyErr_Occurred()) {
+        PyErr_Format(PyExc_TypeError, "%s() options.picture_links must be a str or None, not %R",
+                     function, links);
+      }
+      Py_DECREF(links);
+      return false;
+    }
+    out.picture_links.assign(folder, static_cast<std::size_t>(size));
   }
-  return true;
+  Py_DECREF(links);
+  return read_flag(function, options, "strict", out.strict) &&
+         read_flag(function, options, "front_matter", out.front_matter) &&
+         read_flag(function, options, "headers_footers", out.headers_footers);
 }
 
 // Binds the call's arguments to `name` and `options` and reads the options; with no `options`
@@ -473,6 +545,193 @@ PyObject* records_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
   });
 }
 
+// ---------------------------------------------------------------------------------------
+// Documents read whole: a capsule holds the core's reading, from which Markdown and JSON are
+// rendered as often as asked, without the interpreter lock.
+
+constexpr const char* kDocumentCapsule = "paravox._native.Document";
+
+void delete_held_reading(PyObject* capsule) {
+  delete static_cast<paravox::DocumentReading*>(PyCapsule_GetPointer(capsule, kDocumentCapsule));
+}
+
+// (handle, format, warnings, metadata) for a document read whole, or NULL with the failure
+// raised. The handle takes the reading over.
+PyObject* reading_result(paravox::DocumentReading&& reading) {
+  if (!reading.ok()) {
+    raise_failure(*reading.failure, reading.format);
+    return nullptr;
+  }
+  PyObject* format = format_object(reading.format);
+  PyObject* warnings = format != nullptr ? warnings_tuple(reading.warnings) : nullptr;
+  PyObject* metadata = warnings != nullptr ? metadata_dict(reading.metadata) : nullptr;
+  PyObject* handle = nullptr;
+  if (metadata != nullptr) {
+    auto* held = new paravox::DocumentReading(std::move(reading));
+    handle = PyCapsule_New(held, kDocumentCapsule, delete_held_reading);
+    if (handle == nullptr) delete held;
+  }
+  PyObject* result =
+      handle != nullptr ? PyTuple_Pack(4, handle, format, warnings, metadata) : nullptr;
+  Py_XDECREF(handle);
+  Py_XDECREF(metadata);
+  Py_XDECREF(warnings);
+  Py_XDECREF(format);
+  return result;
+}
+
+// The reading a handle holds; NULL with TypeError when `handle` is none of ours.
+const paravox::DocumentReading* held_reading(const char* function, PyObject* handle) {
+  if (!PyCapsule_IsValid(handle, kDocumentCapsule)) {
+    raise_wrong_type(function, "handle", "a document handle", handle);
+    return nullptr;
+  }
+  return static_cast<const paravox::DocumentReading*>(
+      PyCapsule_GetPointer(handle, kDocumentCapsule));
+}
+
+// A rendering of a held reading as str, or NULL with its failure raised.
+template <class Render>
+PyObject* rendered(const paravox::DocumentReading& reading, Render&& render) {
+  paravox::Result<std::string> text = without_interpreter_lock(render);
+  if (!text) {
+    raise_failure(paravox::Failure{paravox::failure_kind(text.error()), text.error().message()},
+                  reading.format);
+    return nullptr;
+  }
+  return utf8_string(text.value());
+}
+
+PyObject* read_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* path = nullptr;
+    paravox::ConvertOptions options;
+    if (!bind_arguments("read_path", "path", args, nargs, kwnames, &path, &options)) {
+      return nullptr;
+    }
+    const std::optional<std::string> file_name = file_name_of("read_path", path);
+    if (!file_name) return nullptr;
+    return reading_result(
+        without_interpreter_lock([&] { return paravox::read_document_path(*file_name, options); }));
+  });
+}
+
+PyObject* read_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* data = nullptr;
+    paravox::ConvertOptions options;
+    HeldBuffer buffer;
+    if (!bind_arguments("read_buffer", "data", args, nargs, kwnames, &data, &options) ||
+        !hold_bytes("read_buffer", data, buffer)) {
+      return nullptr;
+    }
+    return reading_result(without_interpreter_lock(
+        [&] { return paravox::read_document_bytes(buffer.bytes(), options); }));
+  });
+}
+
+PyObject* document_markdown(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* handle = nullptr;
+    paravox::ConvertOptions options;
+    if (!bind_arguments("document_markdown", "handle", args, nargs, kwnames, &handle, &options)) {
+      return nullptr;
+    }
+    const paravox::DocumentReading* reading = held_reading("document_markdown", handle);
+    if (reading == nullptr) return nullptr;
+    // The held model is the full profile's; the minimal one is a reading of its own.
+    if (options.profile != paravox::Profile::Full) {
+      PyErr_SetString(PyExc_ValueError,
+                      "document_markdown() renders the full profile only: convert the document "
+                      "again for the minimal one");
+      return nullptr;
+    }
+    return rendered(*reading, [&] { return paravox::reading_markdown(*reading, options); });
+  });
+}
+
+PyObject* document_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* handle = nullptr;
+    if (!bind_arguments("document_json", "handle", args, nargs, kwnames, &handle, nullptr)) {
+      return nullptr;
+    }
+    const paravox::DocumentReading* reading = held_reading("document_json", handle);
+    if (reading == nullptr) return nullptr;
+    return rendered(*reading, [&] { return paravox::reading_json(*reading); });
+  });
+}
+
+PyObject* pictures_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* path = nullptr;
+    if (!bind_arguments("pictures_path", "path", args, nargs, kwnames, &path, nullptr)) {
+      return nullptr;
+    }
+    const std::optional<std::string> file_name = file_name_of("pictures_path", path);
+    if (!file_name) return nullptr;
+    return pictures_result(
+        without_interpreter_lock([&] { return paravox::pictures_path(*file_name); }));
+  });
+}
+
+PyObject* pictures_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* data = nullptr;
+    HeldBuffer buffer;
+    if (!bind_arguments("pictures_buffer", "data", args, nargs, kwnames, &data, nullptr) ||
+        !hold_bytes("pictures_buffer", data, buffer)) {
+      return nullptr;
+    }
+    return pictures_result(
+        without_interpreter_lock([&] { return paravox::pictures_bytes(buffer.bytes()); }));
+  });
+}
+
+// The picture id argument of picture_data_path/picture_data_buffer, positional only.
+std::optional<std::string> picture_id_of(const char* function, PyObject* const* args,
+                                         Py_ssize_t nargs, PyObject* kwnames) {
+  const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_Size(kwnames) : 0;
+  if (nargs != 2 || nkw != 0) {
+    PyErr_Format(PyExc_TypeError, "%s() takes exactly 2 positional arguments", function);
+    return std::nullopt;
+  }
+  if (!PyUnicode_Check(args[1])) {
+    raise_wrong_type(function, "id", "str", args[1]);
+    return std::nullopt;
+  }
+  Py_ssize_t size = 0;
+  const char* id = PyUnicode_AsUTF8AndSize(args[1], &size);
+  if (id == nullptr) return std::nullopt;
+  return std::string(id, static_cast<std::size_t>(size));
+}
+
+PyObject* picture_data_path(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const std::optional<std::string> id = picture_id_of("picture_data_path", args, nargs, kwnames);
+    if (!id) return nullptr;
+    const std::optional<std::string> file_name = file_name_of("picture_data_path", args[0]);
+    if (!file_name) return nullptr;
+    return picture_data_result(
+        without_interpreter_lock([&] { return paravox::picture_data_path(*file_name, *id); }),
+        args[1]);
+  });
+}
+
+PyObject* picture_data_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    const std::optional<std::string> id =
+        picture_id_of("picture_data_buffer", args, nargs, kwnames);
+    if (!id) return nullptr;
+    HeldBuffer buffer;
+    if (!hold_bytes("picture_data_buffer", args[0], buffer)) return nullptr;
+    return picture_data_result(
+        without_interpreter_lock([&] { return paravox::picture_data_bytes(buffer.bytes(), *id); }),
+        args[1]);
+  });
+}
+
 // Each doc string starts with the signature line, from which the interpreter derives
 // __text_signature__ and the docstring proper.
 PyMethodDef g_functions[] = {
@@ -480,7 +739,8 @@ PyMethodDef g_functions[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "convert_path(path, options)\n--\n\n"
      "Converts the HWP or HWPX document at `path` (str or bytes) into Markdown as `options`\n"
-     "(paravox._convert.Options) say: options.profile is \"full\" or \"minimal\", and\n"
+     "(paravox._convert.Options) say: options.profile is \"full\" or \"minimal\",\n"
+     "options.front_matter puts the document's metadata above it as YAML front matter, and\n"
      "options.headers_footers writes the headers and footers in the full profile.\n\n"
      "Returns (markdown, format, warnings): format is \"hwp\" or \"hwpx\", and warnings\n"
      "holds a (kind, message) pair for each part that could not be read, kind being\n"
@@ -514,6 +774,54 @@ PyMethodDef g_functions[] = {
      "records_buffer(data)\n--\n\n"
      "Lists the records as records_path does, of the document held in `data` (any\n"
      "bytes-like object)."},
+    {"read_path", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_path)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "read_path(path, options)\n--\n\n"
+     "Reads the HWP or HWPX document at `path` (str or bytes) whole, as a conversion in the\n"
+     "full profile reads it (options.strict as for convert_path; options.profile is not\n"
+     "looked at).\n\n"
+     "Returns (handle, format, warnings, metadata): an opaque handle holding the document,\n"
+     "for document_markdown and document_json; format and warnings as convert_path gives\n"
+     "them; metadata as metadata_path gives it."},
+    {"read_buffer", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_buffer)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "read_buffer(data, options)\n--\n\n"
+     "Reads the HWP or HWPX document held in `data` (any bytes-like object) whole.\n\n"
+     "Returns (handle, format, warnings, metadata) as read_path does."},
+    {"document_markdown",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_markdown)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "document_markdown(handle, options)\n--\n\n"
+     "The Markdown of the document a handle holds: what convert_path gives in the full\n"
+     "profile (options.profile must be \"full\")."},
+    {"document_json", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_json)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "document_json(handle)\n--\n\n"
+     "The JSON of the document a handle holds (\"paravox.document\", version 1)."},
+    {"pictures_path", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pictures_path)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "pictures_path(path)\n--\n\n"
+     "Lists the embedded pictures of the HWP or HWPX document at `path` (str or bytes).\n\n"
+     "Returns (pictures, format, warnings): a (id, format, size, media_type) tuple per\n"
+     "picture (\"image1\", \"png\", its size in bytes, the media type or None), in the order\n"
+     "pictures first show them; a picture that cannot be read is left out, with a warning."},
+    {"pictures_buffer",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(pictures_buffer)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "pictures_buffer(data)\n--\n\n"
+     "Lists the embedded pictures of the document held in `data` (any bytes-like object),\n"
+     "as pictures_path does."},
+    {"picture_data_path",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(picture_data_path)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "picture_data_path(path, id, /)\n--\n\n"
+     "The bytes of picture `id` (\"image1\") of the document at `path`; KeyError when there\n"
+     "is none, DamagedDocumentError or DocumentTooLargeError when it cannot be read."},
+    {"picture_data_buffer",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(picture_data_buffer)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "picture_data_buffer(data, id, /)\n--\n\n"
+     "The bytes of picture `id` of the document held in `data`, as picture_data_path."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -571,8 +879,10 @@ PyObject* create_module() {
   if (!load_error_classes()) return nullptr;
   PyObject* module = PyModule_Create(&g_module_def);
   if (module == nullptr) return nullptr;
-  PyObject* all =
-      Py_BuildValue("[ssss]", "convert_path", "convert_buffer", "metadata_path", "metadata_buffer");
+  PyObject* all = Py_BuildValue("[ssssssssssss]", "convert_path", "convert_buffer", "metadata_path",
+                                "metadata_buffer", "read_path", "read_buffer", "document_markdown",
+                                "document_json", "pictures_path", "pictures_buffer",
+                                "picture_data_path", "picture_data_buffer");
   const bool added = all != nullptr && PyModule_AddObjectRef(module, "__all__", all) == 0 &&
                      PyModule_AddObjectRef(module, "InternalFault", g_internal_fault) == 0;
   Py_XDECREF(all);

@@ -59,8 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   for (const paravox::Profile profile : {paravox::Profile::Minimal, paravox::Profile::Full}) {
     // The full profile writes every layer of its model, headers and footers too.
-    const paravox::ConvertOptions options{.profile = profile,
-                                          .headers_footers = profile == paravox::Profile::Full};
+    paravox::ConvertOptions options;
+    options.profile = profile;
+    options.headers_footers = profile == paravox::Profile::Full;
+    paravox::ConvertOptions strict_options = options;
+    strict_options.strict = true;
     const paravox::Conversion by_path = paravox::convert_path(path, options);
     const paravox::Conversion in_memory =
         paravox::convert_bytes(paravox::Bytes(data, size), options);
@@ -68,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 by_path.warnings == in_memory.warnings && by_path.ok() == in_memory.ok(),
             "a file and its bytes convert alike");
     const paravox::Conversion strict =
-        paravox::convert_bytes(paravox::Bytes(data, size), {.profile = profile, .strict = true});
+        paravox::convert_bytes(paravox::Bytes(data, size), strict_options);
     require(strict.ok() == (in_memory.ok() && in_memory.warnings.empty()),
             "strict refuses exactly the documents read in part");
     if (!in_memory.ok()) {
@@ -82,6 +85,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       require(paravox::fuzz::is_valid_utf8(in_memory.markdown), "Markdown is valid UTF-8");
       require(in_memory.markdown.size() <= paravox::kOutputLimit,
               "Markdown stays under the ceiling");
+    }
+    if (profile == paravox::Profile::Full) {
+      // A document read whole renders the conversion's Markdown, and JSON that parses.
+      const paravox::DocumentReading reading =
+          paravox::read_document_bytes(paravox::Bytes(data, size), {});
+      require(reading.format == in_memory.format && reading.ok() == in_memory.ok() &&
+                  reading.warnings == in_memory.warnings,
+              "a document reads whole as it converts");
+      if (reading.ok()) {
+        const auto rendered = paravox::reading_markdown(reading, options);
+        require(rendered && rendered.value() == in_memory.markdown,
+                "a document read whole renders the conversion's Markdown");
+        const auto json = paravox::reading_json(reading);
+        require(!json || paravox::fuzz::is_valid_utf8(json.value()), "JSON is valid UTF-8");
+      }
     }
     // What the binary reader converts is a compound file, converted by the front door alike in
     // the minimal profile, unless it is a distribution document, which the front door refuses.

@@ -92,5 +92,5 @@ pip_install() {
   "$venv/bin/python" -m pip install -q --disable-pip-version-check "$@"
 }
 # The extras the tests need by default; PARAVOX_EXTRAS= (empty) installs the package alone.
-extras=${PARAVOX_EXTRAS-test,parquet,storage,dask}
+extras=${PARAVOX_EXTRAS-test,parquet,storage,dask,docling,langchain,llama-index}
 pip_install "scikit-build-core>=0.10" cmake ninja ".${extras:+[$extras]}"

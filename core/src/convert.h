@@ -12,6 +12,7 @@
 #include "base/byte_cursor.h"
 #include "base/error.h"
 #include "base/large_memory.h"
+#include "document/model.h"
 #include "document/options.h"
 #include "document/styles.h"
 #include "document/warning.h"
@@ -77,6 +78,70 @@ struct MetadataReading {
 // absent.
 MetadataReading metadata_path(std::string_view path);
 MetadataReading metadata_bytes(Bytes document);
+
+// An embedded picture of a document, as pictures_path lists it.
+struct PictureInfo {
+  std::string id;          // "image1", numbered in the order pictures first show it
+  std::string format;      // the stored extension, lower case ("png"); may be empty
+  std::string media_type;  // HWPX only ("image/png"); empty when not known
+  std::uint64_t size = 0;  // bytes, inflated
+};
+
+// The outcome of listing a document's pictures; `format` and `failure` as in a Conversion.
+struct PictureListing {
+  DocumentFormat format = DocumentFormat::None;
+  std::vector<PictureInfo> pictures;
+  std::vector<Warning> warnings;   // the text not read, and each picture that cannot be read
+  std::optional<Failure> failure;  // nothing on success
+
+  bool ok() const noexcept { return !failure.has_value(); }
+};
+
+// The embedded pictures of the document at `path`, or held in `document`, in the order of
+// their ids: every picture's bytes are read, and one that cannot be (a missing, damaged or
+// oversized stream or entry, past kPictureLimit) is left out with a warning, its id kept by
+// none other. The input is recognised, opened and refused as for a conversion.
+PictureListing pictures_path(std::string_view path);
+PictureListing pictures_bytes(Bytes document);
+
+// The outcome of reading one picture's bytes.
+struct PictureReading {
+  DocumentFormat format = DocumentFormat::None;
+  std::optional<ByteBuffer> data;  // nothing when the document has no picture of that id
+  std::optional<Failure> failure;  // also when the picture cannot be read (Damaged, TooLarge)
+
+  bool ok() const noexcept { return !failure.has_value(); }
+};
+
+// The bytes of picture `id` ("image1") of the document at `path`, or held in `document`.
+PictureReading picture_data_path(std::string_view path, std::string_view id);
+PictureReading picture_data_bytes(Bytes document, std::string_view id);
+
+// The outcome of reading one document whole for the full profile: its model, metadata and
+// the parts that could not be read; `format` and `failure` as in a Conversion.
+struct DocumentReading {
+  DocumentFormat format = DocumentFormat::None;
+  model::Document document;        // empty on failure
+  Metadata metadata;               // empty on failure
+  std::vector<Warning> warnings;   // none on failure
+  std::optional<Failure> failure;  // nothing on success
+
+  bool ok() const noexcept { return !failure.has_value(); }
+};
+
+// The document at `path`, or held in `document`, read as a conversion in the full profile
+// reads it: recognised, refused and failed alike (strictly when `options` say so; their
+// profile is not looked at). Its Markdown is render_markdown(document) and its metadata that
+// of metadata_path.
+DocumentReading read_document_path(std::string_view path, const ConvertOptions& options);
+DocumentReading read_document_bytes(Bytes document, const ConvertOptions& options);
+
+// The Markdown of the full profile of a document read whole, as a conversion with `options`
+// writes it (pictures linked into options.picture_links, front matter on request; their
+// profile is not looked at), and its JSON (document/json.h); a TooLarge failure when the
+// text would pass kOutputLimit.
+Result<std::string> reading_markdown(const DocumentReading& reading, const ConvertOptions& options);
+Result<std::string> reading_json(const DocumentReading& reading);
 
 // The kind of failure `error` is: one exception class per kind in Python.
 FailureKind failure_kind(const ConvertError& error);

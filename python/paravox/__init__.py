@@ -4,6 +4,8 @@
     >>> markdown = paravox.convert("report.hwp")
     >>> markdown = paravox.convert_bytes(data)  # a document already in memory
     >>> paravox.metadata("report.hwp")["author"]
+    >>> document = paravox.read("report.hwp")  # the document as data
+    >>> document.to_dict()["body"][0]
     >>> for path, result in paravox.convert_many(["a.hwp", "b.hwpx"]):
     ...     print(path, "failed:" if isinstance(result, Exception) else "ok", result)
 
@@ -28,6 +30,8 @@ from ._convert import (  # noqa: E402
     records,
     records_bytes,
 )
+from ._document import Document, read, read_bytes  # noqa: E402
+from ._pictures import Picture, pictures  # noqa: E402
 from ._errors import (  # noqa: E402
     DamagedDocumentError,
     DistributionDocumentError,
@@ -37,6 +41,7 @@ from ._errors import (  # noqa: E402
     ParavoxError,
     PartialDocumentWarning,
     PasswordProtectedError,
+    SkippedDocumentWarning,
 )
 
 try:
@@ -49,12 +54,15 @@ from ._dataset import convert_to_dataset  # noqa: E402
 __all__ = [
     "DamagedDocumentError",
     "DistributionDocumentError",
+    "Document",
     "DocumentTooLargeError",
     "FileReadError",
     "NotADocumentError",
     "ParavoxError",
     "PartialDocumentWarning",
     "PasswordProtectedError",
+    "Picture",
+    "SkippedDocumentWarning",
     "StrOrBytesPath",
     "__version__",
     "convert",
@@ -62,6 +70,9 @@ __all__ = [
     "convert_many",
     "convert_to_dataset",
     "metadata",
+    "read",
+    "read_bytes",
+    "pictures",
     "records",
     "records_bytes",
 ]

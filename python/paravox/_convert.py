@@ -49,6 +49,10 @@ _T = TypeVar("_T")
 PROFILES = ("full", "minimal")
 Profile = Literal["full", "minimal"]
 
+# What a conversion writes besides the Markdown: nothing, or the document as JSON.
+OUTPUTS = ("markdown", "json")
+Output = Literal["markdown", "json"]
+
 
 @dataclass(frozen=True)
 class Options:
@@ -60,6 +64,13 @@ class Options:
     profile: Profile = "full"
     # Refuse a document that could be read only in part, with the error of what was lost.
     strict: bool = False
+    # "json": the document is read whole, and its JSON comes with the Markdown (full profile).
+    to: Output = "markdown"
+    # Full profile: link each embedded picture as ![caption](FOLDER/image1.png) instead of
+    # writing a placeholder ("paravox.pictures" gives the files).
+    picture_links: Optional[str] = None
+    # The document's metadata as YAML front matter above the Markdown.
+    front_matter: bool = False
     # Write each distinct header and footer once, at the start of the section that defines it
     # (full profile; the minimal one has none).
     headers_footers: bool = False
@@ -67,10 +78,18 @@ class Options:
     def __post_init__(self) -> None:
         if self.profile not in PROFILES:
             raise ValueError(f'profile must be "full" or "minimal", not {self.profile!r}')
-        for name in ("strict", "headers_footers"):
+        for name in ("strict", "front_matter", "headers_footers"):
             value = getattr(self, name)
             if not isinstance(value, bool):
                 raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
+        if self.picture_links is not None and not isinstance(self.picture_links, str):
+            raise TypeError(
+                f"picture_links must be a str or None, not {type(self.picture_links).__name__}"
+            )
+        if self.to not in OUTPUTS:
+            raise ValueError(f'to must be "markdown" or "json", not {self.to!r}')
+        if self.to == "json" and self.profile != "full":
+            raise ValueError("the document's JSON comes with the full profile only")
 
 
 class Converted(NamedTuple):
@@ -132,6 +151,37 @@ def convert_data(data: Buffer, options: Options = Options()) -> Converted:
     return Converted(*_native.convert_buffer(data, options))
 
 
+# A conversion and, when the options ask for it, the document's JSON.
+Outcome = Tuple[Converted, Optional[str]]
+
+
+def _with_json(read: Tuple[Any, str, Tuple[Tuple[str, str], ...], Any], options: Options) -> Outcome:
+    """The Markdown and JSON of a document `_native` read whole."""
+    handle, format, warnings, _ = read
+    markdown = _native.document_markdown(handle, options)
+    return Converted(markdown, format, warnings), _native.document_json(handle)
+
+
+def convert_output(source: Source, options: Options = Options()) -> Outcome:
+    """`convert_document`, with the document's JSON when `options.to` is "json" (else None):
+    both from one reading."""
+    if options.to != "json":
+        return convert_document(source, options), None
+    return _read_source(
+        "convert",
+        source,
+        lambda path: _with_json(_native.read_path(path, options), options),
+        lambda data: convert_data_output(data, options),
+    )
+
+
+def convert_data_output(data: Buffer, options: Options = Options()) -> Outcome:
+    """`convert_output` of the document held in `data`."""
+    if options.to != "json":
+        return convert_data(data, options), None
+    return _with_json(_native.read_buffer(data, options), options)
+
+
 def warn_partial(converted: Converted, about: Optional[str] = None, stacklevel: int = 1) -> None:
     """Issues a PartialDocumentWarning for each part of `converted` that could not be read,
     its message after `about: ` if given; `stacklevel` counts from the caller."""
@@ -145,6 +195,8 @@ def convert(
     *,
     profile: Profile = "full",
     strict: bool = False,
+    picture_links: Optional[str] = None,
+    front_matter: bool = False,
     headers_footers: bool = False,
 ) -> str:
     """Converts an HWP or HWPX document into Markdown and returns it.
@@ -165,10 +217,23 @@ def convert(
     ceiling) gives the Markdown of the rest with a `paravox.PartialDocumentWarning` saying what
     is missing and why; with `strict=True` it raises the error of that part instead
     (`DamagedDocumentError` or `DocumentTooLargeError`, with the warning's message).
+
+    With `picture_links="NAME"` (full profile) each embedded picture is written as a link,
+    `![caption](NAME/image1.png)`, to the file `paravox.pictures` gives under that id, instead
+    of the `[이미지]` placeholder.
+
+    With `front_matter=True` the values `metadata` gives come first as YAML front matter
+    between "---" lines (strings double-quoted, times as "2024-05-01T09:30:00Z"); a document
+    without any gets none.
     """
-    converted = convert_document(
-        source, Options(profile=profile, strict=strict, headers_footers=headers_footers)
+    options = Options(
+        profile=profile,
+        strict=strict,
+        picture_links=picture_links,
+        front_matter=front_matter,
+        headers_footers=headers_footers,
     )
+    converted = convert_document(source, options)
     warn_partial(converted, stacklevel=2)
     return converted.markdown
 
@@ -178,6 +243,8 @@ def convert_bytes(
     *,
     profile: Profile = "full",
     strict: bool = False,
+    picture_links: Optional[str] = None,
+    front_matter: bool = False,
     headers_footers: bool = False,
 ) -> str:
     """Converts the HWP or HWPX document held in `data` into Markdown and returns it.
@@ -186,9 +253,14 @@ def convert_bytes(
     and other threads run while it is converted. Same results, warnings and exceptions as
     `convert` on a file holding the same bytes.
     """
-    converted = convert_data(
-        data, Options(profile=profile, strict=strict, headers_footers=headers_footers)
+    options = Options(
+        profile=profile,
+        strict=strict,
+        picture_links=picture_links,
+        front_matter=front_matter,
+        headers_footers=headers_footers,
     )
+    converted = convert_data(data, options)
     warn_partial(converted, stacklevel=2)
     return converted.markdown
 
@@ -207,6 +279,11 @@ def metadata(source: Source) -> Dict[str, Any]:
     with the same exceptions; a damaged summary only leaves values out.
     """
     read, _ = _read_source("metadata", source, _native.metadata_path, _native.metadata_buffer)
+    return metadata_values(read)
+
+
+def metadata_values(read: Dict[str, Union[str, int]]) -> Dict[str, Any]:
+    """The metadata `_native` reads, its times (microseconds since 1970) as UTC datetimes."""
     values: Dict[str, Any] = dict(read)
     for key in ("created", "modified"):
         microseconds = read.get(key)

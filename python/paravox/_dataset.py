@@ -11,6 +11,7 @@ import functools
 import json
 import os
 import time
+from datetime import datetime
 from typing import (
     IO,
     Any,
@@ -26,9 +27,19 @@ from typing import (
 )
 
 from ._batch import DEFAULT_EXECUTOR, ExecutorKind, check_executor, default_jobs, ordered_map
+from . import _native
 from ._batch import process_context
-from ._convert import Converted, Options, Profile, StrOrBytesPath, convert_data, convert_document
-from ._convert import to_str_path
+from ._convert import (
+    Options,
+    Outcome,
+    Output,
+    Profile,
+    StrOrBytesPath,
+    convert_data_output,
+    convert_document,
+    convert_output,
+)
+from ._convert import metadata_values, to_str_path
 from ._errors import failure_message
 from ._storage import (
     Listed,
@@ -41,8 +52,8 @@ from ._storage import (
 
 FORMATS = ("parquet", "jsonl")
 
-# One row per input document. Plain types only (string, int64, double), so that every Parquet
-# reader takes the file as it is.
+# One row per input document. Plain types only (string, int64, double, timestamp in
+# microseconds and UTC), so that every Parquet reader takes the file as it is.
 COLUMNS: Tuple[Tuple[str, str], ...] = (
     ("path", "string"),
     ("format", "string"),  # "hwp", "hwpx", or null when the input was neither
@@ -52,7 +63,17 @@ COLUMNS: Tuple[Tuple[str, str], ...] = (
     ("input_bytes", "int64"),  # null when the input could not be read
     ("output_bytes", "int64"),  # UTF-8 bytes of `markdown`
     ("seconds", "double"),
+    # What the document says about itself (paravox.metadata); null when absent or not read.
+    ("title", "string"),
+    ("author", "string"),
+    ("created", "timestamp"),
+    ("modified", "timestamp"),
 )
+_METADATA_COLUMNS = ("title", "author", "created", "modified")
+
+# With Options(to="json"), a last column: the document's JSON (paravox.document); null when
+# not converted.
+DOCUMENT_COLUMN = ("document", "string")
 
 Row = Dict[str, Any]
 
@@ -78,10 +99,20 @@ def _pyarrow() -> Tuple[Any, Any]:
     return pyarrow, parquet
 
 
-def arrow_schema() -> Any:
+def columns(options: Options) -> Tuple[Tuple[str, str], ...]:
+    """The columns of a dataset converted with `options`."""
+    return COLUMNS + ((DOCUMENT_COLUMN,) if options.to == "json" else ())
+
+
+def arrow_schema(names: Tuple[Tuple[str, str], ...] = COLUMNS) -> Any:
     pa, _ = _pyarrow()
-    types = {"string": pa.string(), "int64": pa.int64(), "double": pa.float64()}
-    return pa.schema([(name, types[kind]) for name, kind in COLUMNS])
+    types = {
+        "string": pa.string(),
+        "int64": pa.int64(),
+        "double": pa.float64(),
+        "timestamp": pa.timestamp("us", tz="UTC"),
+    }
+    return pa.schema([(name, types[kind]) for name, kind in names])
 
 
 def format_of(out: str, format: Optional[str] = None) -> Optional[str]:
@@ -117,19 +148,32 @@ def failed_row(source: str, message: str, input_bytes: Optional[int] = None) -> 
         "input_bytes": input_bytes,
         "output_bytes": None,
         "seconds": 0.0,
+        **dict.fromkeys(_METADATA_COLUMNS),
+        "document": None,
     }
+
+
+def _metadata_columns(read: Callable[[], Tuple[Dict[str, Union[str, int]], str]]) -> Row:
+    """The metadata columns from `read()` (a `_native` metadata reading); nulls when it fails."""
+    try:
+        values = metadata_values(read()[0])
+    except Exception:  # the document converted; its metadata is only left out
+        values = {}
+    return {name: values.get(name) for name in _METADATA_COLUMNS}
 
 
 def _row(
     source: str,
-    convert: Callable[[], Converted],
+    convert: Callable[[], Outcome],
+    read_metadata: Callable[[], Tuple[Dict[str, Union[str, int]], str]],
     input_bytes: Optional[int],
     seconds: float,
 ) -> Row:
-    """The row of `source` from `convert()`, its time added to `seconds`; never raises."""
+    """The row of `source` from `convert()` and `read_metadata()`, its time added to `seconds`;
+    never raises."""
     start = time.perf_counter()
     try:
-        converted = convert()
+        converted, document = convert()
     except Exception as error:  # a row, not an exception: one bad input must not end a run
         row = failed_row(source, failure_message(error), input_bytes)
         row["format"] = getattr(error, "format", None)
@@ -143,7 +187,9 @@ def _row(
         "markdown": converted.markdown,
         "input_bytes": input_bytes,
         "output_bytes": len(converted.markdown.encode("utf-8")),
+        **_metadata_columns(read_metadata),
         "seconds": seconds + time.perf_counter() - start,
+        "document": document,
     }
 
 
@@ -156,7 +202,11 @@ def convert_row(source: str, options: Options = Options()) -> Row:
         input_bytes = None  # the conversion says why it cannot read the file
     return _row(
         source,
-        lambda: convert_document(source, options),
+        # Through this module's convert_document, which a test's worker plugin replaces.
+        lambda: convert_output(source, options)
+        if options.to == "json"
+        else (convert_document(source, options), None),
+        lambda: _native.metadata_path(source),
         input_bytes,
         time.perf_counter() - start,
     )
@@ -169,7 +219,13 @@ def _from_memory(
         row = failed_row(source, failure_message(content))
         row["seconds"] = seconds
         return row
-    return _row(source, lambda: convert_data(content, options), len(content), seconds)
+    return _row(
+        source,
+        lambda: convert_data_output(content, options),
+        lambda: _native.metadata_buffer(content),
+        len(content),
+        seconds,
+    )
 
 
 def convert_rows(
@@ -267,11 +323,11 @@ def rows(
 
 
 class _ParquetSink:
-    def __init__(self, file: IO[bytes]) -> None:
+    def __init__(self, file: IO[bytes], names: Tuple[Tuple[str, str], ...]) -> None:
         self._pa, parquet = _pyarrow()
-        self._schema = arrow_schema()
+        self._schema = arrow_schema(names)
         self._writer = parquet.ParquetWriter(file, self._schema, compression="zstd")
-        self._columns: Dict[str, List[Any]] = {name: [] for name, _ in COLUMNS}
+        self._columns: Dict[str, List[Any]] = {name: [] for name, _ in names}
         self._bytes = 0
 
     def add(self, row: Row) -> None:
@@ -295,20 +351,32 @@ class _ParquetSink:
         self._writer.close()
 
 
+def _json_value(value: Any) -> Any:
+    """`value` as JSON holds it: a UTC datetime as ISO 8601 ending in "Z"."""
+    if isinstance(value, datetime):
+        return value.isoformat().replace("+00:00", "Z")
+    return value
+
+
 class _JsonLinesSink:
-    def __init__(self, file: IO[bytes]) -> None:
+    def __init__(self, file: IO[bytes], names: Tuple[Tuple[str, str], ...]) -> None:
         self._file = file
+        self._names = [name for name, _ in names]
 
     def add(self, row: Row) -> None:
-        line = json.dumps({name: row[name] for name, _ in COLUMNS}, ensure_ascii=False)
+        values = {name: _json_value(row[name]) for name in self._names}
+        line = json.dumps(values, ensure_ascii=False)
         self._file.write(line.encode("utf-8") + b"\n")
 
     def close(self) -> None:
         pass
 
 
-def sink(format: str, file: IO[bytes]) -> Union[_ParquetSink, _JsonLinesSink]:
-    return _ParquetSink(file) if format == "parquet" else _JsonLinesSink(file)
+def sink(
+    format: str, file: IO[bytes], options: Options = Options()
+) -> Union[_ParquetSink, _JsonLinesSink]:
+    names = columns(options)
+    return _ParquetSink(file, names) if format == "parquet" else _JsonLinesSink(file, names)
 
 
 def check_format_available(format: str) -> None:
@@ -333,6 +401,8 @@ def convert_to_dataset(
     storage_options: Optional[Dict[str, Any]] = None,
     profile: Profile = "full",
     strict: bool = False,
+    to: Output = "markdown",
+    front_matter: bool = False,
     headers_footers: bool = False,
 ) -> DatasetCounts:
     """Converts documents into one dataset file `out`, one row per input document.
@@ -342,18 +412,26 @@ def convert_to_dataset(
     files below them. `out` is a local path or a storage URL; it is written as Parquet or
     JSON Lines, by `format` ("parquet" or "jsonl") or else by its suffix. Its columns: path,
     format, status ("ok", "partial" or "error"), message, markdown, input_bytes, output_bytes,
-    seconds. A document that cannot be converted is a row with status "error" and its message;
+    seconds, title, author, created, modified (the last four from `paravox.metadata`, null when
+    absent). A document that cannot be converted is a row with status "error" and its message;
     nothing is raised for it. A document of which a part could not be read is a row with
     status "partial", the Markdown of the rest, and what is missing and why as its message;
     with `strict=True` it is an "error" row instead. `jobs` workers convert in parallel
     (default: the number of cores), in worker processes or threads as `executor` says, as for
     `convert_many`; memory:// URLs are seen by threads only, since each process has its own.
     `storage_options` go to fsspec for the URLs of inputs and `out`. `profile` and
-    `headers_footers` are as for `paravox.convert`.
+    `front_matter` and `headers_footers` are as for `paravox.convert`. `to="json"` adds a last
+    column, document: the JSON `paravox.read(...).to_json()` gives (null for a failed document).
     Returns how many documents were converted whole, how many failed and how many were
     converted in part.
     """
-    options = Options(profile=profile, strict=strict, headers_footers=headers_footers)
+    options = Options(
+        profile=profile,
+        strict=strict,
+        to=to,
+        front_matter=front_matter,
+        headers_footers=headers_footers,
+    )
     names = input_names(inputs)
     target = to_str_path(out)
     chosen = format_of(target, format)
@@ -367,7 +445,7 @@ def convert_to_dataset(
     executor = check_executor(executor)
     counts = collections.Counter[str]()
     with open_output(target, storage_options) as file:
-        writer = sink(chosen, file)
+        writer = sink(chosen, file, options)
         for row in rows(listed, jobs, storage_options, executor, options):
             writer.add(row)
             counts[row["status"]] += 1

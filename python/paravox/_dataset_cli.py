@@ -123,6 +123,8 @@ def main(
         parser.error(f"-o {out}: with --cluster or --scheduler, -o names a .parquet or .jsonl file")
     if STDIN in inputs:
         parser.error("- (standard input) is converted to standard output only; leave out -o")
+    if options.to == "json" and (args.cluster is not None or args.scheduler is not None):
+        parser.error("--to json writes local datasets only; leave out --cluster and --scheduler")
     if args.cluster is not None and not _LOCAL_CLUSTER.match(args.cluster):
         parser.error(f"--cluster {args.cluster}: give local or local:N")
     if not is_url(out) and os.path.isdir(out):
@@ -154,7 +156,7 @@ def main(
         else:
             total, results, engine = _local_rows(inputs, args.jobs, args.executor, options)
         with engine, open_output(out) as file, batch.start(total, progress):
-            writer = sink(chosen, file)
+            writer = sink(chosen, file, options)
             try:
                 for row in results:
                     writer.add(row)

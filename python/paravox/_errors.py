@@ -57,6 +57,11 @@ class PartialDocumentWarning(UserWarning):
         self.kind = kind
 
 
+class SkippedDocumentWarning(UserWarning):
+    """A loader (`paravox.langchain`, `paravox.llama_index`) went on without a document that
+    could not be read at all; the message starts with its path and says why."""
+
+
 def failure_message(error: BaseException) -> str:
     """The text after "path: " in a failure line."""
     if isinstance(error, ParavoxError):
@@ -75,4 +80,5 @@ __all__ = [
     "ParavoxError",
     "PartialDocumentWarning",
     "PasswordProtectedError",
+    "SkippedDocumentWarning",
 ]

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import dataclasses
 import errno
 import functools
 import os
@@ -26,8 +27,9 @@ from ._console import (
     ReportEntry,
     error,
 )
-from ._convert import PROFILES, Options, convert_data, convert_document
+from ._convert import OUTPUTS, PROFILES, Options, Outcome, convert_data_output, convert_output
 from ._errors import failure_message
+from ._pictures import list_pictures
 from ._storage import DOCUMENT_SUFFIXES, list_local, new_file_mode, open_output
 
 _EPILOG = """\
@@ -39,6 +41,9 @@ examples:
                                          md/, keeping sub-folders: docs/a/b.hwp -> md/a/b.md
   paravox docs/ extra.hwp -o md/ --jobs 4 --report md/report.json
   paravox report.hwp --profile minimal   tables cell after cell, as _paravox gives them
+  paravox docs/ -o data/ --to json       the documents as data: data/a/b.json, one
+                                         "paravox.document" (schema/document.schema.json)
+  paravox report.hwp --front-matter      title, author and times first, as YAML
   find docs -name '*.hwp' -print0 | xargs -0 paravox -o md/
 
 Folders are searched recursively for files ending in .hwp or .hwpx (any letter case).
@@ -66,6 +71,7 @@ class _Task:
     source: str
     output: str
     mode: int  # permission bits of a newly written output
+    pictures: bool = False  # write the pictures beside the output and link them
 
 
 @dataclass(frozen=True)
@@ -163,6 +169,26 @@ def build_parser() -> argparse.ArgumentParser:
         "it and report it as partial",
     )
     parser.add_argument(
+        "--to",
+        choices=OUTPUTS,
+        default="markdown",
+        help="what is written for each document: its Markdown (<name>.md) or, in the full "
+        "profile, the document as JSON (<name>.json); a dataset written with json gets a "
+        "`document` column holding the JSON beside the Markdown (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--pictures",
+        action="store_true",
+        help="with -o: write each document's embedded pictures into a folder beside its "
+        "Markdown (md/NAME/image1.png next to md/NAME.md) and link them there",
+    )
+    parser.add_argument(
+        "--front-matter",
+        action="store_true",
+        help="put each document's metadata (title, author, times, ...) above its Markdown as "
+        "YAML front matter",
+    )
+    parser.add_argument(
         "--headers-footers",
         action="store_true",
         help="write each distinct header and footer once, at the start of the section that "
@@ -175,9 +201,11 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _markdown_bytes(markdown: str) -> bytes:
-    """A document's Markdown as written: UTF-8, ending with a line feed unless empty."""
-    data = markdown.encode("utf-8")
+def _output_bytes(outcome: Outcome) -> bytes:
+    """A document's JSON if it was asked for, else its Markdown, as written: UTF-8, ending
+    with a line feed unless empty."""
+    converted, document = outcome
+    data = (document if document is not None else converted.markdown).encode("utf-8")
     return data + b"\n" if data else data
 
 
@@ -188,9 +216,18 @@ def _run_task(task: _Task, options: Options) -> _Outcome:
         input_bytes: Optional[int] = os.stat(task.source).st_size
     except OSError:
         input_bytes = None
+    folder = os.path.splitext(os.path.basename(task.output))[0]
     try:
-        converted = convert_document(task.source, options)
-        data = _markdown_bytes(converted.markdown)
+        if task.pictures:
+            options = dataclasses.replace(options, picture_links=folder)
+        outcome = convert_output(task.source, options)
+        converted = outcome[0]
+        data = _output_bytes(outcome)
+        files: List[Tuple[str, bytes]] = []  # the pictures' file names and bytes
+        if task.pictures:
+            listed, read = list_pictures(task.source)
+            files = [(picture.file_name, picture.data) for picture in listed]
+            converted = converted._replace(warnings=converted.warnings + read.warnings)
     except Exception as error:
         return _Outcome(
             "error",
@@ -201,10 +238,18 @@ def _run_task(task: _Task, options: Options) -> _Outcome:
             time.perf_counter() - start,
         )
     try:
-        with open_output(task.output, mode=task.mode) as output:
+        written = task.output
+        with open_output(written, mode=task.mode) as output:
             output.write(data)
+        if files:
+            pictures_dir = os.path.join(os.path.dirname(task.output), folder)
+            os.makedirs(pictures_dir, exist_ok=True)
+            for file_name, picture_data in files:
+                written = os.path.join(pictures_dir, file_name)
+                with open_output(written, mode=task.mode) as output:
+                    output.write(picture_data)
     except OSError as error:
-        message = f"cannot write {task.output}: {failure_message(error)}"
+        message = f"cannot write {written}: {failure_message(error)}"
         seconds = time.perf_counter() - start
         return _Outcome("error", message, converted.format, input_bytes, None, seconds)
     status = "partial" if converted.warnings else "ok"
@@ -214,12 +259,13 @@ def _run_task(task: _Task, options: Options) -> _Outcome:
     )
 
 
-def _markdown_name(name: str) -> str:
-    """x.hwp / x.HWPX -> x.md; any other name gets .md added (notes.txt -> notes.txt.md)."""
+def _output_name(name: str, extension: str) -> str:
+    """x.hwp / x.HWPX -> x.md; any other name gets .md added (notes.txt -> notes.txt.md);
+    likewise for .json."""
     for suffix in DOCUMENT_SUFFIXES:
         if name.lower().endswith(suffix):
-            return name[: -len(suffix)] + ".md"
-    return name + ".md"
+            return name[: -len(suffix)] + extension
+    return name + extension
 
 
 def _file_identity(path: str) -> Optional[Tuple[int, int]]:
@@ -230,7 +276,9 @@ def _file_identity(path: str) -> Optional[Tuple[int, int]]:
     return status.st_dev, status.st_ino
 
 
-def _plan(inputs: Sequence[str], output_dir: str, mode: int) -> List[_Entry]:
+def _plan(
+    inputs: Sequence[str], output_dir: str, mode: int, extension: str, pictures: bool = False
+) -> List[_Entry]:
     """Every input document with its output path, in command-line order.
 
     An output that is one of the inputs or that a previous document already claims becomes a
@@ -245,7 +293,7 @@ def _plan(inputs: Sequence[str], output_dir: str, mode: int) -> List[_Entry]:
                 continue
             # A folder's documents keep their place below it; a file is named for itself.
             name = os.path.relpath(source, argument) if folder else os.path.basename(source)
-            found.append((source, os.path.join(output_dir, _markdown_name(name))))
+            found.append((source, os.path.join(output_dir, _output_name(name, extension))))
 
     pairs = [item for item in found if isinstance(item, tuple)]
     # An output can only destroy an input if it already exists as that very file (under its own
@@ -272,7 +320,7 @@ def _plan(inputs: Sequence[str], output_dir: str, mode: int) -> List[_Entry]:
             entries.append(_Entry(source, failure=failure))
         else:
             claimed[output_key] = source
-            entries.append(_Entry(source, task=_Task(source, output, mode)))
+            entries.append(_Entry(source, task=_Task(source, output, mode, pictures)))
     return entries
 
 
@@ -283,12 +331,13 @@ _MISSING = os.strerror(errno.ENOENT)
 def _convert_to_stdout(source: str, options: Options) -> int:
     try:
         if source == STDIN:
-            converted = convert_data(sys.stdin.buffer.read(), options)
+            outcome = convert_data_output(sys.stdin.buffer.read(), options)
         elif not os.path.lexists(source):
             raise FileNotFoundError(errno.ENOENT, _MISSING, source)
         else:
-            converted = convert_document(source, options)
-        data = _markdown_bytes(converted.markdown)
+            outcome = convert_output(source, options)
+        converted = outcome[0]
+        data = _output_bytes(outcome)
     except Exception as failure:
         print(f"{source}: {failure_message(failure)}", file=sys.stderr)
         return EXIT_FAILED
@@ -348,6 +397,7 @@ def _convert_to_folder(
     progress: bool,
     report_path: Optional[str],
     options: Options,
+    pictures: bool = False,
 ) -> int:
     start = time.perf_counter()
     report: Optional[Report] = None
@@ -361,7 +411,8 @@ def _convert_to_folder(
     batch = Batch(report)
     interrupted = False
     try:
-        entries = _plan(inputs, output_dir, new_file_mode())
+        extension = ".json" if options.to == "json" else ".md"
+        entries = _plan(inputs, output_dir, new_file_mode(), extension, pictures)
         if any(entry.task is not None for entry in entries):
             try:
                 os.makedirs(output_dir, exist_ok=True)
@@ -396,8 +447,14 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     inputs: List[str] = args.inputs
+    if args.to == "json" and args.profile != "full":
+        parser.error("--to json writes the full profile's document; leave out --profile minimal")
     options = Options(
-        profile=args.profile, strict=args.strict, headers_footers=args.headers_footers
+        profile=args.profile,
+        strict=args.strict,
+        to=args.to,
+        front_matter=args.front_matter,
+        headers_footers=args.headers_footers,
     )
     try:
         from . import _dataset_cli
@@ -414,6 +471,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                 )
             if args.report is not None:
                 parser.error("--report needs -o OUTDIR")
+            if args.pictures:
+                parser.error("--pictures needs -o OUTDIR")
             return _convert_to_stdout(inputs[0], options)
 
         if STDIN in inputs:
@@ -423,9 +482,18 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
             )
         if os.path.exists(args.output_dir) and not os.path.isdir(args.output_dir):
             parser.error(f"-o {args.output_dir}: not a folder")
+        if args.pictures and args.profile != "full":
+            parser.error("--pictures needs --profile full")
         progress = sys.stderr.isatty() if args.progress is None else args.progress
         return _convert_to_folder(
-            inputs, args.output_dir, args.jobs, args.executor, progress, args.report, options
+            inputs,
+            args.output_dir,
+            args.jobs,
+            args.executor,
+            progress,
+            args.report,
+            options,
+            args.pictures,
         )
     except KeyboardInterrupt:
         error("interrupted")

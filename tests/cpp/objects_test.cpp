@@ -26,7 +26,9 @@ using Fixture = std::function<void(SectionWriter&)>;
 
 std::string dump_block(const std::optional<Block>& block) {
   if (!block) return "none";
-  if (const auto* image = std::get_if<Image>(&*block)) return "Image[" + image->caption + "]";
+  if (const auto* image = std::get_if<Image>(&*block)) {
+    return "Image[" + image->caption + "]#" + std::to_string(image->item_number);
+  }
   if (const auto* paragraph = std::get_if<Paragraph>(&*block)) {
     return "Paragraph[" + paragraph->text + "]";
   }
@@ -160,8 +162,8 @@ void text_box(SectionWriter& w, std::initializer_list<std::u16string_view> parag
   w.list_header(3);
   for (const auto text : paragraphs) w.paragraph(3, text);
 }
-void picture(SectionWriter& w, std::size_t size = 73) {
-  w.record(tag::kShapeComponentPicture, 3, picture_payload(size));
+void picture(SectionWriter& w, std::size_t size = 73, std::uint16_t item = 1) {
+  w.record(tag::kShapeComponentPicture, 3, picture_payload(size, item));
 }
 
 TEST(ConvertDrawingObject, ChoosesPictureContentsOrCaption) {
@@ -178,27 +180,27 @@ TEST(ConvertDrawingObject, ChoosesPictureContentsOrCaption) {
          shape_component(w);
          picture(w);
        },
-       "Image[Fig 1]", 5},
+       "Image[Fig 1]#1", 5},
       {"caption paragraphs joined by a space",
        [](SectionWriter& w) {
          caption(w, {u"a", u"b"});
          shape_component(w);
          picture(w);
        },
-       "Image[a b]", 7},
+       "Image[a b]#1", 7},
       {"caption paragraphs trimmed, blank ones dropped",
        [](SectionWriter& w) {
          caption(w, {u"  a\u3000", u" \t ", u"b "});
          shape_component(w);
          picture(w);
        },
-       "Image[a b]", 9},
+       "Image[a b]#1", 9},
       {"picture without caption",
        [](SectionWriter& w) {
          shape_component(w);
          picture(w);
        },
-       "Image[]", 2},
+       "Image[]#1", 2},
       {"picture wins over text box text",
        [](SectionWriter& w) {
          caption(w, {u"cap"});
@@ -206,7 +208,7 @@ TEST(ConvertDrawingObject, ChoosesPictureContentsOrCaption) {
          text_box(w, {u"inside"});
          picture(w);
        },
-       "Image[cap]", 8},
+       "Image[cap]#1", 8},
       {"picture record of 72 bytes is no picture",
        [](SectionWriter& w) {
          caption(w, {u"cap"});
@@ -231,9 +233,9 @@ TEST(ConvertDrawingObject, ChoosesPictureContentsOrCaption) {
        [](SectionWriter& w) {
          shape_component(w);
          picture(w, 10);
-         picture(w, 80);
+         picture(w, 80, 0x0102);
        },
-       "Image[]", 3},
+       "Image[]#258", 3},
       {"text box paragraphs joined by line feeds, caption dropped",
        [](SectionWriter& w) {
          caption(w, {u"cap"});
@@ -262,7 +264,7 @@ TEST(ConvertDrawingObject, ChoosesPictureContentsOrCaption) {
          text_box(w, {u"deep"});
          w.record(tag::kShapeComponentPicture, 4, picture_payload());
        },
-       "Image[]", 6},
+       "Image[]#1", 6},
       {"no shape component: nothing, subtree consumed",
        [](SectionWriter& w) {
          caption(w, {u"text"});
@@ -282,7 +284,7 @@ TEST(ConvertDrawingObject, ChoosesPictureContentsOrCaption) {
          picture(w);
          w.paragraph(1, u"sibling");
        },
-       "Image[]", 2},
+       "Image[]#1", 2},
       {"nothing below the control", [](SectionWriter& w) { w.paragraph(0, u"next"); }, "none", 0},
       {"control is the last record", [](SectionWriter&) {}, "none", 0},
   };

@@ -134,9 +134,15 @@ inline Payload table_payload(std::initializer_list<std::uint16_t> cells) {
   return table_payload(static_cast<std::uint16_t>(cells.size()), cells);
 }
 
-// SHAPE_COMPONENT_PICTURE payload of `size` bytes (73 holds the binary-data id).
-inline Payload picture_payload(std::size_t size = 73) {
-  return Payload(size, 0);
+// SHAPE_COMPONENT_PICTURE payload of `size` bytes; from 73 bytes on it holds `item`, the
+// binary-data item's place, at offset 71.
+inline Payload picture_payload(std::size_t size = 73, std::uint16_t item = 1) {
+  Payload out(size, 0);
+  if (size >= 73) {
+    out[71] = static_cast<std::uint8_t>(item & 0xFF);
+    out[72] = static_cast<std::uint8_t>(item >> 8);
+  }
+  return out;
 }
 
 // A section stream being written record by record. `records()` splits the bytes written so

@@ -26,7 +26,11 @@ model::Table table_of(std::uint16_t rows, std::uint16_t columns,
     cell.row_span = box.row_span;
     cell.column_span = box.column_span;
     cell.listed_row = box.row;
-    if (!box.text.empty()) cell.blocks.emplace_back(model::Paragraph{box.text, {}, {}});
+    if (!box.text.empty()) {
+      model::Paragraph paragraph;
+      paragraph.text = box.text;
+      cell.blocks.emplace_back(std::move(paragraph));
+    }
   }
   return table;
 }

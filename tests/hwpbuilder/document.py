@@ -458,17 +458,73 @@ def bulk_section(target_size: int, unit: bytes | None = None) -> bytes:
 
 # --- documents -----------------------------------------------------------------------------------
 
-def doc_info(section_count: int = 1) -> bytes:
-    """A small DocInfo record stream: document properties and empty id mappings."""
+# Number kinds in the order of their codes (HWPX writes the names).
+NUMBER_KINDS = ("DIGIT", "CIRCLED_DIGIT", "ROMAN_CAPITAL", "ROMAN_SMALL", "LATIN_CAPITAL",
+                "LATIN_SMALL", "CIRCLED_LATIN_CAPITAL", "CIRCLED_LATIN_SMALL", "HANGUL_SYLLABLE",
+                "CIRCLED_HANGUL_SYLLABLE", "HANGUL_JAMO", "CIRCLED_HANGUL_JAMO", "HANGUL_PHONETIC",
+                "IDEOGRAPH", "CIRCLED_IDEOGRAPH", "DECAGON_CIRCLE", "DECAGON_CIRCLE_HANJA")
+HEAD_KINDS = ("NONE", "OUTLINE", "NUMBER", "BULLET")
+
+
+@dataclass(frozen=True)
+class Definitions:
+    """What paragraphs refer to, written by both builders (DocInfo records, header.xml).
+
+    `numberings`: per numbering (id 1, 2, ...) its levels from the first, each (format, kind
+    name, start), e.g. ("^1.", "DIGIT", 1); `bullets`: one character each (id 1, 2, ...);
+    `para_shapes`: (head kind name, 0-based level, numbering or bullet id) per id 0, 1, ...;
+    `styles`: (name, paragraph shape id) per id 0, 1, ..."""
+    numberings: Sequence[Sequence[tuple[str, str, int]]] = ()
+    bullets: Sequence[str] = ()
+    para_shapes: Sequence[tuple[str, int, int]] = (("NONE", 0, 0),)
+    styles: Sequence[tuple[str, int]] = (("바탕글", 0),)
+
+
+def _counted(text: str) -> bytes:
+    return struct.pack("<H", r.utf16_units(text)) + r.utf16(text)
+
+
+def definition_records(definitions: Definitions) -> bytes:
+    """The DocInfo records of `definitions`: numberings, bullets, paragraph shapes, styles."""
+    out = b""
+    for levels in definitions.numberings:
+        padded = list(levels) + [("", "DIGIT", 1)] * (10 - len(levels))
+        heads = [struct.pack("<I8x", NUMBER_KINDS.index(kind) << 5) + _counted(fmt)
+                 for fmt, kind, _ in padded]
+        starts = [struct.pack("<I", start) for _, _, start in padded]
+        out += r.record(23, 0, b"".join(heads[:7]) + struct.pack("<H", 1) + b"".join(starts[:7])
+                        + b"".join(heads[7:]) + b"".join(starts[7:]))
+    for character in definitions.bullets:
+        out += r.record(24, 0, bytes(12) + r.utf16(character))
+    for head, level, head_id in definitions.para_shapes:
+        properties = HEAD_KINDS.index(head) << 23 | min(level, 6) << 25
+        out += r.record(25, 0, struct.pack("<I26xH22xI", properties, head_id, level))
+    for name, shape in definitions.styles:
+        out += r.record(26, 0, _counted(name) + _counted("") + struct.pack("<BBHH", 0, 0, 0, shape))
+    return out
+
+
+def doc_info(section_count: int = 1, definitions: Definitions | None = None,
+             bin_items: Sequence[bytes] = ()) -> bytes:
+    """A small DocInfo record stream: document properties, empty id mappings, a BIN_DATA
+    record per payload of `bin_items` (records.bin_data) and the records of `definitions`."""
     properties = struct.pack("<H6HIII", section_count, 1, 1, 1, 1, 1, 1, 0, 0, 0)
     return (r.record(16, 0, properties)  # HWPTAG_DOCUMENT_PROPERTIES
-            + r.record(17, 0, bytes(72)))  # HWPTAG_ID_MAPPINGS
+            + r.record(17, 0, bytes(72))  # HWPTAG_ID_MAPPINGS
+            + b"".join(r.record(18, 0, item) for item in bin_items)
+            + (definition_records(definitions) if definitions else b""))
+
+
+def section_definition(outline_numbering: int, level: int = 1) -> Part:
+    """A section definition ('secd') whose outline paragraphs number by `outline_numbering`."""
+    return control(r.SECD, level=level, extra=bytes(14) + struct.pack("<H", outline_numbering))
 
 
 def hwp_streams(sections: Sequence[bytes], *, compressed: bool = True,
                 header: bytes | None = None, extra_streams: Mapping[str, bytes] | None = None,
                 omit: Iterable[str] = (), section_names: Sequence[str] | None = None,
-                level: int = 6) -> dict[str, bytes]:
+                level: int = 6, definitions: Definitions | None = None,
+                bin_items: Sequence[bytes] = ()) -> dict[str, bytes]:
     """The streams of an HWP document (see `hwp_document`)."""
     def pack(data: bytes) -> bytes:
         return deflate_raw(data, level) if compressed else data
@@ -479,7 +535,7 @@ def hwp_streams(sections: Sequence[bytes], *, compressed: bool = True,
         raise ValueError("section_names must name every section")
     streams = {
         "FileHeader": header if header is not None else file_header(compressed=compressed),
-        "DocInfo": pack(doc_info(len(sections))),
+        "DocInfo": pack(doc_info(len(sections), definitions, bin_items)),
     }
     for name, data in zip(section_names, sections):
         streams[name if "/" in name else f"BodyText/{name}"] = pack(bytes(data))
@@ -492,15 +548,19 @@ def hwp_streams(sections: Sequence[bytes], *, compressed: bool = True,
 def hwp_document(sections: Sequence[bytes], *, compressed: bool = True,
                  header: bytes | None = None, extra_streams: Mapping[str, bytes] | None = None,
                  omit: Iterable[str] = (), section_names: Sequence[str] | None = None,
+                 definitions: Definitions | None = None, bin_items: Sequence[bytes] = (),
                  **cfb_options) -> bytes:
     """A complete HWP container: FileHeader (`header` replaces it), DocInfo and
     BodyText/Section0.. (raw DEFLATE when `compressed`, stored as given otherwise).
     `section_names` names the sections' streams ("Section3" or a full path, for gaps);
-    `extra_streams` adds or replaces streams (stored exactly as given); `omit` leaves streams
-    out by path; other keywords go to `write_cfb` (damage options)."""
+    `extra_streams` adds or replaces streams (stored exactly as given, BinData/BIN0001.png
+    too); `omit` leaves streams out by path; `definitions` go into DocInfo and `bin_items` are
+    its BIN_DATA payloads; other keywords go to `write_cfb` (damage options)."""
     return write_cfb(hwp_streams(sections, compressed=compressed, header=header,
                                  extra_streams=extra_streams, omit=omit,
-                                 section_names=section_names), **cfb_options)
+                                 section_names=section_names, definitions=definitions,
+                                 bin_items=bin_items),
+                     **cfb_options)
 
 
 def write_document(path: str | os.PathLike, sections: Sequence[bytes], **options) -> str:

@@ -21,7 +21,7 @@ import zlib
 from dataclasses import dataclass, field, replace
 from typing import Iterable, Sequence, Union
 
-from .document import CellAt
+from .document import CellAt, Definitions
 
 MIMETYPE = b"application/hwp+zip"
 
@@ -479,14 +479,15 @@ def run(*items: Inline, char_shape: int = 0) -> El:
     return out
 
 
-def paragraph(*items: Inline | El) -> El:
-    """An hp:p; runs are kept, anything else goes into one run with the items around it."""
+def paragraph(*items: Inline | El, shape: int = 0, style: int = 0) -> El:
+    """An hp:p of paragraph shape `shape` and style `style`; runs are kept, anything else goes
+    into one run with the items around it."""
     p = hp(
         "p",
         {
             "id": "0",
-            "paraPrIDRef": "0",
-            "styleIDRef": "0",
+            "paraPrIDRef": str(shape),
+            "styleIDRef": str(style),
             "pageBreak": "0",
             "columnBreak": "0",
             "merged": "0",
@@ -564,7 +565,35 @@ def section(*paragraphs: ParagraphLike, properties: bool = True) -> El:
     return El("hs", "sec", {}, body)
 
 
-def header_part(section_count: int) -> El:
+def definition_lists(definitions: Definitions) -> list[El]:
+    """header.xml's lists of `definitions`, for its hh:refList."""
+    def listed(name: str, items: list[El]) -> El:
+        return El("hh", name, {"itemCnt": str(len(items))}, items)
+
+    numberings = [
+        El("hh", "numbering", {"id": str(i + 1), "start": "0"}, [
+            El("hh", "paraHead", {"start": str(start), "level": str(k + 1), "numFormat": kind},
+               [fmt])
+            for k, (fmt, kind, start) in enumerate(levels)
+        ])
+        for i, levels in enumerate(definitions.numberings)
+    ]
+    bullets = [El("hh", "bullet", {"id": str(i + 1), "char": c})
+               for i, c in enumerate(definitions.bullets)]
+    shapes = [
+        El("hh", "paraPr", {"id": str(i)}, [
+            El("hh", "heading", {"type": head, "idRef": str(head_id), "level": str(level)})
+        ])
+        for i, (head, level, head_id) in enumerate(definitions.para_shapes)
+    ]
+    styles = [El("hh", "style", {"id": str(i), "type": "PARA", "name": name, "engName": "",
+                                 "paraPrIDRef": str(shape)})
+              for i, (name, shape) in enumerate(definitions.styles)]
+    return [listed("numberings", numberings), listed("bullets", bullets),
+            listed("paraProperties", shapes), listed("styles", styles)]
+
+
+def header_part(section_count: int, definitions: Definitions | None = None) -> El:
     return El(
         "hh",
         "head",
@@ -582,7 +611,7 @@ def header_part(section_count: int) -> El:
                     "equation": "1",
                 },
             ),
-            El("hh", "refList"),
+            El("hh", "refList", {}, definition_lists(definitions) if definitions else []),
         ],
     )
 
@@ -615,10 +644,16 @@ def deflate_raw(data: bytes, level: int = 6) -> bytes:
 
 
 def content_hpf(
-    section_names: Sequence[str], spine: Sequence[str] | None = None
+    section_names: Sequence[str],
+    spine: Sequence[str] | None = None,
+    binaries: Sequence[tuple[str, str, str]] = (),
+    title: str = "",
+    meta: dict[str, str] | None = None,
 ) -> bytes:
-    """Contents/content.hpf: a manifest item per part and a spine in the given order (by
-    default the header, then every section)."""
+    """Contents/content.hpf: `title` and an opf:meta per item of `meta` ("creator": "...",
+    "CreatedDate": "2024-05-01T09:30:00Z", ...), a manifest item per part and a spine in the
+    given order (by default the header, then every section); `binaries` adds an embedded item
+    per (id, href, media type), outside the spine."""
     items = [("header", "Contents/header.xml")]
     items += [
         (name.rsplit("/", 1)[-1].removesuffix(".xml"), name) for name in section_names
@@ -627,6 +662,10 @@ def content_hpf(
     manifest = "".join(
         f'<opf:item id="{i}" href="{escape(h, True)}" media-type="application/xml"/>'
         for i, h in items
+    ) + "".join(
+        f'<opf:item id="{escape(i, True)}" href="{escape(h, True)}" '
+        f'media-type="{escape(m, True)}" isEmbeded="1"/>'
+        for i, h, m in binaries
     )
     refs = "".join(
         f'<opf:itemref idref="{escape(i, True)}" linear="yes"/>' for i in order
@@ -634,7 +673,12 @@ def content_hpf(
     return (
         '<?xml version="1.0" encoding="UTF-8" standalone="yes" ?>'
         '<opf:package xmlns:opf="http://www.idpf.org/2007/opf/" version="" '
-        f'unique-identifier="" id=""><opf:metadata><opf:title/></opf:metadata>'
+        f'unique-identifier="" id=""><opf:metadata><opf:title>{escape(title)}</opf:title>'
+        + "".join(
+            f'<opf:meta name="{escape(k, True)}" content="text">{escape(v)}</opf:meta>'
+            for k, v in (meta or {}).items()
+        )
+        + "</opf:metadata>"
         f"<opf:manifest>{manifest}</opf:manifest><opf:spine>{refs}</opf:spine>"
         "</opf:package>"
     ).encode("utf-8")
@@ -694,25 +738,44 @@ def hwpx_package(
     spine: Sequence[str] | None = None,
     mimetype: bytes = MIMETYPE,
     mimetype_compressed: bool = False,
+    binaries: Sequence[tuple[str, str, bytes, bool]] = (),
+    definitions: Definitions | None = None,
+    title: str = "",
+    meta: dict[str, str] | None = None,
 ) -> Package:
     """A package holding `sections` (elements, or bytes written as the part verbatim) as
     Contents/section0.xml and on. `spine` gives the spine's idrefs ("header", "section0", ...)
-    in order, possibly naming one part several times."""
+    in order, possibly naming one part several times. `binaries` adds an embedded item per
+    (id, file name, data, compressed): BinData/<file name>, listed in the manifest.
+    `definitions` go into header.xml, `title` and `meta` into content.hpf."""
     parts = [s if isinstance(s, bytes) else xml_part(s, names) for s in sections]
     section_names = [f"Contents/section{k}.xml" for k in range(len(parts))]
     entries = [
         Entry("mimetype", mimetype, compress=mimetype_compressed),
         Entry("version.xml", VERSION_XML, compress=False),
         Entry(
-            "Contents/header.xml", xml_part(header_part(len(parts)), names), compress
+            "Contents/header.xml",
+            xml_part(header_part(len(parts), definitions), names),
+            compress,
         ),
     ]
     entries += [Entry(n, p, compress) for n, p in zip(section_names, parts)]
     entries += [
         Entry("META-INF/container.xml", CONTAINER_XML, compress),
-        Entry("Contents/content.hpf", content_hpf(section_names, spine), compress),
+        Entry(
+            "Contents/content.hpf",
+            content_hpf(
+                section_names,
+                spine,
+                [(i, f"BinData/{n}", f"image/{n.rsplit('.', 1)[-1]}") for i, n, _, _ in binaries],
+                title,
+                meta,
+            ),
+            compress,
+        ),
         Entry("META-INF/manifest.xml", MANIFEST_XML, compress),
     ]
+    entries += [Entry(f"BinData/{n}", d, c) for _, n, d, c in binaries]
     return Package(entries)
 
 

@@ -149,6 +149,14 @@ def utf16_units(text: str) -> int:
     return len(utf16(text)) // 2
 
 
+def bin_data(item_id: int, extension: str, *, compression: int = 0, kind: int = 1) -> bytes:
+    """BIN_DATA (DocInfo tag 18) payload: properties (kind in bits 0-3, compression in bits
+    4-5: 0 as the document, 1 compressed, 2 stored), the id its /BinData stream is named by,
+    then the extension as a counted UTF-16 string."""
+    return (struct.pack("<HHH", kind | compression << 4, item_id, utf16_units(extension))
+            + utf16(extension))
+
+
 # --- control payloads ----------------------------------------------------------------------------
 
 def ctrl_header(ctrl_id: int, extra: bytes = b"") -> bytes:

@@ -285,7 +285,12 @@ class TestOrderedMapWorkerDeath:
         # Early inputs go out one per task; by the second poison, tasks carry many inputs.
         items = ["a", "b", "poison", "c", "raise", "d"]
         items += [f"x{i}" for i in range(500)] + ["poison"] + [f"y{i}" for i in range(100)]
-        results = list(_batch.ordered_map(exit_on_poison, items, jobs=2))
+        # Workers from a server process: a fork of this threaded test process (its pools'
+        # feeder threads) can deadlock in a lock another thread held, under AddressSanitizer
+        # most often.
+        results = list(
+            _batch.ordered_map(exit_on_poison, items, jobs=2, mp_context=_batch.process_context())
+        )
 
         assert [item for item, _ in results] == items
         for item, outcome in results:

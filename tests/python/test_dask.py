@@ -17,7 +17,10 @@ import pyarrow.parquet as pq  # noqa: E402
 import paravox  # noqa: E402
 from paravox.cli import main  # noqa: E402
 
-STABLE = ["path", "format", "status", "message", "markdown", "input_bytes", "output_bytes"]
+COUNTED = ["path", "format", "status", "message", "markdown", "input_bytes", "output_bytes"]
+METADATA = ["title", "author", "created", "modified"]
+# The columns that do not depend on timing.
+STABLE = COUNTED + METADATA
 
 
 @pytest.fixture(scope="module")
@@ -49,7 +52,7 @@ def test_frame_and_dataset_equal_the_local_run(
 ) -> None:
     frame = paravox_dask.convert_frame(inputs, partition_size=16)
     assert frame.npartitions == -(-len(local_rows) // 16)
-    assert list(frame.columns) == STABLE + ["seconds"]
+    assert list(frame.columns) == COUNTED + ["seconds"] + METADATA
     paravox_dask.to_dataset(frame, str(tmp_path / "dataset"))
     # part.0.parquet, part.1.parquet, ...: read back in partition order, the rows in input order.
     parts = sorted(os.listdir(tmp_path / "dataset"), key=lambda name: int(name.split(".")[1]))
@@ -127,6 +130,7 @@ def test_a_document_that_kills_every_worker_becomes_a_failed_row(
     expected = pq.read_table(tmp_path / "local.parquet", columns=STABLE).to_pylist()
     crashed = next(row for row in expected if row["path"].endswith("crash.hwp"))
     crashed.update(format=None, status="error", markdown=None, input_bytes=None, output_bytes=None)
+    crashed.update(dict.fromkeys(METADATA))
     crashed["message"] = "the worker process died while handling this input (crashed or was killed)"
 
     # A task is given up after the first worker it kills (the default waits for three).

@@ -126,10 +126,38 @@ class TestDatasetFile:
         file = pq.ParquetFile(out)
         assert str(file.schema_arrow) == (
             "path: string\nformat: string\nstatus: string\nmessage: string\nmarkdown: string\n"
-            "input_bytes: int64\noutput_bytes: int64\nseconds: double"
+            "input_bytes: int64\noutput_bytes: int64\nseconds: double\ntitle: string\n"
+            "author: string\ncreated: timestamp[us, tz=UTC]\nmodified: timestamp[us, tz=UTC]"
         )
         assert file.metadata.num_row_groups == -(-rows // 5)
         assert all(s >= 0 for s in file.read(columns=["seconds"]).column(0).to_pylist())
+
+    @pytest.mark.parametrize("suffix", [".parquet", ".jsonl"])
+    def test_metadata_columns_hold_what_metadata_reads(
+        self, archive: Path, tmp_path: Path, suffix: str
+    ) -> None:
+        pytest.importorskip("pyarrow")
+        out = tmp_path / ("x" + suffix)
+        paravox.convert_to_dataset(archive, out, jobs=1)
+        if suffix == ".jsonl":
+            rows = [json.loads(line) for line in out.read_text(encoding="utf-8").splitlines()]
+        else:
+            import pyarrow.parquet as pq
+
+            rows = pq.read_table(out).to_pylist()
+        dated = 0
+        for document, row in zip(archive_documents(archive), rows):
+            try:
+                expected = paravox.metadata(document)
+            except RuntimeError:
+                expected = {}
+            for key in ("created", "modified"):
+                if key in expected and suffix == ".jsonl":
+                    expected[key] = expected[key].isoformat().replace("+00:00", "Z")
+            values = {key: row[key] for key in ("title", "author", "created", "modified")}
+            assert values == {key: expected.get(key) for key in values}, document
+            dated += row["created"] is not None
+        assert dated > 10
 
     def test_missing_pyarrow_is_one_line(
         self, tmp_path: Path, monkeypatch: pytest.MonkeyPatch, capsys: Any

@@ -26,8 +26,8 @@ def package_modules() -> Dict[str, Path | None]:
     """Every module of the package with its source file (None for an extension module)."""
     modules: Dict[str, Path | None] = {PACKAGE: Path(paravox.__file__)}
     for info in pkgutil.iter_modules(paravox.__path__, PACKAGE + "."):
-        spec = importlib.util.find_spec(info.name)
-        origin = spec.origin if spec else None
+        found = importlib.util.find_spec(info.name)
+        origin = found.origin if found else None
         modules[info.name] = Path(origin) if origin and origin.endswith(".py") else None
     return modules
 

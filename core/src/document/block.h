@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -43,7 +44,13 @@ struct Equation {
   std::string script;
 };
 struct Image {
+  explicit Image(std::string caption_text, std::uint16_t number = 0, std::string name = {})
+      : caption(std::move(caption_text)), item_number(number), item_name(std::move(name)) {}
+
   std::string caption;  // possibly empty
+  // The binary-data item shown (model::Picture's item_number and item_name).
+  std::uint16_t item_number = 0;
+  std::string item_name;
 };
 
 using Block = std::variant<Paragraph, Table, Equation, Image>;

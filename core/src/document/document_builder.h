@@ -11,6 +11,9 @@
 #include "document/block.h"
 #include "document/fields.h"
 #include "document/model.h"
+#include "document/numbering.h"
+#include "document/styles.h"
+#include "document/warning.h"
 
 namespace paravox {
 
@@ -41,14 +44,21 @@ inline constexpr std::uint32_t kUnresolvedNote = 0xFFFFFFFF;
 
 // Adds `text` trimmed as a Paragraph from `origin` to `blocks`, counted in `held` (as every
 // function here counts the block it makes), its note marks (kNoteMark) taken out as
-// NoteReferences to kUnresolvedNote. Returns whether it added one: not when the text is blank
-// and holds no mark.
-bool add_paragraph_text(std::string_view text, model::Origin origin,
-                        std::vector<model::Block>& blocks, HeldSize& held);
+// NoteReferences to kUnresolvedNote. Returns the paragraph added, or nullptr when the text is
+// blank and holds no mark.
+model::Paragraph* add_paragraph_text(std::string_view text, model::Origin origin,
+                                     std::vector<model::Block>& blocks, HeldSize& held);
 
 // Empties `slot` and adds its paragraph, fields rendered, as add_paragraph_text does.
-bool add_finished_paragraph(std::optional<PendingParagraph>& slot, model::Origin origin,
-                            std::vector<model::Block>& blocks, HeldSize& held);
+model::Paragraph* add_finished_paragraph(std::optional<PendingParagraph>& slot,
+                                         model::Origin origin, std::vector<model::Block>& blocks,
+                                         HeldSize& held);
+
+// Gives `paragraph` the role, level and number or bullet its `head` shows, its text counted
+// in `held`. A paragraph in a table cell (`in_cell`) is never a heading: an outline paragraph
+// there is a numbered list item.
+void set_paragraph_head(model::Paragraph& paragraph, const ParagraphHead& head, bool in_cell,
+                        HeldSize& held);
 
 // Gives the first of `paragraph`'s references still unresolved the note `note`, or, when it
 // has none left, adds a reference to it at the end of the text.
@@ -58,12 +68,23 @@ void resolve_note_reference(model::Paragraph& paragraph, std::uint32_t note);
 // Picture from `origin`, its text counted in `held`.
 model::Block drawing_block(Block drawing, model::Origin origin, HeldSize& held);
 
+// Adds the text of drawing objects `text` (a group's text boxes beside its pictures) trimmed,
+// unless blank, as a Paragraph of the Drawing role from `origin` to `blocks`.
+void add_drawing_text(std::string_view text, model::Origin origin,
+                      std::vector<model::Block>& blocks, HeldSize& held);
+
 // An equation's script, trimmed, as the model's Equation from `origin`, counted in `held`.
 model::Block equation_block(std::string_view script, model::Origin origin, HeldSize& held);
 
-// A document's body, block by block, with the origin of each.
+// A document's body, block by block, with the origin of each, and the numbering of its
+// paragraphs.
 class DocumentBuilder {
  public:
+  // A document whose definitions are unknown: no paragraph has a head.
+  DocumentBuilder() : numbering_(no_styles()) {}
+  // `styles` must outlive the builder.
+  explicit DocumentBuilder(const DocumentStyles& styles) : numbering_(styles) {}
+
   // The blocks added from now on come from section `index`, before its first paragraph.
   void start_section(std::uint32_t index) noexcept {
     origin_ = {index, 0};
@@ -121,15 +142,31 @@ class DocumentBuilder {
   }
   std::vector<model::Note>& notes() noexcept { return document_.notes; }
 
+  // The numbering every paragraph of the document, body and cells, is given to in reading
+  // order.
+  ParagraphNumbering& numbering() noexcept { return numbering_; }
+
   model::Document finish() { return std::move(document_); }
 
  private:
+  static const DocumentStyles& no_styles() {
+    static const DocumentStyles none;
+    return none;
+  }
+
   model::Document document_;
+  ParagraphNumbering numbering_;
   HeldSize held_;
   model::Origin origin_;
   std::uint32_t paragraphs_ = 0;
   std::uint32_t footnotes_ = 0;
   std::uint32_t endnotes_ = 0;
+};
+
+// A document's model as a reader built it, and a warning for each part it could not read.
+struct DocumentModel {
+  model::Document document;
+  std::vector<Warning> warnings;
 };
 
 }  // namespace paravox

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -15,12 +16,17 @@
 #include "base/error.h"
 #include "document/block.h"
 #include "document/markdown.h"
+#include "document/pictures.h"
 #include "document/table_layout.h"
 
 namespace paravox {
 namespace {
 
 constexpr std::string_view kCellBreak = "<br>";
+// Markdown has six levels of headings; deeper outline levels share the sixth.
+constexpr std::size_t kDeepestHeading = 6;
+// The most digits an ordered list item's number has in Markdown.
+constexpr std::size_t kLongestListNumber = 9;
 
 // The two forms a table takes, and the escaping each needs.
 enum class Form : std::uint8_t { Pipe, Html };
@@ -81,6 +87,14 @@ class Output {
   void append(std::string_view piece) {
     room_for(piece.size());
     text_.append(piece);
+  }
+
+  // `text` with every `from` written as `to`.
+  void append_joined(std::string_view text, char from, char to) {
+    room_for(text.size());
+    const std::size_t start = text_.size();
+    text_.append(text);
+    std::replace(text_.begin() + static_cast<std::ptrdiff_t>(start), text_.end(), from, to);
   }
 
   void append_escaped(std::string_view text, Form form) {
@@ -146,9 +160,79 @@ model::Origin origin_of(const Block& block) {
   return std::visit([](const auto& content) { return content.origin; }, block);
 }
 
+// Bytes a link target writes as %XX: those that would end or break it in Markdown, in a pipe
+// table or in an HTML attribute, white space, and % itself.
+bool needs_percent(unsigned char c) noexcept {
+  return c <= 0x20 || c == 0x7F ||
+         std::string_view("%()<>[]|\\\"&'`").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// "FOLDER/image1.png", percent-encoded as a relative URL.
+std::string link_target(std::string_view folder, const model::EmbeddedPicture& picture) {
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  std::string target;
+  for (const char c : folder) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (!needs_percent(byte)) {
+      target.push_back(c);
+      continue;
+    }
+    target.push_back('%');
+    target.push_back(kHex[byte >> 4]);
+    target.push_back(kHex[byte & 0xF]);
+  }
+  target.push_back('/');
+  target.append(picture_file_name(picture));
+  return target;
+}
+
+// `caption` as the text of a Markdown link: backslashes and brackets escaped, line feeds as
+// spaces.
+std::string link_text(std::string_view caption) {
+  std::string text;
+  for (const char c : caption) {
+    if (c == '\\' || c == '[' || c == ']') text.push_back('\\');
+    text.push_back(c == '\n' ? ' ' : c);
+  }
+  return text;
+}
+
+// `caption` as an HTML attribute value.
+std::string attribute_value(std::string_view caption) {
+  std::string value;
+  for (const char c : caption) {
+    switch (c) {
+      case '&':
+        value += "&amp;";
+        break;
+      case '<':
+        value += "&lt;";
+        break;
+      case '>':
+        value += "&gt;";
+        break;
+      case '"':
+        value += "&quot;";
+        break;
+      case '\n':
+        value += ' ';
+        break;
+      default:
+        value += c;
+    }
+  }
+  return value;
+}
+
+// Each picture id's link target.
+using LinkTargets = std::unordered_map<std::string, std::string>;
+
 class Writer {
  public:
-  Writer(std::string& text, const std::vector<model::Note>& notes) : out_(text), notes_(notes) {}
+  // `targets`: each picture id's link target, empty when pictures are not linked; it must
+  // outlive the writer, as must `notes`.
+  Writer(std::string& text, const std::vector<model::Note>& notes, const LinkTargets& targets)
+      : out_(text), notes_(notes), targets_(targets) {}
 
   void blocks(const std::vector<model::Block>& blocks) {
     for (const model::Block& block : blocks) this->block(block);
@@ -159,16 +243,18 @@ class Writer {
         [this](const auto& content) {
           using Content = std::decay_t<decltype(content)>;
           if constexpr (std::is_same_v<Content, model::Paragraph>) {
-            paragraph_text(content, std::nullopt);
-            out_.append(kParagraphEnd);
+            paragraph(content);
           } else if constexpr (std::is_same_v<Content, model::Equation>) {
+            list_depth_ = 0;
             out_.append(kEquationOpen);
             out_.append(content.script);
             out_.append(kEquationClose);
           } else if constexpr (std::is_same_v<Content, model::Picture>) {
+            list_depth_ = 0;
             picture(content, std::nullopt);
             out_.append(kParagraphEnd);
           } else {
+            list_depth_ = 0;
             table(content);
           }
         },
@@ -176,16 +262,10 @@ class Writer {
   }
 
  private:
-  // A paragraph's text with its note references; escaped for a cell of `form`, plain in the
-  // body. A reference to no note of the document shows nothing.
-  void paragraph_text(const model::Paragraph& paragraph, std::optional<Form> form) {
-    const auto text = [&](std::string_view piece) {
-      if (form) {
-        out_.append_escaped(piece, *form);
-      } else {
-        out_.append(piece);
-      }
-    };
+  // A paragraph's text with its note references, its text's pieces written by `text`. A
+  // reference to no note of the document shows nothing.
+  template <class WriteText>
+  void paragraph_text(const model::Paragraph& paragraph, WriteText&& text) {
     if (paragraph.notes.empty()) {
       text(paragraph.text);
       return;
@@ -205,8 +285,72 @@ class Writer {
     text(whole.substr(written));
   }
 
-  // The placeholder of a picture; escaped for a cell of `form`, plain in the body.
+  void plain_text(const model::Paragraph& paragraph) {
+    paragraph_text(paragraph, [this](std::string_view piece) { out_.append(piece); });
+  }
+
+  void paragraph(const model::Paragraph& paragraph) {
+    switch (paragraph.role) {
+      case model::ParagraphRole::Heading: {
+        list_depth_ = 0;
+        const std::size_t marks = std::clamp<std::size_t>(paragraph.level, 1, kDeepestHeading);
+        out_.append(std::string_view("######", marks));
+        out_.append(" ");
+        if (!paragraph.number.empty()) {
+          out_.append(paragraph.number);
+          out_.append(" ");
+        }
+        // A heading ends at its line's end: line feeds in its text become spaces.
+        paragraph_text(paragraph,
+                       [this](std::string_view piece) { out_.append_joined(piece, '\n', ' '); });
+        break;
+      }
+      case model::ParagraphRole::ListItem:
+        if (!paragraph.bullet.empty()) {
+          // An item nests at most one level below the item before it, so that its
+          // indentation always reads as a list item.
+          const std::size_t depth = std::min<std::size_t>(paragraph.level, list_depth_);
+          for (std::size_t i = 0; i < depth; ++i) out_.append("  ");
+          out_.append("- ");
+          plain_text(paragraph);
+          list_depth_ = depth + 1;
+          break;
+        }
+        list_depth_ = 0;
+        number_before_text(paragraph.number);
+        plain_text(paragraph);
+        break;
+      case model::ParagraphRole::Body:
+      case model::ParagraphRole::Drawing:
+        list_depth_ = 0;
+        plain_text(paragraph);
+        break;
+    }
+    out_.append(kParagraphEnd);
+  }
+
+  // A number shown before a paragraph's text, which must not make it an ordered list item
+  // that Markdown would renumber: "3." or "3)" is written "3\." or "3\)".
+  void number_before_text(std::string_view number) {
+    const std::size_t digits = number.find_first_not_of("0123456789");
+    if (digits > 0 && digits <= kLongestListNumber && digits < number.size() &&
+        (number[digits] == '.' || number[digits] == ')')) {
+      out_.append(number.substr(0, digits));
+      out_.append("\\");
+      out_.append(number.substr(digits));
+    } else {
+      out_.append(number);
+    }
+    out_.append(" ");
+  }
+
+  // The placeholder of a picture, or its link when pictures are linked; escaped for a cell
+  // of `form`, plain in the body.
   void picture(const model::Picture& picture, std::optional<Form> form) {
+    if (const auto target = targets_.find(picture.picture); target != targets_.end()) {
+      linked_picture(picture.caption, target->second, form);
+      return;
+    }
     if (picture.caption.empty()) {
       out_.append(kImageWithoutCaption);
       return;
@@ -218,6 +362,27 @@ class Writer {
       out_.append(picture.caption);
     }
     out_.append(kImageClose);
+  }
+
+  // ![caption](target); in an HTML cell, where Markdown is not read, <img src alt>.
+  void linked_picture(std::string_view caption, std::string_view target, std::optional<Form> form) {
+    if (form == Form::Html) {
+      out_.append("<img src=\"");
+      out_.append(target);
+      out_.append("\" alt=\"");
+      out_.append(attribute_value(caption));
+      out_.append("\">");
+      return;
+    }
+    out_.append("![");
+    if (form) {
+      out_.append_escaped(link_text(caption), *form);
+    } else {
+      out_.append(link_text(caption));
+    }
+    out_.append("](");
+    out_.append(target);
+    out_.append(")");
   }
 
   void table(const model::Table& table) {
@@ -326,7 +491,14 @@ class Writer {
           using Content = std::decay_t<decltype(content)>;
           if constexpr (std::is_same_v<Content, model::Paragraph>) {
             text_item(last);
-            paragraph_text(content, form);
+            if (!content.bullet.empty()) {
+              out_.append("- ");
+            } else if (!content.number.empty()) {
+              out_.append_escaped(content.number, form);
+              out_.append(" ");
+            }
+            paragraph_text(content,
+                           [&](std::string_view piece) { out_.append_escaped(piece, form); });
           } else if constexpr (std::is_same_v<Content, model::Equation>) {
             text_item(last);
             out_.append("$");
@@ -357,6 +529,10 @@ class Writer {
 
   Output out_;
   const std::vector<model::Note>& notes_;
+  const LinkTargets& targets_;
+  // The bulleted items just written: 1 after a first-level item, 2 after a second-level one
+  // nested in it, ...; 0 after any other block.
+  std::size_t list_depth_ = 0;
 };
 
 // `text` with four spaces before every line but the first that is not empty, as the lines
@@ -373,12 +549,13 @@ void append_indented(std::string& out, std::string_view text) {
 }
 
 // The notes of `kind` as Markdown footnote definitions, in the order of their ordinals.
-void write_notes(const model::Document& document, model::NoteKind kind, std::string& out) {
+void write_notes(const model::Document& document, model::NoteKind kind, const LinkTargets& targets,
+                 std::string& out) {
   std::string body;
   for (const model::Note& note : document.notes) {
     if (note.kind != kind) continue;
     body.clear();
-    Writer writer(body, document.notes);
+    Writer writer(body, document.notes, targets);
     writer.blocks(note.blocks);
     trim_trailing_white_space(body);
     std::string definition;
@@ -423,10 +600,16 @@ class FurnitureWriter {
 }  // namespace
 
 std::string render_markdown(const model::Document& document, std::size_t expected_size,
-                            bool headers_footers) {
+                            std::string_view picture_folder, bool headers_footers) {
+  LinkTargets targets;
+  if (!picture_folder.empty()) {
+    for (const model::EmbeddedPicture& picture : document.pictures) {
+      targets.try_emplace(picture.id, link_target(picture_folder, picture));
+    }
+  }
   std::string text;
   text.reserve(std::min(expected_size, kOutputLimit));
-  Writer writer(text, document.notes);
+  Writer writer(text, document.notes, targets);
   if (headers_footers && !document.furniture.empty()) {
     FurnitureWriter furniture(document, writer, text);
     for (const model::Block& block : document.body) {
@@ -440,8 +623,8 @@ std::string render_markdown(const model::Document& document, std::size_t expecte
   if (!document.notes.empty()) {
     trim_trailing_white_space(text);
     if (!text.empty()) text += kParagraphEnd;
-    write_notes(document, model::NoteKind::Footnote, text);
-    write_notes(document, model::NoteKind::Endnote, text);
+    write_notes(document, model::NoteKind::Footnote, targets, text);
+    write_notes(document, model::NoteKind::Endnote, targets, text);
   }
   trim_trailing_white_space(text);
   return text;

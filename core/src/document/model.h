@@ -14,9 +14,10 @@
 // - Headers and footers are a separate layer of the Document (Document.furniture, each with
 //   its section), never interleaved with `body`; memos and hidden comments are annotations
 //   attached to the paragraph of `body` they stand in.
-// - Drawing objects give a Picture (with, later, the embedded binary item it shows) or the
-//   Paragraph of their text: a group's shapes, nested or not, and text art give theirs in
-//   document order, joined by line feeds.
+// - Drawing objects give a Picture (with the binary-data item it shows) or the Paragraph of
+//   their text: a group's shapes, nested or not, and text art give theirs in document order,
+//   joined by line feeds. The items pictures show are numbered once the walk is over
+//   (document/pictures.h) into the Document's `pictures`.
 // - Metadata (title, author, dates) is a member of the Document.
 // - Cells hold blocks, not a string: paragraphs, equations, pictures and nested tables.
 #pragma once
@@ -43,12 +44,25 @@ struct NoteReference {
   std::uint32_t note = 0;
 };
 
+// What a paragraph is to the document's structure, from its paragraph shape and style.
+enum class ParagraphRole : std::uint8_t {
+  Body,
+  Heading,   // an outline paragraph, or one of an outline style (never inside a table cell)
+  ListItem,  // a numbered or bulleted paragraph
+  Drawing,   // the text of a drawing object: a text box, a group's shapes, text art
+};
+
 // A paragraph's text with its click-here fields rendered, trimmed, and never blank unless it
 // holds a note reference. The text of a text box keeps its paragraphs apart with line feeds.
 struct Paragraph {
   std::string text;
   Origin origin;
   std::vector<NoteReference> notes;  // by offset
+  ParagraphRole role = ParagraphRole::Body;
+  // Heading: 1-10; list item: 0 for the first level, 1 for the second, ...; body: 0.
+  std::uint8_t level = 0;
+  std::string number;  // the number text as shown ("1.", "가)"), empty when none
+  std::string bullet;  // a bulleted list item's bullet character, else empty
 };
 
 // An equation's script, trimmed (possibly empty).
@@ -61,6 +75,21 @@ struct Equation {
 struct Picture {
   std::string caption;
   Origin origin;
+  // The binary-data item it shows, as the file names it: a binary picture by the item's place
+  // among DocInfo's items, from 1 (0: none); an HWPX one by the manifest id ("image1").
+  std::uint16_t item_number = 0;
+  std::string item_name;
+  // Its entry in Document::pictures ("image1"), once numbered; empty when it shows no
+  // embedded item.
+  std::string picture;
+};
+
+// An embedded item that pictures show, numbered in the order pictures first show it.
+struct EmbeddedPicture {
+  std::string id;          // "image1", "image2", ...
+  std::string extension;   // as stored, lower case: "png"
+  std::string media_type;  // HWPX only: "image/png"
+  std::size_t item = 0;    // its place in DocumentStyles::binary_data
 };
 
 struct Table;
@@ -141,6 +170,7 @@ struct Document {
   std::vector<Note> notes;
   std::vector<Furniture> furniture;
   std::vector<Annotation> annotations;
+  std::vector<EmbeddedPicture> pictures;  // filled by number_pictures
 };
 
 }  // namespace paravox::model

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace paravox {
@@ -32,6 +33,11 @@ struct ConvertOptions {
   // The full profile writes each distinct header and footer once, at the start of the
   // section that defines it; without this they stay in the model only.
   bool headers_footers = false;
+  // Full profile: when not empty, each embedded picture is written as a link to its file in
+  // this folder, ![caption](FOLDER/image1.png), instead of a placeholder (render_markdown).
+  std::string picture_links;
+  // The document's metadata as YAML front matter above the Markdown (document/front_matter.h).
+  bool front_matter = false;
 };
 
 }  // namespace paravox

@@ -265,7 +265,7 @@ class Container::Impl {
     return {};
   }
 
-  Result<ByteBuffer> read_stream(std::string_view path) {
+  Result<ByteBuffer> read_stream(std::string_view path, std::size_t limit) {
     auto item = find_stream(path);
     if (!item) return std::move(item).error();
     if (!*item) {
@@ -276,6 +276,12 @@ class Container::Impl {
     std::uint32_t declared = 0;
     if (libolecf_item_get_size(item->get(), &declared, error.out()) != 1) {
       return ConvertError::io_text(error.message());
+    }
+    if (declared > limit) {
+      return ConvertError::compound_file("stream \"" + std::string(path) + "\" declares " +
+                                             std::to_string(declared) + " bytes, more than " +
+                                             std::to_string(limit),
+                                         ErrorCause::OverCeiling);
     }
     // Every byte of a stream lies in some sector of the file.
     if (declared > io_.size) {
@@ -382,7 +388,11 @@ Container& Container::operator=(Container&&) noexcept = default;
 Container::~Container() = default;
 
 Result<ByteBuffer> Container::read_stream(std::string_view path) {
-  return impl_->read_stream(path);
+  return impl_->read_stream(path, std::numeric_limits<std::size_t>::max());
+}
+
+Result<ByteBuffer> Container::read_stream(std::string_view path, std::size_t limit) {
+  return impl_->read_stream(path, limit);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // Opening a document: the compound-file container and its FileHeader stream.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -29,6 +30,10 @@ class Container {
   // whose sectors cannot be read, or that declares more bytes than the file holds, is an Io
   // error.
   Result<ByteBuffer> read_stream(std::string_view path);
+
+  // The same, refusing before reading a stream that declares more than `limit` bytes: a
+  // CompoundFile error of cause OverCeiling.
+  Result<ByteBuffer> read_stream(std::string_view path, std::size_t limit);
 
   explicit Container(std::unique_ptr<Impl> impl) noexcept;
 

@@ -22,6 +22,10 @@ constexpr std::size_t kShapeFullLevelOffset = 54;
 constexpr std::size_t kHeadInfoSize = 12;
 constexpr std::size_t kOldLevels = 7;
 
+// PARA_HEADER: the paragraph shape id and the style id.
+constexpr std::size_t kParagraphShapeIdOffset = 8;
+constexpr std::size_t kParagraphStyleIdOffset = 10;
+
 // A section definition's outline numbering id, counting the control id.
 constexpr std::size_t kSectionNumberingOffset = 18;
 
@@ -190,6 +194,12 @@ Result<DocumentStyles> read_document_styles(Container& container, bool compresse
 
 std::uint16_t section_outline_numbering(Bytes section_definition) {
   return u16_at(section_definition, kSectionNumberingOffset).value_or(0);
+}
+
+const ParagraphHead& next_paragraph_head(ParagraphNumbering& numbering, Bytes header) {
+  const std::uint16_t style =
+      kParagraphStyleIdOffset < header.size() ? header[kParagraphStyleIdOffset] : 0;
+  return numbering.next(u16_at(header, kParagraphShapeIdOffset).value_or(0), style);
 }
 
 }  // namespace paravox

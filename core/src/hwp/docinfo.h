@@ -6,6 +6,7 @@
 
 #include "base/byte_cursor.h"
 #include "base/error.h"
+#include "document/numbering.h"
 #include "document/styles.h"
 #include "hwp/container.h"
 
@@ -24,5 +25,9 @@ Result<DocumentStyles> read_document_styles(Container& container, bool compresse
 // The numbering id a section definition (the payload of a 'secd' CTRL_HEADER, from its
 // control id on) gives the section's outline paragraphs; 0 when the payload is too short.
 std::uint16_t section_outline_numbering(Bytes section_definition);
+
+// Numbers the paragraph whose PARA_HEADER payload is `header` (paragraph shape id at 8-9,
+// style id at 10; a header too short for them names shape or style 0).
+const ParagraphHead& next_paragraph_head(ParagraphNumbering& numbering, Bytes header);
 
 }  // namespace paravox

@@ -7,6 +7,7 @@
 #include "document/fields.h"
 #include "document/full_markdown.h"
 #include "document/markdown.h"
+#include "hwp/docinfo.h"
 #include "hwp/field_controls.h"
 #include "hwp/objects.h"
 #include "hwp/section.h"
@@ -23,6 +24,24 @@ constexpr std::uint16_t kBodyParagraphLevel = 1;
 
 // Inflated record bytes per byte of Markdown in typical documents (realworld: 8.2).
 constexpr std::size_t kRecordBytesPerMarkdownByte = 8;
+
+// The control id of a section definition, which the section's first paragraph holds.
+constexpr std::uint32_t kSectionDefinitionId = 0x73656364;  // 'secd'
+
+// The outline numbering id of the section definition among the first paragraph's records,
+// or 0 when there is none.
+std::uint16_t first_paragraph_outline_numbering(Records records) {
+  bool first_paragraph_seen = false;
+  for (const Record& record : records) {
+    if (record.tag_id == tag::kParaHeader && record.level == kSectionParagraphLevel) {
+      if (first_paragraph_seen) break;
+      first_paragraph_seen = true;
+    } else if (record.tag_id == tag::kCtrlHeader && control_id(record) == kSectionDefinitionId) {
+      return section_outline_numbering(record.data());
+    }
+  }
+  return 0;
+}
 
 // Where walk_section puts its blocks: counted toward the ceiling like MarkdownWriter, but
 // kept for the caller instead of written.
@@ -57,7 +76,7 @@ class MinimalBlocks {
 
   static constexpr bool kMarksNotes = false;
 
-  void start_paragraph() {}
+  void start_paragraph(Bytes) {}
   void start_paragraph_text() {}
   std::size_t add_layer(std::uint32_t, Records records, std::size_t start, std::uint16_t level) {
     return skip_control(records, start, level);
@@ -84,17 +103,23 @@ class ModelBlocks {
 
   static constexpr bool kMarksNotes = true;
 
-  void start_paragraph() { document_.start_paragraph(); }
+  void start_paragraph(Bytes header) {
+    document_.start_paragraph();
+    head_ = next_paragraph_head(document_.numbering(), header);
+  }
   // A paragraph's text belongs to the paragraph whose header came before it, even when it is
   // finished after the next header.
   void start_paragraph_text() {
     text_origin_ = document_.origin();
+    text_head_ = head_;
     referring_ = kNoParagraph;
   }
   void add_paragraph(std::optional<PendingParagraph>& slot) {
-    if (add_finished_paragraph(slot, text_origin_, document_.body(), document_.held())) {
-      referring_ = document_.body().size() - 1;
-    }
+    model::Paragraph* paragraph =
+        add_finished_paragraph(slot, text_origin_, document_.body(), document_.held());
+    if (paragraph == nullptr) return;
+    set_paragraph_head(*paragraph, text_head_, false, document_.held());
+    referring_ = document_.body().size() - 1;
   }
   // Notes, headers, footers and hidden comments.
   std::size_t add_layer(std::uint32_t id, Records records, std::size_t start, std::uint16_t level) {
@@ -120,6 +145,9 @@ class ModelBlocks {
   model::Origin text_origin_;
   // The body paragraph of the text read last, which the controls after it belong to.
   std::size_t referring_ = kNoParagraph;
+  // The head of the last paragraph header, and of the paragraph whose text is pending.
+  ParagraphHead head_;
+  ParagraphHead text_head_;
 };
 
 // The walk over one section's records, handing each block to `out` (MinimalBlocks or
@@ -168,7 +196,7 @@ void walk_records(Records records, Blocks& out) {
     } else {
       if constexpr (Blocks::kCountsParagraphs) {
         if (record.tag_id == tag::kParaHeader && record.level == kSectionParagraphLevel) {
-          out.start_paragraph();
+          out.start_paragraph(record.data());
         }
       }
       ++i;
@@ -186,6 +214,7 @@ void walk_section(Records records, std::vector<Block>& blocks, std::uint64_t& ou
 }
 
 void walk_section(Records records, DocumentBuilder& document) {
+  document.numbering().begin_section(first_paragraph_outline_numbering(records));
   ModelBlocks out(document);
   walk_records(records, out);
 }
@@ -254,41 +283,82 @@ std::string convert_minimal(const SectionReader& read_section, std::vector<Warni
   return markdown.finish();
 }
 
-std::string convert_full(const SectionReader& read_section, std::vector<Warning>& warnings,
-                         bool headers_footers) {
-  DocumentBuilder builder;
-  std::size_t expected_size = 0;
+model::Document build_full(const SectionReader& read_section, const DocumentStyles& styles,
+                           std::vector<Warning>& warnings, std::size_t& expected_size) {
+  DocumentBuilder builder(styles);
   for_each_section(read_section, warnings,
                    [&](std::uint32_t k, const ByteBuffer& bytes, Records records) {
                      expected_size += bytes.size() / kRecordBytesPerMarkdownByte;
                      builder.start_section(k);
                      walk_section(records, builder);
                    });
-  return render_markdown(builder.finish(), expected_size, headers_footers);
+  return builder.finish();
+}
+
+std::string convert_full(const SectionReader& read_section, const DocumentStyles& styles,
+                         std::vector<Warning>& warnings, bool headers_footers) {
+  std::size_t expected_size = 0;
+  const model::Document document = build_full(read_section, styles, warnings, expected_size);
+  return render_markdown(document, expected_size, {}, headers_footers);
 }
 
 }  // namespace
 
 Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile,
-                                      bool headers_footers) {
+                                      const DocumentStyles& styles, bool headers_footers) {
   std::vector<Warning> warnings;
   try {
     std::string markdown = profile == Profile::Minimal
                                ? convert_minimal(read_section, warnings)
-                               : convert_full(read_section, warnings, headers_footers);
+                               : convert_full(read_section, styles, warnings, headers_footers);
     return DocumentText{std::move(markdown), std::move(warnings)};
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }
 }
 
+Result<DocumentModel> read_sections(const SectionReader& read_section,
+                                    const DocumentStyles& styles) {
+  DocumentModel model;
+  try {
+    std::size_t expected_size = 0;
+    model.document = build_full(read_section, styles, model.warnings, expected_size);
+  } catch (const OutputLimitExceeded&) {
+    return output_limit_error();
+  }
+  return model;
+}
+
+namespace {
+
+// The document's definitions; none (every paragraph plain) when its DocInfo stream is missing
+// or damaged, since the body can be read without them.
+DocumentStyles definitions_or_none(HwpDocument& document) {
+  Result<DocumentStyles> read =
+      read_document_styles(document.container, document.header.compressed());
+  return read ? std::move(read).value() : DocumentStyles{};
+}
+
+}  // namespace
+
+Result<DocumentModel> read_body(HwpDocument& document, const DocumentStyles& styles) {
+  const bool compressed = document.header.compressed();
+  return read_sections(
+      [&](const std::string& path) {
+        return read_section_stream(document.container, path, compressed);
+      },
+      styles);
+}
+
 Result<DocumentText> convert_body(HwpDocument& document, Profile profile, bool headers_footers) {
   const bool compressed = document.header.compressed();
+  const DocumentStyles styles =
+      profile == Profile::Full ? definitions_or_none(document) : DocumentStyles{};
   return convert_sections(
       [&](const std::string& path) {
         return read_section_stream(document.container, path, compressed);
       },
-      profile, headers_footers);
+      profile, styles, headers_footers);
 }
 
 Result<ByteBuffer> read_first_section(HwpDocument& document) {

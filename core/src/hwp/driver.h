@@ -12,6 +12,7 @@
 #include "document/block.h"
 #include "document/document_builder.h"
 #include "document/options.h"
+#include "document/styles.h"
 #include "document/warning.h"
 #include "hwp/container.h"
 #include "hwp/records.h"
@@ -28,7 +29,9 @@ void walk_section(Records records, std::vector<Block>& blocks, std::uint64_t& ou
 void walk_section(Records records, std::vector<Block>& blocks);
 
 // The full profile's walk of one section into `document`, whose section index the caller has
-// set. Throws OutputLimitExceeded when the model would pass kOutputLimit (HeldSize).
+// set; every paragraph is numbered by the document's numbering, from the outline numbering of
+// the section's definition. Throws OutputLimitExceeded when the model would pass kOutputLimit
+// (HeldSize).
 void walk_section(Records records, DocumentBuilder& document);
 
 // A binary document whose container is open and whose FileHeader has been accepted.
@@ -50,12 +53,25 @@ using SectionReader = std::function<Result<Inflated>(const std::string& path)>;
 // or inflated ends the document too, with a warning that the text from it on is missing; a
 // section whose compressed data or last record is cut short gives what it holds, with a
 // warning that its end is missing. The only error is the output ceiling: Parse "Markdown
-// output exceeds 268435456 bytes". The full profile writes headers and footers only with
-// `headers_footers`.
+// output exceeds 268435456 bytes".
+// The full profile numbers paragraphs by `styles` (read_document_styles of the document) and
+// writes headers and footers only with `headers_footers`.
 Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile,
+                                      const DocumentStyles& styles = {},
                                       bool headers_footers = false);
 
-// convert_sections over the document's section streams.
+// The full profile's model of the body sections `read_section` gives, read as
+// convert_sections reads them (paragraphs numbered by `styles`), with the same warnings and
+// the same only error.
+Result<DocumentModel> read_sections(const SectionReader& read_section,
+                                    const DocumentStyles& styles = {});
+
+// read_sections over the document's section streams with `styles` (read_document_styles of
+// the document): the body's model, its pictures not yet numbered.
+Result<DocumentModel> read_body(HwpDocument& document, const DocumentStyles& styles);
+
+// convert_sections over the document's section streams, the full profile with the
+// definitions of its DocInfo stream.
 Result<DocumentText> convert_body(HwpDocument& document, Profile profile,
                                   bool headers_footers = false);
 

@@ -14,8 +14,10 @@ namespace {
 // EQEDIT: 4 bytes not read, u16 script length in code units, then the script.
 constexpr std::size_t kEquationLengthOffset = 4;
 constexpr std::size_t kEquationScriptOffset = 6;
-// A picture record counts only when it holds its binary-data id, a u16 at offset 71.
-constexpr std::size_t kPictureRecordMinSize = 73;
+// A picture record counts only when it holds its binary-data id, a u16 at offset 71: the
+// item's place among DocInfo's binary-data records, from 1 (not the number its stream is
+// named by, which real documents give in another order).
+constexpr std::size_t kPictureItemOffset = 71;
 
 // Index of the first record at or after `from` whose level is at most `level`.
 std::size_t subtree_end(Records records, std::size_t from, std::uint16_t level) noexcept {
@@ -89,7 +91,7 @@ DrawingResult convert_drawing_object(Records records, std::size_t start, std::ui
   if (j >= n || records[j].level <= level) return {std::nullopt, j - start, {}};
 
   std::vector<std::string> contents;
-  bool picture = false;
+  std::optional<std::uint16_t> picture_item;
   std::size_t k = j + 1;
   for (; k < n && records[k].level > level; ++k) {
     const Record& record = records[k];
@@ -97,14 +99,14 @@ DrawingResult convert_drawing_object(Records records, std::size_t start, std::ui
       collect_object_text(record, contents);
     } else if (record.tag_id == tag::kShapeComponentPicture) {
       // The last picture record decides, so a short one clears an earlier mark.
-      picture = record.data().size() >= kPictureRecordMinSize;
+      picture_item = u16_at(record.data(), kPictureItemOffset);
     }
   }
 
   DrawingResult result;
   result.consumed = k - start;
-  if (picture) {
-    result.block = Image{join(caption, ' ')};
+  if (picture_item) {
+    result.block = Image{join(caption, ' '), *picture_item};
     result.text_beside_picture = join(contents, '\n');
   } else if (!contents.empty()) {
     result.block = Paragraph{join(contents, '\n')};
@@ -117,7 +119,7 @@ DrawingResult convert_drawing_object(Records records, std::size_t start, std::ui
 void add_drawing_blocks(DrawingResult& drawing, model::Origin origin,
                         std::vector<model::Block>& blocks, HeldSize& held) {
   blocks.push_back(drawing_block(std::move(*drawing.block), origin, held));
-  add_paragraph_text(drawing.text_beside_picture, origin, blocks, held);
+  add_drawing_text(drawing.text_beside_picture, origin, blocks, held);
 }
 
 }  // namespace paravox

@@ -8,6 +8,7 @@
 
 #include "base/error.h"
 #include "document/fields.h"
+#include "hwp/docinfo.h"
 #include "hwp/field_controls.h"
 #include "hwp/text.h"
 
@@ -85,9 +86,10 @@ void finish_cell(std::optional<PendingParagraph>& slot, std::string& text, CellT
 
 // Reads the records of one list (a cell or a caption) from `p`, just after its list header,
 // up to the next list at `child_level`, the end of the control, or (for a caption) the TABLE
-// record, leaving `p` there. `Content` takes what the records give: its decode buffer is
-// decoded(); add_text(text) takes a paragraph without fields, finish(slot) a pending one,
-// and control(id, records, p, level, depth) a control other than an attached field,
+// record, leaving `p` there. `Content` takes what the records give: paragraph_header(payload)
+// each paragraph's header; its decode buffer is decoded(); start_text() comes before each
+// paragraph's text, add_text(text) takes a paragraph without fields, finish(slot) a pending
+// one, and control(id, records, p, level, depth) a control other than an attached field,
 // returning the records it consumed from `p`.
 template <class Content>
 void read_list(Records records, std::size_t& p, unsigned child_level, unsigned depth,
@@ -101,6 +103,10 @@ void read_list(Records records, std::size_t& p, unsigned child_level, unsigned d
       if (is_table_record(record, child_level)) break;
     }
     ++p;
+    if (record.tag_id == tag::kParaHeader) {
+      content.paragraph_header(record.data());
+      continue;
+    }
     if (record.tag_id == tag::kParaText) {
       content.finish(slot);
       content.start_text();
@@ -142,6 +148,7 @@ struct CellText {
   TableReading& reading;
   std::string& text;
 
+  void paragraph_header(Bytes) {}
   void start_text() {}
   ParaText& decoded() { return reading.decoded; }
   void finish(std::optional<PendingParagraph>& slot) { finish_cell(slot, text, reading.budget); }
@@ -232,14 +239,21 @@ TableResult convert_table_within(Records records, std::size_t start, std::uint16
 // and nested tables.
 struct ModelReading {
   ModelReading(model::Origin at, DocumentBuilder& document_builder)
-      : origin(at), builder(document_builder), held(document_builder.held()) {
+      : origin(at),
+        builder(document_builder),
+        held(document_builder.held()),
+        numbering(document_builder.numbering()) {
     decoded.text.reserve(TableReading::kInitialDecodeCapacity);
   }
 
   model::Origin origin;
   DocumentBuilder& builder;
   HeldSize& held;
+  ParagraphNumbering& numbering;
   ParaText decoded;
+  // The head of the last paragraph header, and of the paragraph whose text is pending.
+  ParagraphHead head;
+  ParagraphHead text_head;
 };
 
 ModelTableResult read_table_within(Records records, std::size_t start, std::uint16_t level,
@@ -261,17 +275,25 @@ struct ListBlocks {
   // The paragraph of the text read last, which the controls after it belong to.
   std::size_t referring = kNoParagraph;
 
-  void start_text() { referring = kNoParagraph; }
+  // Cell and caption paragraphs count in the document's numbering as the body's do.
+  void paragraph_header(Bytes header) {
+    reading.head = next_paragraph_head(reading.numbering, header);
+  }
+  void start_text() {
+    reading.text_head = reading.head;
+    referring = kNoParagraph;
+  }
   ParaText& decoded() { return reading.decoded; }
   void finish(std::optional<PendingParagraph>& slot) {
-    if (add_finished_paragraph(slot, reading.origin, blocks, reading.held)) {
-      referring = blocks.size() - 1;
-    }
+    set_head(add_finished_paragraph(slot, reading.origin, blocks, reading.held));
   }
   void add_text(std::string_view paragraph) {
-    if (add_paragraph_text(paragraph, reading.origin, blocks, reading.held)) {
-      referring = blocks.size() - 1;
-    }
+    set_head(add_paragraph_text(paragraph, reading.origin, blocks, reading.held));
+  }
+  void set_head(model::Paragraph* paragraph) {
+    if (paragraph == nullptr) return;
+    set_paragraph_head(*paragraph, reading.text_head, true, reading.held);
+    referring = blocks.size() - 1;
   }
   std::size_t control(std::uint32_t id, Records records, std::size_t p, std::uint16_t level,
                       unsigned depth) {
@@ -457,8 +479,9 @@ std::size_t read_layer_control(std::uint32_t id, Records records, std::size_t st
     if (paragraph == nullptr) {
       // A note whose paragraph shows no text still has its reference where it stands.
       reading.held.add(HeldSize::kPerBlock);
-      paragraph = &std::get<model::Paragraph>(
-          blocks.emplace_back(model::Paragraph{{}, reading.origin, {}}));
+      model::Paragraph holder;
+      holder.origin = reading.origin;
+      paragraph = &std::get<model::Paragraph>(blocks.emplace_back(std::move(holder)));
     }
     resolve_note_reference(*paragraph, note);
   } else if (id == kHeaderId || id == kFooterId) {

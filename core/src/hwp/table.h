@@ -9,6 +9,7 @@
 #include "document/block.h"
 #include "document/document_builder.h"
 #include "document/model.h"
+#include "document/numbering.h"
 #include "hwp/objects.h"
 
 namespace paravox {
@@ -38,7 +39,9 @@ struct ModelTableResult {
 //   row address and the column and row span (u16 each). A header shorter than 16 bytes, or
 //   a number of cells other than the counts declare, makes the listing disagree.
 // Cells hold their paragraphs, equations, drawing objects and nested tables (to depth
-// kMaxTableDepth) as blocks. No table when there is no TABLE record or no cell.
+// kMaxTableDepth) as blocks, their paragraphs numbered by `builder`'s numbering (never as
+// headings).
+// No table when there is no TABLE record or no cell.
 ModelTableResult read_table(Records records, std::size_t start, std::uint16_t level,
                             model::Origin origin, DocumentBuilder& builder);
 

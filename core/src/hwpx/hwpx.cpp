@@ -12,6 +12,7 @@
 #include "document/document_builder.h"
 #include "document/full_markdown.h"
 #include "document/markdown.h"
+#include "hwpx/header.h"
 #include "hwpx/package.h"
 #include "hwpx/section_walk.h"
 #include "hwpx/xml.h"
@@ -198,6 +199,21 @@ Result<Package> open_hwpx_package(Bytes bytes) {
   return opened;
 }
 
+Result<DocumentModel> read_hwpx_body(const Package& package) {
+  Result<std::vector<std::string>> sections = section_parts(package);
+  if (!sections) return std::move(sections).error();
+  DocumentModel model;
+  try {
+    const DocumentStyles styles = read_document_styles(package);
+    DocumentBuilder builder(styles);
+    walk_sections(package, sections.value(), builder, model.warnings);
+    model.document = builder.finish();
+  } catch (const OutputLimitExceeded&) {
+    return output_limit_error();
+  }
+  return model;
+}
+
 Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile, bool headers_footers) {
   Result<Package> opened = open_hwpx_package(bytes);
   if (!opened) return std::move(opened).error();
@@ -213,9 +229,11 @@ Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile, bool headers
       walk_sections(package, sections.value(), writer, warnings);
       return DocumentText{writer.finish(), std::move(warnings)};
     }
-    DocumentBuilder builder;
+    const DocumentStyles styles = read_document_styles(package);
+    DocumentBuilder builder(styles);
     walk_sections(package, sections.value(), builder, warnings);
-    return DocumentText{render_markdown(builder.finish(), 0, headers_footers), std::move(warnings)};
+    return DocumentText{render_markdown(builder.finish(), 0, {}, headers_footers),
+                        std::move(warnings)};
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }

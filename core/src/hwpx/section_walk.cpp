@@ -12,6 +12,7 @@
 #include "document/fields.h"
 #include "document/markdown.h"
 #include "document/model.h"
+#include "document/numbering.h"
 #include "document/options.h"
 #include "document/text.h"
 #include "hwpx/xml.h"
@@ -186,6 +187,7 @@ struct ParagraphState {
   bool in_caption = false;    // drawing: which list the text goes to, and where
   std::size_t slot = 0;
   std::vector<std::uint32_t> notes;  // the notes its marks stand for, in order (full)
+  ParagraphHead head;                // full: its number, heading level or bullet
 
   void reset(Scope new_scope) {
     scope = new_scope;
@@ -214,12 +216,14 @@ struct DrawingState {
   std::vector<std::string> contents;
   bool picture = false;
   bool in_caption = false;
+  std::string item_name;  // the last hc:img's binaryItemIDRef outside the caption
 
   void reset(bool is_picture) {
     captions.clear();
     contents.clear();
     picture = is_picture;
     in_caption = false;
+    item_name.clear();
   }
 
   static std::string join(const std::vector<std::string>& texts, char separator) {
@@ -235,7 +239,7 @@ struct DrawingState {
   std::string joined_contents() const { return join(contents, '\n'); }
 
   std::optional<Block> block() const {
-    if (picture) return Image{join(captions, ' ')};
+    if (picture) return Image{join(captions, ' '), 0, item_name};
     if (std::string text = join(contents, '\n'); !text.empty()) return Paragraph{std::move(text)};
     if (std::string text = join(captions, ' '); !text.empty()) return Paragraph{std::move(text)};
     return std::nullopt;
@@ -300,7 +304,9 @@ class SectionWalk final : public XmlHandler {
  private:
   ParagraphState<kProfile>& paragraph() { return paragraphs_[open_paragraphs_ - 1]; }
 
-  void open_paragraph(Scope scope) {
+  // `tag`: the paragraph's own element, none for the paragraph a tool-written section's table
+  // or drawing object outside any paragraph stands in, which counts in no numbering.
+  void open_paragraph(Scope scope, const XmlStartTag* tag) {
     if (open_paragraphs_ == paragraphs_.size()) paragraphs_.emplace_back();
     ParagraphState<kProfile>& p = paragraphs_[open_paragraphs_++];
     p.reset(scope);
@@ -310,6 +316,11 @@ class SectionWalk final : public XmlHandler {
         out_.start_paragraph();
         origin_ = out_.origin();
       }
+      // Paragraphs of drawing objects count in no numbering, as in the binary walk.
+      p.head = {};
+      if (scope != Scope::Drawing && tag != nullptr) number_paragraph(*tag);
+    } else {
+      (void)tag;
     }
     if (scope == Scope::Drawing) {
       // The slot is taken now: a paragraph's text comes before the texts nested in it.
@@ -326,6 +337,10 @@ class SectionWalk final : public XmlHandler {
     if (frames_.empty()) {
       if (name != "sec") return std::nullopt;
       scopes_.push_back(Scope::Body);
+      if constexpr (kFull) {
+        out_.numbering().begin_section(0);
+        outline_seen_ = false;
+      }
       return Role::Section;
     }
     const Role parent = frames_.back();
@@ -333,7 +348,7 @@ class SectionWalk final : public XmlHandler {
     switch (parent) {
       case Role::Section:
         if (name != "p") return std::nullopt;
-        open_paragraph(Scope::Body);
+        open_paragraph(Scope::Body, &tag);
         return Role::Paragraph;
       case Role::Paragraph:
         if (name == "run") return Role::Run;
@@ -344,6 +359,9 @@ class SectionWalk final : public XmlHandler {
         if (is_one_of(name, kInlineMarks)) {
           if (name == "fieldEnd") end_field();
           return std::nullopt;
+        }
+        if constexpr (kFull) {
+          if (name == "secPr") begin_section(tag);
         }
         return control(name, tag);
       case Role::Ctrl:
@@ -389,7 +407,7 @@ class SectionWalk final : public XmlHandler {
       case Role::Other:
         if (name == "subList") return Role::Other;
         if (name != "p") return std::nullopt;
-        open_paragraph(kFull ? scopes_.back() : Scope::Cell);
+        open_paragraph(kFull ? scopes_.back() : Scope::Cell, &tag);
         return Role::Paragraph;
       case Role::Layer:
         if (name == "subList") return Role::Other;
@@ -416,7 +434,7 @@ class SectionWalk final : public XmlHandler {
       case Role::TableCaption:
       case Role::Other:
         if (name == "tbl" || name == "equation" || is_one_of(name, kDrawingObjects)) {
-          open_paragraph(scopes_.back());
+          open_paragraph(scopes_.back(), nullptr);
           frames_.push_back(Role::ImplicitParagraph);
           if (std::optional<Role> role = control(name, tag)) return role;
           frames_.pop_back();
@@ -441,7 +459,7 @@ class SectionWalk final : public XmlHandler {
   std::optional<Role> classify_in_drawing(std::string_view name, Role parent,
                                           const XmlStartTag& tag) {
     if (name == "p") {
-      open_paragraph(Scope::Drawing);
+      open_paragraph(Scope::Drawing, &tag);
       return Role::Paragraph;
     }
     if (parent == Role::Paragraph && name == "run") return Role::Run;
@@ -451,7 +469,11 @@ class SectionWalk final : public XmlHandler {
       drawing_.in_caption = true;
       return Role::Caption;
     }
-    if (name == "pic" && !drawing_.in_caption) drawing_.picture = true;
+    if (!drawing_.in_caption) {
+      if (name == "pic") drawing_.picture = true;
+      // As in the binary format, the last picture of a group names the item.
+      if (name == "img") drawing_.item_name = tag.attribute("binaryItemIDRef").value_or("");
+    }
     if (name == "textart") add_text_art(tag);
     return Role::Other;
   }
@@ -567,6 +589,34 @@ class SectionWalk final : public XmlHandler {
         out_.add_annotation({layer.annotation, origin_, std::move(layer.blocks)});
         break;
     }
+  }
+
+  // Numbers the paragraph just opened. The section's first paragraph holds the section
+  // definition (hp:secPr) that names the outline numbering, after its own start: its
+  // number waits for that definition, or for the next paragraph or its own end.
+  void number_paragraph(const XmlStartTag& tag) {
+    number_waiting_paragraph();
+    const std::uint16_t shape = u16_attribute(tag, "paraPrIDRef").value_or(0);
+    const std::uint16_t style = u16_attribute(tag, "styleIDRef").value_or(0);
+    if (!outline_seen_) {
+      waiting_ = Waiting{open_paragraphs_ - 1, shape, style};
+      return;
+    }
+    paragraph().head = out_.numbering().next(shape, style);
+  }
+
+  void number_waiting_paragraph() {
+    if (!waiting_) return;
+    outline_seen_ = true;
+    paragraphs_[waiting_->paragraph].head = out_.numbering().next(waiting_->shape, waiting_->style);
+    waiting_.reset();
+  }
+
+  void begin_section(const XmlStartTag& tag) {
+    if (outline_seen_) return;
+    out_.numbering().begin_section(u16_attribute(tag, "outlineShapeIDRef").value_or(0));
+    number_waiting_paragraph();
+    outline_seen_ = true;
   }
 
   void open_table(const XmlStartTag& tag, unsigned depth) {
@@ -695,7 +745,7 @@ class SectionWalk final : public XmlHandler {
       // A group's text boxes beside its pictures (a picture's own text is its caption).
       if (drawing_.picture) {
         std::vector<model::Block> beside;
-        add_paragraph_text(drawing_.joined_contents(), origin_, beside, out_.held());
+        add_drawing_text(drawing_.joined_contents(), origin_, beside, out_.held());
         for (model::Block& text : beside) add_block(std::move(text));
       }
     } else {
@@ -804,10 +854,11 @@ class SectionWalk final : public XmlHandler {
                                         : p.scope == Scope::Caption
                                             ? tables_.back().table.caption
                                             : tables_.back().table.cells.back().blocks;
+    number_waiting_paragraph();
     std::optional<PendingParagraph> slot = take_pending(p);
-    if (add_finished_paragraph(slot, origin_, blocks, out_.held())) {
-      auto& added = std::get<model::Paragraph>(blocks.back());
-      for (const std::uint32_t note : p.notes) resolve_note_reference(added, note);
+    if (model::Paragraph* paragraph = add_finished_paragraph(slot, origin_, blocks, out_.held())) {
+      set_paragraph_head(*paragraph, p.head, p.scope != Scope::Body, out_.held());
+      for (const std::uint32_t note : p.notes) resolve_note_reference(*paragraph, note);
     }
     for (model::Block& block : p.blocks) blocks.push_back(std::move(block));
   }
@@ -829,6 +880,15 @@ class SectionWalk final : public XmlHandler {
   std::string prop_;
   bool has_prop_ = false;
   model::Origin origin_;  // of the section's paragraph being read (full)
+  // Full: whether the section's outline numbering is known, and the paragraph that waits
+  // for it to be numbered.
+  struct Waiting {
+    std::size_t paragraph = 0;  // in paragraphs_
+    std::uint16_t shape = 0;
+    std::uint16_t style = 0;
+  };
+  bool outline_seen_ = false;
+  std::optional<Waiting> waiting_;
 };
 
 }  // namespace
