@@ -1,8 +1,11 @@
 """Notes, headers and footers, drawings' text and memos in the full profile: each case is one
 small document written in both formats by the builders (or in one, where only that format can
-hold it), and each must give the Markdown written by hand here."""
+hold it), and each must give the Markdown written by hand here, and the data its layers."""
 
 from __future__ import annotations
+
+import io
+import json
 
 import pytest
 
@@ -118,3 +121,88 @@ class TestLayers:
             for name, data in documents().items():
                 markdown = paravox.convert_bytes(data, profile="minimal", headers_footers=True)
                 assert "[^" not in markdown and "머리" not in markdown, name
+
+
+def walk(blocks: list):
+    """Every block, depth first, with the blocks of cells, captions and drawings."""
+    for block in blocks:
+        yield block
+        for cell in block.get("cells", ()):
+            yield from walk(cell["blocks"])
+        yield from walk(block.get("caption", ()))
+        yield from walk(block.get("blocks", ()))
+
+
+def texts(blocks: list) -> list:
+    return [block["text"] for block in walk(blocks) if block.get("text")]
+
+
+def layers(data: dict) -> dict:
+    """What the data holds beside the body's plain text, the parts it has."""
+    found = {
+        "references": [(b["text"], [(n["offset"], n["label"]) for n in b["notes"]])
+                       for b in walk(data["body"]) if "notes" in b],
+        "notes": [(n["label"], texts(n["blocks"]))
+                  for n in data.get("footnotes", []) + data.get("endnotes", [])],
+        "furniture": [(f["kind"], f["pages"], f["section"], texts(f["blocks"]))
+                      for f in data.get("furniture", [])],
+        "annotations": [(a["kind"], texts(a["blocks"])) for a in data.get("annotations", [])],
+        "drawings": [texts(b["blocks"]) for b in walk(data["body"]) if b["type"] == "drawing"],
+    }
+    return {key: value for key, value in found.items() if value}
+
+
+HEADERS = [("header", "both", 0, ["머리 1"]), ("footer", "both", 0, ["꼬리"]),
+           ("header", "both", 1, ["머리 2"]), ("footer", "both", 1, ["꼬리"])]
+HIDDEN = ("hidden_comment", ["숨은 설명"])
+
+# (name, documents, layers by format, or for both); offsets are in UTF-8 bytes: "본문" is 6.
+DATA_CASES = [
+    ("notes", notes, {"references": [("본문 끝", [(6, "1"), (10, "e1")]), ("가", [(3, "2")])],
+                      "notes": [("1", ["첫 문단", "둘째 문단"]), ("2", ["셀 각주"]),
+                                ("e1", ["미주"])]}),
+    ("headers and footers", headers, {"furniture": HEADERS}),
+    ("drawings", groups, {"drawings": [["하나\n둘\n셋\n넷"], ["상자"]]}),
+    ("memos", memos, {"hwp": {"annotations": [HIDDEN]},
+                      "hwpx": {"annotations": [("memo", ["메모 글"]), HIDDEN]}}),
+]
+
+
+@pytest.mark.parametrize("documents, expected", [c[1:] for c in DATA_CASES],
+                         ids=[c[0] for c in DATA_CASES])
+def test_the_data_holds_every_layer(documents, expected):
+    jsonschema = pytest.importorskip("jsonschema")
+    from conftest import REPO_DIR
+
+    schema = json.loads((REPO_DIR / "schema" / "document.schema.json").read_text("utf-8"))
+    for name, data in documents().items():
+        document = paravox.read_bytes(data)
+        found = document.to_dict()
+        jsonschema.Draft202012Validator(schema).validate(found)
+        assert layers(found) == expected.get(name, expected), name
+        assert (document.footnotes + document.endnotes, document.furniture,
+                document.annotations) == (found.get("footnotes", []) + found.get("endnotes", []),
+                                          found.get("furniture", []),
+                                          found.get("annotations", [])), name
+
+
+def test_docling_links_notes_and_keeps_headers_in_the_furniture():
+    docling = pytest.importorskip("paravox.docling")
+    from docling_core.types.doc import ContentLayer, DocItemLabel, DoclingDocument
+
+    for documents in (notes, headers):
+        for name, data in documents().items():
+            document = docling.to_docling(io.BytesIO(data))
+            DoclingDocument.model_validate(document.export_to_dict())
+            items = [item for item, _ in document.iterate_items(
+                included_content_layers={ContentLayer.BODY, ContentLayer.FURNITURE})]
+            footnotes = [i.text for i in items if i.label == DocItemLabel.FOOTNOTE]
+            furniture = [i.text for i in items if i.content_layer == ContentLayer.FURNITURE]
+            tables = [i for i in items if i.label == DocItemLabel.TABLE]
+            if documents is notes:
+                # The cell's note hangs from its table; the others follow the body.
+                assert footnotes == ["셀 각주", "첫 문단\n둘째 문단", "미주"], name
+                linked = [ref.resolve(document).text for ref in tables[0].footnotes]
+                assert linked == ["셀 각주"], name
+            else:
+                assert furniture == ["머리 1", "꼬리", "머리 2", "꼬리"], name
