@@ -294,8 +294,9 @@ bool read_flag(const char* function, PyObject* options, const char* name, bool& 
 }
 
 // The conversion options a `paravox._convert.Options` value holds: its profile, "full" or
-// "minimal" (any other value is a ValueError naming the two), whether it is strict and
-// whether it writes front matter; false with an exception set when they cannot be read.
+// "minimal" (any other value is a ValueError naming the two), whether it is strict, whether
+// it writes front matter and whether it writes headers and footers; false with an exception
+// set when they cannot be read.
 bool read_options(const char* function, PyObject* options, paravox::ConvertOptions& out) {
   PyObject* profile = option(function, options, "profile");
   if (profile == nullptr) return false;
@@ -334,7 +335,8 @@ bool read_options(const char* function, PyObject* options, paravox::ConvertOptio
   }
   Py_DECREF(links);
   return read_flag(function, options, "strict", out.strict) &&
-         read_flag(function, options, "front_matter", out.front_matter);
+         read_flag(function, options, "front_matter", out.front_matter) &&
+         read_flag(function, options, "headers_footers", out.headers_footers);
 }
 
 // Binds the call's arguments to `name` and `options` and reads the options; with no `options`
@@ -737,8 +739,9 @@ PyMethodDef g_functions[] = {
      METH_FASTCALL | METH_KEYWORDS,
      "convert_path(path, options)\n--\n\n"
      "Converts the HWP or HWPX document at `path` (str or bytes) into Markdown as `options`\n"
-     "(paravox._convert.Options) say: options.profile is \"full\" or \"minimal\", and\n"
-     "options.front_matter puts the document's metadata above it as YAML front matter.\n\n"
+     "(paravox._convert.Options) say: options.profile is \"full\" or \"minimal\",\n"
+     "options.front_matter puts the document's metadata above it as YAML front matter, and\n"
+     "options.headers_footers writes the headers and footers in the full profile.\n\n"
      "Returns (markdown, format, warnings): format is \"hwp\" or \"hwpx\", and warnings\n"
      "holds a (kind, message) pair for each part that could not be read, kind being\n"
      "\"damaged\" or \"too_large\"; with options.strict, such a part fails the conversion\n"

@@ -58,8 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   for (const paravox::Profile profile : {paravox::Profile::Minimal, paravox::Profile::Full}) {
+    // The full profile writes every layer of its model, headers and footers too.
     paravox::ConvertOptions options;
     options.profile = profile;
+    options.headers_footers = profile == paravox::Profile::Full;
     paravox::ConvertOptions strict_options = options;
     strict_options.strict = true;
     const paravox::Conversion by_path = paravox::convert_path(path, options);

@@ -109,7 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       whole_package ? paravox::Bytes(data, size) : paravox::Bytes(wrapped);
 
   for (const paravox::Profile profile : {paravox::Profile::Minimal, paravox::Profile::Full}) {
-    const auto markdown = paravox::hwpx_to_markdown(package, profile);
+    // The full profile writes every layer of its model, headers and footers too.
+    const auto markdown =
+        paravox::hwpx_to_markdown(package, profile, profile == paravox::Profile::Full);
     if (markdown) {
       const std::string& text = markdown.value().markdown;
       for (const paravox::Warning& warning : markdown.value().warnings) {

@@ -23,7 +23,8 @@ inline void walk_and_render(Records records) {
   try {
     walk_section(records, document);
     require(document.held().bytes() <= kOutputLimit, "the model stays under the ceiling");
-    const std::string markdown = render_markdown(document.finish());
+    // Headers and footers on: every layer of the model is written.
+    const std::string markdown = render_markdown(document.finish(), 0, {}, true);
     require(markdown.size() <= kOutputLimit, "the Markdown stays under the ceiling");
     require(is_valid_utf8(markdown), "the full Markdown is valid UTF-8");
   } catch (const OutputLimitExceeded&) {

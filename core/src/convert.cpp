@@ -267,7 +267,8 @@ struct Converting {
     if (!pictured) return outcome(format, std::move(pictured).error());
     DocumentModel& model = pictured->model;
     try {
-      std::string markdown = render_markdown(model.document, 0, options.picture_links);
+      std::string markdown =
+          render_markdown(model.document, 0, options.picture_links, options.headers_footers);
       return outcome(format, DocumentText{std::move(markdown), std::move(model.warnings)},
                      metadata);
     } catch (const OutputLimitExceeded&) {
@@ -287,14 +288,16 @@ struct Converting {
       return linked(DocumentFormat::Hwp, pictured_document(document.value()),
                     front ? &metadata : nullptr);
     }
-    return outcome(DocumentFormat::Hwp, convert_body(document.value(), options.profile),
+    return outcome(DocumentFormat::Hwp,
+                   convert_body(document.value(), options.profile, options.headers_footers),
                    front ? &metadata : nullptr);
   }
 
   Conversion zip(Bytes archive) const {
     const bool front = options.front_matter;
     if (!links_pictures() && !front) {
-      return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive, options.profile));
+      return outcome(DocumentFormat::Hwpx,
+                     hwpx_to_markdown(archive, options.profile, options.headers_footers));
     }
     Result<Package> package = open_hwpx_package(archive);
     if (!package) return outcome(DocumentFormat::Hwpx, std::move(package).error());
@@ -303,7 +306,8 @@ struct Converting {
       return linked(DocumentFormat::Hwpx, pictured_document(package.value()),
                     front ? &metadata : nullptr);
     }
-    return outcome(DocumentFormat::Hwpx, hwpx_to_markdown(archive, options.profile),
+    return outcome(DocumentFormat::Hwpx,
+                   hwpx_to_markdown(archive, options.profile, options.headers_footers),
                    front ? &metadata : nullptr);
   }
 };
@@ -501,7 +505,8 @@ DocumentReading read_document_path(std::string_view path, const ConvertOptions& 
 Result<std::string> reading_markdown(const DocumentReading& reading,
                                      const ConvertOptions& options) {
   try {
-    std::string markdown = render_markdown(reading.document, 0, options.picture_links);
+    std::string markdown =
+        render_markdown(reading.document, 0, options.picture_links, options.headers_footers);
     if (!options.front_matter) return markdown;
     markdown = with_front_matter(reading.metadata, std::move(markdown));
     if (markdown.size() > kOutputLimit) return output_limit_error();

@@ -207,6 +207,7 @@ def convert_many(
     *,
     profile: Profile = "full",
     strict: bool = False,
+    headers_footers: bool = False,
     front_matter: bool = False,
 ) -> Iterator[Tuple[_P, Union[str, Exception]]]:
     """Converts many documents in parallel, yielding `(path, markdown or exception)` in input order.
@@ -219,8 +220,8 @@ def convert_many(
     `convert`); nothing is raised for it, and the other documents go on. A document converted
     only in part yields its Markdown, and its `paravox.PartialDocumentWarning` (the message
     starting with the path) is issued as it is yielded; with `strict=True` it yields the error
-    instead, as `convert` raises it. `profile` and `front_matter` are as for `convert`. Paths are read lazily, so a
-    long iterable of paths is fine.
+    instead, as `convert` raises it. `profile`, `front_matter` and `headers_footers` are as for
+    `convert`. Paths are read lazily, so a long iterable of paths is fine.
 
     Worker processes are started with the interpreter's default method; under "spawn" or
     "forkserver" a script that calls this with `executor="process"` needs the usual
@@ -232,7 +233,9 @@ def convert_many(
         raise TypeError(f"jobs must be an int or None, not {type(jobs).__name__}")
     if jobs < 1:
         raise ValueError(f"jobs must be at least 1, got {jobs}")
-    options = Options(profile=profile, strict=strict, front_matter=front_matter)
+    options = Options(
+        profile=profile, strict=strict, front_matter=front_matter, headers_footers=headers_footers
+    )
     function = functools.partial(convert_document, options=options)
     return _markdown_of(ordered_map(function, paths, jobs, executor=check_executor(executor)))
 

@@ -71,11 +71,14 @@ class Options:
     picture_links: Optional[str] = None
     # The document's metadata as YAML front matter above the Markdown.
     front_matter: bool = False
+    # Write each distinct header and footer once, at the start of the section that defines it
+    # (full profile; the minimal one has none).
+    headers_footers: bool = False
 
     def __post_init__(self) -> None:
         if self.profile not in PROFILES:
             raise ValueError(f'profile must be "full" or "minimal", not {self.profile!r}')
-        for name in ("strict", "front_matter"):
+        for name in ("strict", "front_matter", "headers_footers"):
             value = getattr(self, name)
             if not isinstance(value, bool):
                 raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
@@ -194,6 +197,7 @@ def convert(
     strict: bool = False,
     picture_links: Optional[str] = None,
     front_matter: bool = False,
+    headers_footers: bool = False,
 ) -> str:
     """Converts an HWP or HWPX document into Markdown and returns it.
 
@@ -202,7 +206,9 @@ def convert(
     format is recognised from the document's first bytes, whatever its file name.
     `profile` says what the Markdown holds: "full" (the default: tables as the document draws
     them, merged cells and nested tables in HTML, captions) or "minimal" (exactly what
-    `_paravox` gives for a binary document); any other name raises ValueError.
+    `_paravox` gives for a binary document); any other name raises ValueError. In the full
+    profile footnotes and endnotes are Markdown footnotes, and `headers_footers=True` writes
+    each distinct header and footer once, at the start of the section that defines it.
     Raises a `paravox.ParavoxError` (a `RuntimeError`) when the document cannot be converted;
     its class says what kind of failure it is and its message says why, e.g.
     "Not an HWP or HWPX document: a PDF document".
@@ -221,7 +227,11 @@ def convert(
     without any gets none.
     """
     options = Options(
-        profile=profile, strict=strict, picture_links=picture_links, front_matter=front_matter
+        profile=profile,
+        strict=strict,
+        picture_links=picture_links,
+        front_matter=front_matter,
+        headers_footers=headers_footers,
     )
     converted = convert_document(source, options)
     warn_partial(converted, stacklevel=2)
@@ -235,6 +245,7 @@ def convert_bytes(
     strict: bool = False,
     picture_links: Optional[str] = None,
     front_matter: bool = False,
+    headers_footers: bool = False,
 ) -> str:
     """Converts the HWP or HWPX document held in `data` into Markdown and returns it.
 
@@ -243,7 +254,11 @@ def convert_bytes(
     `convert` on a file holding the same bytes.
     """
     options = Options(
-        profile=profile, strict=strict, picture_links=picture_links, front_matter=front_matter
+        profile=profile,
+        strict=strict,
+        picture_links=picture_links,
+        front_matter=front_matter,
+        headers_footers=headers_footers,
     )
     converted = convert_data(data, options)
     warn_partial(converted, stacklevel=2)

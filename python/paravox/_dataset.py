@@ -403,6 +403,7 @@ def convert_to_dataset(
     strict: bool = False,
     to: Output = "markdown",
     front_matter: bool = False,
+    headers_footers: bool = False,
 ) -> DatasetCounts:
     """Converts documents into one dataset file `out`, one row per input document.
 
@@ -419,12 +420,18 @@ def convert_to_dataset(
     (default: the number of cores), in worker processes or threads as `executor` says, as for
     `convert_many`; memory:// URLs are seen by threads only, since each process has its own.
     `storage_options` go to fsspec for the URLs of inputs and `out`. `profile` and
-    `front_matter` are as for `paravox.convert`. `to="json"` adds a last column, document: the
-    JSON `paravox.read(...).to_json()` gives (null for a failed document).
+    `front_matter` and `headers_footers` are as for `paravox.convert`. `to="json"` adds a last
+    column, document: the JSON `paravox.read(...).to_json()` gives (null for a failed document).
     Returns how many documents were converted whole, how many failed and how many were
     converted in part.
     """
-    options = Options(profile=profile, strict=strict, to=to, front_matter=front_matter)
+    options = Options(
+        profile=profile,
+        strict=strict,
+        to=to,
+        front_matter=front_matter,
+        headers_footers=headers_footers,
+    )
     names = input_names(inputs)
     target = to_str_path(out)
     chosen = format_of(target, format)

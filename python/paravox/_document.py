@@ -20,7 +20,8 @@ class Document:
 
     `format` is "hwp" or "hwpx"; `metadata` is what `paravox.metadata` gives; `warnings` holds
     a `(kind, message)` pair for each part that could not be read. `to_dict()` is the document
-    as data ("paravox.document", version 1: schema/document.schema.json), `blocks` its body.
+    as data ("paravox.document", version 1: schema/document.schema.json), `blocks` its body,
+    `footnotes`, `endnotes`, `furniture` and `annotations` the layers beside it.
     """
 
     __slots__ = ("_handle", "format", "warnings", "metadata", "_dict")
@@ -36,10 +37,16 @@ class Document:
         profile: Profile = "full",
         picture_links: Optional[str] = None,
         front_matter: bool = False,
+        headers_footers: bool = False,
     ) -> str:
         """The Markdown `paravox.convert(source, profile="full", ...)` gives for the document
-        with the same `picture_links` and `front_matter`."""
-        options = Options(profile=profile, picture_links=picture_links, front_matter=front_matter)
+        with the same `picture_links`, `front_matter` and `headers_footers`."""
+        options = Options(
+            profile=profile,
+            picture_links=picture_links,
+            front_matter=front_matter,
+            headers_footers=headers_footers,
+        )
         return _native.document_markdown(self._handle, options)
 
     def to_json(self) -> str:
@@ -51,13 +58,42 @@ class Document:
         data: Dict[str, Any] = json.loads(self.to_json())
         return data
 
-    @property
-    def blocks(self) -> List[Dict[str, Any]]:
-        """The body's blocks as dicts, in reading order (read once, then kept)."""
+    def _part(self, key: str) -> List[Dict[str, Any]]:
+        """A part of the data as dicts (read once, then kept); [] when the document has none."""
         if self._dict is None:
             self._dict = self.to_dict()
-        body: List[Dict[str, Any]] = self._dict["body"]
-        return body
+        part: List[Dict[str, Any]] = self._dict.get(key, [])
+        return part
+
+    @property
+    def blocks(self) -> List[Dict[str, Any]]:
+        """The body's blocks as dicts, in reading order."""
+        return self._part("body")
+
+    @property
+    def footnotes(self) -> List[Dict[str, Any]]:
+        """The footnotes, `{"label": "1", "origin": ..., "blocks": [...]}`, as [^1] labels them."""
+        return self._part("footnotes")
+
+    @property
+    def endnotes(self) -> List[Dict[str, Any]]:
+        """The endnotes, labelled "e1", "e2", ... as [^e1] in the Markdown."""
+        return self._part("endnotes")
+
+    @property
+    def notes(self) -> List[Dict[str, Any]]:
+        """The footnotes, then the endnotes."""
+        return self.footnotes + self.endnotes
+
+    @property
+    def furniture(self) -> List[Dict[str, Any]]:
+        """The headers and footers: kind, pages ("both", "even", "odd"), section and blocks."""
+        return self._part("furniture")
+
+    @property
+    def annotations(self) -> List[Dict[str, Any]]:
+        """Memos and hidden comments, never part of the Markdown: kind, origin and blocks."""
+        return self._part("annotations")
 
     def __repr__(self) -> str:
         return f"<paravox.Document format={self.format!r} warnings={len(self.warnings)}>"

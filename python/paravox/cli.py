@@ -188,6 +188,12 @@ def build_parser() -> argparse.ArgumentParser:
         help="put each document's metadata (title, author, times, ...) above its Markdown as "
         "YAML front matter",
     )
+    parser.add_argument(
+        "--headers-footers",
+        action="store_true",
+        help="write each distinct header and footer once, at the start of the section that "
+        "defines it (full profile)",
+    )
     parser.add_argument("--version", action="version", version=f"paravox {__version__}")
     from ._dataset_cli import add_arguments
 
@@ -444,7 +450,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     if args.to == "json" and args.profile != "full":
         parser.error("--to json writes the full profile's document; leave out --profile minimal")
     options = Options(
-        profile=args.profile, strict=args.strict, to=args.to, front_matter=args.front_matter
+        profile=args.profile,
+        strict=args.strict,
+        to=args.to,
+        front_matter=args.front_matter,
+        headers_footers=args.headers_footers,
     )
     try:
         from . import _dataset_cli

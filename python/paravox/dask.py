@@ -65,18 +65,21 @@ def convert_frame(
     profile: Profile = "full",
     strict: bool = False,
     front_matter: bool = False,
+    headers_footers: bool = False,
 ) -> DataFrame:
     """A Dask DataFrame of the inputs' documents, one row each, with the dataset's columns.
 
-    `inputs` are documents, folders and storage URL prefixes, `profile` and `front_matter` say
-    what the Markdown holds and `strict` what a document of which a part could not be read
-    becomes, as for `paravox.convert_to_dataset`; paths must
+    `inputs` are documents, folders and storage URL prefixes, `profile`, `front_matter` and
+    `headers_footers` say what the Markdown holds and `strict` what a document of which a part
+    could not be read becomes, as for `paravox.convert_to_dataset`; paths must
     be readable where the workers run. The inputs are listed by one task and each
     partition converts its slice of that listing, so the documents are read by the workers.
     Without `npartitions`, the listing is counted first (on a worker when a distributed client
     is active; only the count comes back) to make partitions of about `partition_size` rows.
     """
-    options = Options(profile=profile, strict=strict, front_matter=front_matter)
+    options = Options(
+        profile=profile, strict=strict, front_matter=front_matter, headers_footers=headers_footers
+    )
     names = input_names(inputs)
     listing = dask.delayed(list_documents, pure=True)(names, storage_options)
     if npartitions is None:

@@ -7,8 +7,8 @@
 Headings become section headers with their levels, paragraphs text items, list items lists,
 tables table items with every cell at its row and column, equations formulas, pictures picture
 items, captions caption items linked to their table or picture; footnotes and endnotes are
-footnote items after the body, headers and footers page headers and footers in the furniture
-layer. A document has no page layout, so no item has a page provenance.
+footnote items, linked to the table whose cell refers to them or else after the body, headers
+and footers page headers and footers in the furniture layer, drawings' text groups. A document has no page layout, so no item has a page provenance.
 """
 
 from __future__ import annotations
@@ -17,7 +17,7 @@ import hashlib
 import io
 import mimetypes
 import os
-from typing import Any, Dict, List, Optional, Sequence
+from typing import Any, Dict, Iterator, List, Optional, Sequence
 
 from ._adapters import Block, heading_text
 from ._convert import Source, to_str_path
@@ -51,10 +51,24 @@ def _plain_block(block: Block) -> str:
     return str(block.get("text", "")).strip()
 
 
+def _note_labels(blocks: Sequence[Block]) -> Iterator[str]:
+    """The labels of the notes referred to from `blocks`, nested tables and drawings included."""
+    for block in blocks:
+        for reference in block.get("notes", []):
+            yield reference["label"]
+        if block.get("type") == "table":
+            for cell in block.get("cells", []):
+                yield from _note_labels(cell.get("blocks", []))
+            yield from _note_labels(block.get("caption", []))
+        elif block.get("type") == "drawing":
+            yield from _note_labels(block.get("blocks", []))
+
+
 class _Builder:
     def __init__(self, document: Any, pictures: Dict[str, bytes]) -> None:
         self.document = document
         self.pictures = pictures
+        self.note_tables: Dict[str, Any] = {}  # note label -> the table referring to it
 
     def add_blocks(self, blocks: Sequence[Block], parent: Any = None) -> None:
         lists: List[Any] = []  # the open list groups, one per level
@@ -140,6 +154,8 @@ class _Builder:
         )
         table = self.document.add_table(data=data, parent=parent)
         self._captions(block, table)
+        for label in _note_labels([block]):
+            self.note_tables.setdefault(label, table)
 
     def _add_picture(self, block: Block, parent: Any) -> None:
         image = None
@@ -154,10 +170,19 @@ class _Builder:
     def add_notes(self, notes: Sequence[Dict[str, Any]]) -> None:
         for note in notes:
             text = _plain(note.get("blocks", []))
-            if text:
-                self.document.add_text(
-                    label=_doc.DocItemLabel.FOOTNOTE, text=text, orig=f"[^{note['label']}]: {text}"
-                )
+            if not text:
+                continue
+            # A note referred to from a table's cell is that table's footnote, as docling
+            # links footnotes to tables; any other stands after the body.
+            table = self.note_tables.get(note["label"])
+            item = self.document.add_text(
+                label=_doc.DocItemLabel.FOOTNOTE,
+                text=text,
+                orig=f"[^{note['label']}]: {text}",
+                parent=table,
+            )
+            if table is not None:
+                table.footnotes.append(item.get_ref())
 
     def add_furniture(self, furniture: Sequence[Dict[str, Any]]) -> None:
         labels = {"header": _doc.DocItemLabel.PAGE_HEADER, "footer": _doc.DocItemLabel.PAGE_FOOTER}

@@ -370,6 +370,35 @@ def text_box(paragraphs: Content, caption: Content | None = None, level: int = 1
     return Part(build, level, r.GSO)
 
 
+CONTAINER = r.ctrl_id("$con")
+
+
+def group(*shapes, level: int = 1) -> Part:
+    """A group object: CTRL_HEADER('gso ') at `level`, the container's SHAPE_COMPONENT at level+1
+    and, below it, each shape: a text box's content (its LIST_HEADER and paragraphs under a
+    rectangle's SHAPE_COMPONENT) or, for a tuple, a nested group of shapes."""
+
+    def shapes_at(items, lvl: int) -> bytes:
+        out = b""
+        for item in items:
+            if isinstance(item, tuple):
+                out += r.record(r.SHAPE_COMPONENT, lvl, r.shape_component(CONTAINER))
+                out += shapes_at(item, lvl + 1)
+            else:
+                out += (r.record(r.SHAPE_COMPONENT, lvl, r.shape_component(REC))
+                        + r.record(r.LIST_HEADER, lvl + 1,
+                                   struct.pack("<iI", _paragraph_count(item), 0))
+                        + _content(item, lvl + 1))
+        return out
+
+    def build(lvl: int) -> bytes:
+        return (r.record(r.CTRL_HEADER, lvl, _object_header(r.GSO, "묶음 개체입니다."))
+                + r.record(r.SHAPE_COMPONENT, lvl + 1, r.shape_component(CONTAINER))
+                + shapes_at(shapes, lvl + 2))
+
+    return Part(build, level, r.GSO)
+
+
 def control(ctrl_id: int, children: Content | None = None, level: int = 1, *,
             extra: bytes = b"", list_header: bool = True) -> Part:
     """A generic control: CTRL_HEADER(ctrl_id, extra) at `level`; when `children` are given, a

@@ -433,6 +433,32 @@ def text_box(paragraphs: Sequence["ParagraphLike"], *, caption=None) -> El:
     return hp("rect", attrs, *children)
 
 
+def group(*shapes: El) -> El:
+    """A group of drawing objects (hp:container), which may hold groups."""
+    attrs = _object_attrs("PICTURE")
+    attrs.update({"href": "", "groupLevel": "0", "instid": attrs["id"]})
+    return hp("container", attrs, *shapes)
+
+
+def text_art(value: str) -> El:
+    """Text art; line ends are written as the symbols for carriage return and line feed."""
+    attrs = _object_attrs("PICTURE")
+    attrs.update({"text": value.replace("\n", "\u240d\u240a")})
+    return hp("textart", attrs, *_placement())
+
+
+def layer(name: str, paragraphs: Sequence["ParagraphLike"], **attrs: str) -> El:
+    """A control holding a list of paragraphs: hp:footNote, hp:endNote, hp:header, hp:footer
+    or hp:hiddenComment, in its hp:ctrl."""
+    return hp("ctrl", {}, hp(name, attrs, sub_list(paragraphs)))
+
+
+def memo(paragraphs: Sequence["ParagraphLike"]) -> list[El]:
+    """A memo: an hp:fieldBegin of type MEMO holding its paragraphs, and its hp:fieldEnd."""
+    begin = hp("fieldBegin", {"id": "1", "type": "MEMO", "name": ""}, sub_list(paragraphs))
+    return [hp("ctrl", {}, begin), hp("ctrl", {}, hp("fieldEnd", {"beginIDRef": "1"}))]
+
+
 # --- paragraphs and sections -----------------------------------------------------------------
 
 Inline = Union[str, ClickHere, El, Raw]

@@ -339,15 +339,17 @@ def hwpx_table(tbl: ET.Element, depth: int) -> Table | None:
             col, row = number(address, "colAddr", None), number(address, "rowAddr", None)
             agrees &= col is not None and row is not None
             cell = Cell(row or 0, col or 0, number(span, "rowSpan", 1), number(span, "colSpan", 1), listed)
+            # Tools also write a cell's paragraphs directly in it.
             sub_list = child(tc, "subList")
-            for p in (e for e in (sub_list if sub_list is not None else []) if local(e.tag) == "p"):
+            for p in (e for e in (sub_list if sub_list is not None else tc) if local(e.tag) == "p"):
                 hwpx_paragraph(p, cell, depth)
             cells.append(cell)
     return Table(rows_declared, cols_declared, cells, agrees) if cells else None
 
 
 def hwpx_tables(data: bytes) -> list[Table]:
-    """The body's tables, section by section in the package's order."""
+    """The body's tables, section by section in the package's order: those of the section's
+    paragraphs and those directly under it."""
     from io import BytesIO
 
     archive = zipfile.ZipFile(BytesIO(data))
@@ -358,11 +360,14 @@ def hwpx_tables(data: bytes) -> list[Table]:
     tables = []
     for name in names:
         root = ET.fromstring(archive.read(name))
-        for p in (e for e in root if local(e.tag) == "p"):
-            for run in (e for e in p if local(e.tag) == "run"):
-                for item in run:
-                    if local(item.tag) == "tbl" and (table := hwpx_table(item, 0)) is not None:
-                        tables.append(table)
+        # Tools also write tables directly under the section.
+        for item in root:
+            items = [item] if local(item.tag) == "tbl" else (
+                e for run in item if local(run.tag) == "run" for e in run
+            ) if local(item.tag) == "p" else ()
+            for e in items:
+                if local(e.tag) == "tbl" and (table := hwpx_table(e, 0)) is not None:
+                    tables.append(table)
     return tables
 
 

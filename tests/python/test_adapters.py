@@ -52,7 +52,7 @@ DATA = {
         {"type": "heading", "origin": at(0, 1), "text": "결론", "level": 1},
         {"type": "paragraph", "origin": at(1, 1), "text": "끝"},
     ],
-    "footnotes": [{"label": "1", "blocks": [para("각주", 1)]}],
+    "footnotes": [{"label": "1", "origin": at(1), "blocks": [para("각주", 1)]}],
     "furniture": [{"kind": "footer", "pages": "both", "section": 0, "blocks": [para("- 1 -", 0)]}],
 }
 

@@ -52,7 +52,11 @@ class TestCorpusTables:
         assert not totals.problems, "\n".join(totals.problems[:20])
         assert totals.tables > 500 and totals.found_in_place > 7000
 
-    def test_twins_agree(self, corpus_dir):
+    @pytest.mark.parametrize("headers_footers", [False, True])
+    def test_twins_agree(self, corpus_dir, headers_footers):
+        def full(path: Path) -> str:
+            return paravox.convert(path, headers_footers=headers_footers)
+
         twins = sorted((corpus_dir / "hwpx" / "twins").glob("*.hwp"))
         assert len(twins) == 13
         differing = [p.name for p in twins if full(p) != full(p.with_suffix(".hwpx"))]

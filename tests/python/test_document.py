@@ -40,13 +40,24 @@ def documents() -> list[Path]:
 
 
 def walk(blocks: list):
-    """Every block, depth first: cells' blocks and captions after their table."""
+    """Every block, depth first: cells' blocks and captions after their table, a drawing's
+    blocks after it."""
     for block in blocks:
         yield block
         if block["type"] == "table":
             for inner in block["cells"]:
                 yield from walk(inner["blocks"])
             yield from walk(block.get("caption", ()))
+        elif block["type"] == "drawing":
+            yield from walk(block["blocks"])
+
+
+def every_block(data: dict):
+    """The blocks of the body, the notes and the headers and footers."""
+    yield from walk(data["body"])
+    for layer in ("footnotes", "endnotes", "furniture"):
+        for part in data.get(layer, ()):
+            yield from walk(part["blocks"])
 
 
 def misplaced(blocks: list, outer: dict | None, cell: dict | None) -> list[str]:
@@ -104,7 +115,7 @@ class TestCorpus:
                     convert_document(path, linked).markdown):
                 problems.append(f"{path.name}: linked Markdown differs from the conversion's")
             listed = [picture["id"] for picture in data.get("pictures", [])]
-            shown = {b["picture"] for b in walk(data["body"]) if "picture" in b}
+            shown = {b["picture"] for b in every_block(data) if "picture" in b}
             if listed != [f"image{i}" for i in range(1, len(listed) + 1)] or shown != set(listed):
                 problems.append(f"{path.name}: pictures {sorted(shown)} listed as {listed}")
             kinds |= {b["type"] for b in walk(data["body"])
@@ -161,6 +172,8 @@ def flatten(blocks: list) -> list:
             rows += flatten(block.get("caption", []))
             for inner in block["cells"]:
                 rows += flatten(inner["blocks"])
+        elif block["type"] == "drawing":
+            rows += flatten(block["blocks"])
     return rows
 
 
@@ -173,7 +186,8 @@ def test_blocks_carry_their_section_paragraph_and_cell(builder):
     second_table = data["body"][3]
     assert (second_table["rows"], second_table["columns"], second_table["caption_side"]) == (
         2, 4, "top")
-    cells = [(c["row"], c["column"], c["blocks"][0]["text"]) for c in second_table["cells"]]
+    cells = [(c["row"], c["column"], list(walk(c["blocks"]))[-1]["text"])
+             for c in second_table["cells"]]
     assert cells == [(i // 4, i % 4, text) for i, text in enumerate(AWKWARD)]
     assert flatten(data["body"]) == [
         ("paragraph", 0, 0, None, "intro"),
@@ -188,7 +202,9 @@ def test_blocks_carry_their_section_paragraph_and_cell(builder):
         ("paragraph", 1, 0, None, "second"),
         ("table", 1, 1, None, None),
         ("paragraph", 1, 1, None, "caption"),
-    ] + [("paragraph", 1, 1, (i // 4, i % 4), text) for i, text in enumerate(AWKWARD)]
+    ] + [row for i, text in enumerate(AWKWARD) for row in
+         [("drawing", 1, 1, (i // 4, i % 4), None)] * ("\n" in text) +
+         [("paragraph", 1, 1, (i // 4, i % 4), text)]]
 
 
 class TestRead:

@@ -1,5 +1,6 @@
 #include "document/document_builder.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <variant>
@@ -8,8 +9,41 @@
 
 namespace paravox {
 
+namespace {
+
+// `text` without its note marks, trimmed, with a reference at each mark's place.
+model::Paragraph paragraph_with_references(std::string_view text, model::Origin origin) {
+  model::Paragraph paragraph;
+  paragraph.origin = origin;
+  std::string unmarked;
+  unmarked.reserve(text.size());
+  for (std::size_t at = 0;;) {
+    const std::size_t mark = text.find(kNoteMark, at);
+    unmarked.append(text.substr(at, mark - at));
+    if (mark == std::string_view::npos) break;
+    paragraph.notes.push_back({unmarked.size(), kUnresolvedNote});
+    at = mark + kNoteMark.size();
+  }
+  const std::string_view trimmed = trim_text(unmarked);
+  const std::size_t lead = static_cast<std::size_t>(trimmed.data() - unmarked.data());
+  for (model::NoteReference& reference : paragraph.notes) {
+    reference.offset =
+        std::min(reference.offset - std::min(reference.offset, lead), trimmed.size());
+  }
+  paragraph.text = std::string(trimmed);
+  return paragraph;
+}
+
+}  // namespace
+
 model::Paragraph* add_paragraph_text(std::string_view text, model::Origin origin,
                                      std::vector<model::Block>& blocks, HeldSize& held) {
+  if (text.find(kNoteMark) != std::string_view::npos) {
+    model::Paragraph paragraph = paragraph_with_references(text, origin);
+    held.add(paragraph.text.size() + HeldSize::kPerBlock +
+             paragraph.notes.size() * sizeof(model::NoteReference));
+    return &std::get<model::Paragraph>(blocks.emplace_back(std::move(paragraph)));
+  }
   const std::string_view trimmed = trim_text(text);
   if (trimmed.empty()) return nullptr;
   held.add(trimmed.size() + HeldSize::kPerBlock);
@@ -29,6 +63,24 @@ model::Paragraph* add_finished_paragraph(std::optional<PendingParagraph>& slot,
     return add_paragraph_text(paragraph.text, origin, blocks, held);
   }
   return add_paragraph_text(substitute_field_markers(paragraph), origin, blocks, held);
+}
+
+void resolve_note_reference(model::Paragraph& paragraph, std::uint32_t note) {
+  for (model::NoteReference& reference : paragraph.notes) {
+    if (reference.note == kUnresolvedNote) {
+      reference.note = note;
+      return;
+    }
+  }
+  paragraph.notes.push_back({paragraph.text.size(), note});
+}
+
+std::uint32_t DocumentBuilder::add_note(model::NoteKind kind, model::Origin origin,
+                                        std::vector<model::Block> blocks) {
+  held_.add(HeldSize::kPerBlock);
+  std::uint32_t& count = kind == model::NoteKind::Footnote ? footnotes_ : endnotes_;
+  document_.notes.push_back({kind, ++count, origin, std::move(blocks)});
+  return static_cast<std::uint32_t>(document_.notes.size() - 1);
 }
 
 void set_paragraph_head(model::Paragraph& paragraph, const ParagraphHead& head, bool in_cell,
@@ -59,7 +111,20 @@ model::Block drawing_block(Block drawing, model::Origin origin, HeldSize& held) 
   model::Paragraph paragraph;
   paragraph.text = std::move(text.text);
   paragraph.origin = origin;
+  paragraph.role = model::ParagraphRole::Drawing;
   return paragraph;
+}
+
+void add_drawing_text(std::string_view text, model::Origin origin,
+                      std::vector<model::Block>& blocks, HeldSize& held) {
+  const std::string_view trimmed = trim_text(text);
+  if (trimmed.empty()) return;
+  held.add(trimmed.size() + HeldSize::kPerBlock);
+  model::Paragraph paragraph;
+  paragraph.text = trimmed;
+  paragraph.origin = origin;
+  paragraph.role = model::ParagraphRole::Drawing;
+  blocks.emplace_back(std::move(paragraph));
 }
 
 model::Block equation_block(std::string_view script, model::Origin origin, HeldSize& held) {

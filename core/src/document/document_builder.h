@@ -11,9 +11,9 @@
 #include "document/block.h"
 #include "document/fields.h"
 #include "document/model.h"
-#include "document/warning.h"
 #include "document/numbering.h"
 #include "document/styles.h"
+#include "document/warning.h"
 
 namespace paravox {
 
@@ -38,9 +38,14 @@ class HeldSize {
   std::size_t held_ = 0;
 };
 
-// Adds `text` trimmed, unless blank, as a Paragraph from `origin` to `blocks`, counted in
-// `held` (as every function here counts the block it makes). Returns the paragraph added, or
-// nullptr when the text is blank.
+// A note reference whose note is not known yet: the paragraph's controls, read after its
+// text, tell which note each of its marks stands for.
+inline constexpr std::uint32_t kUnresolvedNote = 0xFFFFFFFF;
+
+// Adds `text` trimmed as a Paragraph from `origin` to `blocks`, counted in `held` (as every
+// function here counts the block it makes), its note marks (kNoteMark) taken out as
+// NoteReferences to kUnresolvedNote. Returns the paragraph added, or nullptr when the text is
+// blank and holds no mark.
 model::Paragraph* add_paragraph_text(std::string_view text, model::Origin origin,
                                      std::vector<model::Block>& blocks, HeldSize& held);
 
@@ -55,9 +60,18 @@ model::Paragraph* add_finished_paragraph(std::optional<PendingParagraph>& slot,
 void set_paragraph_head(model::Paragraph& paragraph, const ParagraphHead& head, bool in_cell,
                         HeldSize& held);
 
+// Gives the first of `paragraph`'s references still unresolved the note `note`, or, when it
+// has none left, adds a reference to it at the end of the text.
+void resolve_note_reference(model::Paragraph& paragraph, std::uint32_t note);
+
 // A drawing object's block (a Paragraph of its text or an Image) as the model's Paragraph or
 // Picture from `origin`, its text counted in `held`.
 model::Block drawing_block(Block drawing, model::Origin origin, HeldSize& held);
+
+// Adds the text of drawing objects `text` (a group's text boxes beside its pictures) trimmed,
+// unless blank, as a Paragraph of the Drawing role from `origin` to `blocks`.
+void add_drawing_text(std::string_view text, model::Origin origin,
+                      std::vector<model::Block>& blocks, HeldSize& held);
 
 // An equation's script, trimmed, as the model's Equation from `origin`, counted in `held`.
 model::Block equation_block(std::string_view script, model::Origin origin, HeldSize& held);
@@ -89,12 +103,44 @@ class DocumentBuilder {
   struct Mark {
     std::size_t blocks = 0;
     std::size_t held = 0;
+    std::size_t notes = 0;
+    std::size_t furniture = 0;
+    std::size_t annotations = 0;
+    std::uint32_t footnotes = 0;
+    std::uint32_t endnotes = 0;
   };
-  Mark mark() const noexcept { return {document_.body.size(), held_.bytes()}; }
+  Mark mark() const noexcept {
+    return {document_.body.size(),
+            held_.bytes(),
+            document_.notes.size(),
+            document_.furniture.size(),
+            document_.annotations.size(),
+            footnotes_,
+            endnotes_};
+  }
   void roll_back(const Mark& mark) {
     document_.body.resize(mark.blocks);
+    document_.notes.resize(mark.notes);
+    document_.furniture.resize(mark.furniture);
+    document_.annotations.resize(mark.annotations);
+    footnotes_ = mark.footnotes;
+    endnotes_ = mark.endnotes;
     held_.roll_back(mark.held);
   }
+
+  // Adds a note of `kind`, referred to from `origin`, and returns its index in the document's
+  // notes; its ordinal is the next of its kind. `blocks` were counted by whoever read them.
+  std::uint32_t add_note(model::NoteKind kind, model::Origin origin,
+                         std::vector<model::Block> blocks);
+  void add_furniture(model::Furniture furniture) {
+    held_.add(HeldSize::kPerBlock);
+    document_.furniture.push_back(std::move(furniture));
+  }
+  void add_annotation(model::Annotation annotation) {
+    held_.add(HeldSize::kPerBlock);
+    document_.annotations.push_back(std::move(annotation));
+  }
+  std::vector<model::Note>& notes() noexcept { return document_.notes; }
 
   // The numbering every paragraph of the document, body and cells, is given to in reading
   // order.
@@ -113,6 +159,8 @@ class DocumentBuilder {
   HeldSize held_;
   model::Origin origin_;
   std::uint32_t paragraphs_ = 0;
+  std::uint32_t footnotes_ = 0;
+  std::uint32_t endnotes_ = 0;
 };
 
 // A document's model as a reader built it, and a warning for each part it could not read.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -145,6 +146,20 @@ bool caption_comes_first(model::CaptionSide side) {
   return side == model::CaptionSide::Top || side == model::CaptionSide::Left;
 }
 
+// The label of a note: "^1", "^2"... for footnotes, "^e1"... for endnotes.
+void append_note_label(std::string& out, const model::Note& note) {
+  out += note.kind == model::NoteKind::Endnote ? "[^e" : "[^";
+  char digits[12];
+  const auto end = std::to_chars(digits, digits + sizeof digits, note.ordinal).ptr;
+  out.append(digits, end);
+  out += ']';
+}
+
+template <class Block>
+model::Origin origin_of(const Block& block) {
+  return std::visit([](const auto& content) { return content.origin; }, block);
+}
+
 // Bytes a link target writes as %XX: those that would end or break it in Markdown, in a pipe
 // table or in an HTML attribute, white space, and % itself.
 bool needs_percent(unsigned char c) noexcept {
@@ -209,21 +224,20 @@ std::string attribute_value(std::string_view caption) {
   return value;
 }
 
+// Each picture id's link target.
+using LinkTargets = std::unordered_map<std::string, std::string>;
+
 class Writer {
  public:
-  Writer(std::string& text, const model::Document& document, std::string_view picture_folder)
-      : out_(text) {
-    if (picture_folder.empty()) return;
-    for (const model::EmbeddedPicture& picture : document.pictures) {
-      targets_.try_emplace(picture.id, link_target(picture_folder, picture));
-    }
-  }
+  // `targets`: each picture id's link target, empty when pictures are not linked; it must
+  // outlive the writer, as must `notes`.
+  Writer(std::string& text, const std::vector<model::Note>& notes, const LinkTargets& targets)
+      : out_(text), notes_(notes), targets_(targets) {}
 
   void blocks(const std::vector<model::Block>& blocks) {
     for (const model::Block& block : blocks) this->block(block);
   }
 
- private:
   void block(const model::Block& block) {
     std::visit(
         [this](const auto& content) {
@@ -247,6 +261,34 @@ class Writer {
         block);
   }
 
+ private:
+  // A paragraph's text with its note references, its text's pieces written by `text`. A
+  // reference to no note of the document shows nothing.
+  template <class WriteText>
+  void paragraph_text(const model::Paragraph& paragraph, WriteText&& text) {
+    if (paragraph.notes.empty()) {
+      text(paragraph.text);
+      return;
+    }
+    const std::string_view whole = paragraph.text;
+    std::size_t written = 0;
+    std::string label;
+    for (const model::NoteReference& reference : paragraph.notes) {
+      const std::size_t at = std::clamp(reference.offset, written, whole.size());
+      text(whole.substr(written, at - written));
+      written = at;
+      if (reference.note >= notes_.size()) continue;
+      label.clear();
+      append_note_label(label, notes_[reference.note]);
+      out_.append(label);
+    }
+    text(whole.substr(written));
+  }
+
+  void plain_text(const model::Paragraph& paragraph) {
+    paragraph_text(paragraph, [this](std::string_view piece) { out_.append(piece); });
+  }
+
   void paragraph(const model::Paragraph& paragraph) {
     switch (paragraph.role) {
       case model::ParagraphRole::Heading: {
@@ -259,7 +301,8 @@ class Writer {
           out_.append(" ");
         }
         // A heading ends at its line's end: line feeds in its text become spaces.
-        out_.append_joined(paragraph.text, '\n', ' ');
+        paragraph_text(paragraph,
+                       [this](std::string_view piece) { out_.append_joined(piece, '\n', ' '); });
         break;
       }
       case model::ParagraphRole::ListItem:
@@ -269,17 +312,18 @@ class Writer {
           const std::size_t depth = std::min<std::size_t>(paragraph.level, list_depth_);
           for (std::size_t i = 0; i < depth; ++i) out_.append("  ");
           out_.append("- ");
-          out_.append(paragraph.text);
+          plain_text(paragraph);
           list_depth_ = depth + 1;
           break;
         }
         list_depth_ = 0;
         number_before_text(paragraph.number);
-        out_.append(paragraph.text);
+        plain_text(paragraph);
         break;
       case model::ParagraphRole::Body:
+      case model::ParagraphRole::Drawing:
         list_depth_ = 0;
-        out_.append(paragraph.text);
+        plain_text(paragraph);
         break;
     }
     out_.append(kParagraphEnd);
@@ -453,7 +497,8 @@ class Writer {
               out_.append_escaped(content.number, form);
               out_.append(" ");
             }
-            out_.append_escaped(content.text, form);
+            paragraph_text(content,
+                           [&](std::string_view piece) { out_.append_escaped(piece, form); });
           } else if constexpr (std::is_same_v<Content, model::Equation>) {
             text_item(last);
             out_.append("$");
@@ -483,20 +528,104 @@ class Writer {
   }
 
   Output out_;
-  std::unordered_map<std::string, std::string> targets_;  // picture id -> link target
+  const std::vector<model::Note>& notes_;
+  const LinkTargets& targets_;
   // The bulleted items just written: 1 after a first-level item, 2 after a second-level one
   // nested in it, ...; 0 after any other block.
   std::size_t list_depth_ = 0;
 };
 
+// `text` with four spaces before every line but the first that is not empty, as the lines
+// after the first of a footnote definition stand.
+void append_indented(std::string& out, std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    end = end == std::string_view::npos ? text.size() : end + 1;
+    const std::string_view line = text.substr(at, end - at);
+    if (at > 0 && line != "\n") out += "    ";
+    out += line;
+    at = end;
+  }
+}
+
+// The notes of `kind` as Markdown footnote definitions, in the order of their ordinals.
+void write_notes(const model::Document& document, model::NoteKind kind, const LinkTargets& targets,
+                 std::string& out) {
+  std::string body;
+  for (const model::Note& note : document.notes) {
+    if (note.kind != kind) continue;
+    body.clear();
+    Writer writer(body, document.notes, targets);
+    writer.blocks(note.blocks);
+    trim_trailing_white_space(body);
+    std::string definition;
+    append_note_label(definition, note);
+    definition += body.empty() ? ":" : ": ";
+    append_indented(definition, body);
+    definition += kParagraphEnd;
+    if (definition.size() > kOutputLimit - out.size()) throw OutputLimitExceeded{};
+    out += definition;
+  }
+}
+
+// Writes the headers and footers of the sections up to `section` not written yet, each whose
+// Markdown differs from every one written before.
+class FurnitureWriter {
+ public:
+  FurnitureWriter(const model::Document& document, Writer& writer, std::string& text)
+      : document_(document), writer_(writer), text_(text) {}
+
+  void through(std::uint32_t section) {
+    const std::vector<model::Furniture>& all = document_.furniture;
+    for (; next_ < all.size() && all[next_].origin.section <= section; ++next_) {
+      const std::size_t before = text_.size();
+      writer_.blocks(all[next_].blocks);
+      std::string written = text_.substr(before);
+      if (std::find(seen_.begin(), seen_.end(), written) != seen_.end()) {
+        text_.resize(before);
+      } else {
+        seen_.push_back(std::move(written));
+      }
+    }
+  }
+
+ private:
+  const model::Document& document_;
+  Writer& writer_;
+  std::string& text_;
+  std::size_t next_ = 0;
+  std::vector<std::string> seen_;
+};
+
 }  // namespace
 
 std::string render_markdown(const model::Document& document, std::size_t expected_size,
-                            std::string_view picture_folder) {
+                            std::string_view picture_folder, bool headers_footers) {
+  LinkTargets targets;
+  if (!picture_folder.empty()) {
+    for (const model::EmbeddedPicture& picture : document.pictures) {
+      targets.try_emplace(picture.id, link_target(picture_folder, picture));
+    }
+  }
   std::string text;
   text.reserve(std::min(expected_size, kOutputLimit));
-  Writer writer(text, document, picture_folder);
-  writer.blocks(document.body);
+  Writer writer(text, document.notes, targets);
+  if (headers_footers && !document.furniture.empty()) {
+    FurnitureWriter furniture(document, writer, text);
+    for (const model::Block& block : document.body) {
+      furniture.through(origin_of(block).section);
+      writer.block(block);
+    }
+    furniture.through(std::numeric_limits<std::uint32_t>::max());
+  } else {
+    writer.blocks(document.body);
+  }
+  if (!document.notes.empty()) {
+    trim_trailing_white_space(text);
+    if (!text.empty()) text += kParagraphEnd;
+    write_notes(document, model::NoteKind::Footnote, targets, text);
+    write_notes(document, model::NoteKind::Endnote, targets, text);
+  }
   trim_trailing_white_space(text);
   return text;
 }

@@ -22,6 +22,12 @@
 // form is escaped: "|" (and a backslash run before it or at the end of the text) in a pipe
 // table, "&", "<" and ">" in HTML. A caption is written as ordinary blocks above its table
 // for a top or left caption, below it for a bottom or right one.
+//
+// A note reference is written where it stands as "[^1]", "[^2]"... for footnotes and "[^e1]"...
+// for endnotes (their ordinals), in the body and in cells alike; after the body come the
+// footnotes' definitions, then the endnotes', "[^1]: " and the note's blocks, every line after
+// the first indented by four spaces. Headers and footers are written only when asked, at the
+// start of the section that defines them, each whose Markdown differs from those written before.
 #pragma once
 
 #include <cstddef>
@@ -37,7 +43,9 @@ namespace paravox {
 // With a `picture_folder`, a numbered picture (number_pictures) is written as a link to its
 // file in that folder, ![caption](FOLDER/image1.png) (<img src alt> inside an HTML cell),
 // instead of its placeholder; the folder's bytes that a link cannot hold are percent-encoded.
+// With `headers_footers`, each distinct header and footer is written once, before the first
+// block of the section that defines it.
 std::string render_markdown(const model::Document& document, std::size_t expected_size = 0,
-                            std::string_view picture_folder = {});
+                            std::string_view picture_folder = {}, bool headers_footers = false);
 
 }  // namespace paravox

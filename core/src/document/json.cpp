@@ -1,7 +1,9 @@
 #include "document/json.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <variant>
 
 #include "base/error.h"
@@ -94,10 +96,35 @@ class Sink {
   std::size_t limit_;
 };
 
+// {"section":0,"paragraph":3}, with the innermost `cell`'s address when there is one.
+void write_origin(Sink& sink, const model::Origin& origin, const model::Cell* cell = nullptr) {
+  sink.put("{\"section\":");
+  sink.put_number(origin.section);
+  sink.put(",\"paragraph\":");
+  sink.put_number(origin.paragraph);
+  if (cell != nullptr) {
+    sink.put(",\"cell\":{\"row\":");
+    sink.put_number(cell->row);
+    sink.put(",\"column\":");
+    sink.put_number(cell->column);
+    sink.put('}');
+  }
+  sink.put('}');
+}
+
+// A note's label as Markdown writes it after "[^": "1", "2", ... for footnotes, "e1", ... for
+// endnotes.
+std::string note_label(const model::Note& note) {
+  std::string label = note.kind == model::NoteKind::Endnote ? "e" : "";
+  label += std::to_string(note.ordinal);
+  return label;
+}
+
 // Writes the document's parts, one function per kind of block.
 class DocumentWriter {
  public:
-  explicit DocumentWriter(Sink& sink) : sink_(sink) {}
+  // `notes`: the document's, which paragraphs' references name by label.
+  DocumentWriter(Sink& sink, const std::vector<model::Note>& notes) : sink_(sink), notes_(notes) {}
 
   void blocks(const std::vector<model::Block>& list) {
     sink_.put('[');
@@ -112,18 +139,8 @@ class DocumentWriter {
   void begin_block(std::string_view type, const model::Origin& origin) {
     sink_.put("{\"type\":\"");
     sink_.put(type);
-    sink_.put("\",\"origin\":{\"section\":");
-    sink_.put_number(origin.section);
-    sink_.put(",\"paragraph\":");
-    sink_.put_number(origin.paragraph);
-    if (cell_ != nullptr) {
-      sink_.put(",\"cell\":{\"row\":");
-      sink_.put_number(cell_->row);
-      sink_.put(",\"column\":");
-      sink_.put_number(cell_->column);
-      sink_.put('}');
-    }
-    sink_.put('}');
+    sink_.put("\",\"origin\":");
+    write_origin(sink_, origin, cell_);
   }
 
   // ,"key":"text"
@@ -137,6 +154,15 @@ class DocumentWriter {
   // A heading carries its level (1-10) and number if any; a list item its level (from 0)
   // and its number or bullet.
   void write(const model::Paragraph& paragraph) {
+    if (paragraph.role == model::ParagraphRole::Drawing) {
+      // A drawing holds its text as a paragraph.
+      begin_block("drawing", paragraph.origin);
+      sink_.put(",\"blocks\":[");
+      begin_block("paragraph", paragraph.origin);
+      text_member("text", paragraph.text);
+      sink_.put("}]}");
+      return;
+    }
     const bool heading = paragraph.role == model::ParagraphRole::Heading;
     const bool item = paragraph.role == model::ParagraphRole::ListItem;
     begin_block(heading ? "heading" : item ? "list_item" : "paragraph", paragraph.origin);
@@ -149,7 +175,23 @@ class DocumentWriter {
         text_member("bullet", paragraph.bullet);
       }
     }
+    note_references(paragraph);
     sink_.put('}');
+  }
+
+  // ,"notes":[{"offset":3,"label":"1"}], leaving out a reference to no note of the document.
+  void note_references(const model::Paragraph& paragraph) {
+    bool first = true;
+    for (const model::NoteReference& reference : paragraph.notes) {
+      if (reference.note >= notes_.size()) continue;
+      sink_.put(first ? ",\"notes\":[{\"offset\":" : ",{\"offset\":");
+      first = false;
+      sink_.put_number(std::min(reference.offset, paragraph.text.size()));
+      sink_.put(",\"label\":");
+      sink_.put_string(note_label(notes_[reference.note]));
+      sink_.put('}');
+    }
+    if (!first) sink_.put(']');
   }
 
   void write(const model::Equation& equation) {
@@ -218,8 +260,80 @@ class DocumentWriter {
   }
 
   Sink& sink_;
+  const std::vector<model::Note>& notes_;
   const model::Cell* cell_ = nullptr;  // the innermost cell being written, if any
 };
+
+// ,"footnotes":[{"label":"1","origin":{...},"blocks":[...]}] for the notes of `kind`, if any.
+void write_notes(Sink& sink, const model::Document& document, model::NoteKind kind,
+                 std::string_view key) {
+  bool first = true;
+  for (const model::Note& note : document.notes) {
+    if (note.kind != kind) continue;
+    if (first) {
+      sink.put(',');
+      sink.put_string(key);
+      sink.put(":[");
+    } else {
+      sink.put(',');
+    }
+    first = false;
+    sink.put("{\"label\":");
+    sink.put_string(note_label(note));
+    sink.put(",\"origin\":");
+    write_origin(sink, note.origin);
+    sink.put(",\"blocks\":");
+    DocumentWriter(sink, document.notes).blocks(note.blocks);
+    sink.put('}');
+  }
+  if (!first) sink.put(']');
+}
+
+std::string_view pages_name(model::Pages pages) {
+  switch (pages) {
+    case model::Pages::Even:
+      return "even";
+    case model::Pages::Odd:
+      return "odd";
+    case model::Pages::Both:
+      break;
+  }
+  return "both";
+}
+
+void write_furniture(Sink& sink, const model::Document& document) {
+  sink.put('[');
+  for (std::size_t i = 0; i < document.furniture.size(); ++i) {
+    const model::Furniture& furniture = document.furniture[i];
+    if (i > 0) sink.put(',');
+    sink.put(furniture.kind == model::FurnitureKind::Header ? "{\"kind\":\"header\""
+                                                            : "{\"kind\":\"footer\"");
+    sink.put(",\"pages\":\"");
+    sink.put(pages_name(furniture.pages));
+    sink.put("\",\"section\":");
+    sink.put_number(furniture.origin.section);
+    sink.put(",\"blocks\":");
+    DocumentWriter(sink, document.notes).blocks(furniture.blocks);
+    sink.put('}');
+  }
+  sink.put(']');
+}
+
+void write_annotations(Sink& sink, const model::Document& document) {
+  sink.put('[');
+  for (std::size_t i = 0; i < document.annotations.size(); ++i) {
+    const model::Annotation& annotation = document.annotations[i];
+    if (i > 0) sink.put(',');
+    sink.put(annotation.kind == model::AnnotationKind::Memo ? "{\"kind\":\"memo\""
+                                                            : "{\"kind\":\"hidden_comment\"");
+    sink.put(",\"origin\":");
+    write_origin(sink, annotation.origin);
+    sink.put(",\"blocks\":");
+    DocumentWriter(sink, document.notes).blocks(annotation.blocks);
+    sink.put('}');
+  }
+  sink.put(']');
+}
 
 void write_metadata(Sink& sink, const Metadata& metadata) {
   const std::pair<std::string_view, const std::string*> texts[] = {
@@ -289,7 +403,17 @@ std::string document_json(std::string_view format, const model::Document& docume
   sink.put(",\"warnings\":");
   write_warnings(sink, warnings);
   sink.put(",\"body\":");
-  DocumentWriter(sink).blocks(document.body);
+  DocumentWriter(sink, document.notes).blocks(document.body);
+  write_notes(sink, document, model::NoteKind::Footnote, "footnotes");
+  write_notes(sink, document, model::NoteKind::Endnote, "endnotes");
+  if (!document.furniture.empty()) {
+    sink.put(",\"furniture\":");
+    write_furniture(sink, document);
+  }
+  if (!document.annotations.empty()) {
+    sink.put(",\"annotations\":");
+    write_annotations(sink, document);
+  }
   if (!document.pictures.empty()) {
     sink.put(",\"pictures\":");
     write_pictures(sink, document.pictures);

@@ -9,14 +9,15 @@
 //   table; the cell they sit in is the Cell that holds them.
 // - Paragraph is the unit of text. Headings (level, number text) and list items become
 //   properties of a Paragraph, not blocks of their own; footnote and endnote references are
-//   marks at positions inside its text, pointing at the notes, whose own blocks live in a
-//   list of the Document beside `body`.
-// - Headers and footers are a separate layer of the Document (their own block lists, per
-//   section), never interleaved with `body`; memos are annotations attached to a place in
-//   `body` (a block and a position in its text).
+//   NoteReferences at offsets inside its text, pointing at Document.notes, whose own blocks
+//   live beside `body`.
+// - Headers and footers are a separate layer of the Document (Document.furniture, each with
+//   its section), never interleaved with `body`; memos and hidden comments are annotations
+//   attached to the paragraph of `body` they stand in.
 // - Drawing objects give a Picture (with the binary-data item it shows) or the Paragraph of
-//   their text; groups and text boxes will give their own blocks. The items pictures show are
-//   numbered once the walk is over (document/pictures.h) into the Document's `pictures`.
+//   their text: a group's shapes, nested or not, and text art give theirs in document order,
+//   joined by line feeds. The items pictures show are numbered once the walk is over
+//   (document/pictures.h) into the Document's `pictures`.
 // - Metadata (title, author, dates) is a member of the Document.
 // - Cells hold blocks, not a string: paragraphs, equations, pictures and nested tables.
 #pragma once
@@ -36,18 +37,27 @@ struct Origin {
   std::uint32_t paragraph = 0;
 };
 
+// A reference to a note where it stands in a paragraph's text: before the byte at `offset`
+// (at most the text's size), to the document's note `note` (an index into Document.notes).
+struct NoteReference {
+  std::size_t offset = 0;
+  std::uint32_t note = 0;
+};
+
 // What a paragraph is to the document's structure, from its paragraph shape and style.
 enum class ParagraphRole : std::uint8_t {
   Body,
   Heading,   // an outline paragraph, or one of an outline style (never inside a table cell)
   ListItem,  // a numbered or bulleted paragraph
+  Drawing,   // the text of a drawing object: a text box, a group's shapes, text art
 };
 
-// A paragraph's text with its click-here fields rendered, trimmed and never blank. The text
-// of a text box keeps its paragraphs apart with line feeds.
+// A paragraph's text with its click-here fields rendered, trimmed, and never blank unless it
+// holds a note reference. The text of a text box keeps its paragraphs apart with line feeds.
 struct Paragraph {
   std::string text;
   Origin origin;
+  std::vector<NoteReference> notes;  // by offset
   ParagraphRole role = ParagraphRole::Body;
   // Heading: 1-10; list item: 0 for the first level, 1 for the second, ...; body: 0.
   std::uint8_t level = 0;
@@ -118,9 +128,48 @@ struct Cell {
   std::vector<Block> blocks;
 };
 
-// A converted document.
+enum class NoteKind : std::uint8_t { Footnote, Endnote };
+
+// A footnote or endnote: its kind, its ordinal among the document's notes of that kind (1, 2,
+// ... in order of appearance: the word processor's own numbers restart per section or page),
+// the origin of the paragraph that refers to it, and its blocks.
+struct Note {
+  NoteKind kind = NoteKind::Footnote;
+  std::uint32_t ordinal = 0;
+  Origin origin;
+  std::vector<Block> blocks;
+};
+
+enum class FurnitureKind : std::uint8_t { Header, Footer };
+// The pages a header or footer is drawn on.
+enum class Pages : std::uint8_t { Both, Even, Odd };
+
+// A header or footer, as the section that defines it gives it (origin: the paragraph holding
+// its control).
+struct Furniture {
+  FurnitureKind kind = FurnitureKind::Header;
+  Pages pages = Pages::Both;
+  Origin origin;
+  std::vector<Block> blocks;
+};
+
+enum class AnnotationKind : std::uint8_t { Memo, HiddenComment };
+
+// A memo or hidden comment: kept beside the body, never part of its text (origin: the
+// paragraph it is attached to).
+struct Annotation {
+  AnnotationKind kind = AnnotationKind::Memo;
+  Origin origin;
+  std::vector<Block> blocks;
+};
+
+// A converted document. Notes are listed in order of appearance of their references, both
+// kinds in one list; furniture and annotations in document order.
 struct Document {
   std::vector<Block> body;
+  std::vector<Note> notes;
+  std::vector<Furniture> furniture;
+  std::vector<Annotation> annotations;
   std::vector<EmbeddedPicture> pictures;  // filled by number_pictures
 };
 

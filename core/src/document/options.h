@@ -30,6 +30,9 @@ struct ConvertOptions {
   // (Damaged or TooLarge by the warning's kind), instead of converting without that part.
   // The front door's choice: the readers report what they could not read either way.
   bool strict = false;
+  // The full profile writes each distinct header and footer once, at the start of the
+  // section that defines it; without this they stay in the model only.
+  bool headers_footers = false;
   // Full profile: when not empty, each embedded picture is written as a link to its file in
   // this folder, ![caption](FOLDER/image1.png), instead of a placeholder (render_markdown).
   std::string picture_links;

@@ -1,9 +1,11 @@
 #include "document/pictures.h"
 
+#include <cstdint>
 #include <string>
 #include <type_traits>
 #include <unordered_map>
 #include <variant>
+#include <vector>
 
 namespace paravox {
 namespace {
@@ -31,22 +33,51 @@ class PictureNumbering {
   PictureNumbering(model::Document& document, const std::vector<BinaryDataItem>& items)
       : document_(document), items_(items) {}
 
-  void blocks(std::vector<model::Block>& blocks) {
-    for (model::Block& block : blocks) {
-      std::visit(
-          [this](auto& content) {
-            using Content = std::decay_t<decltype(content)>;
-            if constexpr (std::is_same_v<Content, model::Picture>) {
-              picture(content);
-            } else if constexpr (std::is_same_v<Content, model::Table>) {
-              table(content);
-            }
-          },
-          block);
+  // The whole document: a section's headers and footers before its first block, as they are
+  // written, and each note's blocks after the paragraph that first refers to it.
+  void document() {
+    noted_.assign(document_.notes.size(), false);
+    std::vector<model::Furniture>& furniture = document_.furniture;
+    std::size_t next = 0;
+    for (model::Block& block : document_.body) {
+      const std::uint32_t section =
+          std::visit([](const auto& content) { return content.origin.section; }, block);
+      for (; next < furniture.size() && furniture[next].origin.section <= section; ++next) {
+        blocks(furniture[next].blocks);
+      }
+      this->block(block);
     }
+    for (; next < furniture.size(); ++next) blocks(furniture[next].blocks);
+    for (std::size_t note = 0; note < noted_.size(); ++note) notes_of(note);
   }
 
  private:
+  void blocks(std::vector<model::Block>& blocks) {
+    for (model::Block& block : blocks) this->block(block);
+  }
+
+  void block(model::Block& block) {
+    std::visit(
+        [this](auto& content) {
+          using Content = std::decay_t<decltype(content)>;
+          if constexpr (std::is_same_v<Content, model::Picture>) {
+            picture(content);
+          } else if constexpr (std::is_same_v<Content, model::Table>) {
+            table(content);
+          } else if constexpr (std::is_same_v<Content, model::Paragraph>) {
+            for (const model::NoteReference& reference : content.notes) notes_of(reference.note);
+          }
+        },
+        block);
+  }
+
+  // The blocks of note `note`, once.
+  void notes_of(std::size_t note) {
+    if (note >= noted_.size() || noted_[note]) return;
+    noted_[note] = true;
+    blocks(document_.notes[note].blocks);
+  }
+
   void table(model::Table& table) {
     const bool caption_first = table.caption_side == model::CaptionSide::Top ||
                                table.caption_side == model::CaptionSide::Left;
@@ -71,6 +102,7 @@ class PictureNumbering {
   model::Document& document_;
   const std::vector<BinaryDataItem>& items_;
   std::unordered_map<std::size_t, std::size_t> numbers_;  // item's place -> picture's
+  std::vector<bool> noted_;                               // each note: numbered already
 };
 
 }  // namespace
@@ -96,7 +128,7 @@ std::optional<std::size_t> shown_item(const model::Picture& picture,
 
 void number_pictures(model::Document& document, const std::vector<BinaryDataItem>& items) {
   document.pictures.clear();
-  PictureNumbering(document, items).blocks(document.body);
+  PictureNumbering(document, items).document();
 }
 
 std::string picture_file_name(const model::EmbeddedPicture& picture) {

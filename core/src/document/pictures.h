@@ -22,7 +22,9 @@ std::optional<std::size_t> shown_item(const model::Picture& picture,
                                       const std::vector<BinaryDataItem>& items);
 
 // Numbers the embedded items the pictures of `document` show, in the order pictures first
-// show them (body order, cells and captions where they stand): "image1", "image2", ... Sets
+// show them (body order, cells and captions where they stand, a section's headers and footers
+// before its first block, a note's blocks after the paragraph that refers to it; memos and
+// hidden comments are not numbered): "image1", "image2", ... Sets
 // each picture's `picture` and fills `document.pictures`; a picture that shows no embedded
 // item keeps an empty `picture`. Extensions are lower-cased; one holding anything but letters
 // and digits is dropped. Both formats number a document and its twin alike.

@@ -15,6 +15,10 @@ namespace paravox {
 // U+E000 in UTF-8: the private-use character that brackets a click-here field's index in a
 // paragraph's text while the paragraph waits for its field controls.
 inline constexpr std::string_view kFieldMark = "\xEE\x80\x80";
+// U+E001 in UTF-8: where a footnote or endnote stands in a paragraph's text (full profile), until
+// the paragraph is finished and the mark becomes a model::NoteReference. The same character in a
+// document's own text is taken for a mark, and dropped with it.
+inline constexpr std::string_view kNoteMark = "\xEE\x80\x81";
 
 inline constexpr bool is_high_surrogate(std::uint32_t u) noexcept {
   return u >= 0xD800 && u <= 0xDBFF;

@@ -74,11 +74,16 @@ class MinimalBlocks {
 
   explicit MinimalBlocks(Out& out) : out_(out) {}
 
+  static constexpr bool kMarksNotes = false;
+
   void start_paragraph(Bytes) {}
   void start_paragraph_text() {}
+  std::size_t add_layer(std::uint32_t, Records records, std::size_t start, std::uint16_t level) {
+    return skip_control(records, start, level);
+  }
   void add_paragraph(std::optional<PendingParagraph>& slot) { out_.add_paragraph(slot); }
   void add_equation(std::string script) { out_.add(Equation{std::move(script)}); }
-  void add_drawing(Block block) { out_.add(std::move(block)); }
+  void add_drawing(DrawingResult& drawing) { out_.add(std::move(*drawing.block)); }
   std::size_t add_table(Records records, std::size_t start, std::uint16_t level) {
     TableResult table = convert_table(records, start, level, 0);
     if (table.table) out_.add(std::move(*table.table));
@@ -96,6 +101,8 @@ class ModelBlocks {
 
   explicit ModelBlocks(DocumentBuilder& document) : document_(document) {}
 
+  static constexpr bool kMarksNotes = true;
+
   void start_paragraph(Bytes header) {
     document_.start_paragraph();
     head_ = next_paragraph_head(document_.numbering(), header);
@@ -105,28 +112,39 @@ class ModelBlocks {
   void start_paragraph_text() {
     text_origin_ = document_.origin();
     text_head_ = head_;
+    referring_ = kNoParagraph;
   }
   void add_paragraph(std::optional<PendingParagraph>& slot) {
     model::Paragraph* paragraph =
         add_finished_paragraph(slot, text_origin_, document_.body(), document_.held());
-    if (paragraph != nullptr) set_paragraph_head(*paragraph, text_head_, false, document_.held());
+    if (paragraph == nullptr) return;
+    set_paragraph_head(*paragraph, text_head_, false, document_.held());
+    referring_ = document_.body().size() - 1;
+  }
+  // Notes, headers, footers and hidden comments.
+  std::size_t add_layer(std::uint32_t id, Records records, std::size_t start, std::uint16_t level) {
+    return read_layer(id, records, start, level, text_origin_, document_, document_.body(),
+                      referring_);
   }
   void add_equation(std::string script) {
     document_.add(equation_block(script, document_.origin(), document_.held()));
   }
-  void add_drawing(Block block) {
-    document_.add(drawing_block(std::move(block), document_.origin(), document_.held()));
+  void add_drawing(DrawingResult& drawing) {
+    add_drawing_blocks(drawing, document_.origin(), document_.body(), document_.held());
   }
   std::size_t add_table(Records records, std::size_t start, std::uint16_t level) {
-    ModelTableResult table = read_table(records, start, level, document_.origin(), document_.held(),
-                                        document_.numbering());
+    ModelTableResult table = read_table(records, start, level, document_.origin(), document_);
     if (table.table) document_.add(std::move(*table.table));
     return table.consumed;
   }
 
  private:
+  static constexpr std::size_t kNoParagraph = static_cast<std::size_t>(-1);
+
   DocumentBuilder& document_;
   model::Origin text_origin_;
+  // The body paragraph of the text read last, which the controls after it belong to.
+  std::size_t referring_ = kNoParagraph;
   // The head of the last paragraph header, and of the paragraph whose text is pending.
   ParagraphHead head_;
   ParagraphHead text_head_;
@@ -158,10 +176,12 @@ void walk_records(Records records, Blocks& out) {
         consumed = equation.consumed;
       } else if (id == kDrawingId) {
         DrawingResult drawing = convert_drawing_object(records, start, record.level);
-        if (drawing.block) out.add_drawing(std::move(*drawing.block));
+        if (drawing.block) out.add_drawing(drawing);
         consumed = drawing.consumed;
       } else if (id == kTableId) {
         consumed = out.add_table(records, start, record.level);
+      } else if (is_layer_control(id)) {
+        consumed = out.add_layer(id, records, start, record.level);
       } else {
         consumed = skip_control(records, start, record.level);
       }
@@ -169,7 +189,8 @@ void walk_records(Records records, Blocks& out) {
     } else if (record.tag_id == tag::kParaText && record.level == kBodyParagraphLevel) {
       out.add_paragraph(pending);
       out.start_paragraph_text();
-      ParaText decoded = decode_para_text(record.data());
+      ParaText decoded;
+      decode_para_text_into(record.data(), decoded, Blocks::kMarksNotes);
       pending = PendingParagraph{std::move(decoded.text), std::move(decoded.field_texts), {}};
       ++i;
     } else {
@@ -275,21 +296,21 @@ model::Document build_full(const SectionReader& read_section, const DocumentStyl
 }
 
 std::string convert_full(const SectionReader& read_section, const DocumentStyles& styles,
-                         std::vector<Warning>& warnings) {
+                         std::vector<Warning>& warnings, bool headers_footers) {
   std::size_t expected_size = 0;
   const model::Document document = build_full(read_section, styles, warnings, expected_size);
-  return render_markdown(document, expected_size);
+  return render_markdown(document, expected_size, {}, headers_footers);
 }
 
 }  // namespace
 
 Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile,
-                                      const DocumentStyles& styles) {
+                                      const DocumentStyles& styles, bool headers_footers) {
   std::vector<Warning> warnings;
   try {
     std::string markdown = profile == Profile::Minimal
                                ? convert_minimal(read_section, warnings)
-                               : convert_full(read_section, styles, warnings);
+                               : convert_full(read_section, styles, warnings, headers_footers);
     return DocumentText{std::move(markdown), std::move(warnings)};
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
@@ -329,7 +350,7 @@ Result<DocumentModel> read_body(HwpDocument& document, const DocumentStyles& sty
       styles);
 }
 
-Result<DocumentText> convert_body(HwpDocument& document, Profile profile) {
+Result<DocumentText> convert_body(HwpDocument& document, Profile profile, bool headers_footers) {
   const bool compressed = document.header.compressed();
   const DocumentStyles styles =
       profile == Profile::Full ? definitions_or_none(document) : DocumentStyles{};
@@ -337,7 +358,7 @@ Result<DocumentText> convert_body(HwpDocument& document, Profile profile) {
       [&](const std::string& path) {
         return read_section_stream(document.container, path, compressed);
       },
-      profile, styles);
+      profile, styles, headers_footers);
 }
 
 Result<ByteBuffer> read_first_section(HwpDocument& document) {

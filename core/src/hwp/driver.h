@@ -54,9 +54,11 @@ using SectionReader = std::function<Result<Inflated>(const std::string& path)>;
 // section whose compressed data or last record is cut short gives what it holds, with a
 // warning that its end is missing. The only error is the output ceiling: Parse "Markdown
 // output exceeds 268435456 bytes".
-// The full profile numbers paragraphs by `styles` (read_document_styles of the document).
+// The full profile numbers paragraphs by `styles` (read_document_styles of the document) and
+// writes headers and footers only with `headers_footers`.
 Result<DocumentText> convert_sections(const SectionReader& read_section, Profile profile,
-                                      const DocumentStyles& styles = {});
+                                      const DocumentStyles& styles = {},
+                                      bool headers_footers = false);
 
 // The full profile's model of the body sections `read_section` gives, read as
 // convert_sections reads them (paragraphs numbered by `styles`), with the same warnings and
@@ -70,7 +72,8 @@ Result<DocumentModel> read_body(HwpDocument& document, const DocumentStyles& sty
 
 // convert_sections over the document's section streams, the full profile with the
 // definitions of its DocInfo stream.
-Result<DocumentText> convert_body(HwpDocument& document, Profile profile);
+Result<DocumentText> convert_body(HwpDocument& document, Profile profile,
+                                  bool headers_footers = false);
 
 // Section 0, inflated: the bytes whose records a record listing shows (for_each_record), or
 // the error of reading or inflating it.

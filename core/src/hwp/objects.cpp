@@ -88,7 +88,7 @@ DrawingResult convert_drawing_object(Records records, std::size_t start, std::ui
     if (record.level == level + 1 && record.tag_id == tag::kShapeComponent) break;
     if (record.tag_id == tag::kParaText) collect_object_text(record, caption);
   }
-  if (j >= n || records[j].level <= level) return {std::nullopt, j - start};
+  if (j >= n || records[j].level <= level) return {std::nullopt, j - start, {}};
 
   std::vector<std::string> contents;
   std::optional<std::uint16_t> picture_item;
@@ -107,12 +107,19 @@ DrawingResult convert_drawing_object(Records records, std::size_t start, std::ui
   result.consumed = k - start;
   if (picture_item) {
     result.block = Image{join(caption, ' '), *picture_item};
+    result.text_beside_picture = join(contents, '\n');
   } else if (!contents.empty()) {
     result.block = Paragraph{join(contents, '\n')};
   } else if (!caption.empty()) {
     result.block = Paragraph{join(caption, ' ')};
   }
   return result;
+}
+
+void add_drawing_blocks(DrawingResult& drawing, model::Origin origin,
+                        std::vector<model::Block>& blocks, HeldSize& held) {
+  blocks.push_back(drawing_block(std::move(*drawing.block), origin, held));
+  add_drawing_text(drawing.text_beside_picture, origin, blocks, held);
 }
 
 }  // namespace paravox

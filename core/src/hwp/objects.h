@@ -8,6 +8,7 @@
 #include <string>
 
 #include "document/block.h"
+#include "document/document_builder.h"
 #include "hwp/records.h"
 
 namespace paravox {
@@ -33,8 +34,16 @@ EquationResult convert_equation(Records records, std::size_t start, std::uint16_
 struct DrawingResult {
   std::optional<Block> block;  // Paragraph or Image
   std::size_t consumed = 0;
+  // The text of the shapes beside the picture of an Image block (a group holding pictures and
+  // text boxes), joined by line feeds; empty otherwise. Only the full profile writes it.
+  std::string text_beside_picture;
 };
 // Caption phase, then contents phase after the first SHAPE_COMPONENT at level + 1.
 DrawingResult convert_drawing_object(Records records, std::size_t start, std::uint16_t level);
+
+// The full profile's blocks of a drawing object with a block: drawing_block's, then the
+// paragraph of the text beside its picture, into `blocks`.
+void add_drawing_blocks(DrawingResult& drawing, model::Origin origin,
+                        std::vector<model::Block>& blocks, HeldSize& held);
 
 }  // namespace paravox

@@ -15,6 +15,10 @@
 namespace paravox {
 namespace {
 
+constexpr std::size_t kNoParagraph = static_cast<std::size_t>(-1);
+// A header's or footer's CTRL_HEADER: the pages it is drawn on in bits 0-1 of the u32 at 4.
+constexpr std::size_t kFurniturePagesOffset = 4;
+
 // TABLE payload: u32 properties, u16 row count, u16 column count, 10 bytes of spacing and
 // margins, then one u16 cell count per row.
 constexpr std::size_t kTableMinSize = 18;
@@ -107,7 +111,7 @@ void read_list(Records records, std::size_t& p, unsigned child_level, unsigned d
       content.finish(slot);
       content.start_text();
       ParaText& decoded = content.decoded();
-      decode_para_text_into(record.data(), decoded);
+      decode_para_text_into(record.data(), decoded, Content::kMarksNotes);
       if (decoded.field_texts.empty()) {
         // No field control attaches to a paragraph without fields, so nothing can change
         // it before it would be finished: it is finished now.
@@ -139,6 +143,7 @@ TableResult convert_table_within(Records records, std::size_t start, std::uint16
 // folded in, equations and other controls left out.
 struct CellText {
   static constexpr bool kEndsAtTableRecord = false;
+  static constexpr bool kMarksNotes = false;
 
   TableReading& reading;
   std::string& text;
@@ -233,12 +238,16 @@ TableResult convert_table_within(Records records, std::size_t start, std::uint16
 // What the reading of one top-level table into the model shares across its cells, caption
 // and nested tables.
 struct ModelReading {
-  ModelReading(model::Origin at, HeldSize& held_size, ParagraphNumbering& paragraph_numbering)
-      : origin(at), held(held_size), numbering(paragraph_numbering) {
+  ModelReading(model::Origin at, DocumentBuilder& document_builder)
+      : origin(at),
+        builder(document_builder),
+        held(document_builder.held()),
+        numbering(document_builder.numbering()) {
     decoded.text.reserve(TableReading::kInitialDecodeCapacity);
   }
 
   model::Origin origin;
+  DocumentBuilder& builder;
   HeldSize& held;
   ParagraphNumbering& numbering;
   ParaText decoded;
@@ -250,19 +259,30 @@ struct ModelReading {
 ModelTableResult read_table_within(Records records, std::size_t start, std::uint16_t level,
                                    unsigned depth, ModelReading& reading);
 
-// A cell's or caption's blocks, as the full profile reads them.
+std::size_t read_layer_control(std::uint32_t id, Records records, std::size_t start,
+                               std::uint16_t level, unsigned depth, ModelReading& reading,
+                               std::vector<model::Block>& blocks, std::size_t referring);
+
+// A list's blocks (a cell, a caption, a note, a header or footer...), as the full profile
+// reads them.
 template <bool kCaption>
 struct ListBlocks {
   static constexpr bool kEndsAtTableRecord = kCaption;
+  static constexpr bool kMarksNotes = true;
 
   ModelReading& reading;
   std::vector<model::Block>& blocks;
+  // The paragraph of the text read last, which the controls after it belong to.
+  std::size_t referring = kNoParagraph;
 
   // Cell and caption paragraphs count in the document's numbering as the body's do.
   void paragraph_header(Bytes header) {
     reading.head = next_paragraph_head(reading.numbering, header);
   }
-  void start_text() { reading.text_head = reading.head; }
+  void start_text() {
+    reading.text_head = reading.head;
+    referring = kNoParagraph;
+  }
   ParaText& decoded() { return reading.decoded; }
   void finish(std::optional<PendingParagraph>& slot) {
     set_head(add_finished_paragraph(slot, reading.origin, blocks, reading.held));
@@ -271,10 +291,15 @@ struct ListBlocks {
     set_head(add_paragraph_text(paragraph, reading.origin, blocks, reading.held));
   }
   void set_head(model::Paragraph* paragraph) {
-    if (paragraph != nullptr) set_paragraph_head(*paragraph, reading.text_head, true, reading.held);
+    if (paragraph == nullptr) return;
+    set_paragraph_head(*paragraph, reading.text_head, true, reading.held);
+    referring = blocks.size() - 1;
   }
   std::size_t control(std::uint32_t id, Records records, std::size_t p, std::uint16_t level,
                       unsigned depth) {
+    if (is_layer_control(id)) {
+      return read_layer_control(id, records, p, level, depth, reading, blocks, referring);
+    }
     if (id == kTableId && depth < kMaxTableDepth) {
       ModelTableResult nested = read_table_within(records, p, level, depth + 1, reading);
       if (nested.table) blocks.emplace_back(std::move(*nested.table));
@@ -289,9 +314,7 @@ struct ListBlocks {
     }
     if (id == kDrawingId) {
       DrawingResult drawing = convert_drawing_object(records, p, level);
-      if (drawing.block) {
-        blocks.push_back(drawing_block(std::move(*drawing.block), reading.origin, reading.held));
-      }
+      if (drawing.block) add_drawing_blocks(drawing, reading.origin, blocks, reading.held);
       return drawing.consumed;
     }
     return skip_control(records, p, level);
@@ -409,6 +432,69 @@ ModelTableResult read_table_within(Records records, std::size_t start, std::uint
   return {std::move(table), p - start};
 }
 
+// The blocks of the control's list: the first list header directly below it, and the
+// paragraphs after it. Returns the records consumed, the whole subtree.
+std::size_t read_control_list(Records records, std::size_t start, std::uint16_t level,
+                              unsigned depth, ModelReading& reading,
+                              std::vector<model::Block>& blocks) {
+  const std::size_t n = records.size();
+  const unsigned child_level = unsigned{level} + 1;
+  std::size_t p = start;
+  while (p < n && records[p].level >= child_level && !is_cell_start(records[p], child_level)) {
+    ++p;
+  }
+  if (p < n && is_cell_start(records[p], child_level)) {
+    ++p;
+    ListBlocks<false> content{reading, blocks};
+    read_list(records, p, child_level, depth, content);
+  }
+  return skip_control(records, start, level);
+}
+
+model::Pages furniture_pages(const Record& control) {
+  switch (u32_at(control.data(), kFurniturePagesOffset).value_or(0) & 3) {
+    case 1:
+      return model::Pages::Even;
+    case 2:
+      return model::Pages::Odd;
+    default:
+      return model::Pages::Both;
+  }
+}
+
+std::size_t read_layer_control(std::uint32_t id, Records records, std::size_t start,
+                               std::uint16_t level, unsigned depth, ModelReading& reading,
+                               std::vector<model::Block>& blocks, std::size_t referring) {
+  std::vector<model::Block> content;
+  // Notes and comments nest no deeper than tables do.
+  if (depth >= kMaxTableDepth) return skip_control(records, start, level);
+  const std::size_t consumed =
+      read_control_list(records, start, level, depth + 1, reading, content);
+  if (id == kFootnoteId || id == kEndnoteId) {
+    const std::uint32_t note = reading.builder.add_note(
+        id == kFootnoteId ? model::NoteKind::Footnote : model::NoteKind::Endnote, reading.origin,
+        std::move(content));
+    model::Paragraph* paragraph =
+        referring < blocks.size() ? std::get_if<model::Paragraph>(&blocks[referring]) : nullptr;
+    if (paragraph == nullptr) {
+      // A note whose paragraph shows no text still has its reference where it stands.
+      reading.held.add(HeldSize::kPerBlock);
+      model::Paragraph holder;
+      holder.origin = reading.origin;
+      paragraph = &std::get<model::Paragraph>(blocks.emplace_back(std::move(holder)));
+    }
+    resolve_note_reference(*paragraph, note);
+  } else if (id == kHeaderId || id == kFooterId) {
+    reading.builder.add_furniture(
+        {id == kHeaderId ? model::FurnitureKind::Header : model::FurnitureKind::Footer,
+         furniture_pages(records[start - 1]), reading.origin, std::move(content)});
+  } else {
+    reading.builder.add_annotation(
+        {model::AnnotationKind::HiddenComment, reading.origin, std::move(content)});
+  }
+  return consumed;
+}
+
 }  // namespace
 
 TableResult convert_table(Records records, std::size_t start, std::uint16_t level, unsigned depth) {
@@ -417,9 +503,16 @@ TableResult convert_table(Records records, std::size_t start, std::uint16_t leve
 }
 
 ModelTableResult read_table(Records records, std::size_t start, std::uint16_t level,
-                            model::Origin origin, HeldSize& held, ParagraphNumbering& numbering) {
-  ModelReading reading(origin, held, numbering);
+                            model::Origin origin, DocumentBuilder& builder) {
+  ModelReading reading(origin, builder);
   return read_table_within(records, start, level, 0, reading);
+}
+
+std::size_t read_layer(std::uint32_t id, Records records, std::size_t start, std::uint16_t level,
+                       model::Origin origin, DocumentBuilder& builder,
+                       std::vector<model::Block>& blocks, std::size_t referring) {
+  ModelReading reading(origin, builder);
+  return read_layer_control(id, records, start, level, 0, reading, blocks, referring);
 }
 
 }  // namespace paravox

@@ -39,9 +39,33 @@ struct ModelTableResult {
 //   row address and the column and row span (u16 each). A header shorter than 16 bytes, or
 //   a number of cells other than the counts declare, makes the listing disagree.
 // Cells hold their paragraphs, equations, drawing objects and nested tables (to depth
-// kMaxTableDepth) as blocks, their paragraphs numbered by `numbering` (never as headings).
+// kMaxTableDepth) as blocks, their paragraphs numbered by `builder`'s numbering (never as
+// headings).
 // No table when there is no TABLE record or no cell.
 ModelTableResult read_table(Records records, std::size_t start, std::uint16_t level,
-                            model::Origin origin, HeldSize& held, ParagraphNumbering& numbering);
+                            model::Origin origin, DocumentBuilder& builder);
+
+// Control ids of the layers beside the body, each holding a list of paragraphs.
+inline constexpr std::uint32_t kFootnoteId = 0x666E2020;       // 'fn  '
+inline constexpr std::uint32_t kEndnoteId = 0x656E2020;        // 'en  '
+inline constexpr std::uint32_t kHeaderId = 0x68656164;         // 'head'
+inline constexpr std::uint32_t kFooterId = 0x666F6F74;         // 'foot'
+inline constexpr std::uint32_t kHiddenCommentId = 0x74636D74;  // 'tcmt'
+
+constexpr bool is_layer_control(std::uint32_t id) noexcept {
+  return id == kFootnoteId || id == kEndnoteId || id == kHeaderId || id == kFooterId ||
+         id == kHiddenCommentId;
+}
+
+// Reads the layer control `id` (is_layer_control) whose CTRL_HEADER precedes `start` into
+// `builder`: its list (the first list header directly below it and the paragraphs after
+// it) as a note, a header or footer (the pages in bits 0-1 of the u32 at 4 of its
+// CTRL_HEADER: 0 both, 1 even, 2 odd) or a hidden comment, all from `origin`. A note's
+// reference goes to blocks[referring], the paragraph whose text holds its mark (a paragraph of
+// its own at the end of `blocks` when `referring` is past the end). Returns the records
+// consumed.
+std::size_t read_layer(std::uint32_t id, Records records, std::size_t start, std::uint16_t level,
+                       model::Origin origin, DocumentBuilder& builder,
+                       std::vector<model::Block>& blocks, std::size_t referring);
 
 }  // namespace paravox

@@ -9,6 +9,7 @@ namespace {
 
 constexpr std::uint16_t kFieldStart = 3;
 constexpr std::uint16_t kFieldEnd = 4;
+constexpr std::uint16_t kNoteControl = 17;  // a footnote or endnote
 
 // An 8-unit control: the code and seven units of data.
 constexpr std::size_t kWideControlBytes = 16;
@@ -72,12 +73,12 @@ constexpr std::size_t max_decoded_size(std::size_t n) noexcept {
 // With `field_texts` set (the full decoder), '%clk' fields are lifted out: their characters
 // are written in place, and on the field end moved to `field_texts` and replaced by the
 // marker. A field still open at the end thus already has its characters in place in the
-// text, unmarked.
+// text, unmarked. With `kMarkNotes` (the full profile) a note's control leaves kNoteMark.
 //
 // The branches test the commonest units first: Hangul and the other characters from U+0800
 // to U+D7FF (three bytes each), then printable ASCII, then surrogates and the rest of the
 // BMP, and the controls below U+0020 last.
-template <bool kLiftFields>
+template <bool kLiftFields, bool kMarkNotes = false>
 void decode_units(Bytes payload, std::string& out, std::vector<std::string>* field_texts) {
   const std::size_t n = payload.size();
   out.clear();
@@ -133,6 +134,12 @@ void decode_units(Bytes payload, std::string& out, std::vector<std::string>* fie
       p += 2;
       continue;
     }
+    if constexpr (kMarkNotes) {
+      // The mark's three bytes are paid for by the control's eight silent units.
+      if (u == kNoteControl) {
+        for (const char c : kNoteMark) dst[w++] = c;
+      }
+    }
     if constexpr (kLiftFields) {
       if (u == kFieldStart) {
         // A start whose control id cannot be read opens nothing.
@@ -162,9 +169,13 @@ ParaText decode_para_text(Bytes payload) {
   return result;
 }
 
-void decode_para_text_into(Bytes payload, ParaText& out) {
+void decode_para_text_into(Bytes payload, ParaText& out, bool mark_notes) {
   out.field_texts.clear();
-  decode_units<true>(payload, out.text, &out.field_texts);
+  if (mark_notes) {
+    decode_units<true, true>(payload, out.text, &out.field_texts);
+  } else {
+    decode_units<true>(payload, out.text, &out.field_texts);
+  }
 }
 
 std::string decode_para_text_plain(Bytes payload) {

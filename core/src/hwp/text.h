@@ -27,8 +27,9 @@ struct ParaText {
 ParaText decode_para_text(Bytes payload);
 
 // decode_para_text into `out`, replacing its contents but keeping the storage of its text and
-// field list, so that a caller decoding many paragraphs allocates only as they grow.
-void decode_para_text_into(Bytes payload, ParaText& out);
+// field list, so that a caller decoding many paragraphs allocates only as they grow. With
+// `mark_notes`, each footnote or endnote control leaves kNoteMark where it stands.
+void decode_para_text_into(Bytes payload, ParaText& out, bool mark_notes = false);
 
 // Same scanning rule, characters only: every control, field starts included, is skipped.
 std::string decode_para_text_plain(Bytes payload);

@@ -214,7 +214,7 @@ Result<DocumentModel> read_hwpx_body(const Package& package) {
   return model;
 }
 
-Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile) {
+Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile, bool headers_footers) {
   Result<Package> opened = open_hwpx_package(bytes);
   if (!opened) return std::move(opened).error();
   const Package& package = opened.value();
@@ -232,7 +232,8 @@ Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile) {
     const DocumentStyles styles = read_document_styles(package);
     DocumentBuilder builder(styles);
     walk_sections(package, sections.value(), builder, warnings);
-    return DocumentText{render_markdown(builder.finish()), std::move(warnings)};
+    return DocumentText{render_markdown(builder.finish(), 0, {}, headers_footers),
+                        std::move(warnings)};
   } catch (const OutputLimitExceeded&) {
     return output_limit_error();
   }

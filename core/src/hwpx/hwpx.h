@@ -20,7 +20,8 @@ Result<Package> open_hwpx_package(Bytes bytes);
 // twin gives; the full profile numbers paragraphs by the definitions of header.xml. A section part that is missing, cannot be inflated or is not well-formed XML
 // ends the document there, keeping the text of the sections before it, with a warning that
 // the text from that part on is missing.
-Result<DocumentText> hwpx_to_markdown(Bytes package, Profile profile);
+// The full profile writes headers and footers only with `headers_footers`.
+Result<DocumentText> hwpx_to_markdown(Bytes package, Profile profile, bool headers_footers = false);
 
 // The full profile's model of the package's sections, read as hwpx_to_markdown reads them
 // (same warnings, same errors), its pictures not yet numbered.

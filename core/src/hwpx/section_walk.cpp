@@ -95,13 +95,54 @@ enum class Role : std::uint8_t {
   Caption,  // that object's own caption
   Equation,
   Script,
+  Layer,  // a note, header, footer, memo or hidden comment (full profile)
+  // Below a control that stands where no paragraph holds it (a tool-written hp:tbl directly
+  // under hs:sec, say): the paragraph opened for it, closed with it (full profile).
+  ImplicitParagraph,
   Other,  // looked through: a cell's hp:subList, anything inside a drawing object
 };
 
+// Elements of the body that never hold text, passed over even where the full profile looks
+// through unknown elements.
+constexpr std::array<std::string_view, 4> kTextless = {"linesegarray", "secPr", "parameters",
+                                                       "shapeComment"};
+
 // Where paragraphs belong: the body, a table cell, a drawing object (whose paragraphs give
-// plain text, as the binary drawing object handler reads them), or a table's caption (read
-// in the full profile only).
-enum class Scope : std::uint8_t { Body, Cell, Drawing, Caption };
+// plain text, as the binary drawing object handler reads them), a table's caption or a layer
+// beside the body (read in the full profile only).
+enum class Scope : std::uint8_t { Body, Cell, Drawing, Caption, Layer };
+
+// A note, header, footer, memo or hidden comment being read (full profile), and where its
+// blocks go when it ends.
+struct LayerState {
+  enum class Kind : std::uint8_t { Note, Furniture, Annotation } kind = Kind::Note;
+  std::uint32_t note = 0;  // its index in the document's notes
+  model::Furniture furniture;
+  model::AnnotationKind annotation = model::AnnotationKind::Memo;
+  std::vector<model::Block> blocks;
+};
+
+// The text of a text art object: its "text" attribute, whose line ends the word processor
+// writes as the symbols for carriage return and line feed (U+240D, U+240A).
+std::string text_art_text(std::string_view written) {
+  constexpr std::string_view kReturn = "\xE2\x90\x8D";
+  constexpr std::string_view kLineFeed = "\xE2\x90\x8A";
+  std::string text;
+  text.reserve(written.size());
+  for (std::size_t at = 0; at < written.size();) {
+    if (written.substr(at, kReturn.size()) == kReturn) {
+      at += kReturn.size();
+      if (written.substr(at, kLineFeed.size()) == kLineFeed) at += kLineFeed.size();
+      text += '\n';
+    } else if (written.substr(at, kLineFeed.size()) == kLineFeed) {
+      at += kLineFeed.size();
+      text += '\n';
+    } else {
+      text += written[at++];
+    }
+  }
+  return text;
+}
 
 // The blocks and tables each profile builds: the minimal profile's rows of cell texts, or the
 // model's addressed cells holding blocks.
@@ -145,7 +186,8 @@ struct ParagraphState {
   std::vector<Table> tables;  // cell: nested tables, folded in after the text (minimal)
   bool in_caption = false;    // drawing: which list the text goes to, and where
   std::size_t slot = 0;
-  ParagraphHead head;  // full: its number, heading level or bullet
+  std::vector<std::uint32_t> notes;  // the notes its marks stand for, in order (full)
+  ParagraphHead head;                // full: its number, heading level or bullet
 
   void reset(Scope new_scope) {
     scope = new_scope;
@@ -157,6 +199,7 @@ struct ParagraphState {
     attaching = true;
     blocks.clear();
     tables.clear();
+    notes.clear();
   }
 };
 
@@ -183,16 +226,19 @@ struct DrawingState {
     item_name.clear();
   }
 
+  static std::string join(const std::vector<std::string>& texts, char separator) {
+    std::string out;
+    for (const std::string& text : texts) {
+      if (text.empty()) continue;
+      if (!out.empty()) out += separator;
+      out += text;
+    }
+    return out;
+  }
+
+  std::string joined_contents() const { return join(contents, '\n'); }
+
   std::optional<Block> block() const {
-    const auto join = [](const std::vector<std::string>& texts, char separator) {
-      std::string out;
-      for (const std::string& text : texts) {
-        if (text.empty()) continue;
-        if (!out.empty()) out += separator;
-        out += text;
-      }
-      return out;
-    };
     if (picture) return Image{join(captions, ' '), 0, item_name};
     if (std::string text = join(contents, '\n'); !text.empty()) return Paragraph{std::move(text)};
     if (std::string text = join(captions, ' '); !text.empty()) return Paragraph{std::move(text)};
@@ -209,7 +255,10 @@ class SectionWalk final : public XmlHandler {
   explicit SectionWalk(Output& out) : out_(out) {}
 
   XmlVisit start_element(const XmlStartTag& tag) override {
-    const std::optional<Role> role = classify(tag.local_name(), tag);
+    std::optional<Role> role = classify(tag.local_name(), tag);
+    if constexpr (kFull) {
+      if (!role && !frames_.empty()) role = look_through(tag.local_name(), tag);
+    }
     if (!role) return XmlVisit::Skip;
     frames_.push_back(*role);
     return XmlVisit::Children;
@@ -219,6 +268,10 @@ class SectionWalk final : public XmlHandler {
     const Role role = frames_.back();
     frames_.pop_back();
     close(role);
+    if (!frames_.empty() && frames_.back() == Role::ImplicitParagraph) {
+      frames_.pop_back();
+      close_paragraph();
+    }
   }
 
   void character_data(std::string_view text) override {
@@ -255,7 +308,9 @@ class SectionWalk final : public XmlHandler {
  private:
   ParagraphState<kProfile>& paragraph() { return paragraphs_[open_paragraphs_ - 1]; }
 
-  void open_paragraph(Scope scope, const XmlStartTag& tag) {
+  // `tag`: the paragraph's own element, none for the paragraph a tool-written section's table
+  // or drawing object outside any paragraph stands in, which counts in no numbering.
+  void open_paragraph(Scope scope, const XmlStartTag* tag) {
     if (open_paragraphs_ == paragraphs_.size()) paragraphs_.emplace_back();
     ParagraphState<kProfile>& p = paragraphs_[open_paragraphs_++];
     p.reset(scope);
@@ -266,7 +321,8 @@ class SectionWalk final : public XmlHandler {
         origin_ = out_.origin();
       }
       // Paragraphs of drawing objects count in no numbering, as in the binary walk.
-      if (scope != Scope::Drawing) number_paragraph(tag);
+      p.head = {};
+      if (scope != Scope::Drawing && tag != nullptr) number_paragraph(*tag);
     } else {
       (void)tag;
     }
@@ -296,7 +352,7 @@ class SectionWalk final : public XmlHandler {
     switch (parent) {
       case Role::Section:
         if (name != "p") return std::nullopt;
-        open_paragraph(Scope::Body, tag);
+        open_paragraph(Scope::Body, &tag);
         return Role::Paragraph;
       case Role::Paragraph:
         if (name == "run") return Role::Run;
@@ -355,12 +411,48 @@ class SectionWalk final : public XmlHandler {
       case Role::Other:
         if (name == "subList") return Role::Other;
         if (name != "p") return std::nullopt;
-        open_paragraph(kFull ? scopes_.back() : Scope::Cell, tag);
+        open_paragraph(kFull ? scopes_.back() : Scope::Cell, &tag);
         return Role::Paragraph;
+      case Role::Layer:
+        if (name == "subList") return Role::Other;
+        return std::nullopt;
       case Role::Equation:
         if (name != "script" || script_seen_) return std::nullopt;
         script_seen_ = true;
         return Role::Script;
+      default:
+        return std::nullopt;
+    }
+  }
+
+  // The full profile reads text wherever a tool has put it: an element the walk does not know
+  // is looked through, a run or text element belongs to the innermost paragraph, and a table,
+  // equation or drawing object outside any paragraph stands in a paragraph of its own.
+  // Nothing for the contents of fields, equations and layers, and for elements that hold no
+  // text.
+  std::optional<Role> look_through(std::string_view name, const XmlStartTag& tag) {
+    switch (frames_.back()) {
+      // Not below a table or row: a paragraph there would belong to no cell.
+      case Role::Section:
+      case Role::Cell:
+      case Role::TableCaption:
+      case Role::Other:
+        if (name == "tbl" || name == "equation" || is_one_of(name, kDrawingObjects)) {
+          open_paragraph(scopes_.back(), nullptr);
+          frames_.push_back(Role::ImplicitParagraph);
+          if (std::optional<Role> role = control(name, tag)) return role;
+          frames_.pop_back();
+          close_paragraph();
+          return std::nullopt;
+        }
+        [[fallthrough]];
+      case Role::Paragraph:
+      case Role::Run:
+        if (open_paragraphs_ > 0 && (name == "run" || name == "t")) {
+          return name == "run" ? Role::Run : Role::Text;
+        }
+        if (is_one_of(name, kTextless)) return std::nullopt;
+        return Role::Other;
       default:
         return std::nullopt;
     }
@@ -371,7 +463,7 @@ class SectionWalk final : public XmlHandler {
   std::optional<Role> classify_in_drawing(std::string_view name, Role parent,
                                           const XmlStartTag& tag) {
     if (name == "p") {
-      open_paragraph(Scope::Drawing, tag);
+      open_paragraph(Scope::Drawing, &tag);
       return Role::Paragraph;
     }
     if (parent == Role::Paragraph && name == "run") return Role::Run;
@@ -386,12 +478,16 @@ class SectionWalk final : public XmlHandler {
       // As in the binary format, the last picture of a group names the item.
       if (name == "img") drawing_.item_name = tag.attribute("binaryItemIDRef").value_or("");
     }
+    if (name == "textart") add_text_art(tag);
     return Role::Other;
   }
 
   // A control of the innermost paragraph, in the body, a table cell or a caption.
   std::optional<Role> control(std::string_view name, const XmlStartTag& tag) {
     ParagraphState<kProfile>& p = paragraph();
+    if constexpr (kFull) {
+      if (std::optional<Role> layer = open_layer(name, tag, p)) return layer;
+    }
     if (name == "fieldBegin") {
       const bool click_here = tag.attribute("type") == "CLICK_HERE";
       // Only a click-here field opens, and only when none is open; the end of any field
@@ -415,7 +511,7 @@ class SectionWalk final : public XmlHandler {
     const Scope scope = p.scope;
     if (name == "tbl") {
       unsigned depth = 0;
-      if (scope != Scope::Body) {
+      if (scope != Scope::Body && !tables_.empty()) {
         depth = tables_.back().depth + 1;
         if (depth > kMaxTableDepth) return std::nullopt;
       } else {
@@ -433,10 +529,70 @@ class SectionWalk final : public XmlHandler {
     }
     if (is_one_of(name, kDrawingObjects)) {
       drawing_.reset(name == "pic");
+      if (name == "textart") add_text_art(tag);
       scopes_.push_back(Scope::Drawing);
       return Role::Drawing;
     }
     return std::nullopt;
+  }
+
+  void add_text_art(const XmlStartTag& tag) {
+    const auto text = tag.attribute("text");
+    if (!text || drawing_.in_caption) return;
+    drawing_.contents.push_back(text_art_text(*text));
+  }
+
+  // A note, header, footer, memo or hidden comment, whose paragraphs are read into a layer of
+  // their own; a note leaves its mark where it stands in `p`. Nothing for any other element.
+  std::optional<Role> open_layer(std::string_view name, const XmlStartTag& tag,
+                                 ParagraphState<kProfile>& p) {
+    LayerState layer;
+    if (name == "footNote" || name == "endNote") {
+      layer.kind = LayerState::Kind::Note;
+      layer.note = out_.add_note(
+          name == "footNote" ? model::NoteKind::Footnote : model::NoteKind::Endnote, origin_, {});
+      if (p.scope != Scope::Drawing) {
+        (p.field_open ? p.open_field : p.text).append(kNoteMark);
+        p.notes.push_back(layer.note);
+      }
+    } else if (name == "header" || name == "footer") {
+      layer.kind = LayerState::Kind::Furniture;
+      layer.furniture.kind =
+          name == "header" ? model::FurnitureKind::Header : model::FurnitureKind::Footer;
+      const auto pages = tag.attribute("applyPageType");
+      layer.furniture.pages = pages == "EVEN"  ? model::Pages::Even
+                              : pages == "ODD" ? model::Pages::Odd
+                                               : model::Pages::Both;
+      layer.furniture.origin = origin_;
+    } else if (name == "hiddenComment" ||
+               (name == "fieldBegin" && tag.attribute("type") == "MEMO")) {
+      layer.kind = LayerState::Kind::Annotation;
+      layer.annotation = name == "hiddenComment" ? model::AnnotationKind::HiddenComment
+                                                 : model::AnnotationKind::Memo;
+    } else {
+      return std::nullopt;
+    }
+    p.attaching = false;
+    layers_.push_back(std::move(layer));
+    scopes_.push_back(Scope::Layer);
+    return Role::Layer;
+  }
+
+  void close_layer() {
+    LayerState layer = std::move(layers_.back());
+    layers_.pop_back();
+    switch (layer.kind) {
+      case LayerState::Kind::Note:
+        out_.notes()[layer.note].blocks = std::move(layer.blocks);
+        break;
+      case LayerState::Kind::Furniture:
+        layer.furniture.blocks = std::move(layer.blocks);
+        out_.add_furniture(std::move(layer.furniture));
+        break;
+      case LayerState::Kind::Annotation:
+        out_.add_annotation({layer.annotation, origin_, std::move(layer.blocks)});
+        break;
+    }
   }
 
   // Numbers the paragraph just opened. The section's first paragraph holds the section
@@ -546,7 +702,11 @@ class SectionWalk final : public XmlHandler {
       case Role::Cell:
       case Role::TableCaption:
       case Role::Drawing:
+      case Role::Layer:
         scopes_.pop_back();
+        if constexpr (kFull) {
+          if (role == Role::Layer) close_layer();
+        }
         if (role == Role::Drawing) {
           if (std::optional<Block> block = drawing_.block()) add_drawing(std::move(*block));
         }
@@ -586,6 +746,12 @@ class SectionWalk final : public XmlHandler {
   void add_drawing(Block block) {
     if constexpr (kFull) {
       add_block(drawing_block(std::move(block), origin_, out_.held()));
+      // A group's text boxes beside its pictures (a picture's own text is its caption).
+      if (drawing_.picture) {
+        std::vector<model::Block> beside;
+        add_drawing_text(drawing_.joined_contents(), origin_, beside, out_.held());
+        for (model::Block& text : beside) add_block(std::move(text));
+      }
     } else {
       add_block(std::move(block));
     }
@@ -672,6 +838,7 @@ class SectionWalk final : public XmlHandler {
           close_drawing_paragraph(p);
           break;
         case Scope::Caption:
+        case Scope::Layer:
           break;
       }
     }
@@ -686,7 +853,8 @@ class SectionWalk final : public XmlHandler {
   // The full profile's paragraph of the body, a cell or a caption: its text, then the blocks
   // of its controls, into the list it belongs to.
   void close_model_paragraph(ParagraphState<kProfile>& p) {
-    std::vector<model::Block>& blocks = p.scope == Scope::Body ? out_.body()
+    std::vector<model::Block>& blocks = p.scope == Scope::Body    ? out_.body()
+                                        : p.scope == Scope::Layer ? layers_.back().blocks
                                         : p.scope == Scope::Caption
                                             ? tables_.back().table.caption
                                             : tables_.back().table.cells.back().blocks;
@@ -694,6 +862,7 @@ class SectionWalk final : public XmlHandler {
     std::optional<PendingParagraph> slot = take_pending(p);
     if (model::Paragraph* paragraph = add_finished_paragraph(slot, origin_, blocks, out_.held())) {
       set_paragraph_head(*paragraph, p.head, p.scope != Scope::Body, out_.held());
+      for (const std::uint32_t note : p.notes) resolve_note_reference(*paragraph, note);
     }
     for (model::Block& block : p.blocks) blocks.push_back(std::move(block));
   }
@@ -707,6 +876,7 @@ class SectionWalk final : public XmlHandler {
   std::vector<TableState<kProfile>> tables_;
   std::size_t table_text_ = 0;
   DrawingState drawing_;
+  std::vector<LayerState> layers_;  // full
   std::string script_;
   bool script_seen_ = false;
   FieldInfo field_;
