@@ -5,6 +5,7 @@ shared real documents."""
 from __future__ import annotations
 
 import json
+import re
 import warnings
 from pathlib import Path
 
@@ -83,6 +84,37 @@ def test_pieces_keep_blocks_whole_with_their_provenance():
         assert all(sum(text in chunk for chunk in chunks) == 1 for text in texts[1:])
         assert not any(chunk.startswith("#") and "\n" not in chunk for chunk in chunks)
     assert len(list(_adapters.chunk_pieces(DATA, base))) == 4  # three sections, one note
+
+
+ROW = re.compile(r"<tr>.*?</tr>")
+
+
+@pytest.mark.parametrize("max_chars", [1, 120, 200, 400, None])
+@pytest.mark.parametrize("caption_side", ["top", "bottom", ""])
+def test_chunks_cut_a_long_table_between_rows_under_its_header(max_chars, caption_side):
+    # A header row over twelve rows; the first column's fourth cell spans two rows.
+    cells = [cell("항목", 0, 0, header=True), cell("값", 0, 1, header=True)] + [
+        {**cell(text, row, column), "row_span": 2 if text == "행4" else 1}
+        for row in range(1, 13) for column, text in enumerate([f"행{row}", f"값 {row * 1000}"])
+        if text != "행5"]
+    table = {"type": "table", "origin": at(4), "rows": 13, "columns": 2, "cells": cells,
+             "caption": [para("표 2", 4)] if caption_side else [], "caption_side": caption_side}
+    body = [DATA["body"][0], table, para("뒤 문단", 5)]
+    chunks = list(_adapters.chunk_pieces({"body": body}, {"source": "a.hwp"}, max_chars))
+    whole = _adapters.block_text(table)
+    header, *rows = ROW.findall(whole)
+    rows[3:5] = [rows[3] + rows[4]]  # the spanning cell's two rows are never apart
+    parts = [chunk.text for chunk in chunks if "<table>" in chunk.text]
+    found = [ROW.findall(part) for part in parts]
+    assert all(part[0] == header for part in found)
+    assert "".join(r for part in found for r in part[1:]) == "".join(rows)
+    assert all(part.count("표 2") == (caption_side != "") for part in parts)
+    assert all(chunk.metadata["headings"] == ["1. 개요"] for chunk in chunks)
+    assert chunks[0].text.startswith("# 1. 개요\n\n") and "<table>" in chunks[0].text
+    assert len(parts) == 1 if max_chars is None or max_chars >= len(whole) else len(parts) > 1
+    for part, rows_in in zip(parts, found):
+        # Past the limit only when it holds a single group of rows, spanning cells together.
+        assert max_chars is None or len(part) <= max_chars or "".join(rows_in[1:]) in rows
 
 
 def test_docling_document_holds_every_kind_of_block():
