@@ -25,7 +25,8 @@ class ParavoxLoader(_BaseLoader):  # type: ignore[misc]
     """Loads HWP and HWPX documents as LangChain `Document`s.
 
     `paths_or_dir` is a path or a list of paths; a folder stands for the .hwp and .hwpx files
-    below it. `mode` says what one `Document` is: "document", a whole file (its Markdown);
+    below it. One path and keyword arguments is how `DirectoryLoader` calls its `loader_cls`.
+    `mode` says what one `Document` is: "document", a whole file (its Markdown);
     "elements", one block of its body (paragraph, heading, list item, table, ...), then each
     footnote and endnote; "chunks", one heading section, cut between blocks when longer than
     `max_chars` characters, and a longer table cut between rows (its header rows and caption

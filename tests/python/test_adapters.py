@@ -12,6 +12,7 @@ from pathlib import Path
 import pytest
 
 import hwpbuilder as hb
+from hwpbuilder import hwpx as hx
 
 paravox = pytest.importorskip("paravox")
 from paravox import _adapters  # noqa: E402
@@ -160,12 +161,22 @@ def files(tmp_path_factory) -> dict:
         document = hb.hwp_document(sections, extra_streams=damaged.get(name, {}))
         (folder / f"{name}.hwp").write_bytes(document)
     (folder / "broken.hwp").write_bytes(b"not a document")
-    return {path.stem: path for path in folder.iterdir()} | {"folder": folder}
+    # The sample's twin, and a package cut short, in a folder below.
+    twin = hx.hwpx_document([
+        hx.section(hx.paragraph("첫 문단"), hx.paragraph(hx.table(rows, caption="표 1",
+                                                                   caption_side="TOP"))),
+        hx.section(hx.paragraph("둘째 구역"))])
+    (folder / "sub").mkdir()
+    (folder / "sub" / "twin.hwpx").write_bytes(twin)
+    (folder / "sub" / "cut.hwpx").write_bytes(twin[:300])
+    return {path.stem: path for path in folder.rglob("*.hwp*")} | {"folder": folder}
 
 
 def langchain_pieces(path, **options) -> list:
     module = pytest.importorskip("paravox.langchain")
-    return [(d.page_content, d.metadata) for d in module.ParavoxLoader(path, **options).lazy_load()]
+    # As LangChain's DirectoryLoader calls its loader_cls: one str path and keyword arguments.
+    loader = module.ParavoxLoader(str(path), **options)
+    return [(d.page_content, d.metadata) for d in loader.lazy_load()]
 
 
 def llama_index_pieces(path, **options) -> list:
@@ -192,12 +203,14 @@ def test_loaders_read_files(files, pieces_of):
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         pieces = pieces_of(files["folder"])
-    assert [Path(m["source"]).name for _, m in pieces] == ["partial.hwp", "sample.hwp"]
+    assert [Path(m["source"]).name for _, m in pieces] == ["partial.hwp", "sample.hwp", "twin.hwpx"]
     assert pieces[0][1]["partial"] is True and pieces[0][1]["warnings"]
+    assert pieces[1][0] == pieces[2][0] == whole[0]
     assert sorted((type(w.message).__name__, Path(str(w.message).split(":")[0]).name)
                   for w in caught) == [("PartialDocumentWarning", "partial.hwp"),
-                                       ("SkippedDocumentWarning", "broken.hwp")]
-    for name in ("broken", "partial"):
+                                       ("SkippedDocumentWarning", "broken.hwp"),
+                                       ("SkippedDocumentWarning", "cut.hwpx")]
+    for name in ("broken", "partial", "cut"):
         with pytest.raises(paravox.ParavoxError):
             pieces_of(files[name], strict=True)
 
@@ -224,6 +237,10 @@ def test_docling_reads_files_and_file_objects(files):
     assert by_path.origin.binary_hash == by_file.origin.binary_hash
     assert [t.text for t in by_path.texts if t.label == "text"] == ["첫 문단", "둘째 구역"]
     assert by_path.tables[0].data.table_cells[0].column_header
+    assert docling.to_docling(files["twin"]).export_to_markdown() == by_path.export_to_markdown()
+    for name in ("broken", "cut"):
+        with pytest.raises(paravox.ParavoxError):
+            docling.to_docling(files[name])
 
 
 def test_docling_reads_every_shared_document(corpus_dir):
