@@ -113,6 +113,16 @@ Result<PicturedDocument> pictured_document(const Package& package) {
   return numbered(read_hwpx_body(package), read_binary_items(package));
 }
 
+// Gives each numbered picture the size its file declares for it (`declare(item, picture)`),
+// so that the document's pictures have a size without one being read.
+template <class Declare>
+void declare_picture_sizes(Result<PicturedDocument>& pictured, const Declare& declare) {
+  if (!pictured) return;
+  for (model::EmbeddedPicture& picture : pictured->model.document.pictures) {
+    declare(pictured->items[picture.item], picture);
+  }
+}
+
 // The bytes of an HWPX package's item: its BinData/ entry, under the package's checks.
 Result<ByteBuffer> read_package_item(const Package& package, const BinaryDataItem& item) {
   if (item.kind == BinaryDataKind::Link || item.path.empty()) {
@@ -376,14 +386,25 @@ struct ReadingDocument {
     Result<HwpDocument> document = open_hwp_document(std::move(container));
     if (!document) return error(DocumentFormat::Hwp, document.error());
     if (document->header.distribution()) return failed(DocumentFormat::Hwp, distribution_failure());
-    return outcome(DocumentFormat::Hwp, pictured_document(document.value()),
+    Result<PicturedDocument> pictured = pictured_document(document.value());
+    const bool compressed = document->header.compressed();
+    declare_picture_sizes(pictured, [&](const BinaryDataItem& item, model::EmbeddedPicture& to) {
+      to.size = document->container.stream_size(item.path);
+      to.compressed = item.compression == BinaryDataCompression::Compressed ||
+                      (item.compression == BinaryDataCompression::AsDocument && compressed);
+    });
+    return outcome(DocumentFormat::Hwp, std::move(pictured),
                    [&] { return read_metadata(document->container); });
   }
 
   DocumentReading zip(Bytes archive) const {
     Result<Package> package = open_hwpx_package(archive);
     if (!package) return error(DocumentFormat::Hwpx, package.error());
-    return outcome(DocumentFormat::Hwpx, pictured_document(package.value()),
+    Result<PicturedDocument> pictured = pictured_document(package.value());
+    declare_picture_sizes(pictured, [&](const BinaryDataItem& item, model::EmbeddedPicture& to) {
+      to.size = package->declared_size(item.path);
+    });
+    return outcome(DocumentFormat::Hwpx, std::move(pictured),
                    [&] { return read_metadata(package.value()); });
   }
 };

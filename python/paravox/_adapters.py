@@ -1,7 +1,8 @@
 """What the LangChain and LlamaIndex adapters share: the documents a list of paths names, each
 read once, and cut into pieces of text with their metadata.
 
-A piece is the whole document (its Markdown), one block of its body, or one heading section.
+A piece is the whole document (its Markdown), one block of its body, or one heading section
+(cut to a size, a long table between its rows).
 Pieces other than whole documents are written here from the document's data (`to_dict()`), in
 the Markdown the converter writes for the same blocks, except that a table is always an HTML
 `<table>`: a piece stands alone, and HTML keeps merged cells and tables inside cells.
@@ -100,24 +101,81 @@ def _cell_html(blocks: Sequence[Block]) -> str:
     return "<br>".join(part for part in parts if part)
 
 
-def _table_html(block: Block) -> str:
+def _table_rows(block: Block) -> List[List[Block]]:
+    """The table's cells by the row they start in, top to bottom, each row left to right."""
     rows: Dict[int, List[Block]] = {}
     for cell in block.get("cells", []):
         rows.setdefault(cell.get("row", 0), []).append(cell)
-    out = ["<table>"]
-    for row in sorted(rows):
-        out.append("<tr>")
-        for cell in sorted(rows[row], key=lambda cell: cell.get("column", 0)):
-            tag = "th" if cell.get("header") else "td"
-            spans = "".join(
-                f' {name}="{cell[key]}"'
-                for name, key in (("rowspan", "row_span"), ("colspan", "column_span"))
-                if cell.get(key, 1) > 1
-            )
-            out.append(f"<{tag}{spans}>{_cell_html(cell.get('blocks', []))}</{tag}>")
-        out.append("</tr>")
-    out.append("</table>")
+    return [sorted(rows[row], key=lambda cell: cell.get("column", 0)) for row in sorted(rows)]
+
+
+def _row_html(cells: Sequence[Block]) -> str:
+    out = ["<tr>"]
+    for cell in cells:
+        tag = "th" if cell.get("header") else "td"
+        spans = "".join(
+            f' {name}="{cell[key]}"'
+            for name, key in (("rowspan", "row_span"), ("colspan", "column_span"))
+            if cell.get(key, 1) > 1
+        )
+        out.append(f"<{tag}{spans}>{_cell_html(cell.get('blocks', []))}</{tag}>")
+    out.append("</tr>")
     return "".join(out)
+
+
+def _table_html(block: Block) -> str:
+    return "<table>" + "".join(map(_row_html, _table_rows(block))) + "</table>"
+
+
+def _row_groups(block: Block) -> List[Tuple[str, bool]]:
+    """The table's rows as HTML, joined into groups that no cell spans out of (the places a
+    table can be cut at), each with whether all its cells are header cells."""
+    groups: List[Tuple[str, bool]] = []
+    reach = -1  # the first row below every cell of the group so far
+    for cells in _table_rows(block):
+        row = cells[0].get("row", 0)
+        group = (_row_html(cells), all(cell.get("header") for cell in cells))
+        if groups and row < reach:
+            group = (groups[-1][0] + group[0], groups[-1][1] and group[1])
+            groups.pop()
+        groups.append(group)
+        reach = max([reach] + [row + max(cell.get("row_span", 1), 1) for cell in cells])
+    return groups
+
+
+def _with_caption(block: Block, table: str) -> str:
+    caption = "\n\n".join(filter(None, (block_text(b) for b in block.get("caption", []))))
+    ordered = [caption, table]
+    if block.get("caption_side") in ("bottom", "right"):
+        ordered.reverse()
+    return "\n\n".join(part for part in ordered if part)
+
+
+def table_parts(block: Block, max_chars: int, first_room: int) -> List[str]:
+    """A table as pieces of at most `max_chars` characters (`first_room` for the first), each a
+    table of its own: cut between rows (never where a cell spans across), the header rows at
+    its top (rows of header cells only) and its caption repeated in every piece. A piece holds
+    at least one group of rows, however long."""
+    groups = _row_groups(block)
+    header_count = 0
+    while header_count < len(groups) and groups[header_count][1]:
+        header_count += 1
+    header = "".join(html for html, _ in groups[:header_count])
+    body = [html for html, _ in groups[header_count:]]
+    fixed = len(_with_caption(block, f"<table>{header}</table>"))
+    parts: List[str] = []
+    rows: List[str] = []
+    size = fixed
+    for group in body:
+        room = first_room if not parts else max_chars
+        if rows and size + len(group) > room:
+            parts.append(_with_caption(block, f"<table>{header}{''.join(rows)}</table>"))
+            rows, size = [], fixed
+        rows.append(group)
+        size += len(group)
+    if rows or not parts:
+        parts.append(_with_caption(block, f"<table>{header}{''.join(rows)}</table>"))
+    return parts
 
 
 def heading_text(block: Block) -> str:
@@ -139,12 +197,7 @@ def block_text(block: Block) -> str:
         indent = "  " * max(block.get("level", 0), 0)
         return f"{indent}{marker} {text}".rstrip() if marker else text
     if kind == "table":
-        caption = "\n\n".join(filter(None, (block_text(b) for b in block.get("caption", []))))
-        table = _table_html(block) if block.get("cells") else ""
-        ordered = [caption, table]
-        if block.get("caption_side") in ("bottom", "right"):
-            ordered.reverse()
-        return "\n\n".join(part for part in ordered if part)
+        return _with_caption(block, _table_html(block) if block.get("cells") else "")
     if kind == "picture":
         return _picture_text(block)
     if kind == "equation":
@@ -181,6 +234,13 @@ def _origin(block: Block) -> Dict[str, Any]:
 
 def element_pieces(data: Dict[str, Any], base: Dict[str, Any]) -> Iterator[Piece]:
     """One piece per body block with text, then one per footnote and endnote."""
+    for _, piece in _body_pieces(data, base):
+        yield piece
+    yield from _note_pieces(data, base)
+
+
+def _body_pieces(data: Dict[str, Any], base: Dict[str, Any]) -> Iterator[Tuple[Block, Piece]]:
+    """Each body block with text and its piece."""
     headings: List[str] = []
     levels: List[int] = []
     for block in data.get("body", []):
@@ -196,8 +256,7 @@ def element_pieces(data: Dict[str, Any], base: Dict[str, Any]) -> Iterator[Piece
             metadata = {**base, "type": block["type"], **_origin(block)}
             if headings:
                 metadata["headings"] = list(headings)
-            yield Piece(text, metadata)
-    yield from _note_pieces(data, base)
+            yield block, Piece(text, metadata)
 
 
 def _note_pieces(data: Dict[str, Any], base: Dict[str, Any]) -> Iterator[Piece]:
@@ -213,8 +272,9 @@ def chunk_pieces(
     data: Dict[str, Any], base: Dict[str, Any], max_chars: Optional[int] = None
 ) -> Iterator[Piece]:
     """One piece per heading section (the heading and the blocks up to the next heading), and
-    with `max_chars` a section longer than that cut between blocks; a block is never cut, so a
-    table stays whole. Footnotes and endnotes follow, one piece each."""
+    with `max_chars` a section longer than that cut between blocks, and a table longer than
+    that cut between rows (`table_parts`); other blocks are never cut. Footnotes and endnotes
+    follow, one piece each."""
     chunk: List[Piece] = []
     size = 0
 
@@ -224,19 +284,28 @@ def chunk_pieces(
             metadata = {key: value for key, value in first.items() if key != "type"}
             yield Piece("\n\n".join(piece.text for piece in chunk), metadata)
 
-    for piece in element_pieces({"body": data.get("body", [])}, base):
-        starts_section = piece.metadata["type"] == "heading"
+    def holds_text() -> bool:
         # A heading is never left alone at the end of a chunk.
-        too_long = (
-            max_chars is not None
-            and size + 2 + len(piece.text) > max_chars
-            and any(held.metadata["type"] != "heading" for held in chunk)
-        )
-        if chunk and (starts_section or too_long):
+        return any(held.metadata["type"] != "heading" for held in chunk)
+
+    for block, whole in _body_pieces({"body": data.get("body", [])}, base):
+        if chunk and whole.metadata["type"] == "heading":
             yield from flush()
             chunk, size = [], 0
-        chunk.append(piece)
-        size += len(piece.text) + (2 if size else 0)
+        texts = [whole.text]
+        splits = block["type"] == "table" and block.get("cells")
+        if splits and max_chars is not None and len(whole.text) > max_chars:
+            room = max_chars - size - 2 if chunk else max_chars
+            texts = table_parts(block, max_chars, room)
+            if holds_text() and len(texts[0]) > room:
+                texts = table_parts(block, max_chars, max_chars)
+        for text in texts:
+            too_long = max_chars is not None and size + 2 + len(text) > max_chars
+            if chunk and too_long and holds_text():
+                yield from flush()
+                chunk, size = [], 0
+            chunk.append(Piece(text, whole.metadata))
+            size += len(text) + (2 if size else 0)
     yield from flush()
     yield from _note_pieces(data, base)
 

@@ -3,11 +3,13 @@
 from __future__ import annotations
 
 import json
+import os
 import sys
-from typing import Any, Dict, List, Optional, Tuple
+from typing import Any, Dict, List, Optional, Tuple, Union
 
 from . import _native
 from ._convert import Converted, Options, Profile, Source, _read_source, metadata_values, warn_partial
+from ._pictures import Picture
 
 if sys.version_info >= (3, 12):
     from collections.abc import Buffer
@@ -21,15 +23,21 @@ class Document:
     `format` is "hwp" or "hwpx"; `metadata` is what `paravox.metadata` gives; `warnings` holds
     a `(kind, message)` pair for each part that could not be read. `to_dict()` is the document
     as data ("paravox.document", version 1: schema/document.schema.json), `blocks` its body,
-    `footnotes`, `endnotes`, `furniture` and `annotations` the layers beside it.
+    `footnotes`, `endnotes`, `furniture` and `annotations` the layers beside it, and `pictures`
+    its embedded pictures.
     """
 
-    __slots__ = ("_handle", "format", "warnings", "metadata", "_dict")
+    __slots__ = ("_handle", "format", "warnings", "metadata", "_dict", "_source")
 
-    def __init__(self, read: Tuple[Any, str, Tuple[Tuple[str, str], ...], Dict[str, Any]]) -> None:
+    def __init__(
+        self,
+        read: Tuple[Any, str, Tuple[Tuple[str, str], ...], Dict[str, Any]],
+        source: Union[str, bytes],
+    ) -> None:
         self._handle, self.format, self.warnings, values = read
         self.metadata: Dict[str, Any] = metadata_values(values)
         self._dict: Dict[str, Any] | None = None
+        self._source = source  # the path, or the document's bytes: where pictures are read
 
     def to_markdown(
         self,
@@ -95,6 +103,25 @@ class Document:
         """Memos and hidden comments, never part of the Markdown: kind, origin and blocks."""
         return self._part("annotations")
 
+    @property
+    def pictures(self) -> List[Picture]:
+        """The embedded pictures the JSON lists, as `paravox.Picture` values whose `data` reads
+        the bytes from the document on demand. `size` is the picture's size as the file
+        declares it, or None where the file declares only that of the deflated stream
+        holding it (a compressed picture of a binary document): `len(data)` then gives it.
+        A picture the file lists but that cannot be read is listed here too, and its `data`
+        raises; `paravox.pictures` leaves such a picture out."""
+        return [
+            Picture(
+                listed["id"],
+                listed.get("format", ""),
+                None if listed.get("compressed") else listed.get("size"),
+                listed.get("media_type"),
+                self._source,
+            )
+            for listed in self._part("pictures")
+        ]
+
     def __repr__(self) -> str:
         return f"<paravox.Document format={self.format!r} warnings={len(self.warnings)}>"
 
@@ -116,13 +143,13 @@ def read(source: Source, *, strict: bool = False) -> Document:
     document = _read_source(
         "read",
         source,
-        lambda path: Document(_native.read_path(path, options)),
-        lambda data: Document(_native.read_buffer(data, options)),
+        lambda path: Document(_native.read_path(path, options), os.fsdecode(path)),
+        lambda data: Document(_native.read_buffer(data, options), bytes(data)),
     )
     return _partial(document, stacklevel=2)
 
 
 def read_bytes(data: Buffer, *, strict: bool = False) -> Document:
     """Reads the HWP or HWPX document held in `data` (any bytes-like object) as `read` does."""
-    document = Document(_native.read_buffer(data, Options(strict=strict)))
+    document = Document(_native.read_buffer(data, Options(strict=strict)), bytes(data))
     return _partial(document, stacklevel=2)

@@ -12,7 +12,9 @@ from ._convert import Converted, Source, _read_source, warn_partial
 class Picture:
     """An embedded picture: `id` ("image1", numbered in the order the document first shows
     it), `format` (its stored extension in lower case, "png"), `size` in bytes and
-    `media_type` (HWPX only, else None). `data` reads its bytes from the document."""
+    `media_type` (HWPX only, else None). `data` reads its bytes from the document.
+    `Document.pictures` gives None as the size of a picture whose size the file does not
+    declare without the picture being read."""
 
     __slots__ = ("id", "format", "size", "media_type", "_document")
 
@@ -20,7 +22,7 @@ class Picture:
         self,
         id: str,
         format: str,
-        size: int,
+        size: Optional[int],
         media_type: Optional[str],
         document: Union[str, bytes],
     ) -> None:

@@ -25,10 +25,12 @@ class ParavoxLoader(_BaseLoader):  # type: ignore[misc]
     """Loads HWP and HWPX documents as LangChain `Document`s.
 
     `paths_or_dir` is a path or a list of paths; a folder stands for the .hwp and .hwpx files
-    below it. `mode` says what one `Document` is: "document", a whole file (its Markdown);
+    below it. One path and keyword arguments is how `DirectoryLoader` calls its `loader_cls`.
+    `mode` says what one `Document` is: "document", a whole file (its Markdown);
     "elements", one block of its body (paragraph, heading, list item, table, ...), then each
     footnote and endnote; "chunks", one heading section, cut between blocks when longer than
-    `max_chars` (a table is never cut). Metadata: `source`, `format`, what the file says of
+    `max_chars` characters, and a longer table cut between rows (its header rows and caption
+    repeated in each piece). Metadata: `source`, `format`, what the file says of
     itself (`title`, `author`, `created`, `modified`, ... as strings), and for a document read
     only in part `partial: True` and `warnings`; elements and chunks add `section` and
     `paragraph` (where their first block stands), `headings` (the headings above them) and, for

@@ -88,13 +88,16 @@ TEST(DocumentJson, WritesParagraphRolesAndPictures) {
   shown.picture = "image1";
   document.body.emplace_back(shown);
   document.body.emplace_back(model::Picture{});  // shows no embedded item
-  document.pictures.push_back(model::EmbeddedPicture{"image1", "png", "", 3});
-  document.pictures.push_back(model::EmbeddedPicture{"image2", "", "", 4});
+  // A size is written with the mark of a deflated stream's when it is one.
+  document.pictures.push_back(model::EmbeddedPicture{"image1", "png", "", 3, 120, true});
+  document.pictures.push_back(model::EmbeddedPicture{"image2", "", "image/gif", 4, 0, false});
+  document.pictures.push_back(model::EmbeddedPicture{"image3", "", "", 5, std::nullopt, false});
   const std::string json = document_json("hwpx", document, {}, {});
   const std::string tail =
       R"("body":[{"type":"picture","origin":{"section":0,"paragraph":0},"caption":"","picture":"image1"},)"
       R"({"type":"picture","origin":{"section":0,"paragraph":0},"caption":""}],)"
-      R"("pictures":[{"id":"image1","format":"png"},{"id":"image2"}]})";
+      R"("pictures":[{"id":"image1","format":"png","size":120,"compressed":true},)"
+      R"({"id":"image2","media_type":"image/gif","size":0},{"id":"image3"}]})";
   EXPECT_NE(json.find(tail), std::string::npos) << json;
 }
 

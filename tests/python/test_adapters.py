@@ -5,12 +5,14 @@ shared real documents."""
 from __future__ import annotations
 
 import json
+import re
 import warnings
 from pathlib import Path
 
 import pytest
 
 import hwpbuilder as hb
+from hwpbuilder import hwpx as hx
 
 paravox = pytest.importorskip("paravox")
 from paravox import _adapters  # noqa: E402
@@ -85,6 +87,37 @@ def test_pieces_keep_blocks_whole_with_their_provenance():
     assert len(list(_adapters.chunk_pieces(DATA, base))) == 4  # three sections, one note
 
 
+ROW = re.compile(r"<tr>.*?</tr>")
+
+
+@pytest.mark.parametrize("max_chars", [1, 120, 200, 400, None])
+@pytest.mark.parametrize("caption_side", ["top", "bottom", ""])
+def test_chunks_cut_a_long_table_between_rows_under_its_header(max_chars, caption_side):
+    # A header row over twelve rows; the first column's fourth cell spans two rows.
+    cells = [cell("항목", 0, 0, header=True), cell("값", 0, 1, header=True)] + [
+        {**cell(text, row, column), "row_span": 2 if text == "행4" else 1}
+        for row in range(1, 13) for column, text in enumerate([f"행{row}", f"값 {row * 1000}"])
+        if text != "행5"]
+    table = {"type": "table", "origin": at(4), "rows": 13, "columns": 2, "cells": cells,
+             "caption": [para("표 2", 4)] if caption_side else [], "caption_side": caption_side}
+    body = [DATA["body"][0], table, para("뒤 문단", 5)]
+    chunks = list(_adapters.chunk_pieces({"body": body}, {"source": "a.hwp"}, max_chars))
+    whole = _adapters.block_text(table)
+    header, *rows = ROW.findall(whole)
+    rows[3:5] = [rows[3] + rows[4]]  # the spanning cell's two rows are never apart
+    parts = [chunk.text for chunk in chunks if "<table>" in chunk.text]
+    found = [ROW.findall(part) for part in parts]
+    assert all(part[0] == header for part in found)
+    assert "".join(r for part in found for r in part[1:]) == "".join(rows)
+    assert all(part.count("표 2") == (caption_side != "") for part in parts)
+    assert all(chunk.metadata["headings"] == ["1. 개요"] for chunk in chunks)
+    assert chunks[0].text.startswith("# 1. 개요\n\n") and "<table>" in chunks[0].text
+    assert len(parts) == 1 if max_chars is None or max_chars >= len(whole) else len(parts) > 1
+    for part, rows_in in zip(parts, found):
+        # Past the limit only when it holds a single group of rows, spanning cells together.
+        assert max_chars is None or len(part) <= max_chars or "".join(rows_in[1:]) in rows
+
+
 def test_docling_document_holds_every_kind_of_block():
     docling = pytest.importorskip("paravox.docling")
     from docling_core.types.doc import ContentLayer, DocItemLabel, DoclingDocument
@@ -128,12 +161,22 @@ def files(tmp_path_factory) -> dict:
         document = hb.hwp_document(sections, extra_streams=damaged.get(name, {}))
         (folder / f"{name}.hwp").write_bytes(document)
     (folder / "broken.hwp").write_bytes(b"not a document")
-    return {path.stem: path for path in folder.iterdir()} | {"folder": folder}
+    # The sample's twin, and a package cut short, in a folder below.
+    twin = hx.hwpx_document([
+        hx.section(hx.paragraph("첫 문단"), hx.paragraph(hx.table(rows, caption="표 1",
+                                                                   caption_side="TOP"))),
+        hx.section(hx.paragraph("둘째 구역"))])
+    (folder / "sub").mkdir()
+    (folder / "sub" / "twin.hwpx").write_bytes(twin)
+    (folder / "sub" / "cut.hwpx").write_bytes(twin[:300])
+    return {path.stem: path for path in folder.rglob("*.hwp*")} | {"folder": folder}
 
 
 def langchain_pieces(path, **options) -> list:
     module = pytest.importorskip("paravox.langchain")
-    return [(d.page_content, d.metadata) for d in module.ParavoxLoader(path, **options).lazy_load()]
+    # As LangChain's DirectoryLoader calls its loader_cls: one str path and keyword arguments.
+    loader = module.ParavoxLoader(str(path), **options)
+    return [(d.page_content, d.metadata) for d in loader.lazy_load()]
 
 
 def llama_index_pieces(path, **options) -> list:
@@ -160,12 +203,14 @@ def test_loaders_read_files(files, pieces_of):
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         pieces = pieces_of(files["folder"])
-    assert [Path(m["source"]).name for _, m in pieces] == ["partial.hwp", "sample.hwp"]
+    assert [Path(m["source"]).name for _, m in pieces] == ["partial.hwp", "sample.hwp", "twin.hwpx"]
     assert pieces[0][1]["partial"] is True and pieces[0][1]["warnings"]
+    assert pieces[1][0] == pieces[2][0] == whole[0]
     assert sorted((type(w.message).__name__, Path(str(w.message).split(":")[0]).name)
                   for w in caught) == [("PartialDocumentWarning", "partial.hwp"),
-                                       ("SkippedDocumentWarning", "broken.hwp")]
-    for name in ("broken", "partial"):
+                                       ("SkippedDocumentWarning", "broken.hwp"),
+                                       ("SkippedDocumentWarning", "cut.hwpx")]
+    for name in ("broken", "partial", "cut"):
         with pytest.raises(paravox.ParavoxError):
             pieces_of(files[name], strict=True)
 
@@ -192,6 +237,10 @@ def test_docling_reads_files_and_file_objects(files):
     assert by_path.origin.binary_hash == by_file.origin.binary_hash
     assert [t.text for t in by_path.texts if t.label == "text"] == ["첫 문단", "둘째 구역"]
     assert by_path.tables[0].data.table_cells[0].column_header
+    assert docling.to_docling(files["twin"]).export_to_markdown() == by_path.export_to_markdown()
+    for name in ("broken", "cut"):
+        with pytest.raises(paravox.ParavoxError):
+            docling.to_docling(files[name])
 
 
 def test_docling_reads_every_shared_document(corpus_dir):

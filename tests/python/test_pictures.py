@@ -67,6 +67,20 @@ class TestBothFormats:
         assert listed(paravox.pictures(path)) == expected
         assert listed(paravox.pictures(io.BytesIO(data))) == expected
 
+    def test_read_lists_each_picture_with_the_size_its_file_declares(self, format, tmp_path):
+        path = tmp_path / f"doc.{format}"
+        path.write_bytes(DOCUMENTS[format]())
+        # A binary document keeps the first picture deflated: its stream's size is not its own.
+        deflated = len(hb.deflate_raw(FIRST)) if format == "hwp" else None
+        expected = listed(paravox.pictures(path))
+        expected[0] = (*expected[0][:2], None if deflated else len(FIRST), FIRST)
+        for document in (paravox.read(path), paravox.read_bytes(path.read_bytes())):
+            assert [(p["size"], p.get("compressed", False)) for p in document.to_dict()[
+                "pictures"]] == [(deflated or len(FIRST), bool(deflated)), (len(SECOND), False)]
+            assert listed(document.pictures) == expected
+            assert [p.media_type for p in document.pictures] == [
+                p.media_type for p in paravox.pictures(path)]
+
     def test_markdown_links_each_picture_where_it_stands(self, format):
         data = DOCUMENTS[format]()
         markdown = paravox.convert_bytes(data, picture_links="문서 (1)")

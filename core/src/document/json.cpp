@@ -361,7 +361,8 @@ void write_metadata(Sink& sink, const Metadata& metadata) {
   sink.put('}');
 }
 
-// The embedded pictures, in document order: each one's id, and its format when stored.
+// The embedded pictures, in document order: each one's id, and its format, media type
+// and size when the file declares them.
 void write_pictures(Sink& sink, const std::vector<model::EmbeddedPicture>& pictures) {
   sink.put('[');
   for (std::size_t i = 0; i < pictures.size(); ++i) {
@@ -371,6 +372,15 @@ void write_pictures(Sink& sink, const std::vector<model::EmbeddedPicture>& pictu
     if (!pictures[i].extension.empty()) {
       sink.put(",\"format\":");
       sink.put_string(pictures[i].extension);
+    }
+    if (!pictures[i].media_type.empty()) {
+      sink.put(",\"media_type\":");
+      sink.put_string(pictures[i].media_type);
+    }
+    if (pictures[i].size) {
+      sink.put(",\"size\":");
+      sink.put_number(*pictures[i].size);
+      if (pictures[i].compressed) sink.put(",\"compressed\":true");
     }
     sink.put('}');
   }

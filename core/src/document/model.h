@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -90,6 +91,11 @@ struct EmbeddedPicture {
   std::string extension;   // as stored, lower case: "png"
   std::string media_type;  // HWPX only: "image/png"
   std::size_t item = 0;    // its place in DocumentStyles::binary_data
+  // The bytes the file declares for it without its being read, when it declares any: an
+  // HWPX entry's inflated size, a binary document's stream size; with `compressed` the
+  // stream is deflated and the picture itself larger.
+  std::optional<std::uint64_t> size;
+  bool compressed = false;
 };
 
 struct Table;

@@ -92,9 +92,9 @@ class PictureNumbering {
     const auto [at, added] = numbers_.try_emplace(*item, document_.pictures.size());
     if (added) {
       const BinaryDataItem& shown = items_[*item];
-      document_.pictures.push_back(
-          model::EmbeddedPicture{"image" + std::to_string(document_.pictures.size() + 1),
-                                 file_extension(shown.extension), shown.media_type, *item});
+      document_.pictures.push_back(model::EmbeddedPicture{
+          "image" + std::to_string(document_.pictures.size() + 1), file_extension(shown.extension),
+          shown.media_type, *item, std::nullopt, false});
     }
     picture.picture = document_.pictures[at->second].id;
   }

@@ -265,6 +265,15 @@ class Container::Impl {
     return {};
   }
 
+  std::optional<std::uint64_t> stream_size(std::string_view path) {
+    auto item = find_stream(path);
+    if (!item || !*item) return std::nullopt;
+    OlecfError error;
+    std::uint32_t declared = 0;
+    if (libolecf_item_get_size(item->get(), &declared, error.out()) != 1) return std::nullopt;
+    return declared;
+  }
+
   Result<ByteBuffer> read_stream(std::string_view path, std::size_t limit) {
     auto item = find_stream(path);
     if (!item) return std::move(item).error();
@@ -393,6 +402,10 @@ Result<ByteBuffer> Container::read_stream(std::string_view path) {
 
 Result<ByteBuffer> Container::read_stream(std::string_view path, std::size_t limit) {
   return impl_->read_stream(path, limit);
+}
+
+std::optional<std::uint64_t> Container::stream_size(std::string_view path) {
+  return impl_->stream_size(path);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "base/byte_cursor.h"
@@ -34,6 +35,10 @@ class Container {
   // The same, refusing before reading a stream that declares more than `limit` bytes: a
   // CompoundFile error of cause OverCeiling.
   Result<ByteBuffer> read_stream(std::string_view path, std::size_t limit);
+
+  // The bytes the stream at `path` declares, from the directory, without reading it; nothing
+  // when there is no such stream or its entry cannot be read.
+  std::optional<std::uint64_t> stream_size(std::string_view path);
 
   explicit Container(std::unique_ptr<Impl> impl) noexcept;
 

@@ -209,6 +209,12 @@ bool Package::contains(std::string_view name) const {
   return archive_->entries.find(std::string(name)) != archive_->entries.end();
 }
 
+std::optional<std::uint64_t> Package::declared_size(std::string_view name) const {
+  const auto found = archive_->entries.find(std::string(name));
+  if (found == archive_->entries.end()) return std::nullopt;
+  return found->second.size;
+}
+
 Result<Part> Package::read(std::string_view name) const {
   const auto found = archive_->entries.find(std::string(name));
   if (found == archive_->entries.end()) {

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,6 +51,10 @@ class Package {
 
   // Whether an entry has this name; backslashes in the archive's names count as slashes.
   bool contains(std::string_view name) const;
+
+  // The inflated size the central directory declares for entry `name`, without reading it
+  // (read() checks it); nothing when there is no such entry.
+  std::optional<std::uint64_t> declared_size(std::string_view name) const;
 
   // The bytes of entry `name`: a view into the package for a stored entry, inflated for a
   // deflated one (by the same inflater as a binary section, so with the same ceiling and
