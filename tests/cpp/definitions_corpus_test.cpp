@@ -60,8 +60,8 @@ TEST(DefinitionsCorpus, TwinsAgreeOnEveryDefinition) {
   EXPECT_GT(shapes, 200u);
 }
 
-// Every corpus header.xml gives the same definitions through its definition lists alone as
-// read whole: closing tags in a comment after the root make the lists' cut ill-formed.
+// Every corpus header.xml gives the same definitions read in short as read whole: a comment
+// after the root, holding the lists' end tags, makes the part read whole.
 TEST(DefinitionsCorpus, DefinitionListsReadAloneGiveWhatTheWholeHeaderGives) {
   const fs::path hwpx = corpus_root() / "hwpx";
   if (!fs::is_directory(hwpx)) GTEST_SKIP() << "shared HWPX files not found at " << hwpx;

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -167,6 +168,13 @@ class HeaderReading final : public XmlHandler {
 
   void character_data(std::string_view text) override {
     if (format_ != nullptr) format_->append(text);
+  }
+
+  // Whether the paragraph property being read has its heading and no child open: nothing
+  // in the rest of it but another paragraph property can change the definitions.
+  bool property_complete() const {
+    return within_ == Within::ParaShape && heading_seen_ && depth_ == within_depth_ &&
+           format_ == nullptr;
   }
 
   DocumentStyles finish() {
@@ -399,29 +407,38 @@ class ContentMetadataReading final : public XmlHandler {
   std::string text_;
 };
 
-// Reading only what the definitions need. In the word processor's header.xml the definition
-// lists are siblings in hh:refList after the font, border and character lists (about half of
-// the part), and each paragraph property holds, besides its heading, margins, spacing and
-// break settings that make up most of the rest. The tags read are copied, as written, into a
-// document of their own: the lists' stretch of the part, with each paragraph property cut to
-// its start tag and its first heading. Tags are found by their '<', the first '>' after the
-// name taken for their end. A part with comments, CDATA or processing instructions among the
-// lists is read whole, and so is one whose cut is not well-formed (a '>' inside an attribute
-// value); the reader behind read_xml checks the cut as it checks any part.
+// Reading only what the definitions need. header.xml is mostly font, border and character
+// lists before the definition lists, and margins, spacing and break settings inside each
+// paragraph property. The walk below hands HeaderReading the events the XML reader would for
+// the elements the reading visits, and passes over the rest by searching for the end tag
+// instead of reading every tag: an element the reading skips, and the rest of a paragraph
+// property once its heading is read (nothing in it but another paragraph property can change
+// the definitions, and the search for the end tag looks out for one).
+//
+// The search is exact because, outside comments, CDATA sections and processing
+// instructions, every '<' opens a tag: values and text cannot hold one. So the walk gives up,
+// and the part is read whole, at any '<!' or '<?' after the XML declaration, at references
+// or line-end characters in the values and text it hands over (the reader resolves those),
+// at a skipped element holding an element of its own name, and at anything it does not
+// expect where it reads tags. The declaration is checked by the reader itself. Like any
+// pre-scan, the walk does not check what it passes over: a part the reader would refuse
+// inside those stretches gives here what its definitions say, where whole reading would stop
+// at the fault.
 
-// A tag as found by its '<': where it opens and closes, whether it is an end tag, its name
-// as written and after its prefix. Comments and declarations count as tags named "!..." and
-// processing instructions as "?...".
-struct Tag {
-  std::size_t open;
-  std::size_t close;  // its '>'
-  bool closing;
-  std::string_view name;
-  std::string_view local;
+bool is_space_byte(char c) {
+  return c == ' ' || c == '\n' || c == '\t' || c == '\r';
+}
 
-  bool self_closing(std::string_view xml) const { return !closing && xml[close - 1] == '/'; }
-  std::string_view text(std::string_view xml) const { return xml.substr(open, close + 1 - open); }
-};
+// Whether `c` ends an element name in a tag.
+bool ends_name(char c) {
+  return is_space_byte(c) || c == '>' || c == '/';
+}
+
+// Whether `c` may be part of a name as far as finding names goes: what is not white space
+// or markup.
+bool in_name(char c) {
+  return !is_space_byte(c) && c != '<' && c != '>' && c != '/' && c != '=' && c != '"' && c != '\'';
+}
 
 // The first `c` at or after `from` (at most the end), or npos. Inline: the tags of a part
 // lie a few dozen bytes apart, nearer than a call to memchr pays for.
@@ -443,117 +460,217 @@ std::size_t find_byte(std::string_view xml, std::size_t from, char c) {
   return xml.npos;
 }
 
-// The first tag opening at or after `from`, or nothing.
-std::optional<Tag> next_tag(std::string_view xml, std::size_t from) {
-  const std::size_t open = find_byte(xml, from, '<');
-  if (open == xml.npos || xml.size() - open < 3) return std::nullopt;
-  const bool closing = xml[open + 1] == '/';
-  const std::size_t name_begin = open + (closing ? 2 : 1);
-  std::size_t local_begin = name_begin;
-  std::size_t name_end = name_begin;
+// The first occurrence of `needle` (two bytes or more) at or after `from`, or npos. Sixteen
+// places at a time: the needle's first and last bytes must both match before the rest is
+// compared.
+std::size_t find_text(std::string_view xml, std::size_t from, std::string_view needle) {
+  std::size_t i = from;
 #if defined(__SSE2__)
-  // Sixteen bytes at a time: a part holds a tag every few dozen bytes, most of it names.
-  while (xml.size() - name_end >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml.data() + name_end));
-    const auto equal = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-    const auto ends = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_or_si128(_mm_or_si128(_mm_or_si128(equal(' '), equal('>')), equal('/')),
-                     _mm_or_si128(_mm_or_si128(equal('\n'), equal('\t')), equal('\r')))));
-    const unsigned within = ends != 0 ? (ends & -ends) - 1 : 0xFFFFu;  // bytes before the end
-    if (const unsigned colons = static_cast<unsigned>(_mm_movemask_epi8(equal(':'))) & within) {
-      local_begin = name_end + 32 - static_cast<std::size_t>(__builtin_clz(colons));
+  const std::size_t last = needle.size() - 1;
+  const __m128i first_byte = _mm_set1_epi8(needle[0]);
+  const __m128i last_byte = _mm_set1_epi8(needle[last]);
+  while (i < xml.size() && xml.size() - i >= 16 + last) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml.data() + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml.data() + i + last));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_and_si128(_mm_cmpeq_epi8(a, first_byte), _mm_cmpeq_epi8(b, last_byte))));
+    while (mask != 0) {
+      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
+      if (xml.substr(at + 1, last - 1) == needle.substr(1, last - 1)) return at;
+      mask &= mask - 1;
     }
-    if (ends != 0) {
-      name_end += static_cast<std::size_t>(__builtin_ctz(ends));
-      break;
-    }
-    name_end += 16;
+    i += 16;
   }
-  if (xml.size() - name_end < 16)
 #endif
-    for (; name_end < xml.size(); ++name_end) {
-      const char c = xml[name_end];
-      if (c == ' ' || c == '>' || c == '/' || c == '\n' || c == '\t' || c == '\r') break;
-      if (c == ':') local_begin = name_end + 1;
-    }
-  const std::size_t close = find_byte(xml, name_end, '>');
-  if (close == xml.npos) return std::nullopt;
-  return Tag{open, close, closing, xml.substr(name_begin, name_end - name_begin),
-             xml.substr(local_begin, name_end - local_begin)};
+  return i < xml.size() ? xml.find(needle, i) : xml.npos;
 }
 
-bool is_definition_list(std::string_view local) {
-  static constexpr std::array<std::string_view, 8> kLists = {
-      "numberings", "numberingList", "bullets",        "bulletList",
-      "styles",     "styleList",     "paraProperties", "paraPrList"};
-  return std::find(kLists.begin(), kLists.end(), local) != kLists.end();
-}
-
-// Appends the paragraph properties among the tags of xml[from, to) cut to their start tags
-// and their first headings.
-void append_cut_paragraph_properties(std::string& out, std::string_view xml, std::size_t from,
-                                     std::size_t to) {
-  std::optional<Tag> open_property;  // a paragraph property whose heading is still to come
-  for (auto tag = next_tag(xml, from); tag && tag->open < to; tag = next_tag(xml, tag->close + 1)) {
-    if (tag->local == "paraPr") {
-      if (open_property) out.append("</").append(open_property->name).append(">");
-      open_property.reset();
-      if (tag->closing) continue;
-      out += tag->text(xml);
-      if (!tag->self_closing(xml)) open_property = tag;
-    } else if (tag->local == "heading" && !tag->closing && open_property) {
-      const std::string_view text = tag->text(xml);
-      if (tag->self_closing(xml)) {
-        out += text;
-      } else {
-        out.append(text.substr(0, text.size() - 1)).append("/>");
+// Whether xml[from, ...) holds a '<' followed by '!' or '?': a comment, CDATA section,
+// declaration or processing instruction.
+bool holds_other_markup(std::string_view xml, std::size_t from) {
+  std::size_t i = from;
+#if defined(__SSE2__)
+  // '!' and '?' are rare in header.xml: look for them and check the byte before.
+  const __m128i bang = _mm_set1_epi8('!');
+  const __m128i question = _mm_set1_epi8('?');
+  while (i < xml.size() && xml.size() - i >= 32) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml.data() + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml.data() + i + 16));
+    const __m128i hits =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, bang), _mm_cmpeq_epi8(a, question)),
+                     _mm_or_si128(_mm_cmpeq_epi8(b, bang), _mm_cmpeq_epi8(b, question)));
+    if (_mm_movemask_epi8(hits) != 0) {
+      for (std::size_t k = i; k < i + 32; ++k) {
+        if ((xml[k] == '!' || xml[k] == '?') && k > from && xml[k - 1] == '<') return true;
       }
-      out.append("</").append(open_property->name).append(">");
-      open_property.reset();
     }
+    i += 32;
   }
-  if (open_property) out.append("</").append(open_property->name).append(">");
+#endif
+  for (; i < xml.size(); ++i) {
+    if ((xml[i] == '!' || xml[i] == '?') && i > from && xml[i - 1] == '<') return true;
+  }
+  return false;
 }
 
-// The document to read the definitions from, or nothing when the part is to be read whole.
-std::optional<std::string> definition_lists(std::string_view xml) {
-  std::size_t begin = xml.npos;
-  std::size_t end = 0;
-  std::size_t first_markup = xml.npos;   // the first comment, CDATA or instruction after begin
-  std::optional<Tag> properties;         // the paragraph-property list's start tag
-  std::optional<Tag> properties_closed;  // and its end tag
-  for (auto tag = next_tag(xml, 0); tag; tag = next_tag(xml, tag->close + 1)) {
-    if (begin != xml.npos && first_markup == xml.npos && !tag->closing &&
-        (tag->name.starts_with('!') || tag->name.starts_with('?'))) {
-      first_markup = tag->open;
+class DefinitionWalk {
+ public:
+  DefinitionWalk(std::string_view xml, HeaderReading& reading) : xml_(xml), reading_(reading) {}
+
+  // Whether the reading got every event whole reading would have given it.
+  bool run() {
+    std::size_t root = xml_.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    if (xml_.substr(root).starts_with("<?xml")) {
+      const std::size_t declared = xml_.find("?>", root);
+      if (declared == xml_.npos) return false;
+      root = declared + 2;
+      // The reader judges the declaration (version, encoding) before the root.
+      std::string prolog(xml_.substr(0, root));
+      prolog.append("<r/>");
+      NoEvents none;
+      if (!read_xml(as_bytes(prolog), kHeaderName, none)) return false;
     }
-    if (!is_definition_list(tag->local)) continue;
-    begin = std::min(begin, tag->open);
-    if (tag->closing || tag->self_closing(xml)) end = std::max(end, tag->close + 1);
-    if (!tag->local.starts_with("paraPr")) continue;
-    if (!tag->closing && !tag->self_closing(xml) && !properties) properties = tag;
-    if (tag->closing && properties && !properties_closed) properties_closed = tag;
+    while (root < xml_.size() && is_space_byte(xml_[root])) ++root;
+    if (root == xml_.size() || xml_[root] != '<' || holds_other_markup(xml_, root)) return false;
+    return walk(root);
   }
-  if (begin == xml.npos || end <= begin || first_markup < end) return std::nullopt;
-  std::string out = "<refList>";
-  if (properties && properties_closed) {
-    out.append(xml.substr(begin, properties->close + 1 - begin));
-    append_cut_paragraph_properties(out, xml, properties->close + 1, properties_closed->open);
-    out.append(xml.substr(properties_closed->open, end - properties_closed->open));
-  } else {
-    out.append(xml.substr(begin, end - begin));
+
+ private:
+  struct NoEvents final : XmlHandler {
+    XmlVisit start_element(const XmlStartTag&) override { return XmlVisit::Skip; }
+    void end_element() override {}
+    void character_data(std::string_view) override {}
+  };
+
+  // The elements from the root down, read at `at`, until the root's end.
+  bool walk(std::size_t at) {
+    std::vector<std::string_view> open;  // names of the elements whose children are visited
+    std::size_t i = at;
+    for (;;) {
+      const std::size_t lt = find_byte(xml_, i, '<');
+      if (lt == xml_.npos || xml_.size() - lt < 3) return false;
+      if (lt > i) {
+        const std::string_view text = xml_.substr(i, lt - i);
+        if (text.find_first_of("&\r") != text.npos) return false;
+        reading_.character_data(text);
+      }
+      if (xml_[lt + 1] == '/') {
+        const std::string_view name = open.back();
+        if (xml_.substr(lt + 2, name.size()) != name) return false;
+        i = end_of_end_tag(lt + 2 + name.size());
+        if (i == xml_.npos) return false;
+        open.pop_back();
+        reading_.end_element();
+        if (open.empty()) return true;
+        continue;
+      }
+      bool empty = false;
+      i = start_tag(lt, empty);
+      if (i == xml_.npos) return false;
+      if (reading_.start_element(XmlStartTag(name_, attributes_)) == XmlVisit::Children) {
+        if (empty) {
+          reading_.end_element();
+        } else if (open.size() == kMaxElementDepth) {
+          return false;
+        } else {
+          open.push_back(name_);
+          continue;
+        }
+      } else if (!empty) {
+        i = skip_to_end(i, name_);
+        if (i == xml_.npos) return false;
+      }
+      if (open.empty()) return true;
+      if (reading_.property_complete()) {
+        i = skip_to_end(i, open.back());
+        if (i == xml_.npos) return false;
+        open.pop_back();
+        reading_.end_element();
+        if (open.empty()) return true;
+      }
+    }
   }
-  out.append("</refList>");
-  return out;
-}
+
+  // After an end tag's name at `i`: the position after its '>', or npos.
+  std::size_t end_of_end_tag(std::size_t i) const {
+    while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+    return i < xml_.size() && xml_[i] == '>' ? i + 1 : xml_.npos;
+  }
+
+  // Reads the start tag at `lt` into name_ and attributes_: the position after its '>', or
+  // npos where the tag is not of the plain form handed over as written.
+  std::size_t start_tag(std::size_t lt, bool& empty) {
+    std::size_t i = lt + 1;
+    while (i < xml_.size() && in_name(xml_[i])) ++i;
+    if (i == lt + 1 || i == xml_.size() || !ends_name(xml_[i])) return xml_.npos;
+    name_ = xml_.substr(lt + 1, i - lt - 1);
+    attributes_.clear();
+    for (;;) {
+      const std::size_t gap = i;
+      while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+      if (i == xml_.size()) return xml_.npos;
+      if (xml_[i] == '>') return i + 1;
+      if (xml_[i] == '/') {
+        empty = true;
+        return xml_.size() - i > 1 && xml_[i + 1] == '>' ? i + 2 : xml_.npos;
+      }
+      if (i == gap) return xml_.npos;  // attributes are separated by white space
+      const std::size_t name_begin = i;
+      while (i < xml_.size() && in_name(xml_[i])) ++i;
+      const std::size_t name_end = i;
+      while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+      if (name_end == name_begin || i == xml_.size() || xml_[i] != '=') return xml_.npos;
+      ++i;
+      while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+      if (i == xml_.size() || (xml_[i] != '"' && xml_[i] != '\'')) return xml_.npos;
+      const char quote = xml_[i++];
+      const std::size_t value_begin = i;
+      for (; i < xml_.size() && xml_[i] != quote; ++i) {
+        const char c = xml_[i];
+        if (c == '&' || c == '<' || c == '\n' || c == '\t' || c == '\r') return xml_.npos;
+      }
+      if (i == xml_.size()) return xml_.npos;
+      attributes_.push_back({xml_.substr(name_begin, name_end - name_begin),
+                             xml_.substr(value_begin, i - value_begin)});
+      ++i;
+    }
+  }
+
+  // The position after the end tag of the element named `name` whose contents begin at
+  // `from`, found by searching for its local name; npos at an element of the same local
+  // name inside it (or an end tag that is not its own).
+  std::size_t skip_to_end(std::size_t from, std::string_view name) const {
+    const std::string_view local = local_name(name);
+    if (local.size() < 2) return xml_.npos;
+    for (std::size_t at = find_text(xml_, from, local); at != xml_.npos;
+         at = find_text(xml_, at + 1, local)) {
+      const std::size_t after = at + local.size();
+      if (after == xml_.size() || !ends_name(xml_[after])) continue;
+      std::size_t begin = at;  // where the name holding the hit begins
+      while (begin > from && in_name(xml_[begin - 1])) --begin;
+      if (begin < at && xml_[at - 1] != ':') continue;  // another local name ending in `local`
+      if (begin == from || begin - from < 1) continue;
+      if (xml_[begin - 1] == '<') return xml_.npos;
+      if (xml_[begin - 1] != '/' || begin - from < 2 || xml_[begin - 2] != '<') continue;
+      if (xml_.substr(begin, after - begin) != name) return xml_.npos;
+      return end_of_end_tag(after);
+    }
+    return xml_.npos;
+  }
+
+  std::string_view xml_;
+  HeaderReading& reading_;
+  std::string_view name_;
+  std::vector<XmlAttribute> attributes_;
+};
 
 }  // namespace
 
 DocumentStyles read_header_xml(Bytes xml) {
   const std::string_view text(reinterpret_cast<const char*>(xml.data()), xml.size());
-  if (const std::optional<std::string> lists = definition_lists(text)) {
+  {
     HeaderReading reading;
-    if (read_xml(as_bytes(*lists), kHeaderName, reading)) return reading.finish();
+    if (DefinitionWalk(text, reading).run()) return reading.finish();
   }
   HeaderReading reading;
   (void)read_xml(xml, kHeaderName, reading);
