@@ -70,8 +70,8 @@ TEST(HeaderXml, ReadsTheDefinitionsAsTheBinaryReaderGivesThem) {
 }
 
 // Items placed by their ids; and parts where a reading that finds tags by searching for
-// them would misread the definitions. Each gives what whole reading gives (a comment after the
-// root makes the part read whole).
+// them would misread the definitions. Each gives what whole reading gives (a comment before
+// the root makes the part read whole).
 TEST(HeaderXml, PlacesItemsByIdAndReadsWholeWhatTheShortReadingWouldMisread) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       // Without an id, the first place left; ids past the count, and 0 where ids count from
@@ -110,7 +110,7 @@ TEST(HeaderXml, PlacesItemsByIdAndReadsWholeWhatTheShortReadingWouldMisread) {
   for (const auto& [lists, expected] : cases) {
     const std::string xml = "<h:head><h:refList>" + lists + "</h:refList></h:head>";
     EXPECT_EQ(test::dump(read_header_xml(as_bytes(xml))), expected) << lists;
-    EXPECT_EQ(test::dump(read_header_xml(as_bytes(xml + "<!---->"))), expected) << lists;
+    EXPECT_EQ(test::dump(read_header_xml(as_bytes("<!---->" + xml))), expected) << lists;
   }
 }
 

@@ -98,13 +98,27 @@ std::vector<T> place_by_id(Identified<T>& items, std::uint32_t first) {
   return placed;
 }
 
+// The value of the first attribute of `tag` whose local name is `local` (which holds no
+// ':'), as XmlStartTag::attribute gives it, without finding each attribute's local name.
+std::optional<std::string_view> attribute(const XmlStartTag& tag, std::string_view local) {
+  for (const XmlAttribute& a : tag.attributes()) {
+    if (a.name.size() < local.size() || a.name.back() != local.back() || !a.name.ends_with(local)) {
+      continue;
+    }
+    if (a.name.size() == local.size() || a.name[a.name.size() - local.size() - 1] == ':') {
+      return a.value;
+    }
+  }
+  return std::nullopt;
+}
+
 class HeaderReading final : public XmlHandler {
  public:
   XmlVisit start_element(const XmlStartTag& tag) override {
     const std::string_view name = tag.local_name();
     ++depth_;
     if (name == "paraPr") {
-      para_shapes_.emplace_back(parse_unsigned(tag.attribute("id")), ParaShape{});
+      para_shapes_.emplace_back(parse_unsigned(attribute(tag, "id")), ParaShape{});
       heading_seen_ = false;
       return enter(Within::ParaShape);
     }
@@ -112,45 +126,45 @@ class HeaderReading final : public XmlHandler {
       // Only a paragraph property's own heading; its switch cases hold margins only.
       heading_seen_ = true;
       ParaShape& shape = para_shapes_.back().second;
-      shape.head = head_kind(tag.attribute("type"));
+      shape.head = head_kind(attribute(tag, "type"));
       shape.head_id = static_cast<std::uint16_t>(
-          std::min<std::uint32_t>(parse_unsigned(tag.attribute("idRef")).value_or(0), 0xFFFF));
-      const std::uint32_t level = parse_unsigned(tag.attribute("level")).value_or(0);
+          std::min<std::uint32_t>(parse_unsigned(attribute(tag, "idRef")).value_or(0), 0xFFFF));
+      const std::uint32_t level = parse_unsigned(attribute(tag, "level")).value_or(0);
       shape.level = static_cast<std::uint8_t>(std::min<std::uint32_t>(level, 9));
       return skip();
     }
     if (name == "numbering" && within_ == Within::Nothing) {
-      numberings_.emplace_back(parse_unsigned(tag.attribute("id")), Numbering{});
+      numberings_.emplace_back(parse_unsigned(attribute(tag, "id")), Numbering{});
       return enter(Within::Numbering);
     }
     if (name == "paraHead" && within_ == Within::Numbering) {
       // Levels 1 to 10; the format is the element's text.
-      const std::uint32_t level = parse_unsigned(tag.attribute("level")).value_or(0);
+      const std::uint32_t level = parse_unsigned(attribute(tag, "level")).value_or(0);
       if (level < 1 || level > kNumberingLevels) return skip();
       NumberingLevel& definition = numberings_.back().second.levels[level - 1];
-      definition.kind = number_kind(tag.attribute("numFormat"));
+      definition.kind = number_kind(attribute(tag, "numFormat"));
       definition.start =
-          std::max<std::uint32_t>(parse_unsigned(tag.attribute("start")).value_or(1), 1);
+          std::max<std::uint32_t>(parse_unsigned(attribute(tag, "start")).value_or(1), 1);
       definition.format.clear();
       format_ = &definition.format;
       return XmlVisit::Children;
     }
     if (name == "bullet" && within_ == Within::Nothing) {
       Bullet bullet;
-      bullet.character = tag.attribute("char").value_or("");
-      bullets_.emplace_back(parse_unsigned(tag.attribute("id")), std::move(bullet));
+      bullet.character = attribute(tag, "char").value_or("");
+      bullets_.emplace_back(parse_unsigned(attribute(tag, "id")), std::move(bullet));
       return skip();
     }
     if (name == "style" && within_ == Within::Nothing) {
       Style style;
-      style.name = tag.attribute("name").value_or("");
-      style.english_name = tag.attribute("engName").value_or("");
-      style.character = tag.attribute("type") == "CHAR";
+      style.name = attribute(tag, "name").value_or("");
+      style.english_name = attribute(tag, "engName").value_or("");
+      style.character = attribute(tag, "type") == "CHAR";
       // A character style names no paragraph property (4294967295); the binary format
       // writes 0 there.
-      const std::uint32_t shape = parse_unsigned(tag.attribute("paraPrIDRef")).value_or(0);
+      const std::uint32_t shape = parse_unsigned(attribute(tag, "paraPrIDRef")).value_or(0);
       style.para_shape = style.character || shape > 0xFFFF ? 0 : static_cast<std::uint16_t>(shape);
-      styles_.emplace_back(parse_unsigned(tag.attribute("id")), std::move(style));
+      styles_.emplace_back(parse_unsigned(attribute(tag, "id")), std::move(style));
       return skip();
     }
     if (within_ == Within::Nothing && is_container(name)) return XmlVisit::Children;
@@ -460,59 +474,6 @@ std::size_t find_byte(std::string_view xml, std::size_t from, char c) {
   return xml.npos;
 }
 
-// The first occurrence of `needle` (two bytes or more) at or after `from`, or npos. Sixteen
-// places at a time: the needle's first and last bytes must both match before the rest is
-// compared.
-std::size_t find_text(std::string_view xml, std::size_t from, std::string_view needle) {
-  std::size_t i = from;
-#if defined(__SSE2__)
-  const std::size_t last = needle.size() - 1;
-  const __m128i first_byte = _mm_set1_epi8(needle[0]);
-  const __m128i last_byte = _mm_set1_epi8(needle[last]);
-  while (i < xml.size() && xml.size() - i >= 16 + last) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml.data() + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml.data() + i + last));
-    auto mask = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_and_si128(_mm_cmpeq_epi8(a, first_byte), _mm_cmpeq_epi8(b, last_byte))));
-    while (mask != 0) {
-      const std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
-      if (xml.substr(at + 1, last - 1) == needle.substr(1, last - 1)) return at;
-      mask &= mask - 1;
-    }
-    i += 16;
-  }
-#endif
-  return i < xml.size() ? xml.find(needle, i) : xml.npos;
-}
-
-// Whether xml[from, ...) holds a '<' followed by '!' or '?': a comment, CDATA section,
-// declaration or processing instruction.
-bool holds_other_markup(std::string_view xml, std::size_t from) {
-  std::size_t i = from;
-#if defined(__SSE2__)
-  // '!' and '?' are rare in header.xml: look for them and check the byte before.
-  const __m128i bang = _mm_set1_epi8('!');
-  const __m128i question = _mm_set1_epi8('?');
-  while (i < xml.size() && xml.size() - i >= 32) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml.data() + i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml.data() + i + 16));
-    const __m128i hits =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, bang), _mm_cmpeq_epi8(a, question)),
-                     _mm_or_si128(_mm_cmpeq_epi8(b, bang), _mm_cmpeq_epi8(b, question)));
-    if (_mm_movemask_epi8(hits) != 0) {
-      for (std::size_t k = i; k < i + 32; ++k) {
-        if ((xml[k] == '!' || xml[k] == '?') && k > from && xml[k - 1] == '<') return true;
-      }
-    }
-    i += 32;
-  }
-#endif
-  for (; i < xml.size(); ++i) {
-    if ((xml[i] == '!' || xml[i] == '?') && i > from && xml[i - 1] == '<') return true;
-  }
-  return false;
-}
-
 class DefinitionWalk {
  public:
   DefinitionWalk(std::string_view xml, HeaderReading& reading) : xml_(xml), reading_(reading) {}
@@ -524,14 +485,17 @@ class DefinitionWalk {
       const std::size_t declared = xml_.find("?>", root);
       if (declared == xml_.npos) return false;
       root = declared + 2;
-      // The reader judges the declaration (version, encoding) before the root.
-      std::string prolog(xml_.substr(0, root));
-      prolog.append("<r/>");
-      NoEvents none;
-      if (!read_xml(as_bytes(prolog), kHeaderName, none)) return false;
+      // The reader judges the declaration (version, encoding) before the root; the one the
+      // word processor writes needs no judging.
+      if (xml_.substr(0, root) != R"(<?xml version="1.0" encoding="UTF-8" standalone="yes" ?>)") {
+        std::string prolog(xml_.substr(0, root));
+        prolog.append("<r/>");
+        NoEvents none;
+        if (!read_xml(as_bytes(prolog), kHeaderName, none)) return false;
+      }
     }
     while (root < xml_.size() && is_space_byte(xml_[root])) ++root;
-    if (root == xml_.size() || xml_[root] != '<' || holds_other_markup(xml_, root)) return false;
+    if (xml_.size() - root < 2 || xml_[root] != '<' || !starts_tag(root)) return false;
     return walk(root);
   }
 
@@ -554,6 +518,7 @@ class DefinitionWalk {
         if (text.find_first_of("&\r") != text.npos) return false;
         reading_.character_data(text);
       }
+      if (!starts_tag(lt)) return false;
       if (xml_[lt + 1] == '/') {
         const std::string_view name = open.back();
         if (xml_.substr(lt + 2, name.size()) != name) return false;
@@ -577,12 +542,12 @@ class DefinitionWalk {
           continue;
         }
       } else if (!empty) {
-        i = skip_to_end(i, name_);
+        i = skip_to_end(i, name_, false);
         if (i == xml_.npos) return false;
       }
       if (open.empty()) return true;
       if (reading_.property_complete()) {
-        i = skip_to_end(i, open.back());
+        i = skip_to_end(i, open.back(), true);
         if (i == xml_.npos) return false;
         open.pop_back();
         reading_.end_element();
@@ -600,8 +565,7 @@ class DefinitionWalk {
   // Reads the start tag at `lt` into name_ and attributes_: the position after its '>', or
   // npos where the tag is not of the plain form handed over as written.
   std::size_t start_tag(std::size_t lt, bool& empty) {
-    std::size_t i = lt + 1;
-    while (i < xml_.size() && in_name(xml_[i])) ++i;
+    std::size_t i = end_of_name(lt + 1);
     if (i == lt + 1 || i == xml_.size() || !ends_name(xml_[i])) return xml_.npos;
     name_ = xml_.substr(lt + 1, i - lt - 1);
     attributes_.clear();
@@ -616,7 +580,7 @@ class DefinitionWalk {
       }
       if (i == gap) return xml_.npos;  // attributes are separated by white space
       const std::size_t name_begin = i;
-      while (i < xml_.size() && in_name(xml_[i])) ++i;
+      i = end_of_name(i);
       const std::size_t name_end = i;
       while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
       if (name_end == name_begin || i == xml_.size() || xml_[i] != '=') return xml_.npos;
@@ -625,37 +589,121 @@ class DefinitionWalk {
       if (i == xml_.size() || (xml_[i] != '"' && xml_[i] != '\'')) return xml_.npos;
       const char quote = xml_[i++];
       const std::size_t value_begin = i;
-      for (; i < xml_.size() && xml_[i] != quote; ++i) {
-        const char c = xml_[i];
-        if (c == '&' || c == '<' || c == '\n' || c == '\t' || c == '\r') return xml_.npos;
-      }
-      if (i == xml_.size()) return xml_.npos;
+      i = end_of_value(i, quote);
+      if (i == xml_.size() || xml_[i] != quote) return xml_.npos;
       attributes_.push_back({xml_.substr(name_begin, name_end - name_begin),
                              xml_.substr(value_begin, i - value_begin)});
       ++i;
     }
   }
 
+  // The first byte at or after `i` that cannot be part of a name (or the end).
+  std::size_t end_of_name(std::size_t i) const {
+#if defined(__SSE2__)
+    while (xml_.size() - i >= 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml_.data() + i));
+      const auto equal = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+      const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(' ')), _mm_set1_epi8(' '));
+      const auto stops = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+          _mm_or_si128(_mm_or_si128(low, equal('=')), _mm_or_si128(equal('>'), equal('/'))),
+          _mm_or_si128(_mm_or_si128(equal('<'), equal('"')), equal('\'')))));
+      if (stops != 0) return i + static_cast<std::size_t>(__builtin_ctz(stops));
+      i += 16;
+    }
+#endif
+    while (i < xml_.size() && in_name(xml_[i])) ++i;
+    return i;
+  }
+
+  // The first `quote`, '&', '<' or control character at or after `i` (or the end).
+  std::size_t end_of_value(std::size_t i, char quote) const {
+#if defined(__SSE2__)
+    while (xml_.size() - i >= 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml_.data() + i));
+      const auto equal = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+      const __m128i control =
+          _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(0x1F)), _mm_set1_epi8(0x1F));
+      const auto stops = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_or_si128(control, equal(quote)), _mm_or_si128(equal('&'), equal('<')))));
+      if (stops != 0) return i + static_cast<std::size_t>(__builtin_ctz(stops));
+      i += 16;
+    }
+#endif
+    for (; i < xml_.size(); ++i) {
+      const char c = xml_[i];
+      if (c == quote || c == '&' || c == '<' || static_cast<unsigned char>(c) < 0x20) break;
+    }
+    return i;
+  }
+
+  // Whether the '<' at `lt` opens a tag, not a comment, CDATA section, declaration or
+  // processing instruction.
+  bool starts_tag(std::size_t lt) const {
+    return xml_[lt + 1] != '!' && xml_[lt + 1] != '?';
+  }
+
   // The position after the end tag of the element named `name` whose contents begin at
-  // `from`, found by searching for its local name; npos at an element of the same local
-  // name inside it (or an end tag that is not its own).
-  std::size_t skip_to_end(std::size_t from, std::string_view name) const {
-    const std::string_view local = local_name(name);
-    if (local.size() < 2) return xml_.npos;
-    for (std::size_t at = find_text(xml_, from, local); at != xml_.npos;
-         at = find_text(xml_, at + 1, local)) {
-      const std::size_t after = at + local.size();
-      if (after == xml_.size() || !ends_name(xml_[after])) continue;
-      std::size_t begin = at;  // where the name holding the hit begins
-      while (begin > from && in_name(xml_[begin - 1])) --begin;
-      if (begin < at && xml_[at - 1] != ':') continue;  // another local name ending in `local`
-      if (begin == from || begin - from < 1) continue;
-      if (xml_[begin - 1] == '<') return xml_.npos;
-      if (xml_[begin - 1] != '/' || begin - from < 2 || xml_[begin - 2] != '<') continue;
-      if (xml_.substr(begin, after - begin) != name) return xml_.npos;
-      return end_of_end_tag(after);
+  // `from`, passing over the tags between by their '<'; npos at other markup, at an element
+  // of the same name inside (its end tag would be taken for this one's), or, where `property`
+  // is set, at a start tag of another paragraph property.
+  std::size_t skip_to_end(std::size_t from, std::string_view name, bool property) const {
+    std::size_t i = from;
+#if defined(__SSE2__)
+    // The '<' of 64 bytes at a time, each looked at in turn.
+    const __m128i open = _mm_set1_epi8('<');
+    const auto opens = [this, &open](std::size_t at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml_.data() + at));
+      return static_cast<std::uint64_t>(
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, open))));
+    };
+    while (xml_.size() - i >= 64) {
+      for (std::uint64_t mask =
+               opens(i) | opens(i + 16) << 16 | opens(i + 32) << 32 | opens(i + 48) << 48;
+           mask != 0; mask &= mask - 1) {
+        const std::size_t lt = i + static_cast<std::size_t>(__builtin_ctzll(mask));
+        if (const Tag tag = look_at(lt, name, property); tag != Tag::Other) {
+          return tag == Tag::End ? end_of_end_tag(lt + 2 + name.size()) : xml_.npos;
+        }
+      }
+      i += 64;
+    }
+#endif
+    for (i = find_byte(xml_, i, '<'); i != xml_.npos; i = find_byte(xml_, i + 1, '<')) {
+      if (const Tag tag = look_at(i, name, property); tag != Tag::Other) {
+        return tag == Tag::End ? end_of_end_tag(i + 2 + name.size()) : xml_.npos;
+      }
     }
     return xml_.npos;
+  }
+
+  enum class Tag : std::uint8_t { Other, End, Doubt };
+
+  // What the '<' at `lt` opens, for skip_to_end: the end tag named `name`, a tag or markup
+  // where the search must give up, or something else.
+  Tag look_at(std::size_t lt, std::string_view name, bool property) const {
+    if (xml_.size() - lt < name.size() + 3) return Tag::Doubt;
+    if (xml_[lt + 1] == '/') {
+      const std::size_t end = lt + 2 + name.size();
+      return xml_[end - 1] == name.back() && ends_name(xml_[end]) &&
+                     xml_.substr(lt + 2, name.size()) == name
+                 ? Tag::End
+                 : Tag::Other;
+    }
+    const std::size_t end = lt + 1 + name.size();
+    const bool same_name = xml_[end - 1] == name.back() && ends_name(xml_[end]) &&
+                           xml_.substr(lt + 1, name.size()) == name;
+    return !starts_tag(lt) || same_name || (property && names_property(lt + 1)) ? Tag::Doubt
+                                                                                : Tag::Other;
+  }
+
+  // Whether the start tag whose name begins at `i` is a paragraph property's.
+  bool names_property(std::size_t i) const {
+    constexpr std::string_view kLocal = "paraPr";
+    const std::size_t end = end_of_name(i);
+    if (end - i < kLocal.size() || xml_.substr(end - kLocal.size(), kLocal.size()) != kLocal) {
+      return false;
+    }
+    return end - i == kLocal.size() || xml_[end - kLocal.size() - 1] == ':';
   }
 
   std::string_view xml_;
