@@ -103,6 +103,9 @@ TEST(HeaderXml, PlacesItemsByIdAndReadsWholeWhatTheShortReadingWouldMisread) {
       {"<h:note><!-- </h:note><h:bullets><h:bullet char=\"a\"/></h:bullets><h:note> --></h:note >"
        "<h:bullets><h:bullet char=\"b\"/></h:bullets>",
        "bullet b\n"},
+      // A value that is not UTF-8 ends the part, as the reader sees it.
+      {"<h:bullets><h:bullet char=\"a\"/></h:bullets><h:styles><h:style name=\"\xFF\"/></h:styles>",
+       "bullet a\n"},
       // References, white space around '=', single quotes.
       {"<h:styles><h:style id = '0' name=\"A&amp;B\" engName='x \"y\"' type=\"CHAR\"/></h:styles>",
        "style A&B/x \"y\" character shape 0 outline 0\n"},

@@ -431,13 +431,14 @@ class ContentMetadataReading final : public XmlHandler {
 //
 // The search is exact because, outside comments, CDATA sections and processing
 // instructions, every '<' opens a tag: values and text cannot hold one. So the walk gives up,
-// and the part is read whole, at any '<!' or '<?' after the XML declaration, at references
-// or line-end characters in the values and text it hands over (the reader resolves those),
-// at a skipped element holding an element of its own name, and at anything it does not
-// expect where it reads tags. The declaration is checked by the reader itself. Like any
-// pre-scan, the walk does not check what it passes over: a part the reader would refuse
-// inside those stretches gives here what its definitions say, where whole reading would stop
-// at the fault.
+// and the part is read whole, at any comment, CDATA section, declaration or processing
+// instruction it meets before the root's end; at references or line ends in the values and
+// text it hands over (the reader resolves those) and at anything there the reader would
+// refuse (controls, bytes that are not UTF-8); at a skipped element holding one of its own
+// name; and at anything it does not expect where it reads tags. The XML declaration is judged
+// by the reader itself. The walk does not check what it passes over: a part the reader would
+// refuse inside those stretches gives here what its definitions say, where whole reading
+// would stop at the fault.
 
 bool is_space_byte(char c) {
   return c == ' ' || c == '\n' || c == '\t' || c == '\r';
@@ -448,10 +449,11 @@ bool ends_name(char c) {
   return is_space_byte(c) || c == '>' || c == '/';
 }
 
-// Whether `c` may be part of a name as far as finding names goes: what is not white space
-// or markup.
+// Whether `c` may be part of a name as far as finding names goes: ASCII that is not white
+// space, a control or markup (bytes beyond ASCII are looked at one character at a time).
 bool in_name(char c) {
-  return !is_space_byte(c) && c != '<' && c != '>' && c != '/' && c != '=' && c != '"' && c != '\'';
+  return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x80 && c != '<' &&
+         c != '>' && c != '/' && c != '=' && c != '"' && c != '\'';
 }
 
 // The first `c` at or after `from` (at most the end), or npos. Inline: the tags of a part
@@ -472,6 +474,59 @@ std::size_t find_byte(std::string_view xml, std::size_t from, char c) {
     if (xml[i] == c) return i;
   }
   return xml.npos;
+}
+
+// The length of the UTF-8 sequence at text[i] (a byte beyond ASCII) when it encodes a
+// character XML allows (no surrogates, U+FFFE or U+FFFF), else 0.
+std::size_t xml_sequence(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  const std::size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  if (lead < 0xC2 || lead > 0xF4 || text.size() - i < n) return 0;
+  char32_t c = lead & (0x7F >> n);
+  for (std::size_t k = 1; k < n; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    c = c << 6 | (next & 0x3F);
+  }
+  if ((n == 3 && c < 0x800) || (n == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
+      (c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE || c == 0xFFFF) {
+    return 0;
+  }
+  return n;
+}
+
+// Whether the bytes of `text` beyond ASCII are UTF-8 of characters XML allows, as the reader
+// requires of a part; ASCII is passed over sixteen bytes at a time.
+bool is_xml_utf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+#if defined(__SSE2__)
+    if (text.size() - i >= 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+      const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+      if (high == 0) {
+        i += 16;
+        continue;
+      }
+      i += static_cast<std::size_t>(__builtin_ctz(high));
+    }
+#endif
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const std::size_t n = xml_sequence(text, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+// Whether character data holds a control XML does not allow (all but tab and line feed; a
+// carriage return is left to the reader, which joins it to a following line feed).
+bool holds_control(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n';
+  });
 }
 
 class DefinitionWalk {
@@ -495,7 +550,9 @@ class DefinitionWalk {
       }
     }
     while (root < xml_.size() && is_space_byte(xml_[root])) ++root;
-    if (xml_.size() - root < 2 || xml_[root] != '<' || !starts_tag(root)) return false;
+    if (xml_.size() - root < 2 || xml_[root] != '<' || !starts_tag(root) || xml_[root + 1] == '/') {
+      return false;
+    }
     return walk(root);
   }
 
@@ -515,11 +572,15 @@ class DefinitionWalk {
       if (lt == xml_.npos || xml_.size() - lt < 3) return false;
       if (lt > i) {
         const std::string_view text = xml_.substr(i, lt - i);
-        if (text.find_first_of("&\r") != text.npos) return false;
+        if (text.find_first_of("&\r") != text.npos || text.find("]]>") != text.npos ||
+            holds_control(text) || !is_xml_utf8(text)) {
+          return false;
+        }
         reading_.character_data(text);
       }
       if (!starts_tag(lt)) return false;
       if (xml_[lt + 1] == '/') {
+        if (open.empty()) return false;
         const std::string_view name = open.back();
         if (xml_.substr(lt + 2, name.size()) != name) return false;
         i = end_of_end_tag(lt + 2 + name.size());
@@ -565,8 +626,9 @@ class DefinitionWalk {
   // Reads the start tag at `lt` into name_ and attributes_: the position after its '>', or
   // npos where the tag is not of the plain form handed over as written.
   std::size_t start_tag(std::size_t lt, bool& empty) {
-    std::size_t i = end_of_name(lt + 1);
-    if (i == lt + 1 || i == xml_.size() || !ends_name(xml_[i])) return xml_.npos;
+    const auto name_scan = [this](std::size_t at) { return end_of_name(at); };
+    std::size_t i = checked(lt + 1, name_scan);
+    if (i == lt + 1 || i >= xml_.size() || !ends_name(xml_[i])) return xml_.npos;
     name_ = xml_.substr(lt + 1, i - lt - 1);
     attributes_.clear();
     for (;;) {
@@ -580,7 +642,8 @@ class DefinitionWalk {
       }
       if (i == gap) return xml_.npos;  // attributes are separated by white space
       const std::size_t name_begin = i;
-      i = end_of_name(i);
+      i = checked(i, name_scan);
+      if (i == xml_.npos) return xml_.npos;
       const std::size_t name_end = i;
       while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
       if (name_end == name_begin || i == xml_.size() || xml_[i] != '=') return xml_.npos;
@@ -589,15 +652,31 @@ class DefinitionWalk {
       if (i == xml_.size() || (xml_[i] != '"' && xml_[i] != '\'')) return xml_.npos;
       const char quote = xml_[i++];
       const std::size_t value_begin = i;
-      i = end_of_value(i, quote);
-      if (i == xml_.size() || xml_[i] != quote) return xml_.npos;
+      i = checked(i, [this, quote](std::size_t at) { return end_of_value(at, quote); });
+      if (i >= xml_.size() || xml_[i] != quote) return xml_.npos;
       attributes_.push_back({xml_.substr(name_begin, name_end - name_begin),
                              xml_.substr(value_begin, i - value_begin)});
       ++i;
     }
   }
 
-  // The first byte at or after `i` that cannot be part of a name (or the end).
+  // The end of the name or value at `i`, found by `scan` (end_of_name or end_of_value), its
+  // bytes beyond ASCII checked as the reader checks them: npos where they are not UTF-8 of
+  // characters XML allows.
+  template <class Scan>
+  std::size_t checked(std::size_t i, Scan scan) const {
+    for (;;) {
+      i = scan(i);
+      if (i == xml_.size() || static_cast<unsigned char>(xml_[i]) < 0x80) return i;
+      const std::size_t n = xml_sequence(xml_, i);
+      if (n == 0) return xml_.npos;
+      i += n;
+    }
+  }
+
+  // The first byte at or after `i` that cannot be part of a name, or that is not ASCII where
+  // `Ascii` is set (or the end).
+  template <bool Ascii = true>
   std::size_t end_of_name(std::size_t i) const {
 #if defined(__SSE2__)
     while (xml_.size() - i >= 16) {
@@ -606,16 +685,20 @@ class DefinitionWalk {
       const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(' ')), _mm_set1_epi8(' '));
       const auto stops = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
           _mm_or_si128(_mm_or_si128(low, equal('=')), _mm_or_si128(equal('>'), equal('/'))),
-          _mm_or_si128(_mm_or_si128(equal('<'), equal('"')), equal('\'')))));
+          _mm_or_si128(_mm_or_si128(equal('<'), equal('"')),
+                       _mm_or_si128(equal('\''), Ascii ? v : _mm_setzero_si128())))));
       if (stops != 0) return i + static_cast<std::size_t>(__builtin_ctz(stops));
       i += 16;
     }
 #endif
-    while (i < xml_.size() && in_name(xml_[i])) ++i;
+    while (i < xml_.size() &&
+           (in_name(xml_[i]) || (!Ascii && static_cast<unsigned char>(xml_[i]) >= 0x80))) {
+      ++i;
+    }
     return i;
   }
 
-  // The first `quote`, '&', '<' or control character at or after `i` (or the end).
+  // The first `quote`, '&', '<', control or byte beyond ASCII at or after `i` (or the end).
   std::size_t end_of_value(std::size_t i, char quote) const {
 #if defined(__SSE2__)
     while (xml_.size() - i >= 16) {
@@ -623,15 +706,17 @@ class DefinitionWalk {
       const auto equal = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
       const __m128i control =
           _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(0x1F)), _mm_set1_epi8(0x1F));
-      const auto stops = static_cast<unsigned>(_mm_movemask_epi8(
-          _mm_or_si128(_mm_or_si128(control, equal(quote)), _mm_or_si128(equal('&'), equal('<')))));
+      const auto stops = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(control, equal(quote)),
+                                         _mm_or_si128(_mm_or_si128(equal('&'), equal('<')), v))));
       if (stops != 0) return i + static_cast<std::size_t>(__builtin_ctz(stops));
       i += 16;
     }
 #endif
     for (; i < xml_.size(); ++i) {
       const char c = xml_[i];
-      if (c == quote || c == '&' || c == '<' || static_cast<unsigned char>(c) < 0x20) break;
+      const auto byte = static_cast<unsigned char>(c);
+      if (c == quote || c == '&' || c == '<' || byte < 0x20 || byte >= 0x80) break;
     }
     return i;
   }
@@ -699,7 +784,7 @@ class DefinitionWalk {
   // Whether the start tag whose name begins at `i` is a paragraph property's.
   bool names_property(std::size_t i) const {
     constexpr std::string_view kLocal = "paraPr";
-    const std::size_t end = end_of_name(i);
+    const std::size_t end = end_of_name<false>(i);
     if (end - i < kLocal.size() || xml_.substr(end - kLocal.size(), kLocal.size()) != kLocal) {
       return false;
     }
