@@ -69,8 +69,9 @@ TEST(HeaderXml, ReadsTheDefinitionsAsTheBinaryReaderGivesThem) {
             "style 개요 10/Outline 10 shape 2 outline 10\n");
 }
 
-// Items placed by their ids; and parts where finding tags by their '<' and '>' would misread
-// the paragraph properties, which are read whole and give what the XML says.
+// Items placed by their ids; and parts where a reading that finds tags by searching for
+// them would misread the definitions. Each gives what whole reading gives (a comment before
+// the root makes the part read whole).
 TEST(HeaderXml, PlacesItemsByIdAndReadsWholeWhatTheShortReadingWouldMisread) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       // Without an id, the first place left; ids past the count, and 0 where ids count from
@@ -88,17 +89,31 @@ TEST(HeaderXml, PlacesItemsByIdAndReadsWholeWhatTheShortReadingWouldMisread) {
        "<?note <h:heading type=\"BULLET\"/>?><h:heading type=\"OUTLINE\" level=\"2\"/>"
        "</h:paraPr></h:paraProperties>",
        "shape outline level 2 id 0\n"},
-      // Tags found sixteen bytes at a time: a prefix ending past the first sixteen bytes, and
-      // a name without one before a ':'. Only the cut reading sees this heading (the whole
-      // reading passes over margins), so the lists must have been found.
+      // A heading inside a margin is not the property's own.
       {"<a-prefix-of-twenty:paraProperties><a-prefix-of-twenty:paraPr id=\"0\"><h:margin>"
        "<heading x:y=\"1\" type=\"OUTLINE\" level=\"3\"/></h:margin>"
        "</a-prefix-of-twenty:paraPr></a-prefix-of-twenty:paraProperties>",
-       "shape outline level 3 id 0\n"},
+       "shape none level 0 id 0\n"},
+      // After the heading, a paragraph property inside a switch case is one more.
+      {"<h:paraProperties><h:paraPr id=\"0\"><h:heading type=\"OUTLINE\" level=\"1\"/><p:switch>"
+       "<p:case><x:paraPr id=\"1\"><h:heading type=\"BULLET\" level=\"2\"/></x:paraPr></p:case>"
+       "</p:switch></h:paraPr></h:paraProperties>",
+       "shape outline level 1 id 0\nshape bullet level 2 id 0\n"},
+      // Lists inside an element not read are not read, whatever a comment in it says.
+      {"<h:note><!-- </h:note><h:bullets><h:bullet char=\"a\"/></h:bullets><h:note> --></h:note >"
+       "<h:bullets><h:bullet char=\"b\"/></h:bullets>",
+       "bullet b\n"},
+      // A value that is not UTF-8 ends the part, as the reader sees it.
+      {"<h:bullets><h:bullet char=\"a\"/></h:bullets><h:styles><h:style name=\"\xFF\"/></h:styles>",
+       "bullet a\n"},
+      // References, white space around '=', single quotes.
+      {"<h:styles><h:style id = '0' name=\"A&amp;B\" engName='x \"y\"' type=\"CHAR\"/></h:styles>",
+       "style A&B/x \"y\" character shape 0 outline 0\n"},
   };
   for (const auto& [lists, expected] : cases) {
     const std::string xml = "<h:head><h:refList>" + lists + "</h:refList></h:head>";
     EXPECT_EQ(test::dump(read_header_xml(as_bytes(xml))), expected) << lists;
+    EXPECT_EQ(test::dump(read_header_xml(as_bytes("<!---->" + xml))), expected) << lists;
   }
 }
 

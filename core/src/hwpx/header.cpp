@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -97,13 +98,27 @@ std::vector<T> place_by_id(Identified<T>& items, std::uint32_t first) {
   return placed;
 }
 
+// The value of the first attribute of `tag` whose local name is `local` (which holds no
+// ':'), as XmlStartTag::attribute gives it, without finding each attribute's local name.
+std::optional<std::string_view> attribute(const XmlStartTag& tag, std::string_view local) {
+  for (const XmlAttribute& a : tag.attributes()) {
+    if (a.name.size() < local.size() || a.name.back() != local.back() || !a.name.ends_with(local)) {
+      continue;
+    }
+    if (a.name.size() == local.size() || a.name[a.name.size() - local.size() - 1] == ':') {
+      return a.value;
+    }
+  }
+  return std::nullopt;
+}
+
 class HeaderReading final : public XmlHandler {
  public:
   XmlVisit start_element(const XmlStartTag& tag) override {
     const std::string_view name = tag.local_name();
     ++depth_;
     if (name == "paraPr") {
-      para_shapes_.emplace_back(parse_unsigned(tag.attribute("id")), ParaShape{});
+      para_shapes_.emplace_back(parse_unsigned(attribute(tag, "id")), ParaShape{});
       heading_seen_ = false;
       return enter(Within::ParaShape);
     }
@@ -111,45 +126,45 @@ class HeaderReading final : public XmlHandler {
       // Only a paragraph property's own heading; its switch cases hold margins only.
       heading_seen_ = true;
       ParaShape& shape = para_shapes_.back().second;
-      shape.head = head_kind(tag.attribute("type"));
+      shape.head = head_kind(attribute(tag, "type"));
       shape.head_id = static_cast<std::uint16_t>(
-          std::min<std::uint32_t>(parse_unsigned(tag.attribute("idRef")).value_or(0), 0xFFFF));
-      const std::uint32_t level = parse_unsigned(tag.attribute("level")).value_or(0);
+          std::min<std::uint32_t>(parse_unsigned(attribute(tag, "idRef")).value_or(0), 0xFFFF));
+      const std::uint32_t level = parse_unsigned(attribute(tag, "level")).value_or(0);
       shape.level = static_cast<std::uint8_t>(std::min<std::uint32_t>(level, 9));
       return skip();
     }
     if (name == "numbering" && within_ == Within::Nothing) {
-      numberings_.emplace_back(parse_unsigned(tag.attribute("id")), Numbering{});
+      numberings_.emplace_back(parse_unsigned(attribute(tag, "id")), Numbering{});
       return enter(Within::Numbering);
     }
     if (name == "paraHead" && within_ == Within::Numbering) {
       // Levels 1 to 10; the format is the element's text.
-      const std::uint32_t level = parse_unsigned(tag.attribute("level")).value_or(0);
+      const std::uint32_t level = parse_unsigned(attribute(tag, "level")).value_or(0);
       if (level < 1 || level > kNumberingLevels) return skip();
       NumberingLevel& definition = numberings_.back().second.levels[level - 1];
-      definition.kind = number_kind(tag.attribute("numFormat"));
+      definition.kind = number_kind(attribute(tag, "numFormat"));
       definition.start =
-          std::max<std::uint32_t>(parse_unsigned(tag.attribute("start")).value_or(1), 1);
+          std::max<std::uint32_t>(parse_unsigned(attribute(tag, "start")).value_or(1), 1);
       definition.format.clear();
       format_ = &definition.format;
       return XmlVisit::Children;
     }
     if (name == "bullet" && within_ == Within::Nothing) {
       Bullet bullet;
-      bullet.character = tag.attribute("char").value_or("");
-      bullets_.emplace_back(parse_unsigned(tag.attribute("id")), std::move(bullet));
+      bullet.character = attribute(tag, "char").value_or("");
+      bullets_.emplace_back(parse_unsigned(attribute(tag, "id")), std::move(bullet));
       return skip();
     }
     if (name == "style" && within_ == Within::Nothing) {
       Style style;
-      style.name = tag.attribute("name").value_or("");
-      style.english_name = tag.attribute("engName").value_or("");
-      style.character = tag.attribute("type") == "CHAR";
+      style.name = attribute(tag, "name").value_or("");
+      style.english_name = attribute(tag, "engName").value_or("");
+      style.character = attribute(tag, "type") == "CHAR";
       // A character style names no paragraph property (4294967295); the binary format
       // writes 0 there.
-      const std::uint32_t shape = parse_unsigned(tag.attribute("paraPrIDRef")).value_or(0);
+      const std::uint32_t shape = parse_unsigned(attribute(tag, "paraPrIDRef")).value_or(0);
       style.para_shape = style.character || shape > 0xFFFF ? 0 : static_cast<std::uint16_t>(shape);
-      styles_.emplace_back(parse_unsigned(tag.attribute("id")), std::move(style));
+      styles_.emplace_back(parse_unsigned(attribute(tag, "id")), std::move(style));
       return skip();
     }
     if (within_ == Within::Nothing && is_container(name)) return XmlVisit::Children;
@@ -167,6 +182,13 @@ class HeaderReading final : public XmlHandler {
 
   void character_data(std::string_view text) override {
     if (format_ != nullptr) format_->append(text);
+  }
+
+  // Whether the paragraph property being read has its heading and no child open: nothing
+  // in the rest of it but another paragraph property can change the definitions.
+  bool property_complete() const {
+    return within_ == Within::ParaShape && heading_seen_ && depth_ == within_depth_ &&
+           format_ == nullptr;
   }
 
   DocumentStyles finish() {
@@ -399,29 +421,40 @@ class ContentMetadataReading final : public XmlHandler {
   std::string text_;
 };
 
-// Reading only what the definitions need. In the word processor's header.xml the definition
-// lists are siblings in hh:refList after the font, border and character lists (about half of
-// the part), and each paragraph property holds, besides its heading, margins, spacing and
-// break settings that make up most of the rest. The tags read are copied, as written, into a
-// document of their own: the lists' stretch of the part, with each paragraph property cut to
-// its start tag and its first heading. Tags are found by their '<', the first '>' after the
-// name taken for their end. A part with comments, CDATA or processing instructions among the
-// lists is read whole, and so is one whose cut is not well-formed (a '>' inside an attribute
-// value); the reader behind read_xml checks the cut as it checks any part.
+// Reading only what the definitions need. header.xml is mostly font, border and character
+// lists before the definition lists, and margins, spacing and break settings inside each
+// paragraph property. The walk below hands HeaderReading the events the XML reader would for
+// the elements the reading visits, and passes over the rest by searching for the end tag
+// instead of reading every tag: an element the reading skips, and the rest of a paragraph
+// property once its heading is read (nothing in it but another paragraph property can change
+// the definitions, and the search for the end tag looks out for one).
+//
+// The search is exact because, outside comments, CDATA sections and processing
+// instructions, every '<' opens a tag: values and text cannot hold one. So the walk gives up,
+// and the part is read whole, at any comment, CDATA section, declaration or processing
+// instruction it meets before the root's end; at references or line ends in the values and
+// text it hands over (the reader resolves those) and at anything there the reader would
+// refuse (controls, bytes that are not UTF-8); at a skipped element holding one of its own
+// name; and at anything it does not expect where it reads tags. The XML declaration is judged
+// by the reader itself. The walk does not check what it passes over: a part the reader would
+// refuse inside those stretches gives here what its definitions say, where whole reading
+// would stop at the fault.
 
-// A tag as found by its '<': where it opens and closes, whether it is an end tag, its name
-// as written and after its prefix. Comments and declarations count as tags named "!..." and
-// processing instructions as "?...".
-struct Tag {
-  std::size_t open;
-  std::size_t close;  // its '>'
-  bool closing;
-  std::string_view name;
-  std::string_view local;
+bool is_space_byte(char c) {
+  return c == ' ' || c == '\n' || c == '\t' || c == '\r';
+}
 
-  bool self_closing(std::string_view xml) const { return !closing && xml[close - 1] == '/'; }
-  std::string_view text(std::string_view xml) const { return xml.substr(open, close + 1 - open); }
-};
+// Whether `c` ends an element name in a tag.
+bool ends_name(char c) {
+  return is_space_byte(c) || c == '>' || c == '/';
+}
+
+// Whether `c` may be part of a name as far as finding names goes: ASCII that is not white
+// space, a control or markup (bytes beyond ASCII are looked at one character at a time).
+bool in_name(char c) {
+  return static_cast<unsigned char>(c) > ' ' && static_cast<unsigned char>(c) < 0x80 && c != '<' &&
+         c != '>' && c != '/' && c != '=' && c != '"' && c != '\'';
+}
 
 // The first `c` at or after `from` (at most the end), or npos. Inline: the tags of a part
 // lie a few dozen bytes apart, nearer than a call to memchr pays for.
@@ -443,117 +476,334 @@ std::size_t find_byte(std::string_view xml, std::size_t from, char c) {
   return xml.npos;
 }
 
-// The first tag opening at or after `from`, or nothing.
-std::optional<Tag> next_tag(std::string_view xml, std::size_t from) {
-  const std::size_t open = find_byte(xml, from, '<');
-  if (open == xml.npos || xml.size() - open < 3) return std::nullopt;
-  const bool closing = xml[open + 1] == '/';
-  const std::size_t name_begin = open + (closing ? 2 : 1);
-  std::size_t local_begin = name_begin;
-  std::size_t name_end = name_begin;
+// The length of the UTF-8 sequence at text[i] (a byte beyond ASCII) when it encodes a
+// character XML allows (no surrogates, U+FFFE or U+FFFF), else 0.
+std::size_t xml_sequence(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  const std::size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  if (lead < 0xC2 || lead > 0xF4 || text.size() - i < n) return 0;
+  char32_t c = lead & (0x7F >> n);
+  for (std::size_t k = 1; k < n; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    c = c << 6 | (next & 0x3F);
+  }
+  if ((n == 3 && c < 0x800) || (n == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
+      (c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE || c == 0xFFFF) {
+    return 0;
+  }
+  return n;
+}
+
+// Whether the bytes of `text` beyond ASCII are UTF-8 of characters XML allows, as the reader
+// requires of a part; ASCII is passed over sixteen bytes at a time.
+bool is_xml_utf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
 #if defined(__SSE2__)
-  // Sixteen bytes at a time: a part holds a tag every few dozen bytes, most of it names.
-  while (xml.size() - name_end >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml.data() + name_end));
-    const auto equal = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-    const auto ends = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_or_si128(_mm_or_si128(_mm_or_si128(equal(' '), equal('>')), equal('/')),
-                     _mm_or_si128(_mm_or_si128(equal('\n'), equal('\t')), equal('\r')))));
-    const unsigned within = ends != 0 ? (ends & -ends) - 1 : 0xFFFFu;  // bytes before the end
-    if (const unsigned colons = static_cast<unsigned>(_mm_movemask_epi8(equal(':'))) & within) {
-      local_begin = name_end + 32 - static_cast<std::size_t>(__builtin_clz(colons));
-    }
-    if (ends != 0) {
-      name_end += static_cast<std::size_t>(__builtin_ctz(ends));
-      break;
-    }
-    name_end += 16;
-  }
-  if (xml.size() - name_end < 16)
-#endif
-    for (; name_end < xml.size(); ++name_end) {
-      const char c = xml[name_end];
-      if (c == ' ' || c == '>' || c == '/' || c == '\n' || c == '\t' || c == '\r') break;
-      if (c == ':') local_begin = name_end + 1;
-    }
-  const std::size_t close = find_byte(xml, name_end, '>');
-  if (close == xml.npos) return std::nullopt;
-  return Tag{open, close, closing, xml.substr(name_begin, name_end - name_begin),
-             xml.substr(local_begin, name_end - local_begin)};
-}
-
-bool is_definition_list(std::string_view local) {
-  static constexpr std::array<std::string_view, 8> kLists = {
-      "numberings", "numberingList", "bullets",        "bulletList",
-      "styles",     "styleList",     "paraProperties", "paraPrList"};
-  return std::find(kLists.begin(), kLists.end(), local) != kLists.end();
-}
-
-// Appends the paragraph properties among the tags of xml[from, to) cut to their start tags
-// and their first headings.
-void append_cut_paragraph_properties(std::string& out, std::string_view xml, std::size_t from,
-                                     std::size_t to) {
-  std::optional<Tag> open_property;  // a paragraph property whose heading is still to come
-  for (auto tag = next_tag(xml, from); tag && tag->open < to; tag = next_tag(xml, tag->close + 1)) {
-    if (tag->local == "paraPr") {
-      if (open_property) out.append("</").append(open_property->name).append(">");
-      open_property.reset();
-      if (tag->closing) continue;
-      out += tag->text(xml);
-      if (!tag->self_closing(xml)) open_property = tag;
-    } else if (tag->local == "heading" && !tag->closing && open_property) {
-      const std::string_view text = tag->text(xml);
-      if (tag->self_closing(xml)) {
-        out += text;
-      } else {
-        out.append(text.substr(0, text.size() - 1)).append("/>");
+    if (text.size() - i >= 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+      const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+      if (high == 0) {
+        i += 16;
+        continue;
       }
-      out.append("</").append(open_property->name).append(">");
-      open_property.reset();
+      i += static_cast<std::size_t>(__builtin_ctz(high));
     }
+#endif
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const std::size_t n = xml_sequence(text, i);
+    if (n == 0) return false;
+    i += n;
   }
-  if (open_property) out.append("</").append(open_property->name).append(">");
+  return true;
 }
 
-// The document to read the definitions from, or nothing when the part is to be read whole.
-std::optional<std::string> definition_lists(std::string_view xml) {
-  std::size_t begin = xml.npos;
-  std::size_t end = 0;
-  std::size_t first_markup = xml.npos;   // the first comment, CDATA or instruction after begin
-  std::optional<Tag> properties;         // the paragraph-property list's start tag
-  std::optional<Tag> properties_closed;  // and its end tag
-  for (auto tag = next_tag(xml, 0); tag; tag = next_tag(xml, tag->close + 1)) {
-    if (begin != xml.npos && first_markup == xml.npos && !tag->closing &&
-        (tag->name.starts_with('!') || tag->name.starts_with('?'))) {
-      first_markup = tag->open;
-    }
-    if (!is_definition_list(tag->local)) continue;
-    begin = std::min(begin, tag->open);
-    if (tag->closing || tag->self_closing(xml)) end = std::max(end, tag->close + 1);
-    if (!tag->local.starts_with("paraPr")) continue;
-    if (!tag->closing && !tag->self_closing(xml) && !properties) properties = tag;
-    if (tag->closing && properties && !properties_closed) properties_closed = tag;
-  }
-  if (begin == xml.npos || end <= begin || first_markup < end) return std::nullopt;
-  std::string out = "<refList>";
-  if (properties && properties_closed) {
-    out.append(xml.substr(begin, properties->close + 1 - begin));
-    append_cut_paragraph_properties(out, xml, properties->close + 1, properties_closed->open);
-    out.append(xml.substr(properties_closed->open, end - properties_closed->open));
-  } else {
-    out.append(xml.substr(begin, end - begin));
-  }
-  out.append("</refList>");
-  return out;
+// Whether character data holds a control XML does not allow (all but tab and line feed; a
+// carriage return is left to the reader, which joins it to a following line feed).
+bool holds_control(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n';
+  });
 }
+
+class DefinitionWalk {
+ public:
+  DefinitionWalk(std::string_view xml, HeaderReading& reading) : xml_(xml), reading_(reading) {}
+
+  // Whether the reading got every event whole reading would have given it.
+  bool run() {
+    std::size_t root = xml_.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    if (xml_.substr(root).starts_with("<?xml")) {
+      const std::size_t declared = xml_.find("?>", root);
+      if (declared == xml_.npos) return false;
+      root = declared + 2;
+      // The reader judges the declaration (version, encoding) before the root; the one the
+      // word processor writes needs no judging.
+      if (xml_.substr(0, root) != R"(<?xml version="1.0" encoding="UTF-8" standalone="yes" ?>)") {
+        std::string prolog(xml_.substr(0, root));
+        prolog.append("<r/>");
+        NoEvents none;
+        if (!read_xml(as_bytes(prolog), kHeaderName, none)) return false;
+      }
+    }
+    while (root < xml_.size() && is_space_byte(xml_[root])) ++root;
+    if (xml_.size() - root < 2 || xml_[root] != '<' || !starts_tag(root) || xml_[root + 1] == '/') {
+      return false;
+    }
+    return walk(root);
+  }
+
+ private:
+  struct NoEvents final : XmlHandler {
+    XmlVisit start_element(const XmlStartTag&) override { return XmlVisit::Skip; }
+    void end_element() override {}
+    void character_data(std::string_view) override {}
+  };
+
+  // The elements from the root down, read at `at`, until the root's end.
+  bool walk(std::size_t at) {
+    std::vector<std::string_view> open;  // names of the elements whose children are visited
+    std::size_t i = at;
+    for (;;) {
+      const std::size_t lt = find_byte(xml_, i, '<');
+      if (lt == xml_.npos || xml_.size() - lt < 3) return false;
+      if (lt > i) {
+        const std::string_view text = xml_.substr(i, lt - i);
+        if (text.find_first_of("&\r") != text.npos || text.find("]]>") != text.npos ||
+            holds_control(text) || !is_xml_utf8(text)) {
+          return false;
+        }
+        reading_.character_data(text);
+      }
+      if (!starts_tag(lt)) return false;
+      if (xml_[lt + 1] == '/') {
+        if (open.empty()) return false;
+        const std::string_view name = open.back();
+        if (xml_.substr(lt + 2, name.size()) != name) return false;
+        i = end_of_end_tag(lt + 2 + name.size());
+        if (i == xml_.npos) return false;
+        open.pop_back();
+        reading_.end_element();
+        if (open.empty()) return true;
+        continue;
+      }
+      bool empty = false;
+      i = start_tag(lt, empty);
+      if (i == xml_.npos) return false;
+      if (reading_.start_element(XmlStartTag(name_, attributes_)) == XmlVisit::Children) {
+        if (empty) {
+          reading_.end_element();
+        } else if (open.size() == kMaxElementDepth) {
+          return false;
+        } else {
+          open.push_back(name_);
+          continue;
+        }
+      } else if (!empty) {
+        i = skip_to_end(i, name_, false);
+        if (i == xml_.npos) return false;
+      }
+      if (open.empty()) return true;
+      if (reading_.property_complete()) {
+        i = skip_to_end(i, open.back(), true);
+        if (i == xml_.npos) return false;
+        open.pop_back();
+        reading_.end_element();
+        if (open.empty()) return true;
+      }
+    }
+  }
+
+  // After an end tag's name at `i`: the position after its '>', or npos.
+  std::size_t end_of_end_tag(std::size_t i) const {
+    while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+    return i < xml_.size() && xml_[i] == '>' ? i + 1 : xml_.npos;
+  }
+
+  // Reads the start tag at `lt` into name_ and attributes_: the position after its '>', or
+  // npos where the tag is not of the plain form handed over as written.
+  std::size_t start_tag(std::size_t lt, bool& empty) {
+    const auto name_scan = [this](std::size_t at) { return end_of_name(at); };
+    std::size_t i = checked(lt + 1, name_scan);
+    if (i == lt + 1 || i >= xml_.size() || !ends_name(xml_[i])) return xml_.npos;
+    name_ = xml_.substr(lt + 1, i - lt - 1);
+    attributes_.clear();
+    for (;;) {
+      const std::size_t gap = i;
+      while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+      if (i == xml_.size()) return xml_.npos;
+      if (xml_[i] == '>') return i + 1;
+      if (xml_[i] == '/') {
+        empty = true;
+        return xml_.size() - i > 1 && xml_[i + 1] == '>' ? i + 2 : xml_.npos;
+      }
+      if (i == gap) return xml_.npos;  // attributes are separated by white space
+      const std::size_t name_begin = i;
+      i = checked(i, name_scan);
+      if (i == xml_.npos) return xml_.npos;
+      const std::size_t name_end = i;
+      while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+      if (name_end == name_begin || i == xml_.size() || xml_[i] != '=') return xml_.npos;
+      ++i;
+      while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+      if (i == xml_.size() || (xml_[i] != '"' && xml_[i] != '\'')) return xml_.npos;
+      const char quote = xml_[i++];
+      const std::size_t value_begin = i;
+      i = checked(i, [this, quote](std::size_t at) { return end_of_value(at, quote); });
+      if (i >= xml_.size() || xml_[i] != quote) return xml_.npos;
+      attributes_.push_back({xml_.substr(name_begin, name_end - name_begin),
+                             xml_.substr(value_begin, i - value_begin)});
+      ++i;
+    }
+  }
+
+  // The end of the name or value at `i`, found by `scan` (end_of_name or end_of_value), its
+  // bytes beyond ASCII checked as the reader checks them: npos where they are not UTF-8 of
+  // characters XML allows.
+  template <class Scan>
+  std::size_t checked(std::size_t i, Scan scan) const {
+    for (;;) {
+      i = scan(i);
+      if (i == xml_.size() || static_cast<unsigned char>(xml_[i]) < 0x80) return i;
+      const std::size_t n = xml_sequence(xml_, i);
+      if (n == 0) return xml_.npos;
+      i += n;
+    }
+  }
+
+  // The first byte at or after `i` that cannot be part of a name, or that is not ASCII where
+  // `Ascii` is set (or the end).
+  template <bool Ascii = true>
+  std::size_t end_of_name(std::size_t i) const {
+#if defined(__SSE2__)
+    while (xml_.size() - i >= 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml_.data() + i));
+      const auto equal = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+      const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(' ')), _mm_set1_epi8(' '));
+      const auto stops = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+          _mm_or_si128(_mm_or_si128(low, equal('=')), _mm_or_si128(equal('>'), equal('/'))),
+          _mm_or_si128(_mm_or_si128(equal('<'), equal('"')),
+                       _mm_or_si128(equal('\''), Ascii ? v : _mm_setzero_si128())))));
+      if (stops != 0) return i + static_cast<std::size_t>(__builtin_ctz(stops));
+      i += 16;
+    }
+#endif
+    while (i < xml_.size() &&
+           (in_name(xml_[i]) || (!Ascii && static_cast<unsigned char>(xml_[i]) >= 0x80))) {
+      ++i;
+    }
+    return i;
+  }
+
+  // The first `quote`, '&', '<', control or byte beyond ASCII at or after `i` (or the end).
+  std::size_t end_of_value(std::size_t i, char quote) const {
+#if defined(__SSE2__)
+    while (xml_.size() - i >= 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml_.data() + i));
+      const auto equal = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+      const __m128i control =
+          _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(0x1F)), _mm_set1_epi8(0x1F));
+      const auto stops = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(control, equal(quote)),
+                                         _mm_or_si128(_mm_or_si128(equal('&'), equal('<')), v))));
+      if (stops != 0) return i + static_cast<std::size_t>(__builtin_ctz(stops));
+      i += 16;
+    }
+#endif
+    for (; i < xml_.size(); ++i) {
+      const char c = xml_[i];
+      const auto byte = static_cast<unsigned char>(c);
+      if (c == quote || c == '&' || c == '<' || byte < 0x20 || byte >= 0x80) break;
+    }
+    return i;
+  }
+
+  // Whether the '<' at `lt` opens a tag, not a comment, CDATA section, declaration or
+  // processing instruction.
+  bool starts_tag(std::size_t lt) const {
+    return xml_[lt + 1] != '!' && xml_[lt + 1] != '?';
+  }
+
+  // The position after the end tag of the element named `name` whose contents begin at
+  // `from`, passing over the tags between by their '<'; npos at other markup, at an element
+  // of the same name inside (its end tag would be taken for this one's), or, where `property`
+  // is set, at a start tag of another paragraph property.
+  std::size_t skip_to_end(std::size_t from, std::string_view name, bool property) const {
+    std::size_t i = from;
+#if defined(__SSE2__)
+    // The '<' of 64 bytes at a time, each looked at in turn.
+    const __m128i open = _mm_set1_epi8('<');
+    const auto opens = [this, &open](std::size_t at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml_.data() + at));
+      return static_cast<std::uint64_t>(
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, open))));
+    };
+    while (xml_.size() - i >= 64) {
+      for (std::uint64_t mask =
+               opens(i) | opens(i + 16) << 16 | opens(i + 32) << 32 | opens(i + 48) << 48;
+           mask != 0; mask &= mask - 1) {
+        const std::size_t lt = i + static_cast<std::size_t>(__builtin_ctzll(mask));
+        if (const Tag tag = look_at(lt, name, property); tag != Tag::Other) {
+          return tag == Tag::End ? end_of_end_tag(lt + 2 + name.size()) : xml_.npos;
+        }
+      }
+      i += 64;
+    }
+#endif
+    for (i = find_byte(xml_, i, '<'); i != xml_.npos; i = find_byte(xml_, i + 1, '<')) {
+      if (const Tag tag = look_at(i, name, property); tag != Tag::Other) {
+        return tag == Tag::End ? end_of_end_tag(i + 2 + name.size()) : xml_.npos;
+      }
+    }
+    return xml_.npos;
+  }
+
+  enum class Tag : std::uint8_t { Other, End, Doubt };
+
+  // What the '<' at `lt` opens, for skip_to_end: the end tag named `name`, a tag or markup
+  // where the search must give up, or something else.
+  Tag look_at(std::size_t lt, std::string_view name, bool property) const {
+    if (xml_.size() - lt < name.size() + 3) return Tag::Doubt;
+    if (xml_[lt + 1] == '/') {
+      const std::size_t end = lt + 2 + name.size();
+      return xml_[end - 1] == name.back() && ends_name(xml_[end]) &&
+                     xml_.substr(lt + 2, name.size()) == name
+                 ? Tag::End
+                 : Tag::Other;
+    }
+    const std::size_t end = lt + 1 + name.size();
+    const bool same_name = xml_[end - 1] == name.back() && ends_name(xml_[end]) &&
+                           xml_.substr(lt + 1, name.size()) == name;
+    return !starts_tag(lt) || same_name || (property && names_property(lt + 1)) ? Tag::Doubt
+                                                                                : Tag::Other;
+  }
+
+  // Whether the start tag whose name begins at `i` is a paragraph property's.
+  bool names_property(std::size_t i) const {
+    constexpr std::string_view kLocal = "paraPr";
+    const std::size_t end = end_of_name<false>(i);
+    if (end - i < kLocal.size() || xml_.substr(end - kLocal.size(), kLocal.size()) != kLocal) {
+      return false;
+    }
+    return end - i == kLocal.size() || xml_[end - kLocal.size() - 1] == ':';
+  }
+
+  std::string_view xml_;
+  HeaderReading& reading_;
+  std::string_view name_;
+  std::vector<XmlAttribute> attributes_;
+};
 
 }  // namespace
 
 DocumentStyles read_header_xml(Bytes xml) {
   const std::string_view text(reinterpret_cast<const char*>(xml.data()), xml.size());
-  if (const std::optional<std::string> lists = definition_lists(text)) {
+  {
     HeaderReading reading;
-    if (read_xml(as_bytes(*lists), kHeaderName, reading)) return reading.finish();
+    if (DefinitionWalk(text, reading).run()) return reading.finish();
   }
   HeaderReading reading;
   (void)read_xml(xml, kHeaderName, reading);
