@@ -816,9 +816,13 @@ PackageContent read_package_content(Bytes hpf) {
   return std::move(reading.content);
 }
 
+DocumentStyles read_header_definitions(const Package& package) {
+  Result<Part> header = package.read(kHeaderName);
+  return header ? read_header_xml(header->bytes) : DocumentStyles{};
+}
+
 DocumentStyles read_document_styles(const Package& package) {
-  DocumentStyles styles;
-  if (Result<Part> header = package.read(kHeaderName)) styles = read_header_xml(header->bytes);
+  DocumentStyles styles = read_header_definitions(package);
   if (Result<Part> content = package.read(kContentName)) {
     styles.binary_data = read_package_content(content->bytes).binary_data;
   }

@@ -204,7 +204,7 @@ Result<DocumentModel> read_hwpx_body(const Package& package) {
   if (!sections) return std::move(sections).error();
   DocumentModel model;
   try {
-    const DocumentStyles styles = read_document_styles(package);
+    const DocumentStyles styles = read_header_definitions(package);
     DocumentBuilder builder(styles);
     walk_sections(package, sections.value(), builder, model.warnings);
     model.document = builder.finish();
@@ -229,7 +229,7 @@ Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile, bool headers
       walk_sections(package, sections.value(), writer, warnings);
       return DocumentText{writer.finish(), std::move(warnings)};
     }
-    const DocumentStyles styles = read_document_styles(package);
+    const DocumentStyles styles = read_header_definitions(package);
     DocumentBuilder builder(styles);
     walk_sections(package, sections.value(), builder, warnings);
     return DocumentText{render_markdown(builder.finish(), 0, {}, headers_footers),
