@@ -1087,8 +1087,15 @@ class SectionWalk final : public XmlHandler {
                                             ? tables_.back().table.caption
                                             : tables_.back().table.cells.back().blocks;
     number_waiting_paragraph();
-    std::optional<PendingParagraph> slot = take_pending(p);
-    if (model::Paragraph* paragraph = add_finished_paragraph(slot, origin_, blocks, out_.held())) {
+    model::Paragraph* paragraph = nullptr;
+    if (p.field_texts.empty()) {
+      // The text is copied out, so that its buffer serves the next paragraph.
+      paragraph = add_paragraph_text(p.text, origin_, blocks, out_.held());
+    } else {
+      std::optional<PendingParagraph> slot = take_pending(p);
+      paragraph = add_finished_paragraph(slot, origin_, blocks, out_.held());
+    }
+    if (paragraph != nullptr) {
       set_paragraph_head(*paragraph, p.head, p.scope != Scope::Body, out_.held());
       for (const std::uint32_t note : p.notes) resolve_note_reference(*paragraph, note);
     }
