@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstring>
 #include <optional>
 #include <utility>
@@ -184,10 +183,12 @@ Word load_word(const char* at) noexcept {
   return word;
 }
 
-// Whether the non-empty `a` and `b`, of the same size of at most 16, hold the same bytes: two
-// overlapping words (or, below four bytes, the first, middle and last byte) cover them.
-bool same_short_name(std::string_view a, std::string_view b) noexcept {
+// Whether `a` and `b`, of the same size, hold the same bytes. Up to 16 bytes, two
+// overlapping words (or, below four bytes, the first, middle and last byte) cover them: names
+// are short, and a call to memcmp costs more than the comparison.
+[[gnu::always_inline]] inline bool same_bytes(std::string_view a, std::string_view b) noexcept {
   const std::size_t size = a.size();
+  if (size > 16) return a == b;
   if (size >= 8) {
     return load_word<std::uint64_t>(a.data()) == load_word<std::uint64_t>(b.data()) &&
            load_word<std::uint64_t>(a.data() + size - 8) ==
@@ -198,16 +199,16 @@ bool same_short_name(std::string_view a, std::string_view b) noexcept {
            load_word<std::uint32_t>(a.data() + size - 4) ==
                load_word<std::uint32_t>(b.data() + size - 4);
   }
-  return a[0] == b[0] && a[size / 2] == b[size / 2] && a[size - 1] == b[size - 1];
+  return size == 0 || (a[0] == b[0] && a[size / 2] == b[size / 2] && a[size - 1] == b[size - 1]);
 }
 
 // What the local name `local` names.
-Name known_name(std::string_view local) noexcept {
+[[gnu::always_inline]] inline Name known_name(std::string_view local) noexcept {
   if (local.empty() || local.size() > 16) return Name::Other;
   const std::uint8_t slot = kNameSlots[name_slot(local)];
   if (slot == 0) return Name::Other;
   const KnownName& known = kKnownNames[slot - 1];
-  if (known.text.size() != local.size() || !same_short_name(known.text, local)) {
+  if (known.text.size() != local.size() || !same_bytes(known.text, local)) {
     return Name::Other;
   }
   return known.name;
@@ -216,7 +217,7 @@ Name known_name(std::string_view local) noexcept {
 // What the element name `name` (prefix included) names. Writers use two-letter prefixes
 // ("hp:", "hs:"): the name after such a prefix is tried first, and as no known name holds a
 // ':', a known name there is the local name.
-Name name_of(std::string_view name) noexcept {
+[[gnu::always_inline]] inline Name name_of(std::string_view name) noexcept {
   if (name.size() > 3 && name[2] == ':') {
     const std::string_view after_prefix = name.substr(3);
     const Name known = known_name(after_prefix);
@@ -361,7 +362,7 @@ struct Built<Profile::Full> {
 bool has_local_name(std::string_view name, std::string_view local) noexcept {
   if (name.size() < local.size()) return false;
   const std::size_t prefix = name.size() - local.size();
-  return (prefix == 0 || name[prefix - 1] == ':') && name.substr(prefix) == local;
+  return (prefix == 0 || name[prefix - 1] == ':') && same_bytes(name.substr(prefix), local);
 }
 
 // The value of the first attribute whose local name is each of `locals`, in one pass over
@@ -386,14 +387,17 @@ std::optional<std::string_view> attribute(const XmlStartTag& tag, std::string_vi
   return attributes(tag, {local})[0];
 }
 
-// A whole number that fits 16 bits, or nothing.
+// A whole number that fits 16 bits, written in decimal digits only, or nothing.
 std::optional<std::uint16_t> to_u16(std::optional<std::string_view> value) {
-  if (!value) return std::nullopt;
-  std::uint16_t number = 0;
-  const char* end = value->data() + value->size();
-  const auto [at, error] = std::from_chars(value->data(), end, number);
-  if (error != std::errc() || at != end) return std::nullopt;
-  return number;
+  if (!value || value->empty()) return std::nullopt;
+  std::uint32_t number = 0;
+  for (const char c : *value) {
+    const auto digit = static_cast<std::uint32_t>(c - '0');
+    if (digit > 9) return std::nullopt;
+    number = number * 10 + digit;
+    if (number > 0xFFFF) return std::nullopt;
+  }
+  return static_cast<std::uint16_t>(number);
 }
 
 template <Profile kProfile>
