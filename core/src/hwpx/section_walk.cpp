@@ -7,6 +7,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "document/block.h"
 #include "document/document_builder.h"
 #include "document/fields.h"
@@ -270,6 +274,26 @@ std::string to_utf16le(std::string_view utf8) {
   return out;
 }
 
+// The offset of the first byte of `text` at or after `from` that is below 0x20, or
+// text.size().
+std::size_t find_control(std::string_view text, std::size_t from) noexcept {
+  std::size_t i = from;
+#if defined(__SSE2__)
+  const __m128i highest = _mm_set1_epi8(0x1F);
+  while (text.size() - i >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    // Unsigned: a byte is at most 0x1F when the larger of it and 0x1F is 0x1F.
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, highest), highest);
+    if (const int mask = _mm_movemask_epi8(control); mask != 0) {
+      return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+    i += 16;
+  }
+#endif
+  while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x20) ++i;
+  return i;
+}
+
 // What an element is to the walk. Elements below a skipped element are only counted.
 enum class Role : std::uint8_t {
   Section,
@@ -512,11 +536,10 @@ class SectionWalk final : public XmlHandler {
         // Characters below U+0020 are control codes in the binary paragraph text, where
         // none of them shows; the XML writes them as elements, and a literal one shows nothing.
         // Appended in runs between them: text rarely holds one.
-        const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20; };
-        for (auto run = text.begin(); run != text.end();) {
-          const auto end = std::find_if(run, text.end(), control);
-          target.append(run, end);
-          run = end == text.end() ? end : end + 1;
+        for (std::size_t run = 0; run < text.size();) {
+          const std::size_t end = find_control(text, run);
+          target.append(text, run, end - run);
+          run = end + 1;
         }
         break;
       }
