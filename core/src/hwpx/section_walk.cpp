@@ -1,6 +1,5 @@
 #include "hwpx/section_walk.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 #include <optional>
@@ -208,6 +207,10 @@ Word load_word(const char* at) noexcept {
 
 // What the local name `local` names.
 [[gnu::always_inline]] inline Name known_name(std::string_view local) noexcept {
+  if (local.size() == 1) {
+    // Paragraphs and their text, the most frequent elements, are told at once.
+    return local[0] == 'p' ? Name::P : local[0] == 't' ? Name::T : Name::Other;
+  }
   if (local.empty() || local.size() > 16) return Name::Other;
   const std::uint8_t slot = kNameSlots[name_slot(local)];
   if (slot == 0) return Name::Other;
