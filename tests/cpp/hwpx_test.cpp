@@ -212,6 +212,9 @@ const WalkCase kWalkCases[] = {
      {para(t("a<p:tab width=\"1\"/>b<p:lineBreak/>c") + "</p:run><p:run>" + t("d&#9;e"))},
      "abcde"},
     {"control_characters_written_literally_show_nothing", {para(t("\td\te\n\t\tf\t"))}, "def"},
+    {"control_characters_in_long_text_show_nothing",
+     {para(t("가나다라마바사 0123456789\tabcdefghijklmnopq\r\nr~\t"))},
+     "가나다라마바사 0123456789abcdefghijklmnopqr~"},
     {"field_with_guide_and_changed_value",
      {para(t("x") + click_here("name", "guide", true) + t("value") + field_end() + t("y"))},
      "x{{name: guide --> value}}y"},
@@ -320,19 +323,39 @@ TEST(HwpxPackage, ASectionPartThatCannotBeReadEndsTheDocumentWithAWarning) {
   }
 }
 
+// Elements are told by their local names, whatever the prefix; names that share a known
+// name's length and its first, middle and last bytes are other elements.
 TEST(HwpxPackage, PrefixesAreTheWritersChoice) {
-  const std::string section =
-      "<sec><p><run><t>a</t><x:tbl xmlns:x=\"urn:other\"><x:tr><x:tc><p><run><t>b</t></run></p>"
-      "</x:tc></x:tr></x:tbl></run></p></sec>";
-  ZipWriter zip;
-  zip.add("mimetype", "application/hwp+zip")
-      .add("Contents\\content.hpf",
-           "<package><manifest><item id=\"s\" href=\"section0.xml\"/></manifest>"
-           "<spine><itemref idref=\"s\"/></spine></package>")
-      .add("Contents\\section0.xml", section);
-  const Result<std::string> markdown = convert(zip.finish());
-  ASSERT_TRUE(markdown.ok()) << markdown.error().message();
-  EXPECT_EQ(markdown.value(), "a\n\n|b|\n|---|");
+  struct Case {
+    std::string section;
+    std::string markdown;
+  };
+  const std::vector<Case> cases = {
+      {"<sec><p><run><t>a</t><x:tbl xmlns:x=\"urn:other\"><x:tr><x:tc><p><run><t>b</t></run>"
+       "</p></x:tc></x:tr></x:tbl></run></p></sec>",
+       "a\n\n|b|\n|---|"},
+      {"<hs:sec><hp:p><hp:run><hp:t>a</hp:t></hp:run></hp:p><abc:p><hp:x:run><hp:t>b</hp:t>"
+       "</hp:x:run></abc:p></hs:sec>",
+       "a\n\nb"},
+      {"<hs:sec><hp:p><hp:run><hp:t>a</hp:t><hp:cxrl><hp:tbl><hp:tr><hp:tc><hp:subList><hp:p>"
+       "<hp:run><hp:t>b</hp:t></hp:run></hp:p></hp:subList></hp:tc></hp:tr></hp:tbl></hp:cxrl>"
+       "<hp:exxxtxxn><hp:script>c</hp:script></hp:exxxtxxn><hp:tbl><hp:tr><hp:tc><hp:sxbLxst>"
+       "<hp:p><hp:run><hp:t>d</hp:t></hp:run></hp:p></hp:sxbLxst><hp:subList><hp:p><hp:run>"
+       "<hp:t>e</hp:t></hp:run></hp:p></hp:subList></hp:tc></hp:tr></hp:tbl><hp:T>f</hp:T>"
+       "</hp:run></hp:p></hs:sec>",
+       "a\n\n|e|\n|---|"},
+  };
+  for (const Case& c : cases) {
+    ZipWriter zip;
+    zip.add("mimetype", "application/hwp+zip")
+        .add("Contents\\content.hpf",
+             "<package><manifest><item id=\"s\" href=\"section0.xml\"/></manifest>"
+             "<spine><itemref idref=\"s\"/></spine></package>")
+        .add("Contents\\section0.xml", c.section);
+    const Result<std::string> markdown = convert(zip.finish());
+    ASSERT_TRUE(markdown.ok()) << markdown.error().message();
+    EXPECT_EQ(markdown.value(), c.markdown) << c.section;
+  }
 }
 
 struct BadPackage {

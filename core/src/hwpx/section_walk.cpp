@@ -1,11 +1,14 @@
 #include "hwpx/section_walk.h"
 
-#include <algorithm>
 #include <array>
-#include <charconv>
+#include <cstring>
 #include <optional>
 #include <utility>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "document/block.h"
 #include "document/document_builder.h"
@@ -24,22 +27,220 @@ namespace {
 // writes; the binary format keeps it as the header byte that must read 9.
 constexpr std::string_view kClickHereProp = "9";
 
-// Elements inside runs and text that mark a position or a character: tabs, line breaks,
-// special spaces, highlighting and change-tracking marks. They are characters of the binary
-// paragraph text (which leaves them out), not controls.
-constexpr std::array<std::string_view, 13> kInlineMarks = {
-    "tab",         "lineBreak",    "hyphen",     "nbSpace",     "fwSpace",
-    "titleMark",   "markpenBegin", "markpenEnd", "insertBegin", "insertEnd",
-    "deleteBegin", "deleteEnd",    "fieldEnd"};
+// The elements the walk tells apart, by local name; every other name is Other.
+enum class Name : std::uint8_t {
+  Other,
+  Sec,
+  P,
+  Run,
+  T,
+  Ctrl,
+  // Inside runs and text, marks of a position or a character: tabs, line breaks, special
+  // spaces, highlighting and change-tracking marks. They are characters of the binary
+  // paragraph text (which leaves them out), not controls.
+  Tab,
+  LineBreak,
+  Hyphen,
+  NbSpace,
+  FwSpace,
+  TitleMark,
+  MarkpenBegin,
+  MarkpenEnd,
+  InsertBegin,
+  InsertEnd,
+  DeleteBegin,
+  DeleteEnd,
+  FieldEnd,  // the last inline mark
+  FieldBegin,
+  Parameters,
+  StringParam,
+  IntegerParam,
+  Tbl,
+  Tr,
+  Tc,
+  Caption,
+  CellAddr,
+  CellSpan,
+  SubList,
+  Equation,
+  Script,
+  // Drawing objects: the binary format's 'gso ' controls.
+  Pic,
+  Rect,
+  Ellipse,
+  Arc,
+  Polygon,
+  Curve,
+  Line,
+  ConnectLine,
+  Container,
+  Ole,
+  Textart,
+  Video,
+  Chart,  // the last drawing object
+  Img,
+  LinesegArray,
+  SecPr,
+  ShapeComment,
+  FootNote,
+  EndNote,
+  Header,
+  Footer,
+  HiddenComment,
+};
 
-// Drawing objects: the binary format's 'gso ' controls.
-constexpr std::array<std::string_view, 13> kDrawingObjects = {
-    "pic",         "rect",      "ellipse", "arc",     "polygon", "curve", "line",
-    "connectLine", "container", "ole",     "textart", "video",   "chart"};
+struct KnownName {
+  std::string_view text;
+  Name name;
+};
 
-template <std::size_t N>
-bool is_one_of(std::string_view name, const std::array<std::string_view, N>& names) {
-  return std::find(names.begin(), names.end(), name) != names.end();
+constexpr std::array<KnownName, 53> kKnownNames = {{
+    {"sec", Name::Sec},
+    {"p", Name::P},
+    {"run", Name::Run},
+    {"t", Name::T},
+    {"ctrl", Name::Ctrl},
+    {"tab", Name::Tab},
+    {"lineBreak", Name::LineBreak},
+    {"hyphen", Name::Hyphen},
+    {"nbSpace", Name::NbSpace},
+    {"fwSpace", Name::FwSpace},
+    {"titleMark", Name::TitleMark},
+    {"markpenBegin", Name::MarkpenBegin},
+    {"markpenEnd", Name::MarkpenEnd},
+    {"insertBegin", Name::InsertBegin},
+    {"insertEnd", Name::InsertEnd},
+    {"deleteBegin", Name::DeleteBegin},
+    {"deleteEnd", Name::DeleteEnd},
+    {"fieldEnd", Name::FieldEnd},
+    {"fieldBegin", Name::FieldBegin},
+    {"parameters", Name::Parameters},
+    {"stringParam", Name::StringParam},
+    {"integerParam", Name::IntegerParam},
+    {"tbl", Name::Tbl},
+    {"tr", Name::Tr},
+    {"tc", Name::Tc},
+    {"caption", Name::Caption},
+    {"cellAddr", Name::CellAddr},
+    {"cellSpan", Name::CellSpan},
+    {"subList", Name::SubList},
+    {"equation", Name::Equation},
+    {"script", Name::Script},
+    {"pic", Name::Pic},
+    {"rect", Name::Rect},
+    {"ellipse", Name::Ellipse},
+    {"arc", Name::Arc},
+    {"polygon", Name::Polygon},
+    {"curve", Name::Curve},
+    {"line", Name::Line},
+    {"connectLine", Name::ConnectLine},
+    {"container", Name::Container},
+    {"ole", Name::Ole},
+    {"textart", Name::Textart},
+    {"video", Name::Video},
+    {"chart", Name::Chart},
+    {"img", Name::Img},
+    {"linesegarray", Name::LinesegArray},
+    {"secPr", Name::SecPr},
+    {"shapeComment", Name::ShapeComment},
+    {"footNote", Name::FootNote},
+    {"endNote", Name::EndNote},
+    {"header", Name::Header},
+    {"footer", Name::Footer},
+    {"hiddenComment", Name::HiddenComment},
+}};
+
+// A slot of 256 for a non-empty name, from its length and its first, middle and last bytes:
+// the known names each get a slot of their own (checked below), so one comparison tells a
+// name.
+constexpr std::size_t name_slot(std::string_view name) noexcept {
+  const auto byte = [name](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(name[at]));
+  };
+  const std::uint32_t key = byte(0) | byte(name.size() - 1) << 8 | byte(name.size() / 2) << 16 |
+                            static_cast<std::uint32_t>(name.size()) << 24;
+  return static_cast<std::uint32_t>(key * 0x9531985Du) >> 24;
+}
+
+// For each slot, 1 + the index in kKnownNames of the name it holds, or 0.
+constexpr std::array<std::uint8_t, 256> kNameSlots = [] {
+  std::array<std::uint8_t, 256> slots{};
+  for (std::size_t i = 0; i < kKnownNames.size(); ++i) {
+    slots[name_slot(kKnownNames[i].text)] = static_cast<std::uint8_t>(i + 1);
+  }
+  return slots;
+}();
+
+static_assert(
+    [] {
+      std::size_t used = 0;
+      for (const std::uint8_t slot : kNameSlots) used += slot != 0;
+      return used == kKnownNames.size();
+    }(),
+    "two known names share a slot: choose another multiplier in name_slot");
+
+template <typename Word>
+Word load_word(const char* at) noexcept {
+  Word word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+// Whether `a` and `b`, of the same size, hold the same bytes. Up to 16 bytes, two
+// overlapping words (or, below four bytes, the first, middle and last byte) cover them: names
+// are short, and a call to memcmp costs more than the comparison.
+[[gnu::always_inline]] inline bool same_bytes(std::string_view a, std::string_view b) noexcept {
+  const std::size_t size = a.size();
+  if (size > 16) return a == b;
+  if (size >= 8) {
+    return load_word<std::uint64_t>(a.data()) == load_word<std::uint64_t>(b.data()) &&
+           load_word<std::uint64_t>(a.data() + size - 8) ==
+               load_word<std::uint64_t>(b.data() + size - 8);
+  }
+  if (size >= 4) {
+    return load_word<std::uint32_t>(a.data()) == load_word<std::uint32_t>(b.data()) &&
+           load_word<std::uint32_t>(a.data() + size - 4) ==
+               load_word<std::uint32_t>(b.data() + size - 4);
+  }
+  return size == 0 || (a[0] == b[0] && a[size / 2] == b[size / 2] && a[size - 1] == b[size - 1]);
+}
+
+// What the local name `local` names.
+[[gnu::always_inline]] inline Name known_name(std::string_view local) noexcept {
+  if (local.size() == 1) {
+    // Paragraphs and their text, the most frequent elements, are told at once.
+    return local[0] == 'p' ? Name::P : local[0] == 't' ? Name::T : Name::Other;
+  }
+  if (local.empty() || local.size() > 16) return Name::Other;
+  const std::uint8_t slot = kNameSlots[name_slot(local)];
+  if (slot == 0) return Name::Other;
+  const KnownName& known = kKnownNames[slot - 1];
+  if (known.text.size() != local.size() || !same_bytes(known.text, local)) {
+    return Name::Other;
+  }
+  return known.name;
+}
+
+// What the element name `name` (prefix included) names. Writers use two-letter prefixes
+// ("hp:", "hs:"): the name after such a prefix is tried first, and as no known name holds a
+// ':', a known name there is the local name.
+[[gnu::always_inline]] inline Name name_of(std::string_view name) noexcept {
+  if (name.size() > 3 && name[2] == ':') {
+    const std::string_view after_prefix = name.substr(3);
+    const Name known = known_name(after_prefix);
+    if (known != Name::Other) return known;
+    const std::string_view local = local_name(after_prefix);
+    return local.size() == after_prefix.size() ? Name::Other : known_name(local);
+  }
+  return known_name(local_name(name));
+}
+
+bool is_inline_mark(Name name) {
+  return name >= Name::Tab && name <= Name::FieldEnd;
+}
+
+bool is_drawing_object(Name name) {
+  return name >= Name::Pic && name <= Name::Chart;
 }
 
 bool is_true(std::optional<std::string_view> value) {
@@ -76,6 +277,26 @@ std::string to_utf16le(std::string_view utf8) {
   return out;
 }
 
+// The offset of the first byte of `text` at or after `from` that is below 0x20, or
+// text.size().
+std::size_t find_control(std::string_view text, std::size_t from) noexcept {
+  std::size_t i = from;
+#if defined(__SSE2__)
+  const __m128i highest = _mm_set1_epi8(0x1F);
+  while (text.size() - i >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    // Unsigned: a byte is at most 0x1F when the larger of it and 0x1F is 0x1F.
+    const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(v, highest), highest);
+    if (const int mask = _mm_movemask_epi8(control); mask != 0) {
+      return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+    i += 16;
+  }
+#endif
+  while (i < text.size() && static_cast<unsigned char>(text[i]) >= 0x20) ++i;
+  return i;
+}
+
 // What an element is to the walk. Elements below a skipped element are only counted.
 enum class Role : std::uint8_t {
   Section,
@@ -104,8 +325,10 @@ enum class Role : std::uint8_t {
 
 // Elements of the body that never hold text, passed over even where the full profile looks
 // through unknown elements.
-constexpr std::array<std::string_view, 4> kTextless = {"linesegarray", "secPr", "parameters",
-                                                       "shapeComment"};
+bool is_textless(Name name) {
+  return name == Name::LinesegArray || name == Name::SecPr || name == Name::Parameters ||
+         name == Name::ShapeComment;
+}
 
 // Where paragraphs belong: the body, a table cell, a drawing object (whose paragraphs give
 // plain text, as the binary drawing object handler reads them), a table's caption or a layer
@@ -161,15 +384,47 @@ struct Built<Profile::Full> {
   using Output = DocumentBuilder;
 };
 
-// A whole number attribute that fits 16 bits, or nothing.
-std::optional<std::uint16_t> u16_attribute(const XmlStartTag& tag, std::string_view name) {
-  const auto value = tag.attribute(name);
-  if (!value) return std::nullopt;
-  std::uint16_t number = 0;
-  const char* end = value->data() + value->size();
-  const auto [at, error] = std::from_chars(value->data(), end, number);
-  if (error != std::errc() || at != end) return std::nullopt;
-  return number;
+// Whether the attribute or element name `name`, as written, has the local name `local` (which
+// holds no ':'): XmlStartTag::attribute's test without searching `name` for its last ':'.
+bool has_local_name(std::string_view name, std::string_view local) noexcept {
+  if (name.size() < local.size()) return false;
+  const std::size_t prefix = name.size() - local.size();
+  return (prefix == 0 || name[prefix - 1] == ':') && same_bytes(name.substr(prefix), local);
+}
+
+// The value of the first attribute whose local name is each of `locals`, in one pass over
+// the tag's attributes.
+template <std::size_t N>
+std::array<std::optional<std::string_view>, N> attributes(const XmlStartTag& tag,
+                                                          const std::string_view (&locals)[N]) {
+  std::array<std::optional<std::string_view>, N> values;
+  std::size_t missing = N;
+  for (const XmlAttribute& a : tag.attributes()) {
+    for (std::size_t k = 0; k < N; ++k) {
+      if (values[k] || !has_local_name(a.name, locals[k])) continue;
+      values[k] = a.value;
+      if (--missing == 0) return values;
+      break;
+    }
+  }
+  return values;
+}
+
+std::optional<std::string_view> attribute(const XmlStartTag& tag, std::string_view local) {
+  return attributes(tag, {local})[0];
+}
+
+// A whole number that fits 16 bits, written in decimal digits only, or nothing.
+std::optional<std::uint16_t> to_u16(std::optional<std::string_view> value) {
+  if (!value || value->empty()) return std::nullopt;
+  std::uint32_t number = 0;
+  for (const char c : *value) {
+    const auto digit = static_cast<std::uint32_t>(c - '0');
+    if (digit > 9) return std::nullopt;
+    number = number * 10 + digit;
+    if (number > 0xFFFF) return std::nullopt;
+  }
+  return static_cast<std::uint16_t>(number);
 }
 
 template <Profile kProfile>
@@ -255,9 +510,10 @@ class SectionWalk final : public XmlHandler {
   explicit SectionWalk(Output& out) : out_(out) {}
 
   XmlVisit start_element(const XmlStartTag& tag) override {
-    std::optional<Role> role = classify(tag.local_name(), tag);
+    const Name name = name_of(tag.name());
+    std::optional<Role> role = classify(name, tag);
     if constexpr (kFull) {
-      if (!role && !frames_.empty()) role = look_through(tag.local_name(), tag);
+      if (!role && !frames_.empty()) role = look_through(name, tag);
     }
     if (!role) return XmlVisit::Skip;
     frames_.push_back(*role);
@@ -283,11 +539,10 @@ class SectionWalk final : public XmlHandler {
         // Characters below U+0020 are control codes in the binary paragraph text, where
         // none of them shows; the XML writes them as elements, and a literal one shows nothing.
         // Appended in runs between them: text rarely holds one.
-        const auto control = [](char c) { return static_cast<unsigned char>(c) < 0x20; };
-        for (auto run = text.begin(); run != text.end();) {
-          const auto end = std::find_if(run, text.end(), control);
-          target.append(run, end);
-          run = end == text.end() ? end : end + 1;
+        for (std::size_t run = 0; run < text.size();) {
+          const std::size_t end = find_control(text, run);
+          target.append(text, run, end - run);
+          run = end + 1;
         }
         break;
       }
@@ -337,9 +592,9 @@ class SectionWalk final : public XmlHandler {
 
   // The role of a new element from its parent's, or nothing when it and its contents are
   // left out.
-  std::optional<Role> classify(std::string_view name, const XmlStartTag& tag) {
+  std::optional<Role> classify(Name name, const XmlStartTag& tag) {
     if (frames_.empty()) {
-      if (name != "sec") return std::nullopt;
+      if (name != Name::Sec) return std::nullopt;
       scopes_.push_back(Scope::Body);
       if constexpr (kFull) {
         out_.numbering().begin_section(0);
@@ -351,37 +606,37 @@ class SectionWalk final : public XmlHandler {
     if (scopes_.back() == Scope::Drawing) return classify_in_drawing(name, parent, tag);
     switch (parent) {
       case Role::Section:
-        if (name != "p") return std::nullopt;
+        if (name != Name::P) return std::nullopt;
         open_paragraph(Scope::Body, &tag);
         return Role::Paragraph;
       case Role::Paragraph:
-        if (name == "run") return Role::Run;
+        if (name == Name::Run) return Role::Run;
         return std::nullopt;
       case Role::Run:
-        if (name == "t") return Role::Text;
-        if (name == "ctrl") return Role::Ctrl;
-        if (is_one_of(name, kInlineMarks)) {
-          if (name == "fieldEnd") end_field();
+        if (name == Name::T) return Role::Text;
+        if (name == Name::Ctrl) return Role::Ctrl;
+        if (is_inline_mark(name)) {
+          if (name == Name::FieldEnd) end_field();
           return std::nullopt;
         }
         if constexpr (kFull) {
-          if (name == "secPr") begin_section(tag);
+          if (name == Name::SecPr) begin_section(tag);
         }
         return control(name, tag);
       case Role::Ctrl:
-        if (name == "fieldEnd") {
+        if (name == Name::FieldEnd) {
           end_field();
           return std::nullopt;
         }
         return control(name, tag);
       case Role::Field:
-        if (name == "parameters") return Role::FieldParameters;
+        if (name == Name::Parameters) return Role::FieldParameters;
         return std::nullopt;
       case Role::FieldParameters: {
-        const auto parameter = tag.attribute("name");
+        const auto parameter = attribute(tag, "name");
         if (!parameter) return std::nullopt;
-        if (name == "stringParam" && *parameter == "Command") return Role::Command;
-        if (name == "integerParam" && *parameter == "Prop") {
+        if (name == Name::StringParam && *parameter == "Command") return Role::Command;
+        if (name == Name::IntegerParam && *parameter == "Prop") {
           has_prop_ = true;
           return Role::Prop;
         }
@@ -389,19 +644,19 @@ class SectionWalk final : public XmlHandler {
       }
       case Role::Table:
         if constexpr (kFull) {
-          if (name == "caption") return open_caption(tag);
+          if (name == Name::Caption) return open_caption(tag);
         }
-        if (name != "tr") return std::nullopt;
+        if (name != Name::Tr) return std::nullopt;
         open_row();
         return Role::Row;
       case Role::Row:
-        if (name != "tc") return std::nullopt;
+        if (name != Name::Tc) return std::nullopt;
         open_cell(tag);
         scopes_.push_back(Scope::Cell);
         return Role::Cell;
       case Role::Cell:
         if constexpr (kFull) {
-          if (name == "cellAddr" || name == "cellSpan") {
+          if (name == Name::CellAddr || name == Name::CellSpan) {
             read_cell_place(name, tag);
             return std::nullopt;
           }
@@ -409,15 +664,15 @@ class SectionWalk final : public XmlHandler {
         [[fallthrough]];
       case Role::TableCaption:
       case Role::Other:
-        if (name == "subList") return Role::Other;
-        if (name != "p") return std::nullopt;
+        if (name == Name::SubList) return Role::Other;
+        if (name != Name::P) return std::nullopt;
         open_paragraph(kFull ? scopes_.back() : Scope::Cell, &tag);
         return Role::Paragraph;
       case Role::Layer:
-        if (name == "subList") return Role::Other;
+        if (name == Name::SubList) return Role::Other;
         return std::nullopt;
       case Role::Equation:
-        if (name != "script" || script_seen_) return std::nullopt;
+        if (name != Name::Script || script_seen_) return std::nullopt;
         script_seen_ = true;
         return Role::Script;
       default:
@@ -430,14 +685,14 @@ class SectionWalk final : public XmlHandler {
   // equation or drawing object outside any paragraph stands in a paragraph of its own.
   // Nothing for the contents of fields, equations and layers, and for elements that hold no
   // text.
-  std::optional<Role> look_through(std::string_view name, const XmlStartTag& tag) {
+  std::optional<Role> look_through(Name name, const XmlStartTag& tag) {
     switch (frames_.back()) {
       // Not below a table or row: a paragraph there would belong to no cell.
       case Role::Section:
       case Role::Cell:
       case Role::TableCaption:
       case Role::Other:
-        if (name == "tbl" || name == "equation" || is_one_of(name, kDrawingObjects)) {
+        if (name == Name::Tbl || name == Name::Equation || is_drawing_object(name)) {
           open_paragraph(scopes_.back(), nullptr);
           frames_.push_back(Role::ImplicitParagraph);
           if (std::optional<Role> role = control(name, tag)) return role;
@@ -448,10 +703,10 @@ class SectionWalk final : public XmlHandler {
         [[fallthrough]];
       case Role::Paragraph:
       case Role::Run:
-        if (open_paragraphs_ > 0 && (name == "run" || name == "t")) {
-          return name == "run" ? Role::Run : Role::Text;
+        if (open_paragraphs_ > 0 && (name == Name::Run || name == Name::T)) {
+          return name == Name::Run ? Role::Run : Role::Text;
         }
-        if (is_one_of(name, kTextless)) return std::nullopt;
+        if (is_textless(name)) return std::nullopt;
         return Role::Other;
       default:
         return std::nullopt;
@@ -460,36 +715,35 @@ class SectionWalk final : public XmlHandler {
 
   // Inside a drawing object every paragraph counts, at any depth, as plain text; pictures
   // outside the object's own caption make it a picture.
-  std::optional<Role> classify_in_drawing(std::string_view name, Role parent,
-                                          const XmlStartTag& tag) {
-    if (name == "p") {
+  std::optional<Role> classify_in_drawing(Name name, Role parent, const XmlStartTag& tag) {
+    if (name == Name::P) {
       open_paragraph(Scope::Drawing, &tag);
       return Role::Paragraph;
     }
-    if (parent == Role::Paragraph && name == "run") return Role::Run;
-    if (parent == Role::Run && name == "t") return Role::Text;
+    if (parent == Role::Paragraph && name == Name::Run) return Role::Run;
+    if (parent == Role::Run && name == Name::T) return Role::Text;
     if (parent == Role::Text) return std::nullopt;
-    if (parent == Role::Drawing && name == "caption") {
+    if (parent == Role::Drawing && name == Name::Caption) {
       drawing_.in_caption = true;
       return Role::Caption;
     }
     if (!drawing_.in_caption) {
-      if (name == "pic") drawing_.picture = true;
+      if (name == Name::Pic) drawing_.picture = true;
       // As in the binary format, the last picture of a group names the item.
-      if (name == "img") drawing_.item_name = tag.attribute("binaryItemIDRef").value_or("");
+      if (name == Name::Img) drawing_.item_name = attribute(tag, "binaryItemIDRef").value_or("");
     }
-    if (name == "textart") add_text_art(tag);
+    if (name == Name::Textart) add_text_art(tag);
     return Role::Other;
   }
 
   // A control of the innermost paragraph, in the body, a table cell or a caption.
-  std::optional<Role> control(std::string_view name, const XmlStartTag& tag) {
+  std::optional<Role> control(Name name, const XmlStartTag& tag) {
     ParagraphState<kProfile>& p = paragraph();
     if constexpr (kFull) {
       if (std::optional<Role> layer = open_layer(name, tag, p)) return layer;
     }
-    if (name == "fieldBegin") {
-      const bool click_here = tag.attribute("type") == "CLICK_HERE";
+    if (name == Name::FieldBegin) {
+      const bool click_here = attribute(tag, "type") == "CLICK_HERE";
       // Only a click-here field opens, and only when none is open; the end of any field
       // closes the open one.
       if (click_here && !p.field_open) {
@@ -498,7 +752,7 @@ class SectionWalk final : public XmlHandler {
       }
       if (click_here && p.attaching) {
         field_ = FieldInfo{
-            std::string(tag.attribute("name").value_or("")), {}, is_true(tag.attribute("dirty"))};
+            std::string(attribute(tag, "name").value_or("")), {}, is_true(attribute(tag, "dirty"))};
         command_.clear();
         prop_.clear();
         has_prop_ = false;
@@ -509,7 +763,7 @@ class SectionWalk final : public XmlHandler {
     }
     p.attaching = false;
     const Scope scope = p.scope;
-    if (name == "tbl") {
+    if (name == Name::Tbl) {
       unsigned depth = 0;
       if (scope != Scope::Body && !tables_.empty()) {
         depth = tables_.back().depth + 1;
@@ -522,14 +776,14 @@ class SectionWalk final : public XmlHandler {
     }
     // Inside cells, equations and drawing objects give nothing in the minimal profile.
     if (!kFull && scope != Scope::Body) return std::nullopt;
-    if (name == "equation") {
+    if (name == Name::Equation) {
       script_.clear();
       script_seen_ = false;
       return Role::Equation;
     }
-    if (is_one_of(name, kDrawingObjects)) {
-      drawing_.reset(name == "pic");
-      if (name == "textart") add_text_art(tag);
+    if (is_drawing_object(name)) {
+      drawing_.reset(name == Name::Pic);
+      if (name == Name::Textart) add_text_art(tag);
       scopes_.push_back(Scope::Drawing);
       return Role::Drawing;
     }
@@ -537,38 +791,38 @@ class SectionWalk final : public XmlHandler {
   }
 
   void add_text_art(const XmlStartTag& tag) {
-    const auto text = tag.attribute("text");
+    const auto text = attribute(tag, "text");
     if (!text || drawing_.in_caption) return;
     drawing_.contents.push_back(text_art_text(*text));
   }
 
   // A note, header, footer, memo or hidden comment, whose paragraphs are read into a layer of
   // their own; a note leaves its mark where it stands in `p`. Nothing for any other element.
-  std::optional<Role> open_layer(std::string_view name, const XmlStartTag& tag,
-                                 ParagraphState<kProfile>& p) {
+  std::optional<Role> open_layer(Name name, const XmlStartTag& tag, ParagraphState<kProfile>& p) {
     LayerState layer;
-    if (name == "footNote" || name == "endNote") {
+    if (name == Name::FootNote || name == Name::EndNote) {
       layer.kind = LayerState::Kind::Note;
       layer.note = out_.add_note(
-          name == "footNote" ? model::NoteKind::Footnote : model::NoteKind::Endnote, origin_, {});
+          name == Name::FootNote ? model::NoteKind::Footnote : model::NoteKind::Endnote, origin_,
+          {});
       if (p.scope != Scope::Drawing) {
         (p.field_open ? p.open_field : p.text).append(kNoteMark);
         p.notes.push_back(layer.note);
       }
-    } else if (name == "header" || name == "footer") {
+    } else if (name == Name::Header || name == Name::Footer) {
       layer.kind = LayerState::Kind::Furniture;
       layer.furniture.kind =
-          name == "header" ? model::FurnitureKind::Header : model::FurnitureKind::Footer;
-      const auto pages = tag.attribute("applyPageType");
+          name == Name::Header ? model::FurnitureKind::Header : model::FurnitureKind::Footer;
+      const auto pages = attribute(tag, "applyPageType");
       layer.furniture.pages = pages == "EVEN"  ? model::Pages::Even
                               : pages == "ODD" ? model::Pages::Odd
                                                : model::Pages::Both;
       layer.furniture.origin = origin_;
-    } else if (name == "hiddenComment" ||
-               (name == "fieldBegin" && tag.attribute("type") == "MEMO")) {
+    } else if (name == Name::HiddenComment ||
+               (name == Name::FieldBegin && attribute(tag, "type") == "MEMO")) {
       layer.kind = LayerState::Kind::Annotation;
-      layer.annotation = name == "hiddenComment" ? model::AnnotationKind::HiddenComment
-                                                 : model::AnnotationKind::Memo;
+      layer.annotation = name == Name::HiddenComment ? model::AnnotationKind::HiddenComment
+                                                     : model::AnnotationKind::Memo;
     } else {
       return std::nullopt;
     }
@@ -600,8 +854,9 @@ class SectionWalk final : public XmlHandler {
   // number waits for that definition, or for the next paragraph or its own end.
   void number_paragraph(const XmlStartTag& tag) {
     number_waiting_paragraph();
-    const std::uint16_t shape = u16_attribute(tag, "paraPrIDRef").value_or(0);
-    const std::uint16_t style = u16_attribute(tag, "styleIDRef").value_or(0);
+    const auto [shape_value, style_value] = attributes(tag, {"paraPrIDRef", "styleIDRef"});
+    const std::uint16_t shape = to_u16(shape_value).value_or(0);
+    const std::uint16_t style = to_u16(style_value).value_or(0);
     if (!outline_seen_) {
       waiting_ = Waiting{open_paragraphs_ - 1, shape, style};
       return;
@@ -618,7 +873,7 @@ class SectionWalk final : public XmlHandler {
 
   void begin_section(const XmlStartTag& tag) {
     if (outline_seen_) return;
-    out_.numbering().begin_section(u16_attribute(tag, "outlineShapeIDRef").value_or(0));
+    out_.numbering().begin_section(to_u16(attribute(tag, "outlineShapeIDRef")).value_or(0));
     number_waiting_paragraph();
     outline_seen_ = true;
   }
@@ -627,8 +882,9 @@ class SectionWalk final : public XmlHandler {
     TableState<kProfile>& state = tables_.emplace_back();
     state.depth = depth;
     if constexpr (kFull) {
-      state.table.row_count = u16_attribute(tag, "rowCnt").value_or(0);
-      state.table.column_count = u16_attribute(tag, "colCnt").value_or(0);
+      const auto [rows, columns] = attributes(tag, {"rowCnt", "colCnt"});
+      state.table.row_count = to_u16(rows).value_or(0);
+      state.table.column_count = to_u16(columns).value_or(0);
       state.table.origin = origin_;
     } else {
       (void)tag;
@@ -651,7 +907,7 @@ class SectionWalk final : public XmlHandler {
       model::Cell& cell = state.table.cells.emplace_back();
       // Cells of an hp:tc outside any hp:tr share row 0.
       cell.listed_row = state.rows > 0 ? state.rows - 1 : 0;
-      cell.header = is_true(tag.attribute("header"));
+      cell.header = is_true(attribute(tag, "header"));
       state.cell_addressed = false;
     } else {
       (void)tag;
@@ -661,24 +917,26 @@ class SectionWalk final : public XmlHandler {
 
   // hp:cellAddr (colAddr, rowAddr) and hp:cellSpan (colSpan, rowSpan) of the open cell. A
   // cell without a whole address makes the table's listing disagree; spans default to 1.
-  void read_cell_place(std::string_view name, const XmlStartTag& tag) {
+  void read_cell_place(Name name, const XmlStartTag& tag) {
     TableState<kProfile>& state = tables_.back();
     model::Cell& cell = state.table.cells.back();
-    if (name == "cellAddr") {
-      const auto column = u16_attribute(tag, "colAddr");
-      const auto row = u16_attribute(tag, "rowAddr");
+    if (name == Name::CellAddr) {
+      const auto [column_value, row_value] = attributes(tag, {"colAddr", "rowAddr"});
+      const auto column = to_u16(column_value);
+      const auto row = to_u16(row_value);
       state.cell_addressed = column && row;
       cell.column = column.value_or(0);
       cell.row = row.value_or(0);
     } else {
-      cell.column_span = u16_attribute(tag, "colSpan").value_or(1);
-      cell.row_span = u16_attribute(tag, "rowSpan").value_or(1);
+      const auto [columns, rows] = attributes(tag, {"colSpan", "rowSpan"});
+      cell.column_span = to_u16(columns).value_or(1);
+      cell.row_span = to_u16(rows).value_or(1);
     }
   }
 
   std::optional<Role> open_caption(const XmlStartTag& tag) {
     model::Table& table = tables_.back().table;
-    const auto side = tag.attribute("side");
+    const auto side = attribute(tag, "side");
     table.caption_side = side == "TOP"     ? model::CaptionSide::Top
                          : side == "LEFT"  ? model::CaptionSide::Left
                          : side == "RIGHT" ? model::CaptionSide::Right
@@ -859,8 +1117,15 @@ class SectionWalk final : public XmlHandler {
                                             ? tables_.back().table.caption
                                             : tables_.back().table.cells.back().blocks;
     number_waiting_paragraph();
-    std::optional<PendingParagraph> slot = take_pending(p);
-    if (model::Paragraph* paragraph = add_finished_paragraph(slot, origin_, blocks, out_.held())) {
+    model::Paragraph* paragraph = nullptr;
+    if (p.field_texts.empty()) {
+      // The text is copied out, so that its buffer serves the next paragraph.
+      paragraph = add_paragraph_text(p.text, origin_, blocks, out_.held());
+    } else {
+      std::optional<PendingParagraph> slot = take_pending(p);
+      paragraph = add_finished_paragraph(slot, origin_, blocks, out_.held());
+    }
+    if (paragraph != nullptr) {
       set_paragraph_head(*paragraph, p.head, p.scope != Scope::Body, out_.held());
       for (const std::uint32_t note : p.notes) resolve_note_reference(*paragraph, note);
     }
