@@ -236,9 +236,9 @@ struct AttributeSpan {
   std::uint32_t name_offset;
   std::uint32_t name_length;
   std::uint32_t value_offset;  // the value's first byte, after the opening quote
-  std::uint32_t value_length;
+  std::uint32_t length;        // to the byte after the closing quote
 
-  std::uint32_t length() const { return value_offset + value_length + 1; }
+  std::uint32_t value_length() const { return length - value_offset - 1; }
 };
 
 // The last start tag of one name, when it had at most kShapeAttributes attributes.
@@ -853,10 +853,10 @@ class Reader {
     const std::size_t count = shape.count;
     for (;;) {
       std::size_t same = common_length(p, q, end - q);
-      while (k < count && shape.spans[k].length() <= same) {
+      while (k < count && shape.spans[k].length <= same) {
         const AttributeSpan& span = shape.spans[k];
         if (record) raw_[k] = known_attribute(span, p);
-        const std::size_t length = span.length();
+        const std::size_t length = span.length;
         same -= length;
         p += length;
         q += length;
@@ -872,9 +872,10 @@ class Reader {
       bool resolve = false;
       p = attribute_value(value_start, s_[value_start - 1], resolve);
       if (fault_ != Fault::None) return p;
-      q += span.length();
-      span.value_length = static_cast<std::uint32_t>(p - 1 - value_start);
-      if (record) raw_[k] = known_attribute(span, p - span.length());
+      q += span.length;
+      const std::size_t boundary = value_start - span.value_offset;
+      span.length = static_cast<std::uint32_t>(p - boundary);
+      if (record) raw_[k] = known_attribute(span, boundary);
       const std::uint32_t bit = std::uint32_t{1} << k;
       shape.resolve = resolve ? shape.resolve | bit : shape.resolve & ~bit;
       ++k;
@@ -901,7 +902,7 @@ class Reader {
   // The attribute placed as `span` after `i`.
   XmlAttribute known_attribute(const AttributeSpan& span, std::size_t i) const {
     return {{s_.data() + i + span.name_offset, span.name_length},
-            {s_.data() + i + span.value_offset, span.value_length}};
+            {s_.data() + i + span.value_offset, span.value_length()}};
   }
 
   // Fills raw_ with the first `count` attributes of the tag whose name ends at `i`, placed as
@@ -909,7 +910,7 @@ class Reader {
   void known_attributes(const TagShape& shape, std::size_t i, std::size_t count) {
     for (std::size_t k = 0; k < count; ++k) {
       raw_[k] = known_attribute(shape.spans[k], i);
-      i += shape.spans[k].length();
+      i += shape.spans[k].length;
     }
   }
 
@@ -944,9 +945,10 @@ class Reader {
         return static_cast<std::uint32_t>(static_cast<std::size_t>(part.data() - s_.data()) -
                                           boundary);
       };
-      shape.spans[k] = {offset(a.name), static_cast<std::uint32_t>(a.name.size()), offset(a.value),
-                        static_cast<std::uint32_t>(a.value.size())};
-      boundary += shape.spans[k].length();
+      const std::uint32_t value_offset = offset(a.value);
+      shape.spans[k] = {offset(a.name), static_cast<std::uint32_t>(a.name.size()), value_offset,
+                        value_offset + static_cast<std::uint32_t>(a.value.size()) + 1};
+      boundary += shape.spans[k].length;
     }
     shape.tag = tag_name;
     shape.base = after_name;
