@@ -63,6 +63,12 @@ const WellFormed kWellFormed[] = {
     {"repeated_tags_with_other_attributes",
      "<r><a x=\"1\" y=\"2\"/><a x=\"3\" z=\"4\"/><a x=\"5\"/></r>",
      "<r><a x=1 y=2></><a x=3 z=4></><a x=5></></>"},
+    // A tag read while skipping, then tags of its name that repeat some of its bytes: values
+    // that differ in length, a reference carried over, other spaces before an attribute.
+    {"repeated_tags_with_other_values",
+     "<r><skip><a x=\"1\" y=\"22\" z=\"&lt;\"/></skip><a x=\"1\" y=\"3\" z=\"&lt;\"/>"
+     "<a x=\"1\" y=\"3\" z=\"&lt;\"/><a x=\"10\" y=\"3\" z=\"q\"/><a x=\"1\"  y='3'/></r>",
+     "<r><a x=1 y=3 z=<></><a x=1 y=3 z=<></><a x=10 y=3 z=q></><a x=1 y=3></></>"},
 };
 
 class XmlWellFormedTest : public testing::TestWithParam<WellFormed> {};
@@ -99,6 +105,11 @@ const Malformed kMalformed[] = {
      "is not well-formed XML (line 1: duplicate attribute)"},
     {"duplicate_after_the_same_tag_without_it", "<r><a x=\"1\" y=\"2\"/><a x=\"1\" x=\"2\"/></r>",
      "is not well-formed XML (line 1: duplicate attribute)"},
+    {"duplicate_in_a_repeated_skipped_tag",
+     "<r><skip><a x=\"1\" y=\"2\"/><a x=\"1\" y=\"2\" x=\"3\"/></skip></r>",
+     "is not well-formed XML (line 1: duplicate attribute)"},
+    {"lt_in_a_repeated_tag", "<r><a x=\"1\" y=\"2\"/><a x=\"1\" y=\"<\"/></r>",
+     "is not well-formed XML (line 1: not well-formed (invalid token))"},
     {"lt_in_attribute_value", "<a x=\"<\"/>",
      "is not well-formed XML (line 1: not well-formed (invalid token))"},
     {"surrogate_character_reference", "<a>&#xD800;</a>",

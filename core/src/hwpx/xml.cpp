@@ -221,36 +221,35 @@ std::size_t find_special(std::string_view s, std::size_t from, char a, char b, c
   return s.size();
 }
 
-// The bytes from the space before an attribute to its opening quote (" name=\""), when there
-// are at most 32: start tags of one name mostly repeat their attributes in one order, and
-// bytes equal to those of a tag already read need no second check.
-struct AttributePrefix {
-  char bytes[32];
-  std::uint8_t length;  // 0: matches nothing
-};
-
-constexpr std::size_t kShapeAttributes = 16;
+// Start tags of one name mostly repeat their attributes in one order, and many of their
+// values (a section is mostly line segments whose values change in one or two places). The
+// last start tag read of a name is kept as offsets into the part: bytes equal to those of a
+// tag already checked need no second check, so a run of equal bytes that covers whole
+// attributes passes them without a look, and one that covers an attribute up to its opening
+// quote gives its name.
+constexpr std::size_t kShapeAttributes = 24;
 constexpr std::size_t kShapeSlots = 64;
 
-// The first attribute prefixes of one start tag of one name, in order.
-struct TagShape {
-  std::string_view tag;
-  std::size_t count = 0;
-  std::array<AttributePrefix, kShapeAttributes> prefixes;
+// Where one attribute lies, counted from the end of the one before it (for the first, from
+// the end of the tag's name): a space, the name, '=' and the quote, the value, the quote.
+struct AttributeSpan {
+  std::uint32_t name_offset;
+  std::uint32_t name_length;
+  std::uint32_t value_offset;  // the value's first byte, after the opening quote
+  std::uint32_t length;        // to the byte after the closing quote
 
-  // Sets the prefix of attribute `k` to `bytes`, forgetting those after it, which belonged
-  // to another tag; `bytes` match later only when they are a space, the name, '=' and a
-  // quote, and fit.
-  void remember(std::size_t k, std::string_view bytes, std::size_t name_length) {
-    count = k + 1;
-    AttributePrefix& prefix = prefixes[k];
-    prefix.length = 0;
-    if (bytes.size() > sizeof prefix.bytes || bytes.size() != name_length + 3 || bytes[0] != ' ') {
-      return;
-    }
-    std::copy(bytes.begin(), bytes.end(), prefix.bytes);
-    prefix.length = static_cast<std::uint8_t>(bytes.size());
-  }
+  std::uint32_t value_length() const { return length - value_offset - 1; }
+};
+
+// The last start tag of one name, when it had at most kShapeAttributes attributes.
+struct TagShape {
+  std::string_view tag;       // its name, in the part; empty: nothing kept
+  std::size_t base = 0;       // the offset of the byte after its name
+  std::size_t length = 0;     // from there to the end of the tag, after '>'
+  std::size_t count = 0;      // attributes
+  std::uint32_t resolve = 0;  // a bit for each attribute whose value needs resolving
+  bool empty = false;         // ends with "/>"
+  std::array<AttributeSpan, kShapeAttributes> spans;
 };
 
 class Reader {
@@ -772,15 +771,32 @@ class Reader {
     i = name(name_start);
     if (fault_ != Fault::None) return i;
     const std::string_view tag_name = view(name_start, i - name_start);
-    raw_count_ = 0;
-    resolve_ = false;
+    const std::size_t after_name = i;
     TagShape& shape = shapes_[shape_slot(tag_name)];
-    if (shape.tag != tag_name) {
-      shape.tag = tag_name;
-      shape.count = 0;
-    }
-    bool all_known = true;
+    std::size_t known = 0;  // leading attributes named as in the tag kept
     bool empty = false;
+    if (keep_shapes_ && same_name(shape.tag, tag_name)) {
+      bool complete = false;
+      const bool visit = visiting();  // the handler sees the attributes
+      i = repeated_attributes(shape, i, known, complete, visit);
+      if (fault_ != Fault::None) return i;
+      if (complete) {
+        // Every attribute is named and placed as in the tag kept, which now describes this one.
+        shape.base = after_name;
+        shape.length = i - after_name;
+        resolve_ = shape.resolve != 0;
+        empty = shape.empty;
+        raw_count_ = known;
+        return element_started(tag_name, name_start, i, empty);
+      }
+      if (!visit) known_attributes(shape, after_name, known);
+      raw_count_ = known;
+      resolve_ = (shape.resolve & ((std::uint32_t{1} << known) - 1)) != 0;
+    } else {
+      raw_count_ = 0;
+      resolve_ = false;
+    }
+    std::uint32_t resolve_bits = 0;
     for (;;) {
       unsigned char c = at(i);
       if (c == '>') {
@@ -794,44 +810,158 @@ class Reader {
         break;
       }
       if (!is_space(c)) return stop(i, Fault::InvalidToken);
-      const std::size_t k = raw_count_;
-      std::string_view attribute_name;
-      std::size_t value_start = 0;
-      if (k < shape.count && prefix_matches(shape.prefixes[k], i)) {
-        // The space, name, '=' and quote of the attribute in this place last time.
-        attribute_name = {s_.data() + i + 1, shape.prefixes[k].length - 3u};
-        value_start = i + shape.prefixes[k].length;
-      } else {
-        all_known = false;
-        const std::size_t separator = i;
-        i = skip_spaces(i);
-        c = at(i);
-        if (c == '>' || c == '/') continue;
-        const std::size_t attribute_start = i;
-        i = name(i);
-        if (fault_ != Fault::None) return i;
-        attribute_name = view(attribute_start, i - attribute_start);
-        i = skip_spaces(i);
-        if (s_[i] != '=') return stop(i, Fault::InvalidToken);
-        i = skip_spaces(i + 1);
-        if (s_[i] != '"' && s_[i] != '\'') return stop(i, Fault::InvalidToken);
-        value_start = i + 1;
-        if (k < kShapeAttributes) {
-          shape.remember(k, view(separator, value_start - separator), attribute_name.size());
-        }
-      }
-      i = attribute_value(value_start, s_[value_start - 1], resolve_);
+      i = skip_spaces(i);
+      c = at(i);
+      if (c == '>' || c == '/') continue;
+      const std::size_t attribute_start = i;
+      i = name(i);
       if (fault_ != Fault::None) return i;
+      const std::string_view attribute_name = view(attribute_start, i - attribute_start);
+      i = skip_spaces(i);
+      if (s_[i] != '=') return stop(i, Fault::InvalidToken);
+      i = skip_spaces(i + 1);
+      if (s_[i] != '"' && s_[i] != '\'') return stop(i, Fault::InvalidToken);
+      const std::size_t value_start = i + 1;
+      bool resolve = false;
+      i = attribute_value(value_start, s_[i], resolve);
+      if (fault_ != Fault::None) return i;
+      if (resolve) {
+        resolve_ = true;
+        if (raw_count_ < kShapeAttributes) resolve_bits |= std::uint32_t{1} << raw_count_;
+      }
       // Grown by hand: a vector's push_back cost a third of a short attribute.
-      if (raw_count_ == raw_.size()) raw_.resize(std::max<std::size_t>(16, 2 * raw_.size()));
+      if (raw_count_ == raw_.size()) raw_.resize(std::max<std::size_t>(32, 2 * raw_.size()));
       raw_[raw_count_++] = {attribute_name, {s_.data() + value_start, i - 1 - value_start}};
     }
     // Names that all match the first ones of a tag already checked cannot repeat.
-    if (!all_known && has_duplicate_attribute()) {
+    if (raw_count_ > known && has_duplicate_attribute()) {
       return stop(name_start, Fault::DuplicateAttribute);
     }
-    if (depth_ == kMaxElementDepth) return stop(name_start, Fault::TooDeep);
+    if (keep_shapes_) keep(shape, tag_name, after_name, i, empty, known, resolve_bits);
+    return element_started(tag_name, name_start, i, empty);
+  }
 
+  // The attributes of a start tag named as `shape`'s from `p`, its name's end, for as long as
+  // they are named and placed as those of the tag kept: their number through `k`, and where
+  // they end; into raw_ when `record`. Values that differ are read, and the kept spans
+  // rewritten for them; `complete` when the rest of the tag equals the kept tag's rest, the
+  // end included.
+  std::size_t repeated_attributes(TagShape& shape, std::size_t p, std::size_t& k, bool& complete,
+                                  bool record) {
+    std::size_t q = shape.base;  // where the kept tag is at `p`'s place
+    const std::size_t end = shape.base + shape.length;
+    const std::size_t count = shape.count;
+    for (;;) {
+      std::size_t same = common_length(p, q, end - q);
+      while (k < count && shape.spans[k].length <= same) {
+        const AttributeSpan& span = shape.spans[k];
+        if (record) raw_[k] = known_attribute(span, p);
+        const std::size_t length = span.length;
+        same -= length;
+        p += length;
+        q += length;
+        ++k;
+      }
+      if (k == count) {
+        complete = same == end - q;
+        return complete ? p + same : p;
+      }
+      AttributeSpan& span = shape.spans[k];
+      if (same < span.value_offset) return p;  // another name, or other spaces or quotes
+      const std::size_t value_start = p + span.value_offset;
+      bool resolve = false;
+      p = attribute_value(value_start, s_[value_start - 1], resolve);
+      if (fault_ != Fault::None) return p;
+      q += span.length;
+      const std::size_t boundary = value_start - span.value_offset;
+      span.length = static_cast<std::uint32_t>(p - boundary);
+      if (record) raw_[k] = known_attribute(span, boundary);
+      const std::uint32_t bit = std::uint32_t{1} << k;
+      shape.resolve = resolve ? shape.resolve | bit : shape.resolve & ~bit;
+      ++k;
+    }
+  }
+
+  // How many bytes from `p` equal those from `q` (before it), at most `limit`.
+  std::size_t common_length(std::size_t p, std::size_t q, std::size_t limit) const {
+    std::size_t n = 0;
+#if defined(__SSE2__)
+    while (n < limit && s_.size() - p - n >= 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_.data() + p + n));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_.data() + q + n));
+      const unsigned differ =
+          ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))) & 0xFFFFu;
+      if (differ != 0) return std::min(limit, n + static_cast<std::size_t>(__builtin_ctz(differ)));
+      n += 16;
+    }
+#endif
+    while (n < limit && p + n < s_.size() && s_[p + n] == s_[q + n]) ++n;
+    return std::min(n, limit);
+  }
+
+  // The attribute placed as `span` after `i`.
+  XmlAttribute known_attribute(const AttributeSpan& span, std::size_t i) const {
+    return {{s_.data() + i + span.name_offset, span.name_length},
+            {s_.data() + i + span.value_offset, span.value_length()}};
+  }
+
+  // Fills raw_ with the first `count` attributes of the tag whose name ends at `i`, placed as
+  // `shape`'s.
+  void known_attributes(const TagShape& shape, std::size_t i, std::size_t count) {
+    for (std::size_t k = 0; k < count; ++k) {
+      raw_[k] = known_attribute(shape.spans[k], i);
+      i += shape.spans[k].length;
+    }
+  }
+
+  // Whether `earlier`, a name read before, is `name`, both views of the part.
+  bool same_name(std::string_view earlier, std::string_view name) const {
+    if (earlier.size() != name.size()) return false;
+#if defined(__SSE2__)
+    if (name.size() <= 16 && s_.data() + s_.size() - name.data() >= 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(earlier.data()));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(name.data()));
+      const unsigned equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b)));
+      const unsigned needed = (1u << name.size()) - 1;
+      return (equal & needed) == needed;
+    }
+#endif
+    return earlier == name;
+  }
+
+  // Keeps the start tag just read, from its name's end `after_name` to `end`, as `shape`,
+  // unless it has too many attributes. The resolve bits of the first `known` attributes are
+  // the shape's already.
+  void keep(TagShape& shape, std::string_view tag_name, std::size_t after_name, std::size_t end,
+            bool empty, std::size_t known, std::uint32_t resolve_bits) {
+    if (raw_count_ > kShapeAttributes) {
+      shape.tag = {};
+      return;
+    }
+    std::size_t boundary = after_name;
+    for (std::size_t k = 0; k < raw_count_; ++k) {
+      const XmlAttribute& a = raw_[k];
+      const auto offset = [&](std::string_view part) {
+        return static_cast<std::uint32_t>(static_cast<std::size_t>(part.data() - s_.data()) -
+                                          boundary);
+      };
+      const std::uint32_t value_offset = offset(a.value);
+      shape.spans[k] = {offset(a.name), static_cast<std::uint32_t>(a.name.size()), value_offset,
+                        value_offset + static_cast<std::uint32_t>(a.value.size()) + 1};
+      boundary += shape.spans[k].length;
+    }
+    shape.tag = tag_name;
+    shape.base = after_name;
+    shape.length = end - after_name;
+    shape.count = raw_count_;
+    shape.resolve = (shape.resolve & ((std::uint32_t{1} << known) - 1)) | resolve_bits;
+    shape.empty = empty;
+  }
+
+  // Hands a start tag whose attributes are in raw_ to the handler, and opens its element.
+  std::size_t element_started(std::string_view tag_name, std::size_t name_start, std::size_t i,
+                              bool empty) {
+    if (depth_ == kMaxElementDepth) return stop(name_start, Fault::TooDeep);
     const bool visit = visiting() && handler_.start_element(XmlStartTag(tag_name, attributes())) ==
                                          XmlVisit::Children;
     if (empty) {
@@ -849,31 +979,12 @@ class Reader {
            kShapeSlots;
   }
 
-  // Whether the bytes at `i` are those of `prefix`.
-  bool prefix_matches(const AttributePrefix& prefix, std::size_t i) const {
-    if (prefix.length == 0 || s_.size() - i < sizeof prefix.bytes) return false;
-#if defined(__SSE2__)
-    const auto equal_bytes = [&](std::size_t at) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s_.data() + i + at));
-      const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(prefix.bytes + at));
-      return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, p)));
-    };
-    std::uint32_t equal = equal_bytes(0);
-    if (prefix.length > 16) equal |= equal_bytes(16) << 16;
-    const std::uint32_t needed =
-        static_cast<std::uint32_t>((std::uint64_t{1} << prefix.length) - 1);
-    return (equal & needed) == needed;
-#else
-    return s_.compare(i, prefix.length, prefix.bytes, prefix.length) == 0;
-#endif
-  }
-
   std::size_t end_tag(std::size_t i) {
     const std::size_t name_start = i + 2;
     const std::string_view open = open_[depth_ - 1];
     // The open element's name was checked at its start: an equal name followed by a byte
     // that cannot continue a name needs no second look.
-    if (view(name_start, open.size()) == open && name_start + open.size() < s_.size() &&
+    if (same_name(open, view(name_start, open.size())) && name_start + open.size() < s_.size() &&
         kNameBytes[at(name_start + open.size())] == 0 && at(name_start + open.size()) < 0x80) {
       i = name_start + open.size();
     } else {
@@ -923,8 +1034,12 @@ class Reader {
   // each tab, line feed, carriage return or CR LF pair written as a space. Most tags have
   // nothing to resolve and are handed over as read.
   std::span<const XmlAttribute> attributes() {
+    if (!resolve_) return {raw_.data(), raw_count_};
+    return resolved_attributes();
+  }
+
+  [[gnu::noinline]] std::span<const XmlAttribute> resolved_attributes() {
     const std::size_t n = raw_count_;
-    if (!resolve_) return {raw_.data(), n};
     constexpr std::string_view kResolved = "&\t\n\r";
     if (attributes_.size() < n) attributes_.resize(n);
     std::size_t room = 0;
@@ -975,11 +1090,13 @@ class Reader {
   std::size_t visited_ = 0;  // of those, the outer ones the handler visits
   // The first raw_count_ are the tag's, values as written between the quotes; resolve_ when
   // one of them holds a reference or white space other than ' '.
-  std::vector<XmlAttribute> raw_;
+  std::vector<XmlAttribute> raw_ = std::vector<XmlAttribute>(kShapeAttributes);
   std::size_t raw_count_ = 0;
   bool resolve_ = false;
   std::vector<std::string_view> names_;
   std::vector<TagShape> shapes_ = std::vector<TagShape>(kShapeSlots);
+  // Spans are kept in 32 bits: parts of 4 GiB or more are read without shapes.
+  bool keep_shapes_ = s_.size() <= UINT32_MAX;
   std::vector<XmlAttribute> attributes_;
   std::string resolved_;
 };
