@@ -497,6 +497,38 @@ TEST(PackageBudget, PartsReadTogetherStopAtTheBudget) {
             "Package error: c takes the parts read past 1500 inflated bytes");
 }
 
+// The end record is the last of its signature within the archive comment's reach (64 KiB):
+// found behind a comment of any length, not past it, and a signature inside the comment wins.
+TEST(PackageEndRecord, IsTheLastSignatureWithinTheCommentsReach) {
+  const std::string zip = ZipWriter().add("a", "alpha").finish();
+  const auto with_comment = [&](const std::string& comment) {
+    std::string out = zip;
+    out[out.size() - 2] = static_cast<char>(comment.size() & 0xFF);
+    out[out.size() - 1] = static_cast<char>(comment.size() >> 8);
+    return out + comment;
+  };
+  const struct {
+    const char* name;
+    std::string bytes;
+    bool opens;
+  } cases[] = {
+      {"no comment", zip, true},
+      {"a comment with P's", with_comment("PK PP P"), true},
+      {"the longest comment", with_comment(std::string(0xFFFF, 'P')), true},
+      {"one byte past the longest comment", zip + std::string(0x10000, 'x'), false},
+      {"a signature inside the comment",
+       with_comment(std::string("PK\5\6", 4) + std::string(20, 'x')), false},
+  };
+  for (const auto& c : cases) {
+    Result<Package> package =
+        Package::open(Bytes(reinterpret_cast<const std::uint8_t*>(c.bytes.data()), c.bytes.size()));
+    EXPECT_EQ(package.ok(), c.opens) << c.name;
+    if (package.ok()) {
+      EXPECT_EQ(package->read("a").value().bytes.size(), 5u) << c.name;
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The shared corpus of real documents
 

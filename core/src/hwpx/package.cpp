@@ -65,15 +65,29 @@ ConvertError not_a_zip() {
   return ConvertError::package("not a ZIP archive (no readable central directory)");
 }
 
+// Where the end record starts: the last of its signature in the final 64 KiB (its comment)
+// and 22 bytes. Most archives have no comment, so that one place is tried first; otherwise
+// find (memchr) jumps from one 'P' to the next, so that a file that is no archive is not
+// searched byte by byte through 64 KiB.
+std::optional<std::size_t> find_end_record(Bytes bytes) {
+  const std::size_t last = bytes.size() - kEndSize;
+  if (u32_at(bytes, last) == kEndSignature) return last;
+  const std::size_t lowest = last > kLargestComment ? last - kLargestComment : 0;
+  const Bytes tail = bytes.subspan(lowest, last - lowest);
+  const std::string_view window(reinterpret_cast<const char*>(tail.data()), tail.size());
+  std::optional<std::size_t> found;
+  for (std::size_t at = window.find('P'); at != std::string_view::npos;
+       at = window.find('P', at + 1)) {
+    if (u32_at(bytes, lowest + at) == kEndSignature) found = lowest + at;
+  }
+  return found;
+}
+
 Result<Directory> find_directory(Bytes bytes) {
   if (bytes.size() < kEndSize) return not_a_zip();
-  // The end record is the last one in the final 64 KiB (its comment) and 22 bytes.
-  std::size_t end = bytes.size() - kEndSize;
-  const std::size_t lowest = end > kLargestComment ? end - kLargestComment : 0;
-  while (u32_at(bytes, end) != kEndSignature) {
-    if (end == lowest) return not_a_zip();
-    --end;
-  }
+  const std::optional<std::size_t> found = find_end_record(bytes);
+  if (!found) return not_a_zip();
+  const std::size_t end = *found;
   const std::uint16_t disk = *u16_at(bytes, end + 4);
   const std::uint16_t directory_disk = *u16_at(bytes, end + 6);
   const std::uint16_t entries_here = *u16_at(bytes, end + 8);
