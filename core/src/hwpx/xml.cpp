@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -241,14 +242,16 @@ struct AttributeSpan {
   std::uint32_t value_length() const { return length - value_offset - 1; }
 };
 
-// The last start tag of one name, when it had at most kShapeAttributes attributes.
+// The last start tag of one name, when it had at most kShapeAttributes attributes. Only `tag`
+// is set at first: the rest is written whole when a tag is kept, so a part's table of shapes
+// costs no clearing of its 28 KiB.
 struct TagShape {
-  std::string_view tag;       // its name, in the part; empty: nothing kept
-  std::size_t base = 0;       // the offset of the byte after its name
-  std::size_t length = 0;     // from there to the end of the tag, after '>'
-  std::size_t count = 0;      // attributes
-  std::uint32_t resolve = 0;  // a bit for each attribute whose value needs resolving
-  bool empty = false;         // ends with "/>"
+  std::string_view tag;   // its name, in the part; empty: nothing kept
+  std::size_t base;       // the offset of the byte after its name
+  std::size_t length;     // from there to the end of the tag, after '>'
+  std::size_t count;      // attributes
+  std::uint32_t resolve;  // a bit for each attribute whose value needs resolving
+  bool empty;             // ends with "/>"
   std::array<AttributeSpan, kShapeAttributes> spans;
 };
 
@@ -954,7 +957,10 @@ class Reader {
     shape.base = after_name;
     shape.length = end - after_name;
     shape.count = raw_count_;
-    shape.resolve = (shape.resolve & ((std::uint32_t{1} << known) - 1)) | resolve_bits;
+    // A shape kept for the first time has no bits to carry over (known is 0).
+    const std::uint32_t carried =
+        known == 0 ? 0 : shape.resolve & ((std::uint32_t{1} << known) - 1);
+    shape.resolve = carried | resolve_bits;
     shape.empty = empty;
   }
 
@@ -1094,7 +1100,7 @@ class Reader {
   std::size_t raw_count_ = 0;
   bool resolve_ = false;
   std::vector<std::string_view> names_;
-  std::vector<TagShape> shapes_ = std::vector<TagShape>(kShapeSlots);
+  std::unique_ptr<TagShape[]> shapes_{new TagShape[kShapeSlots]};  // default-initialised
   // Spans are kept in 32 bits: parts of 4 GiB or more are read without shapes.
   bool keep_shapes_ = s_.size() <= UINT32_MAX;
   std::vector<XmlAttribute> attributes_;
