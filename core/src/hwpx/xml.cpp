@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -241,14 +242,16 @@ struct AttributeSpan {
   std::uint32_t value_length() const { return length - value_offset - 1; }
 };
 
-// The last start tag of one name, when it had at most kShapeAttributes attributes.
+// The last start tag of one name, when it had at most kShapeAttributes attributes. Only `tag`
+// is set at first: the rest is written whole when a tag is kept, so a part's table of shapes
+// costs no clearing of its 28 KiB.
 struct TagShape {
-  std::string_view tag;       // its name, in the part; empty: nothing kept
-  std::size_t base = 0;       // the offset of the byte after its name
-  std::size_t length = 0;     // from there to the end of the tag, after '>'
-  std::size_t count = 0;      // attributes
-  std::uint32_t resolve = 0;  // a bit for each attribute whose value needs resolving
-  bool empty = false;         // ends with "/>"
+  std::string_view tag;   // its name, in the part; empty: nothing kept
+  std::size_t base;       // the offset of the byte after its name
+  std::size_t length;     // from there to the end of the tag, after '>'
+  std::size_t count;      // attributes
+  std::uint32_t resolve;  // a bit for each attribute whose value needs resolving
+  bool empty;             // ends with "/>"
   std::array<AttributeSpan, kShapeAttributes> spans;
 };
 
@@ -777,20 +780,23 @@ class Reader {
     bool empty = false;
     if (keep_shapes_ && same_name(shape.tag, tag_name)) {
       bool complete = false;
-      const bool visit = visiting();  // the handler sees the attributes
-      i = repeated_attributes(shape, i, known, complete, visit);
+      i = repeated_attributes(shape, i, known, complete);
       if (fault_ != Fault::None) return i;
+      raw_count_ = known;
       if (complete) {
-        // Every attribute is named and placed as in the tag kept, which now describes this one.
+        // Every attribute is named and placed as in the tag kept, which now describes this one;
+        // the handler has them listed from it if it asks (resolving needs them at once).
         shape.base = after_name;
         shape.length = i - after_name;
         resolve_ = shape.resolve != 0;
-        empty = shape.empty;
-        raw_count_ = known;
-        return element_started(tag_name, name_start, i, empty);
+        if (resolve_) {
+          known_attributes(shape, after_name, known);
+        } else {
+          unlisted_ = &shape;
+        }
+        return element_started(tag_name, name_start, i, shape.empty);
       }
-      if (!visit) known_attributes(shape, after_name, known);
-      raw_count_ = known;
+      known_attributes(shape, after_name, known);
       resolve_ = (shape.resolve & ((std::uint32_t{1} << known) - 1)) != 0;
     } else {
       raw_count_ = 0;
@@ -843,29 +849,27 @@ class Reader {
 
   // The attributes of a start tag named as `shape`'s from `p`, its name's end, for as long as
   // they are named and placed as those of the tag kept: their number through `k`, and where
-  // they end; into raw_ when `record`. Values that differ are read, and the kept spans
-  // rewritten for them; `complete` when the rest of the tag equals the kept tag's rest, the
-  // end included.
-  std::size_t repeated_attributes(TagShape& shape, std::size_t p, std::size_t& k, bool& complete,
-                                  bool record) {
+  // they end. Values that differ are read, and the kept spans rewritten for them; `complete`
+  // when the rest of the tag equals the kept tag's rest, the end included.
+  std::size_t repeated_attributes(TagShape& shape, std::size_t p, std::size_t& k, bool& complete) {
     std::size_t q = shape.base;  // where the kept tag is at `p`'s place
     const std::size_t end = shape.base + shape.length;
     const std::size_t count = shape.count;
     for (;;) {
       std::size_t same = common_length(p, q, end - q);
+      if (same == end - q) {  // the rest, attributes and end, as kept
+        k = count;
+        complete = true;
+        return p + same;
+      }
       while (k < count && shape.spans[k].length <= same) {
-        const AttributeSpan& span = shape.spans[k];
-        if (record) raw_[k] = known_attribute(span, p);
-        const std::size_t length = span.length;
+        const std::size_t length = shape.spans[k].length;
         same -= length;
         p += length;
         q += length;
         ++k;
       }
-      if (k == count) {
-        complete = same == end - q;
-        return complete ? p + same : p;
-      }
+      if (k == count) return p;  // the same attributes, then another one or other spaces
       AttributeSpan& span = shape.spans[k];
       if (same < span.value_offset) return p;  // another name, or other spaces or quotes
       const std::size_t value_start = p + span.value_offset;
@@ -875,7 +879,6 @@ class Reader {
       q += span.length;
       const std::size_t boundary = value_start - span.value_offset;
       span.length = static_cast<std::uint32_t>(p - boundary);
-      if (record) raw_[k] = known_attribute(span, boundary);
       const std::uint32_t bit = std::uint32_t{1} << k;
       shape.resolve = resolve ? shape.resolve | bit : shape.resolve & ~bit;
       ++k;
@@ -900,14 +903,14 @@ class Reader {
   }
 
   // The attribute placed as `span` after `i`.
-  XmlAttribute known_attribute(const AttributeSpan& span, std::size_t i) const {
+  XmlAttribute known_attribute(const AttributeSpan& span, std::size_t i) const noexcept {
     return {{s_.data() + i + span.name_offset, span.name_length},
             {s_.data() + i + span.value_offset, span.value_length()}};
   }
 
   // Fills raw_ with the first `count` attributes of the tag whose name ends at `i`, placed as
   // `shape`'s.
-  void known_attributes(const TagShape& shape, std::size_t i, std::size_t count) {
+  void known_attributes(const TagShape& shape, std::size_t i, std::size_t count) noexcept {
     for (std::size_t k = 0; k < count; ++k) {
       raw_[k] = known_attribute(shape.spans[k], i);
       i += shape.spans[k].length;
@@ -954,16 +957,21 @@ class Reader {
     shape.base = after_name;
     shape.length = end - after_name;
     shape.count = raw_count_;
-    shape.resolve = (shape.resolve & ((std::uint32_t{1} << known) - 1)) | resolve_bits;
+    // A shape kept for the first time has no bits to carry over (known is 0).
+    const std::uint32_t carried =
+        known == 0 ? 0 : shape.resolve & ((std::uint32_t{1} << known) - 1);
+    shape.resolve = carried | resolve_bits;
     shape.empty = empty;
   }
 
-  // Hands a start tag whose attributes are in raw_ to the handler, and opens its element.
+  // Hands a start tag whose attributes are in raw_ (or unlisted_) to the handler, and opens
+  // its element.
   std::size_t element_started(std::string_view tag_name, std::size_t name_start, std::size_t i,
                               bool empty) {
     if (depth_ == kMaxElementDepth) return stop(name_start, Fault::TooDeep);
-    const bool visit = visiting() && handler_.start_element(XmlStartTag(tag_name, attributes())) ==
-                                         XmlVisit::Children;
+    const bool visit =
+        visiting() && handler_.start_element(reported(tag_name)) == XmlVisit::Children;
+    unlisted_ = nullptr;
     if (empty) {
       if (visit) handler_.end_element();
     } else {
@@ -971,6 +979,21 @@ class Reader {
       if (visit) ++visited_;
     }
     return i;
+  }
+
+  XmlStartTag reported(std::string_view tag_name) {
+    if (unlisted_ != nullptr) return XmlStartTag(tag_name, &Reader::list_unlisted, this);
+    return XmlStartTag(tag_name, attributes());
+  }
+
+  // The attributes of a tag described by unlisted_, listed into raw_ on the first call.
+  static std::span<const XmlAttribute> list_unlisted(void* source) noexcept {
+    Reader& reader = *static_cast<Reader*>(source);
+    if (const TagShape* shape = reader.unlisted_; shape != nullptr) {
+      reader.known_attributes(*shape, shape->base, reader.raw_count_);
+      reader.unlisted_ = nullptr;
+    }
+    return {reader.raw_.data(), reader.raw_count_};
   }
 
   static std::size_t shape_slot(std::string_view tag) {
@@ -1093,8 +1116,10 @@ class Reader {
   std::vector<XmlAttribute> raw_ = std::vector<XmlAttribute>(kShapeAttributes);
   std::size_t raw_count_ = 0;
   bool resolve_ = false;
+  // Set while the attributes of the tag being reported are those of this shape, not yet in raw_.
+  const TagShape* unlisted_ = nullptr;
   std::vector<std::string_view> names_;
-  std::vector<TagShape> shapes_ = std::vector<TagShape>(kShapeSlots);
+  std::unique_ptr<TagShape[]> shapes_{new TagShape[kShapeSlots]};  // default-initialised
   // Spans are kept in 32 bits: parts of 4 GiB or more are read without shapes.
   bool keep_shapes_ = s_.size() <= UINT32_MAX;
   std::vector<XmlAttribute> attributes_;

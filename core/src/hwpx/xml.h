@@ -38,15 +38,23 @@ class XmlStartTag {
   XmlStartTag(std::string_view name, std::span<const XmlAttribute> attributes) noexcept
       : name_(name), attributes_(attributes) {}
 
+  // Attributes listed only when asked for, by `list(source)`, which returns the same list
+  // every time: most tags are passed on by their name alone.
+  using AttributeLister = std::span<const XmlAttribute> (*)(void* source) noexcept;
+  XmlStartTag(std::string_view name, AttributeLister list, void* source) noexcept
+      : name_(name), list_(list), source_(source) {}
+
   // As written, prefix included ("hp:tc").
   std::string_view name() const noexcept { return name_; }
   // After the last ':' ("tc").
   std::string_view local_name() const noexcept { return paravox::local_name(name_); }
-  std::span<const XmlAttribute> attributes() const noexcept { return attributes_; }
+  std::span<const XmlAttribute> attributes() const noexcept {
+    return list_ == nullptr ? attributes_ : list_(source_);
+  }
 
   // The value of the first attribute whose local name is `local`, or nothing.
   std::optional<std::string_view> attribute(std::string_view local) const noexcept {
-    for (const XmlAttribute& a : attributes_) {
+    for (const XmlAttribute& a : attributes()) {
       if (paravox::local_name(a.name) == local) return a.value;
     }
     return std::nullopt;
@@ -55,6 +63,8 @@ class XmlStartTag {
  private:
   std::string_view name_;
   std::span<const XmlAttribute> attributes_;
+  AttributeLister list_ = nullptr;
+  void* source_ = nullptr;
 };
 
 // What a handler wants of an element's contents.
