@@ -1071,8 +1071,14 @@ class SectionWalk final : public XmlHandler {
     } else {
       switch (p.scope) {
         case Scope::Body: {
-          std::optional<PendingParagraph> slot = take_pending(p);
-          out_.add_paragraph(slot);
+          if (p.field_texts.empty()) {
+            // The text is copied out, so that its buffer serves the next paragraph; a blank
+            // paragraph adds no block.
+            if (!trim_text(p.text).empty()) out_.add(Paragraph{p.text});
+          } else {
+            std::optional<PendingParagraph> slot = take_pending(p);
+            out_.add_paragraph(slot);
+          }
           for (Block& block : p.blocks) out_.add(std::move(block));
           break;
         }
