@@ -205,6 +205,26 @@ Word load_word(const char* at) noexcept {
   return size == 0 || (a[0] == b[0] && a[size / 2] == b[size / 2] && a[size - 1] == b[size - 1]);
 }
 
+// Whether `text` holds a ':'. Names are short: from 8 to 16 bytes, two overlapping words are
+// tested a word at a time, each byte that equals ':' becoming a zero byte.
+[[gnu::always_inline]] inline bool holds_colon(std::string_view text) noexcept {
+  const std::size_t size = text.size();
+  if (size >= 8 && size <= 16) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighs = 0x8080808080808080u;
+    const auto has_colon = [](std::uint64_t word) {
+      const std::uint64_t zeroed = word ^ (kOnes * ':');
+      return ((zeroed - kOnes) & ~zeroed & kHighs) != 0;
+    };
+    return has_colon(load_word<std::uint64_t>(text.data())) ||
+           has_colon(load_word<std::uint64_t>(text.data() + size - 8));
+  }
+  for (const char c : text) {
+    if (c == ':') return true;
+  }
+  return false;
+}
+
 // What the local name `local` names.
 [[gnu::always_inline]] inline Name known_name(std::string_view local) noexcept {
   if (local.size() == 1) {
@@ -229,8 +249,7 @@ Word load_word(const char* at) noexcept {
     const std::string_view after_prefix = name.substr(3);
     const Name known = known_name(after_prefix);
     if (known != Name::Other) return known;
-    const std::string_view local = local_name(after_prefix);
-    return local.size() == after_prefix.size() ? Name::Other : known_name(local);
+    return holds_colon(after_prefix) ? known_name(local_name(after_prefix)) : Name::Other;
   }
   return known_name(local_name(name));
 }
