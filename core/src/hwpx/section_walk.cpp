@@ -316,6 +316,21 @@ std::size_t find_control(std::string_view text, std::size_t from) noexcept {
   return i;
 }
 
+// A stack held in the walk itself, for values pushed and popped once per element.
+template <class T, std::size_t kCapacity>
+class BoundedStack {
+ public:
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  T back() const noexcept { return values_[size_ - 1]; }
+  void push_back(T value) noexcept { values_[size_++] = value; }
+  void pop_back() noexcept { --size_; }
+
+ private:
+  std::array<T, kCapacity> values_{};
+  std::size_t size_ = 0;
+};
+
 // What an element is to the walk. Elements below a skipped element are only counted.
 enum class Role : std::uint8_t {
   Section,
@@ -529,6 +544,9 @@ class SectionWalk final : public XmlHandler {
   explicit SectionWalk(Output& out) : out_(out) {}
 
   XmlVisit start_element(const XmlStartTag& tag) override {
+    // The reader nests no deeper than kMaxElementDepth, so this never skips; it keeps the
+    // stacks' bounds whatever a reader does.
+    if (frames_.size() + 2 > kMaxFrames) return XmlVisit::Skip;
     const Name name = name_of(tag.name());
     std::optional<Role> role = classify(name, tag);
     if constexpr (kFull) {
@@ -1159,8 +1177,11 @@ class SectionWalk final : public XmlHandler {
 
   Output& out_;
 
-  std::vector<Role> frames_;
-  std::vector<Scope> scopes_;
+  // An element pushes at most two frames (a control's implicit paragraph and its own) and
+  // one scope.
+  static constexpr std::size_t kMaxFrames = 2 * kMaxElementDepth;
+  BoundedStack<Role, kMaxFrames> frames_;
+  BoundedStack<Scope, kMaxElementDepth> scopes_;
   std::vector<ParagraphState<kProfile>> paragraphs_;  // open ones first; the rest keep storage
   std::size_t open_paragraphs_ = 0;
   std::vector<TableState<kProfile>> tables_;
