@@ -429,12 +429,14 @@ bool has_local_name(std::string_view name, std::string_view local) noexcept {
 // The value of the first attribute whose local name is each of `locals`, in one pass over
 // the tag's attributes.
 template <std::size_t N>
-std::array<std::optional<std::string_view>, N> attributes(const XmlStartTag& tag,
-                                                          const std::string_view (&locals)[N]) {
+[[gnu::always_inline]] inline std::array<std::optional<std::string_view>, N> attributes(
+    const XmlStartTag& tag, const std::string_view (&locals)[N]) {
   std::array<std::optional<std::string_view>, N> values;
   std::size_t missing = N;
   for (const XmlAttribute& a : tag.attributes()) {
     for (std::size_t k = 0; k < N; ++k) {
+      // Most attributes differ from a wanted name in their length or their last byte.
+      if (a.name.size() < locals[k].size() || a.name.back() != locals[k].back()) continue;
       if (values[k] || !has_local_name(a.name, locals[k])) continue;
       values[k] = a.value;
       if (--missing == 0) return values;
