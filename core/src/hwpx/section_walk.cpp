@@ -357,6 +357,19 @@ enum class Role : std::uint8_t {
   Other,  // looked through: a cell's hp:subList, anything inside a drawing object
 };
 
+// Whether the end of an element of `role` has anything to finish (see SectionWalk::close):
+// most elements (runs, text, looked-through elements) have not.
+constexpr bool has_closing_work(Role role) noexcept {
+  constexpr std::uint32_t kClosing =
+      1u << static_cast<unsigned>(Role::Section) | 1u << static_cast<unsigned>(Role::Paragraph) |
+      1u << static_cast<unsigned>(Role::Field) | 1u << static_cast<unsigned>(Role::Table) |
+      1u << static_cast<unsigned>(Role::TableCaption) | 1u << static_cast<unsigned>(Role::Cell) |
+      1u << static_cast<unsigned>(Role::Drawing) | 1u << static_cast<unsigned>(Role::Caption) |
+      1u << static_cast<unsigned>(Role::Equation) | 1u << static_cast<unsigned>(Role::Layer);
+  static_assert(static_cast<unsigned>(Role::Other) < 32);
+  return (kClosing >> static_cast<unsigned>(role) & 1u) != 0;
+}
+
 // Elements of the body that never hold text, passed over even where the full profile looks
 // through unknown elements.
 bool is_textless(Name name) {
@@ -562,7 +575,7 @@ class SectionWalk final : public XmlHandler {
   void end_element() override {
     const Role role = frames_.back();
     frames_.pop_back();
-    close(role);
+    if (has_closing_work(role)) close(role);
     if (!frames_.empty() && frames_.back() == Role::ImplicitParagraph) {
       frames_.pop_back();
       close_paragraph();
@@ -993,6 +1006,7 @@ class SectionWalk final : public XmlHandler {
     p.field_open = false;
   }
 
+  // The roles handled here are those has_closing_work names.
   void close(Role role) {
     switch (role) {
       case Role::Section:
