@@ -948,7 +948,9 @@ class SectionWalk final : public XmlHandler {
     if constexpr (kFull) {
       ++state.rows;
     } else {
-      state.table.rows.emplace_back();
+      // Rows mostly hold as many cells as the row before them.
+      const std::size_t cells = state.table.rows.empty() ? 0 : state.table.rows.back().cells.size();
+      state.table.rows.emplace_back().cells.reserve(cells);
     }
   }
 
