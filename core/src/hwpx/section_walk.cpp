@@ -464,7 +464,8 @@ std::optional<std::string_view> attribute(const XmlStartTag& tag, std::string_vi
 }
 
 // A whole number that fits 16 bits, written in decimal digits only, or nothing.
-std::optional<std::uint16_t> to_u16(std::optional<std::string_view> value) {
+[[gnu::always_inline]] inline std::optional<std::uint16_t> to_u16(
+    std::optional<std::string_view> value) {
   if (!value || value->empty()) return std::nullopt;
   std::uint32_t number = 0;
   for (const char c : *value) {
