@@ -629,8 +629,11 @@ class SectionWalk final : public XmlHandler {
         origin_ = out_.origin();
       }
       // Paragraphs of drawing objects count in no numbering, as in the binary walk.
-      p.head = {};
-      if (scope != Scope::Drawing && tag != nullptr) number_paragraph(*tag);
+      if (scope != Scope::Drawing && tag != nullptr) {
+        number_paragraph(*tag);
+      } else {
+        p.head = {};
+      }
     } else {
       (void)tag;
     }
@@ -912,6 +915,7 @@ class SectionWalk final : public XmlHandler {
     const std::uint16_t style = to_u16(style_value).value_or(0);
     if (!outline_seen_) {
       waiting_ = Waiting{open_paragraphs_ - 1, shape, style};
+      paragraph().head = {};
       return;
     }
     paragraph().head = out_.numbering().next(shape, style);
