@@ -1201,10 +1201,10 @@ class SectionWalk final : public XmlHandler {
   Output& out_;
 
   // An element pushes at most two frames (a control's implicit paragraph and its own) and
-  // one scope.
+  // one scope, which comes with a frame of its own: scopes are never more than frames.
   static constexpr std::size_t kMaxFrames = 2 * kMaxElementDepth;
   BoundedStack<Role, kMaxFrames> frames_;
-  BoundedStack<Scope, kMaxElementDepth> scopes_;
+  BoundedStack<Scope, kMaxFrames> scopes_;
   std::vector<ParagraphState<kProfile>> paragraphs_;  // open ones first; the rest keep storage
   std::size_t open_paragraphs_ = 0;
   std::vector<TableState<kProfile>> tables_;
