@@ -337,6 +337,12 @@ TEST(HwpxPackage, PrefixesAreTheWritersChoice) {
       {"<hs:sec><hp:p><hp:run><hp:t>a</hp:t></hp:run></hp:p><abc:p><hp:x:run><hp:t>b</hp:t>"
        "</hp:x:run></abc:p></hs:sec>",
        "a\n\nb"},
+      // A ':' in the first eight bytes after the prefix, in the last eight or in both.
+      {"<hs:sec><hp:p><hp:abcd:run><hp:t>a</hp:t><hp:abcdefghij:tbl><hp:tr><hp:tc><hp:subList>"
+       "<hp:p><hp:run><hp:t>b</hp:t></hp:run></hp:p></hp:subList></hp:tc></hp:tr>"
+       "</hp:abcdefghij:tbl><hp:x:equation><hp:script>c</hp:script></hp:x:equation>"
+       "</hp:abcd:run></hp:p></hs:sec>",
+       "a\n\n|b|\n|---|\n\n$$\nc\n$$"},
       {"<hs:sec><hp:p><hp:run><hp:t>a</hp:t><hp:cxrl><hp:tbl><hp:tr><hp:tc><hp:subList><hp:p>"
        "<hp:run><hp:t>b</hp:t></hp:run></hp:p></hp:subList></hp:tc></hp:tr></hp:tbl></hp:cxrl>"
        "<hp:exxxtxxn><hp:script>c</hp:script></hp:exxxtxxn><hp:tbl><hp:tr><hp:tc><hp:sxbLxst>"

@@ -13,6 +13,10 @@
 #include <variant>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "base/error.h"
 #include "document/block.h"
 #include "document/markdown.h"
@@ -36,6 +40,32 @@ enum class Form : std::uint8_t { Pipe, Html };
 constexpr bool is_special(char c, Form form) noexcept {
   return c == '\n' ||
          (form == Form::Pipe ? c == '|' || c == '\\' : c == '&' || c == '<' || c == '>');
+}
+
+// Whether `text` holds a byte that needs escaping in `form`. Sixteen bytes at a time where
+// there are as many: most cell text holds none.
+bool needs_escaping(std::string_view text, Form form) noexcept {
+#if defined(__SSE2__)
+  if (text.size() >= 16) {
+    const __m128i line_feed = _mm_set1_epi8('\n');
+    const __m128i first = _mm_set1_epi8(form == Form::Pipe ? '|' : '&');
+    const __m128i second = _mm_set1_epi8(form == Form::Pipe ? '\\' : '<');
+    const __m128i third = _mm_set1_epi8(form == Form::Pipe ? '\n' : '>');
+    const auto holds_special = [&](std::size_t at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+      const __m128i hits =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, line_feed), _mm_cmpeq_epi8(v, first)),
+                       _mm_or_si128(_mm_cmpeq_epi8(v, second), _mm_cmpeq_epi8(v, third)));
+      return _mm_movemask_epi8(hits) != 0;
+    };
+    for (std::size_t at = 0; text.size() - at > 16; at += 16) {
+      if (holds_special(at)) return true;
+    }
+    // The last sixteen bytes, which may overlap those already looked at.
+    return holds_special(text.size() - 16);
+  }
+#endif
+  return std::any_of(text.begin(), text.end(), [form](char c) { return is_special(c, form); });
 }
 
 // Calls `emit` with the pieces of `text` escaped for `form`. A line feed becomes <br> in
@@ -99,7 +129,7 @@ class Output {
 
   void append_escaped(std::string_view text, Form form) {
     // Most cell text holds nothing to escape.
-    if (std::none_of(text.begin(), text.end(), [form](char c) { return is_special(c, form); })) {
+    if (!needs_escaping(text, form)) {
       append(text);
       return;
     }

@@ -205,6 +205,26 @@ Word load_word(const char* at) noexcept {
   return size == 0 || (a[0] == b[0] && a[size / 2] == b[size / 2] && a[size - 1] == b[size - 1]);
 }
 
+// Whether `text` holds a ':'. Names are short: from 8 to 16 bytes, two overlapping words are
+// tested a word at a time, each byte that equals ':' becoming a zero byte.
+[[gnu::always_inline]] inline bool holds_colon(std::string_view text) noexcept {
+  const std::size_t size = text.size();
+  if (size >= 8 && size <= 16) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighs = 0x8080808080808080u;
+    const auto has_colon = [](std::uint64_t word) {
+      const std::uint64_t zeroed = word ^ (kOnes * ':');
+      return ((zeroed - kOnes) & ~zeroed & kHighs) != 0;
+    };
+    return has_colon(load_word<std::uint64_t>(text.data())) ||
+           has_colon(load_word<std::uint64_t>(text.data() + size - 8));
+  }
+  for (const char c : text) {
+    if (c == ':') return true;
+  }
+  return false;
+}
+
 // What the local name `local` names.
 [[gnu::always_inline]] inline Name known_name(std::string_view local) noexcept {
   if (local.size() == 1) {
@@ -229,8 +249,7 @@ Word load_word(const char* at) noexcept {
     const std::string_view after_prefix = name.substr(3);
     const Name known = known_name(after_prefix);
     if (known != Name::Other) return known;
-    const std::string_view local = local_name(after_prefix);
-    return local.size() == after_prefix.size() ? Name::Other : known_name(local);
+    return holds_colon(after_prefix) ? known_name(local_name(after_prefix)) : Name::Other;
   }
   return known_name(local_name(name));
 }
@@ -297,6 +316,21 @@ std::size_t find_control(std::string_view text, std::size_t from) noexcept {
   return i;
 }
 
+// A stack held in the walk itself, for values pushed and popped once per element.
+template <class T, std::size_t kCapacity>
+class BoundedStack {
+ public:
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  T back() const noexcept { return values_[size_ - 1]; }
+  void push_back(T value) noexcept { values_[size_++] = value; }
+  void pop_back() noexcept { --size_; }
+
+ private:
+  std::array<T, kCapacity> values_{};
+  std::size_t size_ = 0;
+};
+
 // What an element is to the walk. Elements below a skipped element are only counted.
 enum class Role : std::uint8_t {
   Section,
@@ -322,6 +356,19 @@ enum class Role : std::uint8_t {
   ImplicitParagraph,
   Other,  // looked through: a cell's hp:subList, anything inside a drawing object
 };
+
+// Whether the end of an element of `role` has anything to finish (see SectionWalk::close):
+// most elements (runs, text, looked-through elements) have not.
+constexpr bool has_closing_work(Role role) noexcept {
+  constexpr std::uint32_t kClosing =
+      1u << static_cast<unsigned>(Role::Section) | 1u << static_cast<unsigned>(Role::Paragraph) |
+      1u << static_cast<unsigned>(Role::Field) | 1u << static_cast<unsigned>(Role::Table) |
+      1u << static_cast<unsigned>(Role::TableCaption) | 1u << static_cast<unsigned>(Role::Cell) |
+      1u << static_cast<unsigned>(Role::Drawing) | 1u << static_cast<unsigned>(Role::Caption) |
+      1u << static_cast<unsigned>(Role::Equation) | 1u << static_cast<unsigned>(Role::Layer);
+  static_assert(static_cast<unsigned>(Role::Other) < 32);
+  return (kClosing >> static_cast<unsigned>(role) & 1u) != 0;
+}
 
 // Elements of the body that never hold text, passed over even where the full profile looks
 // through unknown elements.
@@ -395,12 +442,14 @@ bool has_local_name(std::string_view name, std::string_view local) noexcept {
 // The value of the first attribute whose local name is each of `locals`, in one pass over
 // the tag's attributes.
 template <std::size_t N>
-std::array<std::optional<std::string_view>, N> attributes(const XmlStartTag& tag,
-                                                          const std::string_view (&locals)[N]) {
+[[gnu::always_inline]] inline std::array<std::optional<std::string_view>, N> attributes(
+    const XmlStartTag& tag, const std::string_view (&locals)[N]) {
   std::array<std::optional<std::string_view>, N> values;
   std::size_t missing = N;
   for (const XmlAttribute& a : tag.attributes()) {
     for (std::size_t k = 0; k < N; ++k) {
+      // Most attributes differ from a wanted name in their length or their last byte.
+      if (a.name.size() < locals[k].size() || a.name.back() != locals[k].back()) continue;
       if (values[k] || !has_local_name(a.name, locals[k])) continue;
       values[k] = a.value;
       if (--missing == 0) return values;
@@ -415,7 +464,8 @@ std::optional<std::string_view> attribute(const XmlStartTag& tag, std::string_vi
 }
 
 // A whole number that fits 16 bits, written in decimal digits only, or nothing.
-std::optional<std::uint16_t> to_u16(std::optional<std::string_view> value) {
+[[gnu::always_inline]] inline std::optional<std::uint16_t> to_u16(
+    std::optional<std::string_view> value) {
   if (!value || value->empty()) return std::nullopt;
   std::uint32_t number = 0;
   for (const char c : *value) {
@@ -510,6 +560,9 @@ class SectionWalk final : public XmlHandler {
   explicit SectionWalk(Output& out) : out_(out) {}
 
   XmlVisit start_element(const XmlStartTag& tag) override {
+    // The reader nests no deeper than kMaxElementDepth, so this never skips; it keeps the
+    // stacks' bounds whatever a reader does.
+    if (frames_.size() + 2 > kMaxFrames) return XmlVisit::Skip;
     const Name name = name_of(tag.name());
     std::optional<Role> role = classify(name, tag);
     if constexpr (kFull) {
@@ -523,7 +576,7 @@ class SectionWalk final : public XmlHandler {
   void end_element() override {
     const Role role = frames_.back();
     frames_.pop_back();
-    close(role);
+    if (has_closing_work(role)) close(role);
     if (!frames_.empty() && frames_.back() == Role::ImplicitParagraph) {
       frames_.pop_back();
       close_paragraph();
@@ -576,8 +629,11 @@ class SectionWalk final : public XmlHandler {
         origin_ = out_.origin();
       }
       // Paragraphs of drawing objects count in no numbering, as in the binary walk.
-      p.head = {};
-      if (scope != Scope::Drawing && tag != nullptr) number_paragraph(*tag);
+      if (scope != Scope::Drawing && tag != nullptr) {
+        number_paragraph(*tag);
+      } else {
+        p.head = {};
+      }
     } else {
       (void)tag;
     }
@@ -859,6 +915,7 @@ class SectionWalk final : public XmlHandler {
     const std::uint16_t style = to_u16(style_value).value_or(0);
     if (!outline_seen_) {
       waiting_ = Waiting{open_paragraphs_ - 1, shape, style};
+      paragraph().head = {};
       return;
     }
     paragraph().head = out_.numbering().next(shape, style);
@@ -896,7 +953,9 @@ class SectionWalk final : public XmlHandler {
     if constexpr (kFull) {
       ++state.rows;
     } else {
-      state.table.rows.emplace_back();
+      // Rows mostly hold as many cells as the row before them.
+      const std::size_t cells = state.table.rows.empty() ? 0 : state.table.rows.back().cells.size();
+      state.table.rows.emplace_back().cells.reserve(cells);
     }
   }
 
@@ -954,6 +1013,7 @@ class SectionWalk final : public XmlHandler {
     p.field_open = false;
   }
 
+  // The roles handled here are those has_closing_work names.
   void close(Role role) {
     switch (role) {
       case Role::Section:
@@ -1071,8 +1131,14 @@ class SectionWalk final : public XmlHandler {
     } else {
       switch (p.scope) {
         case Scope::Body: {
-          std::optional<PendingParagraph> slot = take_pending(p);
-          out_.add_paragraph(slot);
+          if (p.field_texts.empty()) {
+            // The text is copied out, so that its buffer serves the next paragraph; a blank
+            // paragraph adds no block.
+            if (!trim_text(p.text).empty()) out_.add(Paragraph{p.text});
+          } else {
+            std::optional<PendingParagraph> slot = take_pending(p);
+            out_.add_paragraph(slot);
+          }
           for (Block& block : p.blocks) out_.add(std::move(block));
           break;
         }
@@ -1134,8 +1200,11 @@ class SectionWalk final : public XmlHandler {
 
   Output& out_;
 
-  std::vector<Role> frames_;
-  std::vector<Scope> scopes_;
+  // An element pushes at most two frames (a control's implicit paragraph and its own) and
+  // one scope, which comes with a frame of its own: scopes are never more than frames.
+  static constexpr std::size_t kMaxFrames = 2 * kMaxElementDepth;
+  BoundedStack<Role, kMaxFrames> frames_;
+  BoundedStack<Scope, kMaxFrames> scopes_;
   std::vector<ParagraphState<kProfile>> paragraphs_;  // open ones first; the rest keep storage
   std::size_t open_paragraphs_ = 0;
   std::vector<TableState<kProfile>> tables_;
