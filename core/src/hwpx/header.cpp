@@ -734,20 +734,29 @@ class DefinitionWalk {
   std::size_t skip_to_end(std::size_t from, std::string_view name, bool property) const {
     std::size_t i = from;
 #if defined(__SSE2__)
-    // The '<' of 64 bytes at a time, each looked at in turn.
+    // The '<' of 64 bytes at a time, each ruled out where it can be by the byte after it, the
+    // byte where this name would end, and in a paragraph property by where its own name may
+    // end; far enough from the part's end for all of those to lie inside it.
     const __m128i open = _mm_set1_epi8('<');
     const auto opens = [this, &open](std::size_t at) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml_.data() + at));
       return static_cast<std::uint64_t>(
           static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, open))));
     };
-    while (xml_.size() - i >= 64) {
+    const std::size_t n = name.size();
+    const char last = name.back();
+    while (xml_.size() - i >= 64 + 16 + n + 2) {
       for (std::uint64_t mask =
                opens(i) | opens(i + 16) << 16 | opens(i + 32) << 32 | opens(i + 48) << 48;
            mask != 0; mask &= mask - 1) {
         const std::size_t lt = i + static_cast<std::size_t>(__builtin_ctzll(mask));
+        const char after = xml_[lt + 1];
+        const bool stops = after == '/' ? xml_[lt + 1 + n] == last
+                                        : after == '!' || after == '?' || xml_[lt + n] == last ||
+                                              (property && may_name_property(lt + 1));
+        if (!stops) continue;
         if (const Tag tag = look_at(lt, name, property); tag != Tag::Other) {
-          return tag == Tag::End ? end_of_end_tag(lt + 2 + name.size()) : xml_.npos;
+          return tag == Tag::End ? end_of_end_tag(lt + 2 + n) : xml_.npos;
         }
       }
       i += 64;
@@ -780,6 +789,22 @@ class DefinitionWalk {
     return !starts_tag(lt) || same_name || (property && names_property(lt + 1)) ? Tag::Doubt
                                                                                 : Tag::Other;
   }
+
+#if defined(__SSE2__)
+  // Whether the start tag whose name begins at `i` (with 16 bytes after it) may be a paragraph
+  // property's: its name ends in the 16 bytes with "Pr", or goes past them.
+  bool may_name_property(std::size_t i) const {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml_.data() + i));
+    const auto equal = [&v](char c) {
+      return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+    };
+    const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(' ')), _mm_set1_epi8(' '));
+    const unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(low)) | equal('>') | equal('/');
+    if (ends == 0) return true;
+    const auto end = static_cast<unsigned>(__builtin_ctz(ends));
+    return end >= 6 && (equal('P') & equal('r') >> 1 & ((1u << (end - 1)) - 1)) != 0;
+  }
+#endif
 
   // Whether the start tag whose name begins at `i` is a paragraph property's.
   bool names_property(std::size_t i) const {
