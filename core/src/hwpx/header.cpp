@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,13 +25,17 @@ Bytes as_bytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+// Decimal digits only, as std::from_chars reads them whole into 32 bits; digit by digit, as
+// the values are a digit or a few.
 std::optional<std::uint32_t> parse_unsigned(std::optional<std::string_view> text) {
-  if (!text) return std::nullopt;
-  std::uint32_t value = 0;
-  const char* end = text->data() + text->size();
-  const auto [stop, error] = std::from_chars(text->data(), end, value);
-  if (error != std::errc() || stop != end) return std::nullopt;
-  return value;
+  if (!text || text->empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : *text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    if (value > 0xFFFFFFFF) return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
 }
 
 // HWPX names the number kinds in the order of the binary format's codes.
@@ -98,14 +101,22 @@ std::vector<T> place_by_id(Identified<T>& items, std::uint32_t first) {
   return placed;
 }
 
+// Whether the bytes at `at` are those of `text` (a short name): byte by byte, as names are
+// shorter than a call to memcmp pays for.
+bool same_bytes(const char* at, std::string_view text) {
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    if (at[k] != text[k]) return false;
+  }
+  return true;
+}
+
 // The value of the first attribute of `tag` whose local name is `local` (which holds no
 // ':'), as XmlStartTag::attribute gives it, without finding each attribute's local name.
 std::optional<std::string_view> attribute(const XmlStartTag& tag, std::string_view local) {
   for (const XmlAttribute& a : tag.attributes()) {
-    if (a.name.size() < local.size() || a.name.back() != local.back() || !a.name.ends_with(local)) {
-      continue;
-    }
-    if (a.name.size() == local.size() || a.name[a.name.size() - local.size() - 1] == ':') {
+    if (a.name.size() < local.size() || a.name.back() != local.back()) continue;
+    const std::size_t from = a.name.size() - local.size();
+    if (same_bytes(a.name.data() + from, local) && (from == 0 || a.name[from - 1] == ':')) {
       return a.value;
     }
   }
