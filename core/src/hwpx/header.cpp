@@ -660,12 +660,20 @@ class DefinitionWalk {
       i = checked(i, name_scan);
       if (i == xml_.npos) return xml_.npos;
       const std::size_t name_end = i;
-      while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
-      if (name_end == name_begin || i == xml_.size() || xml_[i] != '=') return xml_.npos;
-      ++i;
-      while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
-      if (i == xml_.size() || (xml_[i] != '"' && xml_[i] != '\'')) return xml_.npos;
-      const char quote = xml_[i++];
+      if (name_end == name_begin) return xml_.npos;
+      // '=' and the quote usually follow the name directly.
+      const auto is_quote = [](char c) { return c == '"' || c == '\''; };
+      std::size_t quote_at = i + 1;
+      if (xml_.size() - i < 2 || xml_[i] != '=' || !is_quote(xml_[quote_at])) {
+        while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+        if (i == xml_.size() || xml_[i] != '=') return xml_.npos;
+        ++i;
+        while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+        if (i == xml_.size() || !is_quote(xml_[i])) return xml_.npos;
+        quote_at = i;
+      }
+      const char quote = xml_[quote_at];
+      i = quote_at + 1;
       const std::size_t value_begin = i;
       i = checked(i, [this, quote](std::size_t at) { return end_of_value(at, quote); });
       if (i >= xml_.size() || xml_[i] != quote) return xml_.npos;
