@@ -648,7 +648,12 @@ class DefinitionWalk {
     attributes_.clear();
     for (;;) {
       const std::size_t gap = i;
-      while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+      // Usually one space before an attribute.
+      if (xml_.size() - i >= 2 && xml_[i] == ' ' && in_name(xml_[i + 1])) {
+        ++i;
+      } else {
+        while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+      }
       if (i == xml_.size()) return xml_.npos;
       if (xml_[i] == '>') return i + 1;
       if (xml_[i] == '/') {
