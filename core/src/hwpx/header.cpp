@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,13 +25,17 @@ Bytes as_bytes(std::string_view text) {
   return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+// Decimal digits only, as std::from_chars reads them whole into 32 bits; digit by digit, as
+// the values are a digit or a few.
 std::optional<std::uint32_t> parse_unsigned(std::optional<std::string_view> text) {
-  if (!text) return std::nullopt;
-  std::uint32_t value = 0;
-  const char* end = text->data() + text->size();
-  const auto [stop, error] = std::from_chars(text->data(), end, value);
-  if (error != std::errc() || stop != end) return std::nullopt;
-  return value;
+  if (!text || text->empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (const char c : *text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    if (value > 0xFFFFFFFF) return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
 }
 
 // HWPX names the number kinds in the order of the binary format's codes.
@@ -98,14 +101,22 @@ std::vector<T> place_by_id(Identified<T>& items, std::uint32_t first) {
   return placed;
 }
 
+// Whether the bytes at `at` are those of `text` (a short name): byte by byte, as names are
+// shorter than a call to memcmp pays for.
+bool same_bytes(const char* at, std::string_view text) {
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    if (at[k] != text[k]) return false;
+  }
+  return true;
+}
+
 // The value of the first attribute of `tag` whose local name is `local` (which holds no
 // ':'), as XmlStartTag::attribute gives it, without finding each attribute's local name.
 std::optional<std::string_view> attribute(const XmlStartTag& tag, std::string_view local) {
   for (const XmlAttribute& a : tag.attributes()) {
-    if (a.name.size() < local.size() || a.name.back() != local.back() || !a.name.ends_with(local)) {
-      continue;
-    }
-    if (a.name.size() == local.size() || a.name[a.name.size() - local.size() - 1] == ':') {
+    if (a.name.size() < local.size() || a.name.back() != local.back()) continue;
+    const std::size_t from = a.name.size() - local.size();
+    if (same_bytes(a.name.data() + from, local) && (from == 0 || a.name[from - 1] == ':')) {
       return a.value;
     }
   }
@@ -440,8 +451,12 @@ class ContentMetadataReading final : public XmlHandler {
 // refuse inside those stretches gives here what its definitions say, where whole reading
 // would stop at the fault.
 
+// By one test of a bit: the bytes of a tag are looked at one by one here and there.
 bool is_space_byte(char c) {
-  return c == ' ' || c == '\n' || c == '\t' || c == '\r';
+  constexpr std::uint64_t kSpaces = std::uint64_t{1} << ' ' | std::uint64_t{1} << '\n' |
+                                    std::uint64_t{1} << '\t' | std::uint64_t{1} << '\r';
+  const auto byte = static_cast<unsigned char>(c);
+  return byte <= ' ' && (kSpaces >> byte & 1) != 0;
 }
 
 // Whether `c` ends an element name in a tag.
@@ -633,7 +648,12 @@ class DefinitionWalk {
     attributes_.clear();
     for (;;) {
       const std::size_t gap = i;
-      while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+      // Usually one space before an attribute.
+      if (xml_.size() - i >= 2 && xml_[i] == ' ' && in_name(xml_[i + 1])) {
+        ++i;
+      } else {
+        while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+      }
       if (i == xml_.size()) return xml_.npos;
       if (xml_[i] == '>') return i + 1;
       if (xml_[i] == '/') {
@@ -645,12 +665,20 @@ class DefinitionWalk {
       i = checked(i, name_scan);
       if (i == xml_.npos) return xml_.npos;
       const std::size_t name_end = i;
-      while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
-      if (name_end == name_begin || i == xml_.size() || xml_[i] != '=') return xml_.npos;
-      ++i;
-      while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
-      if (i == xml_.size() || (xml_[i] != '"' && xml_[i] != '\'')) return xml_.npos;
-      const char quote = xml_[i++];
+      if (name_end == name_begin) return xml_.npos;
+      // '=' and the quote usually follow the name directly.
+      const auto is_quote = [](char c) { return c == '"' || c == '\''; };
+      std::size_t quote_at = i + 1;
+      if (xml_.size() - i < 2 || xml_[i] != '=' || !is_quote(xml_[quote_at])) {
+        while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+        if (i == xml_.size() || xml_[i] != '=') return xml_.npos;
+        ++i;
+        while (i < xml_.size() && is_space_byte(xml_[i])) ++i;
+        if (i == xml_.size() || !is_quote(xml_[i])) return xml_.npos;
+        quote_at = i;
+      }
+      const char quote = xml_[quote_at];
+      i = quote_at + 1;
       const std::size_t value_begin = i;
       i = checked(i, [this, quote](std::size_t at) { return end_of_value(at, quote); });
       if (i >= xml_.size() || xml_[i] != quote) return xml_.npos;
@@ -734,20 +762,29 @@ class DefinitionWalk {
   std::size_t skip_to_end(std::size_t from, std::string_view name, bool property) const {
     std::size_t i = from;
 #if defined(__SSE2__)
-    // The '<' of 64 bytes at a time, each looked at in turn.
+    // The '<' of 64 bytes at a time, each ruled out where it can be by the byte after it, the
+    // byte where this name would end, and in a paragraph property by where its own name may
+    // end; far enough from the part's end for all of those to lie inside it.
     const __m128i open = _mm_set1_epi8('<');
     const auto opens = [this, &open](std::size_t at) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml_.data() + at));
       return static_cast<std::uint64_t>(
           static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, open))));
     };
-    while (xml_.size() - i >= 64) {
+    const std::size_t n = name.size();
+    const char last = name.back();
+    while (xml_.size() - i >= 64 + 16 + n + 2) {
       for (std::uint64_t mask =
                opens(i) | opens(i + 16) << 16 | opens(i + 32) << 32 | opens(i + 48) << 48;
            mask != 0; mask &= mask - 1) {
         const std::size_t lt = i + static_cast<std::size_t>(__builtin_ctzll(mask));
+        const char after = xml_[lt + 1];
+        const bool stops = after == '/' ? xml_[lt + 1 + n] == last
+                                        : after == '!' || after == '?' || xml_[lt + n] == last ||
+                                              (property && may_name_property(lt + 1));
+        if (!stops) continue;
         if (const Tag tag = look_at(lt, name, property); tag != Tag::Other) {
-          return tag == Tag::End ? end_of_end_tag(lt + 2 + name.size()) : xml_.npos;
+          return tag == Tag::End ? end_of_end_tag(lt + 2 + n) : xml_.npos;
         }
       }
       i += 64;
@@ -780,6 +817,22 @@ class DefinitionWalk {
     return !starts_tag(lt) || same_name || (property && names_property(lt + 1)) ? Tag::Doubt
                                                                                 : Tag::Other;
   }
+
+#if defined(__SSE2__)
+  // Whether the start tag whose name begins at `i` (with 16 bytes after it) may be a paragraph
+  // property's: its name ends in the 16 bytes with "Pr", or goes past them.
+  bool may_name_property(std::size_t i) const {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(xml_.data() + i));
+    const auto equal = [&v](char c) {
+      return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(c))));
+    };
+    const __m128i low = _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(' ')), _mm_set1_epi8(' '));
+    const unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(low)) | equal('>') | equal('/');
+    if (ends == 0) return true;
+    const auto end = static_cast<unsigned>(__builtin_ctz(ends));
+    return end >= 6 && (equal('P') & equal('r') >> 1 & ((1u << (end - 1)) - 1)) != 0;
+  }
+#endif
 
   // Whether the start tag whose name begins at `i` is a paragraph property's.
   bool names_property(std::size_t i) const {
