@@ -109,8 +109,13 @@ Result<PicturedDocument> pictured_document(HwpDocument& document) {
   return numbered(std::move(model), std::move(styles.binary_data));
 }
 
-Result<PicturedDocument> pictured_document(const Package& package) {
-  return numbered(read_hwpx_body(package), read_binary_items(package));
+// content.hpf is read once for the sections, the pictures' items and, into `metadata` when
+// given, the metadata.
+Result<PicturedDocument> pictured_document(const Package& package, Metadata* metadata = nullptr) {
+  PackageContent content;
+  Result<DocumentModel> body = read_hwpx_body(package, &content);
+  if (metadata != nullptr) *metadata = std::move(content.metadata);
+  return numbered(std::move(body), std::move(content.binary_data));
 }
 
 // Gives each numbered picture the size its file declares for it (`declare(item, picture)`),
@@ -311,14 +316,15 @@ struct Converting {
     }
     Result<Package> package = open_hwpx_package(archive);
     if (!package) return outcome(DocumentFormat::Hwpx, std::move(package).error());
-    const Metadata metadata = front ? read_metadata(package.value()) : Metadata{};
     if (links_pictures()) {
-      return linked(DocumentFormat::Hwpx, pictured_document(package.value()),
-                    front ? &metadata : nullptr);
+      Metadata metadata;
+      Result<PicturedDocument> pictured =
+          pictured_document(package.value(), front ? &metadata : nullptr);
+      return linked(DocumentFormat::Hwpx, std::move(pictured), front ? &metadata : nullptr);
     }
+    const Metadata metadata = read_metadata(package.value());
     return outcome(DocumentFormat::Hwpx,
-                   hwpx_to_markdown(archive, options.profile, options.headers_footers),
-                   front ? &metadata : nullptr);
+                   hwpx_to_markdown(archive, options.profile, options.headers_footers), &metadata);
   }
 };
 
@@ -400,12 +406,12 @@ struct ReadingDocument {
   DocumentReading zip(Bytes archive) const {
     Result<Package> package = open_hwpx_package(archive);
     if (!package) return error(DocumentFormat::Hwpx, package.error());
-    Result<PicturedDocument> pictured = pictured_document(package.value());
+    Metadata metadata;
+    Result<PicturedDocument> pictured = pictured_document(package.value(), &metadata);
     declare_picture_sizes(pictured, [&](const BinaryDataItem& item, model::EmbeddedPicture& to) {
       to.size = package->declared_size(item.path);
     });
-    return outcome(DocumentFormat::Hwpx, std::move(pictured),
-                   [&] { return read_metadata(package.value()); });
+    return outcome(DocumentFormat::Hwpx, std::move(pictured), [&] { return std::move(metadata); });
   }
 };
 

@@ -882,12 +882,6 @@ DocumentStyles read_document_styles(const Package& package) {
   return styles;
 }
 
-std::vector<BinaryDataItem> read_binary_items(const Package& package) {
-  Result<Part> content = package.read(kContentName);
-  if (!content) return {};
-  return read_package_content(content->bytes).binary_data;
-}
-
 Metadata read_metadata(const Package& package) {
   Result<Part> content = package.read(kContentName);
   if (!content) return {};

@@ -36,13 +36,9 @@ PackageContent read_package_content(Bytes hpf);
 // A part that is missing or cannot be read gives none of its definitions.
 DocumentStyles read_document_styles(const Package& package);
 
-// header.xml's definitions alone, for readings that take the binary-data items from
-// read_binary_items (or need none) and would otherwise read content.hpf twice.
+// header.xml's definitions alone, for readings that take the binary-data items from their
+// own reading of content.hpf (or need none) and would otherwise read it twice.
 DocumentStyles read_header_definitions(const Package& package);
-
-// The binary-data items of the package's content.hpf; none when it is missing or cannot be
-// read.
-std::vector<BinaryDataItem> read_binary_items(const Package& package);
 
 // The metadata of the package's content.hpf; none when it is missing or cannot be read.
 Metadata read_metadata(const Package& package);

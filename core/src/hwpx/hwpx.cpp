@@ -120,14 +120,18 @@ std::string resolve(const Package& package, std::string href) {
   return href;
 }
 
-Result<std::vector<std::string>> section_parts(const Package& package) {
+// The package description, which every reading needs.
+Result<Part> read_content_part(const Package& package) {
   if (!package.contains(kContentName)) {
     return ConvertError::package(std::string(kContentName) + " is missing");
   }
-  Result<Part> part = package.read(kContentName);
-  if (!part) return std::move(part).error();
+  return package.read(kContentName);
+}
+
+// The section parts in the order the package description `hpf` gives.
+Result<std::vector<std::string>> section_parts(const Package& package, Bytes hpf) {
   ContentReading content;
-  if (Status read = read_xml(part->bytes, kContentName, content); !read) {
+  if (Status read = read_xml(hpf, kContentName, content); !read) {
     return std::move(read).error();
   }
 
@@ -199,9 +203,12 @@ Result<Package> open_hwpx_package(Bytes bytes) {
   return opened;
 }
 
-Result<DocumentModel> read_hwpx_body(const Package& package) {
-  Result<std::vector<std::string>> sections = section_parts(package);
+Result<DocumentModel> read_hwpx_body(const Package& package, PackageContent* content) {
+  Result<Part> hpf = read_content_part(package);
+  if (!hpf) return std::move(hpf).error();
+  Result<std::vector<std::string>> sections = section_parts(package, hpf->bytes);
   if (!sections) return std::move(sections).error();
+  if (content != nullptr) *content = read_package_content(hpf->bytes);
   DocumentModel model;
   try {
     const DocumentStyles styles = read_header_definitions(package);
@@ -219,7 +226,9 @@ Result<DocumentText> hwpx_to_markdown(Bytes bytes, Profile profile, bool headers
   if (!opened) return std::move(opened).error();
   const Package& package = opened.value();
 
-  Result<std::vector<std::string>> sections = section_parts(package);
+  Result<Part> hpf = read_content_part(package);
+  if (!hpf) return std::move(hpf).error();
+  Result<std::vector<std::string>> sections = section_parts(package, hpf->bytes);
   if (!sections) return std::move(sections).error();
 
   try {

@@ -17,14 +17,18 @@ namespace paravox {
 Result<Package> open_hwpx_package(Bytes bytes);
 
 // Converts the HWPX package held in `package` into the same Markdown of `profile` its binary
-// twin gives; the full profile numbers paragraphs by the definitions of header.xml. A section part that is missing, cannot be inflated or is not well-formed XML
-// ends the document there, keeping the text of the sections before it, with a warning that
-// the text from that part on is missing.
+// twin gives; the full profile numbers paragraphs by the definitions of header.xml. A section part
+// that is missing, cannot be inflated or is not well-formed XML ends the document there, keeping
+// the text of the sections before it, with a warning that the text from that part on is missing.
 // The full profile writes headers and footers only with `headers_footers`.
 Result<DocumentText> hwpx_to_markdown(Bytes package, Profile profile, bool headers_footers = false);
 
+struct PackageContent;
+
 // The full profile's model of the package's sections, read as hwpx_to_markdown reads them
-// (same warnings, same errors), its pictures not yet numbered.
-Result<DocumentModel> read_hwpx_body(const Package& package);
+// (same warnings, same errors), its pictures not yet numbered. When `content` is given, it
+// receives what content.hpf says besides the sections (read_package_content), from the same
+// reading of it.
+Result<DocumentModel> read_hwpx_body(const Package& package, PackageContent* content = nullptr);
 
 }  // namespace paravox
